@@ -1,0 +1,98 @@
+#pragma once
+// The program's process-wide state: created once by the program and once per
+// test. Shared flags are atomics because the worker, the link monitor and the
+// window thread all read them.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ChipCatalogue.h"
+#include "app/Clock.h"
+#include "app/SettingsStore.h"
+#include "app/Ui.h"
+#include "link/CommandBlock.h"
+#include "link/Port.h"
+#include "link/PortDirectory.h"
+
+namespace veldrix {
+
+constexpr size_t kImageSize = 0x100000;  // 1 MiB code images
+
+struct AddressRange {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    bool operator==(const AddressRange&) const = default;
+};
+
+struct AppContext {
+    AppContext(Ui& ui, Clock& clock, SettingsStore& settings, Port& port, PortDirectory& ports)
+        : ui(&ui), clock(&clock), settings(&settings), port(&port), portDirectory(&ports) {}
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    Ui* ui;
+    Clock* clock;
+    SettingsStore* settings;
+    Port* port;
+    PortDirectory* portDirectory;
+
+    CommandBlock block;
+    std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);
+    std::vector<uint8_t> sendBuffer = std::vector<uint8_t>(kImageSize, 0xFF);
+    std::vector<uint8_t> viewBuffer = std::vector<uint8_t>(kImageSize, 0xFF);
+    AddressRange programmingRange{0, 0};
+    AddressRange checkedRange{0, 0x1FFF};
+    ChipCatalogue catalogue;
+
+    // Link and run state
+    std::atomic<int> LinkErrorFlag{0};
+    std::atomic<int> ConnectedFlag{0};
+    std::atomic<int> LinkEnabledFlag{0};
+    std::atomic<int> BusyFlag{0};
+    std::atomic<int> AbortFlag{0};
+    std::atomic<int> AutoRunActive{0};
+    std::atomic<int> AutoRunMarker{0};
+    std::atomic<int> SilentSearch{0};
+    std::atomic<int> FirstTickDone{0};
+    std::atomic<int> LinkLabelPressed{0};
+    // Programmer-memory state
+    std::atomic<int> codeInMemory{0};
+    std::atomic<int> memoryRewritten{0};
+    std::array<uint8_t, 8> programmerId{};
+
+    // Port discovery
+    std::vector<std::string> portList;        // at most 8
+    std::vector<std::string> portValueNames;  // registry value name of each entry
+    std::string rememberedPort = "COM1";
+
+    // Operation password (for this run only)
+    std::string rememberedPassword;
+    bool passwordRemembered = false;
+
+    // Counters and ID code
+    uint32_t successCount = 0;
+    uint32_t failureCount = 0;
+    uint32_t idValue = 0;
+    uint32_t idAddress = 0;
+    bool probeOnly = false;
+
+    // Code view
+    uint32_t viewAddress = 0;
+    bool codeViewInitialised = false;
+
+    // Set at close: every sleep and port transfer gives up at once.
+    std::atomic<bool> stopRequested{false};
+
+    void Sleep(int ms) { clock->Sleep(ms, &stopRequested); }
+};
+
+// Replaces the whole status line.
+void SetStatus(AppContext& ctx, const std::string& text);
+// Message box owned by the main window.
+MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption,
+                  MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None,
+                  int defaultButton = 0);
+
+}  // namespace veldrix

@@ -1,0 +1,50 @@
+#pragma once
+// The chips the program knows, from samlist.txt in the installation directory.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace veldrix {
+
+struct AppContext;
+
+struct ChipRecord {
+    std::string name;        // at most 15 characters, upper case
+    std::string memoryType;  // "MTP", else OTP
+    std::string reserved;
+    std::string vpp;         // "12V", "11V", else VCC
+    std::string vdd;         // "5V" or "3V"
+};
+
+struct ChipCatalogue {
+    static constexpr size_t kSlots = 256;
+    std::array<ChipRecord, kSlots> records{};
+    uint32_t count = 0;
+    bool loaded = false;
+};
+
+enum class ChipType { Otp, Mtp };
+
+// The fields of one line of the chip list.
+std::vector<std::string> SplitFields(const std::string& line);
+// Parses the whole chip list text into the catalogue; returns the count.
+uint32_t ParseChipList(const std::string& text, ChipCatalogue& catalogue);
+uint32_t MaxRomAddressForName(const std::string& name);
+
+void LoadChipCatalogue(AppContext& ctx);
+// Fills the chip drop-down list from the catalogue and selects the first entry.
+void FillChipCombo(AppContext& ctx);
+unsigned FindSelectedChip(AppContext& ctx);
+uint32_t ChipMaxRomAddress(AppContext& ctx);
+void ApplyChipSelection(AppContext& ctx);
+void ApplyChipTypeDefaults(AppContext& ctx, ChipType type);
+void OnChipTypeClicked(AppContext& ctx, ChipType type);
+// The Vpp and Vdd radio clicks (30001, 113, 112, 116, 117).
+void OnVoltageClicked(AppContext& ctx, int controlId);
+// Prefix search of the chip list used by the settings and the project file:
+// first entry after entry 0 beginning with prefix (case-insensitive), wrapping
+// round to entry 0; falls back to "NOSELEC", then to entry 0.
+int FindChipEntryByPrefix(AppContext& ctx, const std::string& prefix);
+
+}  // namespace veldrix

@@ -1,0 +1,122 @@
+#include "app/MainWindow.h"
+
+#include <algorithm>
+
+#include "app/AppContext.h"
+#include "app/ChipCatalogue.h"
+#include "app/ControlIds.h"
+#include "app/ControlTable.h"
+#include "app/Settings.h"
+
+namespace veldrix {
+
+namespace {
+// "http://zemko.example", each character stored three code points higher.
+constexpr char kScrambledAddress[] = "kwws=22}hpnr1h{dpsoh";
+}  // namespace
+
+std::string MakerWebAddress() {
+    std::string address = kScrambledAddress;
+    for (char& c : address) c = char(c - 3);
+    return address;
+}
+
+std::string WindowCaption() { return "VELDRIX V3.0" + std::string(10, ' ') + MakerWebAddress(); }
+std::string AboutMenuText() { return "关于VELDRIX V3.10(" + MakerWebAddress() + ")"; }
+std::string AboutCaption() { return "关于VELDRIX V3.10"; }
+std::string AboutText() {
+    return "VELDRIX V3.10 多文件型S3C/S3F系列单片机批量编程器\n"
+           "泽木科技(ZEMKO) 版权所有\n"
+           "网址: " + MakerWebAddress() + "\n"
+           "技术支持: support@zemko.example";
+}
+std::string GreetingCaption() { return "尊敬的用户"; }
+std::string GreetingText() {
+    return "感谢您选用泽木科技VELDRIX批量编程器!\n"
+           "如有任何问题, 请联系我们:\n"
+           "网址: " + MakerWebAddress() + "\n"
+           "邮箱: support@zemko.example";
+}
+std::string WelcomeText() { return "欢迎使用泽木科技(ZEMKO)VELDRIX商用批量编程器!"; }
+
+void SetStatus(AppContext& ctx, const std::string& text) { ctx.ui->SetText(id::kStatusLine, text); }
+
+MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption, MsgButtons buttons,
+                  MsgIcon icon, int defaultButton) {
+    return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton});
+}
+
+void CreateMainControls(AppContext& ctx) {
+    Ui& ui = *ctx.ui;
+    LoadChipCatalogue(ctx);
+
+    auto controls = MainControls();
+    auto isChipGroup = [](const ControlDef& d) { return d.id == id::kChipGroup || d.id == id::kChipCombo; };
+    for (const ControlDef& def : controls)
+        if (isChipGroup(def)) ui.CreateControl(def);
+    FillChipCombo(ctx);
+
+    for (const ControlDef& def : controls) {
+        if (isChipGroup(def)) continue;
+        if (def.id == id::kLinkLabel) {
+            ControlDef label = def;
+            std::string address = MakerWebAddress();
+            label.caption = address.c_str();
+            ui.CreateControl(label);
+        } else {
+            ui.CreateControl(def);
+        }
+    }
+
+    ui.ComboClear(id::kDirectory);
+    for (int n = 1; n <= 15; ++n) ui.ComboAdd(id::kDirectory, std::to_string(n));
+    ui.SetEnabled(id::kDirectory, true);
+    ui.ComboSelect(id::kDirectory, 0);
+
+    for (const ControlDef& def : controls) ui.SetFont(def.id, kBaseFont);
+    ui.SetFont(id::kStatusLine, kStatusFont);
+    for (int field : FieldFontControls()) ui.SetFont(field, kFieldFont);
+    ui.SetFont(id::kLinkLabel, kLinkFont);
+    ui.SetFont(id::kCodeList, kListFont);
+
+    ui.SetText(id::kSuccessCount, "00000");
+    ui.SetText(id::kFailureCount, "00000");
+    ui.SetText(id::kCounterCurrent, "0000");
+    ui.SetText(id::kCounterEnd, "0000");
+
+    ui.SetVisible(id::kViewGroup, false);
+    ui.SetVisible(id::kCodeList, false);
+    ui.SetVisible(id::kViewBack, false);
+
+    std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), 0xFF);
+    std::fill(ctx.sendBuffer.begin(), ctx.sendBuffer.end(), 0xFF);
+    std::fill(ctx.viewBuffer.begin(), ctx.viewBuffer.end(), 0xFF);
+
+    ui.StartLinkTimer(kLinkTimerId, 1000);
+
+    LoadSettings(ctx);
+
+    ui.SetText(id::kStartAddress, "0000");
+    ui.SetText(id::kEndAddress, "1FFF");
+    ui.SetText(id::kVppField, "12.0");
+    ui.SetEnabled(id::kVddField, false);
+    ui.SetEnabled(id::kVppField, false);
+    ctx.programmingRange = {0x0000, 0x1FFF};
+
+    ui.SetChecked(id::kBuzzer, true);
+
+    ApplyChipSelection(ctx);
+
+    ui.SetChecked(id::kSpeedFull, false);
+    ui.SetChecked(id::kSpeedMedium, false);
+    ui.SetChecked(id::kSpeedLow, true);
+}
+
+void InitMainWindow(AppContext& ctx) {
+    CreateMainControls(ctx);
+    ctx.ui->StartLinkTimer(kLinkTimerId, 500);
+    ctx.FirstTickDone = 0;
+    SetStatus(ctx, WelcomeText());
+}
+
+}  // namespace veldrix

@@ -1,0 +1,40 @@
+#pragma once
+// One serial port, as the link layer uses it.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace veldrix {
+
+struct PortTimeouts {
+    int readInterval = 2;
+    int readTotalMultiplier = 2;
+    int readTotalConstant = 50;
+    int writeTotalMultiplier = 2;
+    int writeTotalConstant = 50;
+};
+
+constexpr uint32_t kModemDsr = 0x20;
+
+class Port {
+public:
+    virtual ~Port() = default;
+    virtual bool Open(const std::string& name) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() = 0;
+    virtual bool SetQueues(size_t input, size_t output) = 0;
+    virtual bool SetTimeouts(const PortTimeouts& timeouts) = 0;
+    // Abort and clear both directions.
+    virtual bool Purge() = 0;
+    // "baud=38400 parity=E data=8 stop=1"
+    virtual bool SetLine(const std::string& mode) = 0;
+    // Modem status bits (kModemDsr); 0 where the line has no modem status.
+    virtual uint32_t ModemStatus() = 0;
+    // Blocks until everything written has left the transmitter.
+    virtual void WaitTransmitEmpty() = 0;
+    // Synchronous transfers under the time-outs; the count moved.
+    virtual size_t Read(uint8_t* buffer, size_t count) = 0;
+    virtual size_t Write(const uint8_t* data, size_t count) = 0;
+};
+
+}  // namespace veldrix

@@ -1,0 +1,39 @@
+#pragma once
+// Whole-file reads and writes with UTF-8 path names, and the text encoding of
+// files: the system's ANSI code page on Windows, bytes as they stand elsewhere.
+#include <string>
+#include <string_view>
+
+namespace veldrix {
+
+// False when the file cannot be opened for reading.
+bool ReadFileBytes(const std::string& path, std::string& out);
+
+// Writes a file through a temporary beside it and renames it over the target,
+// so a failed write leaves the previous file as it was.
+class FileWriter {
+public:
+    FileWriter() = default;
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    bool Open(const std::string& path);
+    bool Write(std::string_view data);
+    // Flushes and puts the file in place; false when anything failed.
+    bool Commit();
+    void Discard();
+    bool Failed() const { return failed_; }
+
+private:
+    std::string path_, temp_;
+    void* file_ = nullptr;
+    bool failed_ = false;
+};
+
+bool WriteFileReplacing(const std::string& path, std::string_view data);
+
+std::string ToFileText(std::string_view utf8);
+std::string FromFileText(std::string_view bytes);
+
+}  // namespace veldrix

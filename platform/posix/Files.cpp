@@ -1,0 +1,64 @@
+#include <cstdio>
+#include <unistd.h>
+
+#include "platform/Files.h"
+
+namespace veldrix {
+
+bool ReadFileBytes(const std::string& path, std::string& out) {
+    out.clear();
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.append(chunk, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+FileWriter::~FileWriter() { Discard(); }
+
+bool FileWriter::Open(const std::string& path) {
+    Discard();
+    path_ = path;
+    temp_ = path + ".part";
+    failed_ = false;
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (!file_) failed_ = true;
+    return file_ != nullptr;
+}
+
+bool FileWriter::Write(std::string_view data) {
+    if (!file_ || failed_) return false;
+    if (std::fwrite(data.data(), 1, data.size(), static_cast<FILE*>(file_)) != data.size()) failed_ = true;
+    return !failed_;
+}
+
+bool FileWriter::Commit() {
+    if (!file_) return false;
+    FILE* f = static_cast<FILE*>(file_);
+    file_ = nullptr;
+    if (std::fflush(f) != 0 || fsync(fileno(f)) != 0) failed_ = true;
+    if (std::fclose(f) != 0) failed_ = true;
+    if (!failed_ && std::rename(temp_.c_str(), path_.c_str()) != 0) failed_ = true;
+    if (failed_) std::remove(temp_.c_str());
+    return !failed_;
+}
+
+void FileWriter::Discard() {
+    if (!file_) return;
+    std::fclose(static_cast<FILE*>(file_));
+    file_ = nullptr;
+    std::remove(temp_.c_str());
+}
+
+bool WriteFileReplacing(const std::string& path, std::string_view data) {
+    FileWriter w;
+    return w.Open(path) && w.Write(data) && w.Commit();
+}
+
+std::string ToFileText(std::string_view utf8) { return std::string(utf8); }
+std::string FromFileText(std::string_view bytes) { return std::string(bytes); }
+
+}  // namespace veldrix

@@ -1,0 +1,13 @@
+#pragma once
+#include "app/Clock.h"
+
+namespace veldrix {
+
+// Sleeps in short slices so a stop request ends a sleep within milliseconds.
+class RealClock : public Clock {
+public:
+    void Sleep(int ms, const std::atomic<bool>* stop = nullptr) override;
+    uint64_t NowMicros() override;
+};
+
+}  // namespace veldrix
