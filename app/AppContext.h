@@ -18,6 +18,8 @@
 
 namespace veldrix {
 
+class Worker;
+
 constexpr size_t kImageSize = 0x100000;  // 1 MiB code images
 
 struct AddressRange {
@@ -37,6 +39,7 @@ struct AppContext {
     SettingsStore* settings;
     Port* port;
     PortDirectory* portDirectory;
+    Worker* worker = nullptr;  // set by whoever runs the window
 
     CommandBlock block;
     std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);

@@ -7,6 +7,7 @@
 #include "app/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/Settings.h"
+#include "link/Worker.h"
 
 namespace veldrix {
 
@@ -118,5 +119,14 @@ void InitMainWindow(AppContext& ctx) {
     ctx.FirstTickDone = 0;
     SetStatus(ctx, WelcomeText());
 }
+
+void OnFunctionKey(AppContext& ctx, int virtualKey) {
+    if (virtualKey == kKeyF5) ShowBox(ctx, GreetingText(), GreetingCaption());
+    else if (virtualKey == kKeyF7 && ctx.worker) ctx.worker->StartOperation(37);
+}
+
+void OnAbortRequest(AppContext& ctx) { ctx.AbortFlag = 1; }
+
+void OnWindowDestroy(AppContext& ctx) { SaveSettings(ctx); }
 
 }  // namespace veldrix

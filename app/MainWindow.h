@@ -24,4 +24,13 @@ void CreateMainControls(AppContext& ctx);
 // welcome text.
 void InitMainWindow(AppContext& ctx);
 
+constexpr int kKeyF5 = 0x74;
+constexpr int kKeyF7 = 0x76;
+// MSG_FUNCTION_KEY: F5 greets, F7 shows the programmer's information.
+void OnFunctionKey(AppContext& ctx, int virtualKey);
+// MSG_ABORT_REQUEST from a double-click on the status line.
+void OnAbortRequest(AppContext& ctx);
+// Destroy: the settings are saved first, then the threads are stopped.
+void OnWindowDestroy(AppContext& ctx);
+
 }  // namespace veldrix

@@ -1,0 +1,103 @@
+#include "admin/Password.h"
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "link/Session.h"
+
+namespace veldrix {
+
+namespace {
+void PutPassword(AppContext& ctx) {
+    for (int i = 0; i < 8; ++i)
+        ctx.block[cb::kPassword + i] =
+            size_t(i) < ctx.rememberedPassword.size() ? uint8_t(ctx.rememberedPassword[size_t(i)]) : 0;
+}
+}  // namespace
+
+bool AcquireOperationPassword(AppContext& ctx) {
+    if (!ctx.passwordRemembered) {
+        std::optional<std::string> typed = ctx.ui->AskPassword();
+        if (!typed) {
+            SetStatus(ctx, kTextAborted);
+            return false;
+        }
+        ctx.rememberedPassword = typed->substr(0, 8);
+    }
+    PutPassword(ctx);
+    return true;
+}
+
+bool CheckPasswordReply(AppContext& ctx) {
+    Reply r = ReadShortReply(ctx, 16, 5, 50);
+    if (ReplyIs(r, "OKPWD")) {
+        if (!ctx.passwordRemembered) {
+            MsgAnswer a = ShowBox(ctx,
+                                  "是否需要记忆该密码? 这样在VELDRIX本次运行期间对一些频繁需要输入密码的操作,\n"
+                                  "您就不需要再额外输入密码,可减少操作的繁琐.",
+                                  "提示:", MsgButtons::YesNo, MsgIcon::Question);
+            ctx.passwordRemembered = a == MsgAnswer::Yes;
+        }
+        return true;
+    }
+    ctx.LinkErrorFlag = 1;
+    ctx.passwordRemembered = false;
+    SetStatus(ctx, "密码错误! 该操作无法继续!");
+    return false;
+}
+
+void ChangePassword(AppContext& ctx) {
+    ctx.passwordRemembered = false;
+    if (!AcquireOperationPassword(ctx)) return;
+    std::optional<std::string> fresh = ctx.ui->AskNewPassword();
+    if (!fresh) return;
+    std::string now = fresh->substr(0, 8);
+    CommandBlock& b = ctx.block;
+    for (int i = 0; i < 6; ++i) b[cb::kStartAddress + i] = size_t(i) < now.size() ? uint8_t(now[size_t(i)]) : 0;
+    for (int i = 0; i < 2; ++i) b[cb::kChecksum + i] = size_t(6 + i) < now.size() ? uint8_t(now[size_t(6 + i)]) : 0;
+    // The current password stays in bytes 30-37; the new one is remembered.
+    ctx.rememberedPassword = now;
+    b.SetOpCode(23);
+    if (!OpenSession(ctx)) return;
+    Reply r = ReadShortReply(ctx, 16, 5, 100);
+    if (!ReplyIs(r, "OKPWD")) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "密码错误! 操作失败!");
+        return;
+    }
+    ctx.LinkErrorFlag = 0;
+    SetStatus(ctx, "密码修改成功! 请您牢记新密码!");
+    ShowBox(ctx,
+            "你已修改了操作密码,由于本机存储器代码是采用旧密码系统进行加密,\n"
+            "因此必须重新下载代码和制作脱机烧写母片,以保证内存代码的正确有效!",
+            "警告", MsgButtons::Ok, MsgIcon::Warning);
+    ctx.codeInMemory = 0;
+    ctx.memoryRewritten = 0;
+}
+
+void LockProgrammer(AppContext& ctx) {
+    Ui& ui = *ctx.ui;
+    if (!ui.IsEnabled(id::kLockProgrammer)) return;
+    bool nowChecked = ui.IsChecked(id::kLockProgrammer);
+    ctx.passwordRemembered = false;
+    if (!AcquireOperationPassword(ctx)) {
+        ui.SetChecked(id::kLockProgrammer, !nowChecked);
+        return;
+    }
+    ctx.block.SetOpCode(25);
+    ctx.block[cb::kLockState] = nowChecked ? 1 : 0;
+    if (!OpenSession(ctx)) return;
+    Reply r = ReadShortReply(ctx, 16, 5, 10);
+    if (!ReplyIs(r, "OKPWD")) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "密码错误! 操作失败!");
+        ui.SetChecked(id::kLockProgrammer, !nowChecked);
+        return;
+    }
+    Reply done = ReadShortReply(ctx, 16, 2, 50);
+    if (ReplyIs(done, "OK"))
+        SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");
+    else
+        SetStatus(ctx, "编程器锁定状态操作失败");
+}
+
+}  // namespace veldrix

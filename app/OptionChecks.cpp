@@ -1,0 +1,70 @@
+#include "app/OptionChecks.h"
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "code/Fields.h"
+#include "link/Session.h"
+
+namespace veldrix {
+
+bool CheckChipFit(AppContext& ctx) {
+    unsigned index = FindSelectedChip(ctx);
+    if (index == 0) return true;
+    const ChipRecord& chip = ctx.catalogue.records[index];
+    Ui& ui = *ctx.ui;
+    bool wrongVdd = (ui.IsChecked(id::kVdd50) && chip.vdd == "3V") || (ui.IsChecked(id::kVdd33) && chip.vdd == "5V");
+    if (wrongVdd) {
+        std::string text = "目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip.name +
+                           "的额定VDD电压是: " + chip.vdd + "\n是否继续?";
+        if (ShowBox(ctx, text, "警告", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes) return false;
+    }
+    uint32_t highest = MaxRomAddressForName(chip.name);
+    if (highest < ctx.programmingRange.end) {
+        std::string text = "加载的程序代码编程终止地址已超出了所选目标芯片\n最大ROM有效地址!这样会导致芯片烧写校验失败!\n注: " +
+                           chip.name + "的ROM最大有效地址是: " + Hex(highest, 4) + "\n是否继续?";
+        if (ShowBox(ctx, text, "错误", MsgButtons::YesNo, MsgIcon::Error, 1) != MsgAnswer::Yes) return false;
+    }
+    return true;
+}
+
+bool AutoOptionWarnings(AppContext& ctx) {
+    uint8_t flags = ctx.block[cb::kAutoFlags];
+    auto ask = [&](const char* text, MsgIcon icon) {
+        return ShowBox(ctx, text, "提示:", MsgButtons::YesNo, icon) == MsgAnswer::Yes;
+    };
+    if (!(flags & autoflag::kVerify) &&
+        !ask("您没有勾选自动编程系统的[自动校验]选项,\n烧写的芯片将不会予以校验写入代码是否正确!\n"
+             "建议您勾选该选项,以保证烧写到目标芯片中代码的准确无误!\n\n是否继续进行当前操作?",
+             MsgIcon::None))
+        return false;
+    if (!(flags & autoflag::kReadProtect) &&
+        !ask("您没有勾选自动编程系统的[自动读保护]选项,\n烧写的芯片将不会予以加密保护!\n"
+             "建议您勾选该选项,以保证烧写到目标芯片中代码不被他人非法读出!\n\n是否继续进行当前操作?",
+             MsgIcon::None))
+        return false;
+    if (ctx.block[cb::kChipType] == 2 && !(flags & autoflag::kSmart) &&
+        !ask("您没有勾选自动编程系统的[使能SMART]选项,\n烧写的芯片将不会写入SMART OPTION工作配置数据!\n"
+             "对于MTP芯片类型,必须使能该选项,否则烧写的芯片可能无法正常工作!\n\n是否继续进行当前操作?",
+             MsgIcon::Error))
+        return false;
+    return true;
+}
+
+void RefuseInDebugMode(AppContext& ctx) {
+    ShowBox(ctx, "调试模式不允许进行本操作!\n请先进入普通模式后重新下载代码文件到缓冲区后再执行本操作!", "提示:",
+            MsgButtons::Ok, MsgIcon::Warning);
+    SetStatus(ctx, kTextAborted);
+}
+
+void RefuseRewrittenMemory(AppContext& ctx) {
+    ShowBox(ctx, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "\n注: ");
+    SetStatus(ctx, kTextAborted);
+}
+
+void RefuseNoCode(AppContext& ctx) {
+    ShowBox(ctx, "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!", "警告", MsgButtons::Ok,
+            MsgIcon::Warning);
+    SetStatus(ctx, kTextAborted);
+}
+
+}  // namespace veldrix

@@ -1,0 +1,104 @@
+#include "link/PortDiscovery.h"
+
+#include <cctype>
+
+#include "app/AppContext.h"
+#include "link/Session.h"
+
+namespace veldrix {
+
+namespace {
+constexpr size_t kMaxPorts = 8;
+constexpr size_t kPortNameBytes = 8;  // the value's data buffer
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+}  // namespace
+
+int DiscoverPorts(AppContext& ctx) {
+    ctx.portList.clear();
+    ctx.portValueNames.clear();
+    if (ctx.portDirectory->Available()) {
+        for (int n = 0; n <= 255 && ctx.portList.size() < kMaxPorts; ++n) {
+            std::string valueName = "\\Device\\ProlificSerial" + std::to_string(n);
+            std::optional<std::string> port = ctx.portDirectory->Lookup(valueName);
+            if (!port || port->empty()) continue;
+            ctx.portList.push_back(port->substr(0, kPortNameBytes));
+            ctx.portValueNames.push_back(valueName);
+        }
+    }
+    if (ctx.portList.empty() && !ctx.SilentSearch)
+        ShowBox(ctx,
+                "未检测到有效的USB连接!\n可能USB驱动软件安装不正确或USB端口工作异常!\n"
+                "请确保烧写器与主机USB已联接并打开电源!\n或尝试重新安装PL2303-USB驱动软件!",
+                "", MsgButtons::Ok, MsgIcon::Error);
+    return int(ctx.portList.size());
+}
+
+bool OpenPort(AppContext& ctx, const std::string& name) {
+    if (ctx.port->IsOpen()) ctx.port->Close();
+    if (!ctx.port->Open(name)) return false;
+    ctx.port->SetQueues(32768, 32768);
+    ctx.port->SetTimeouts(PortTimeouts{});
+    ctx.block.Fill(0x55);
+    FillCommandBlockHeader(ctx);
+    ctx.block.SetOpCode(1);
+    return OpenSession(ctx);
+}
+
+void ConnectProgrammer(AppContext& ctx) {
+    ctx.BusyFlag = 1;
+    ctx.ui->RefreshCursor();
+    ctx.LinkEnabledFlag = 1;
+    ctx.ConnectedFlag = 0;
+    ctx.LinkErrorFlag = 0;
+    DiscoverPorts(ctx);
+
+    std::string candidate = ctx.rememberedPort;
+    if (OpenPort(ctx, ctx.rememberedPort)) {
+        ctx.ConnectedFlag = 1;
+    } else {
+        for (const std::string& name : std::vector<std::string>(ctx.portList)) {
+            if (name.empty() || ctx.stopRequested.load()) break;
+            candidate = name;
+            ctx.LinkErrorFlag = 0;
+            bool ok = OpenPort(ctx, candidate);
+            if (!ok) {
+                ctx.Sleep(100);
+                ok = OpenPort(ctx, candidate);
+            }
+            if (ok) {
+                ctx.ConnectedFlag = 1;
+                break;
+            }
+        }
+    }
+    ctx.BusyFlag = 0;
+    ctx.ui->RefreshCursor();
+
+    if (!ctx.ConnectedFlag) {
+        ctx.AutoRunMarker = 0;
+        ctx.ui->StartLinkTimer(0, 1000);
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, kTextConnectionError);
+    } else {
+        SetStatus(ctx, "OK, 已检测到 VELDRIX 连接在端口 USB TO " + Upper(candidate));
+    }
+    ctx.rememberedPort = candidate;
+}
+
+bool IsPortStillPresent(AppContext& ctx) {
+    if (ctx.portValueNames.empty()) return false;
+    std::string wanted = Upper(ctx.rememberedPort);
+    for (size_t i = 0; i < ctx.portList.size(); ++i) {
+        // Registry names are upper case already; device paths elsewhere are not.
+        if (Upper(ctx.portList[i]) != wanted) continue;
+        if (!ctx.portDirectory->Available()) return false;
+        return ctx.portDirectory->Lookup(Upper(ctx.portValueNames[i])).has_value();
+    }
+    return false;
+}
+
+}  // namespace veldrix

@@ -1,0 +1,14 @@
+#pragma once
+// Finding the adapter's ports and the programmer behind one of them.
+#include <string>
+
+namespace veldrix {
+
+struct AppContext;
+
+int DiscoverPorts(AppContext& ctx);
+bool OpenPort(AppContext& ctx, const std::string& name);
+void ConnectProgrammer(AppContext& ctx);
+bool IsPortStillPresent(AppContext& ctx);
+
+}  // namespace veldrix

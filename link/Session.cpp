@@ -1,0 +1,271 @@
+#include "link/Session.h"
+
+#include <cstring>
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "admin/Password.h"
+#include "code/Fields.h"
+
+namespace veldrix {
+
+const char* const kTextConnectionError = "编程器连接错误,编程器可能正忙,请稍候再试!";
+const char* const kTextAborted = "操作已中止";
+
+namespace {
+
+constexpr int kDsrPolls = 1000;
+constexpr int kPurgeTries = 100;
+constexpr size_t kWriteChunk = 256;
+constexpr size_t kReadChunk = 16;
+
+bool Checked(Ui& ui, int id) { return ui.IsEnabled(id) && ui.IsChecked(id); }
+
+void MarkLinkFailure(AppContext& ctx) {
+    ctx.AutoRunMarker = 0;
+    ctx.ui->StartLinkTimer(0, 1000);
+    ctx.LinkErrorFlag = 1;
+    SetStatus(ctx, kTextConnectionError);
+}
+
+// Reads up to count bytes in one port read (the port's time-outs apply).
+size_t ReadOnce(AppContext& ctx, uint8_t* buffer, size_t count) {
+    if (ctx.stopRequested.load() || !ctx.port->IsOpen()) return 0;
+    return ctx.port->Read(buffer, count);
+}
+
+// Up to tries of (sleep 30 ms, read 1 byte); true when a byte came.
+bool WaitFirstByte(AppContext& ctx, uint8_t& byte, int tries) {
+    for (int i = 0; i < tries; ++i) {
+        ctx.Sleep(30);
+        if (ReadOnce(ctx, &byte, 1) == 1) return true;
+        if (ctx.stopRequested.load()) return false;
+    }
+    return false;
+}
+
+bool BlockExchange(AppContext& ctx) {
+    CommandBlock& b = ctx.block;
+    ctx.LinkErrorFlag = 0;
+    b.SetOpCode(uint8_t(b.OpCode() | 0x40));
+    size_t moved = 0;
+    std::array<uint8_t, cb::kSize> ack{};
+    bool sent = WriteBytes(ctx, cb::kSize, b.bytes.data(), moved) && !ctx.LinkErrorFlag;
+    if (sent) {
+        ctx.port->WaitTransmitEmpty();
+        ctx.Sleep(100);
+    }
+    if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag) {
+        b.SetOpCode(uint8_t(b.OpCode() & 0x3F));
+        MarkLinkFailure(ctx);
+        return false;
+    }
+    b.SetOpCode(uint8_t(b.OpCode() & 0x3F));
+
+    uint8_t status[4] = {0, 0, 0, 0};
+    if (WaitFirstByte(ctx, status[0], 10)) {
+        ctx.Sleep(20);
+        ReadOnce(ctx, status + 1, 3);
+    } else {
+        std::memset(status, 0, sizeof status);
+        ctx.LinkErrorFlag = 1;
+    }
+
+    uint8_t op = b.OpCode();
+    if (op == 1 || op == 23 || op == 25) return true;
+    if (std::memcmp(status, "LOCK", 4) == 0) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "编程器已被锁定,请先解除锁定状态!");
+        b[cb::kLockState] = 1;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReplyIs(const Reply& reply, const char* token) {
+    size_t n = std::strlen(token) + 1;
+    return reply.size() >= n && std::memcmp(reply.data(), token, n) == 0;
+}
+
+std::string ReplyText(const Reply& reply, size_t offset, size_t length) {
+    std::string out;
+    for (size_t i = offset; i < offset + length && i < reply.size() && reply[i] != 0; ++i) out += char(reply[i]);
+    return out;
+}
+
+void FillCommandBlockHeader(AppContext& ctx) {
+    Ui& ui = *ctx.ui;
+    CommandBlock& b = ctx.block;
+    b[cb::kDataByte] = 1;
+    if (Checked(ui, id::kOtp)) b[cb::kChipType] = 1;
+    if (Checked(ui, id::kMtp)) b[cb::kChipType] = 2;
+    auto vppBits = [&] {
+        uint8_t p = uint8_t(b[cb::kPowerSelect] & 0x0F);
+        if (Checked(ui, id::kVppVcc)) p |= 0x80;
+        if (Checked(ui, id::kVpp12)) p |= 0x40;
+        b[cb::kPowerSelect] = p;
+    };
+    vppBits();
+    if (Checked(ui, id::kVdd50)) b[cb::kPowerSelect] = 1;
+    if (Checked(ui, id::kVdd33)) b[cb::kPowerSelect] = 2;
+    vppBits();
+
+    uint8_t flags = uint8_t(b[cb::kAutoFlags] & autoflag::kKeep);
+    const std::pair<int, uint8_t> boxes[] = {
+        {id::kAutoReadProtect, autoflag::kReadProtect}, {id::kAutoLdc, autoflag::kLdc},
+        {id::kAutoBlankCheck, autoflag::kBlankCheck},   {id::kAutoHwProtect, autoflag::kHwProtect},
+        {id::kEnableSmart, autoflag::kSmart},           {id::kAutoVerify, autoflag::kVerify},
+        {id::kAutoIdIncrement, autoflag::kIdIncrement}};
+    for (auto [box, bit] : boxes)
+        if (Checked(ui, box)) flags |= bit;
+    b[cb::kAutoFlags] = flags;
+
+    std::memcpy(&b[cb::kSignature], "ZEMKO", 5);
+    std::string sum = ui.GetText(id::kChecksum).substr(0, 9);
+    b.Put16(cb::kChecksum, uint32_t(ParseDigits(sum, 16)));
+}
+
+void ConfigureLine(AppContext& ctx) {
+    // A port that never accepts the purge must not hang the search.
+    for (int i = 0; i < kPurgeTries && !ctx.port->Purge(); ++i) ctx.Sleep(1);
+    ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
+}
+
+bool OpenSession(AppContext& ctx) {
+    if (!ctx.port->SetQueues(1024, 1024)) {
+        ShowBox(ctx, "读取串口错误,该端口可能不存在或被其它软件占用!", "警告", MsgButtons::Ok, MsgIcon::Warning);
+        ctx.LinkErrorFlag = 1;
+        ctx.ConnectedFlag = 0;
+        ctx.LinkEnabledFlag = 0;
+        SetStatus(ctx, "连接烧写器端口硬件错误!");
+        return false;
+    }
+    ConfigureLine(ctx);
+    ctx.LinkErrorFlag = 0;
+    for (int i = 0; i < kDsrPolls && !ctx.stopRequested.load(); ++i) {
+        ctx.Sleep(1);
+        if (!(ctx.port->ModemStatus() & kModemDsr)) {
+            if (BlockExchange(ctx)) return true;
+            break;
+        }
+    }
+    if (ctx.block[cb::kLockState] != 1) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, kTextConnectionError);
+    }
+    return false;
+}
+
+bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written) {
+    written = 0;
+    while (written < count) {
+        if (!ctx.port->IsOpen()) {
+            ShowBox(ctx, "USB COM 端口已失效! 请重新连接!", "警告", MsgButtons::Ok, MsgIcon::Warning);
+            ctx.LinkErrorFlag = 1;
+            return false;
+        }
+        size_t chunk = std::min(kWriteChunk, count - written);
+        size_t n = ctx.stopRequested.load() ? 0 : ctx.port->Write(data + written, chunk);
+        if (n == 0) {
+            ctx.LinkErrorFlag = 1;
+            return false;
+        }
+        written += n;
+    }
+    return true;
+}
+
+bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
+    read = 0;
+    while (read < count) {
+        size_t n = ReadOnce(ctx, buffer + read, std::min(kReadChunk, count - read));
+        if (n == 0) {
+            ctx.LinkErrorFlag = 1;
+            return false;
+        }
+        read += n;
+    }
+    return true;
+}
+
+Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
+    Reply reply(std::max(bufferSize, expectedLength), 0);
+    if (!WaitFirstByte(ctx, reply[0], tries)) {
+        ctx.LinkErrorFlag = 1;
+        return reply;
+    }
+    if (expectedLength >= 2) {
+        ctx.Sleep(20);
+        ReadOnce(ctx, reply.data() + 1, expectedLength - 1);
+    }
+    return reply;
+}
+
+uint16_t ReadWord16(AppContext& ctx) {
+    Reply r = ReadShortReply(ctx, 8, 2, 30);
+    if (ctx.LinkErrorFlag) return 0;
+    return uint16_t(r[0] << 8 | r[1]);
+}
+
+uint32_t ReadWord24(AppContext& ctx) {
+    Reply r = ReadShortReply(ctx, 8, 3, 30);
+    if (ctx.LinkErrorFlag) return 0;
+    return uint32_t(r[0]) << 16 | uint32_t(r[1]) << 8 | r[2];
+}
+
+bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
+                   size_t capacity, size_t& count) {
+    count = 0;
+    size_t length = size_t(end) - size_t(start) + 1;
+    if (end < start || capacity < length) {
+        ShowBox(ctx, "指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MsgButtons::Ok, MsgIcon::Warning);
+        SetStatus(ctx, kTextAborted);
+        return false;
+    }
+    if (buffer.size() < length) buffer.resize(capacity);
+    if (opCode == 20 && !AcquireOperationPassword(ctx)) return false;
+    ctx.block.SetRange(start, end);
+    ctx.LinkErrorFlag = 0;
+    ctx.block.SetOpCode(opCode);
+    if (!OpenSession(ctx)) return false;
+    if (opCode == 20 && !CheckPasswordReply(ctx)) return false;
+    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    if (ReplyIs(token, "EV")) {
+        ReportVoltageError(ctx);
+        return false;
+    }
+    ctx.Sleep(200);
+    ReadBytes(ctx, length, buffer.data(), count);
+    if (!ctx.LinkErrorFlag) {
+        uint16_t sum = 0;
+        for (size_t i = 0; i < length; ++i) sum = uint16_t(sum + buffer[i]);
+        uint16_t theirs = ReadWord16(ctx);
+        if (!ctx.LinkErrorFlag && sum == theirs) return true;
+    }
+    SetStatus(ctx, "读取数据错误");
+    ctx.LinkErrorFlag = 1;
+    return false;
+}
+
+void ReportVoltageError(AppContext& ctx) {
+    ctx.LinkErrorFlag = 1;
+    ShowBox(ctx, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!", "警告", MsgButtons::Ok,
+            MsgIcon::Warning);
+    SetStatus(ctx, "编程电压错误,编程失败");
+}
+
+void ShowProgrammerInfo(AppContext& ctx) {
+    ctx.block.SetOpCode(37);
+    OpenSession(ctx);
+    Reply r = ReadShortReply(ctx, 32, 24, 100);
+    std::string text = "多文件型编程器VELDRIX\n主机软件最后更新时间: 2014-01-10";
+    text += "\n编程器内置软件版本: " + ReplyText(r, 0, 13);
+    text += "\n编程器内置软件最后更新时间: " + ReplyText(r, 14, 10);
+    bool failed = ctx.LinkErrorFlag != 0;
+    ShowBox(ctx, text, "软件版本");
+    if (failed) SetStatus(ctx, "获取编程器信息失败");
+}
+
+}  // namespace veldrix

@@ -1,0 +1,35 @@
+#pragma once
+// The session opening and the byte-level readers every operation uses.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace veldrix {
+
+struct AppContext;
+
+// A short reply as it lands in its zeroed buffer.
+using Reply = std::vector<uint8_t>;
+// True when the reply holds exactly token (compared with its terminating zero).
+bool ReplyIs(const Reply& reply, const char* token);
+// The reply's bytes up to the first zero, as text.
+std::string ReplyText(const Reply& reply, size_t offset, size_t length);
+
+void FillCommandBlockHeader(AppContext& ctx);
+void ConfigureLine(AppContext& ctx);
+bool OpenSession(AppContext& ctx);
+bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written);
+bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read);
+Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
+uint16_t ReadWord16(AppContext& ctx);
+uint32_t ReadWord24(AppContext& ctx);
+bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
+                   size_t capacity, size_t& count);
+void ReportVoltageError(AppContext& ctx);
+void ShowProgrammerInfo(AppContext& ctx);
+
+// Texts shared by several routines.
+extern const char* const kTextConnectionError;  // "编程器连接错误,编程器可能正忙,请稍候再试!"
+extern const char* const kTextAborted;          // "操作已中止"
+
+}  // namespace veldrix

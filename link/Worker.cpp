@@ -1,0 +1,154 @@
+#include "link/Worker.h"
+
+#include <chrono>
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "app/MainWindow.h"
+#include "link/PortDiscovery.h"
+#include "link/Session.h"
+#include "platform/Platform.h"
+
+namespace veldrix {
+
+namespace {
+constexpr int kViewSelectors[] = {id::kViewAscii, id::kViewMemory, id::kViewChip};
+}  // namespace
+
+void RunOperation(AppContext& ctx) {
+    Ui& ui = *ctx.ui;
+    ctx.BusyFlag = 1;
+    ctx.LinkErrorFlag = 0;
+    ui.RefreshCursor();
+    ui.SendBusyState(id::kSetPassword, true);
+
+    int op = ctx.block.OpCode();
+    if (!ctx.ConnectedFlag) {
+        ctx.AutoRunMarker = 0;
+        ui.StartLinkTimer(0, 1000);
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, kTextConnectionError);
+    } else {
+        if (op >= 60)
+            for (int selector : kViewSelectors) ui.SendBusyState(selector, true);
+        DispatchOperation(ctx, op);
+    }
+
+    if (ctx.AutoRunActive) return;
+    ctx.BusyFlag = 0;
+    ui.RefreshCursor();
+    for (int selector : kViewSelectors) ui.SendBusyState(selector, false);
+    ui.SendBusyState(id::kSetPassword, false);
+}
+
+void RunOperationNow(AppContext& ctx, int opCode) {
+    ctx.block.SetOpCode(uint8_t(opCode));
+    RunOperation(ctx);
+}
+
+void MonitorLink(AppContext& ctx) {
+    if (ctx.ConnectedFlag) {
+        if (IsPortStillPresent(ctx)) return;
+        ctx.LinkErrorFlag = 1;
+        ctx.ConnectedFlag = 0;
+        ctx.LinkEnabledFlag = 0;
+        ShowBox(ctx, "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!", "警告", MsgButtons::Ok,
+                MsgIcon::Warning);
+        SetStatus(ctx, "正在尝试重新联接到VELDRIX,请稍候......");
+        return;
+    }
+    ctx.SilentSearch = 1;
+    ConnectProgrammer(ctx);
+}
+
+Worker::Worker(AppContext& ctx, Mode mode) : ctx_(ctx), mode_(mode) {}
+
+Worker::~Worker() { Shutdown(10000); }
+
+bool Worker::StartOperation(int opCode) {
+    if (!ctx_.LinkEnabledFlag) {
+        SetStatus(ctx_, "请先行启动编程器USB连接");
+        return false;
+    }
+    if (workerActive_.exchange(true)) return false;  // never two workers on the port
+    auto body = [this, opCode] {
+        JoinMonitor();
+        ctx_.block.SetOpCode(uint8_t(opCode));
+        FillCommandBlockHeader(ctx_);
+        RunOperation(ctx_);
+        workerActive_ = false;
+    };
+    if (mode_ == Mode::Inline) {
+        body();
+        return true;
+    }
+    std::lock_guard lock(threadsMutex_);
+    if (worker_.joinable()) worker_.join();  // it has finished: workerActive_ was clear
+    worker_ = std::thread([body] {
+        RaiseCurrentThreadToTimeCritical();
+        body();
+    });
+    return true;
+}
+
+void Worker::LaunchMonitor(std::function<void()> body) {
+    if (monitorActive_.exchange(true)) return;
+    auto run = [this, body] {
+        body();
+        monitorActive_ = false;
+    };
+    if (mode_ == Mode::Inline) {
+        run();
+        return;
+    }
+    std::lock_guard lock(threadsMutex_);
+    if (monitor_.joinable()) monitor_.join();
+    monitor_ = std::thread(run);
+}
+
+void Worker::JoinMonitor() {
+    if (mode_ == Mode::Inline) return;
+    std::thread finished;
+    {
+        std::lock_guard lock(threadsMutex_);
+        finished = std::move(monitor_);
+    }
+    if (finished.joinable()) finished.join();
+}
+
+void Worker::OnTimerTick() {
+    if (!ctx_.FirstTickDone) {
+        ctx_.FirstTickDone = 1;
+        StartSearch();
+        ctx_.ui->StartLinkTimer(kLinkTimerId, 1000);
+        return;
+    }
+    if (!ctx_.BusyFlag && !workerActive_) LaunchMonitor([this] { MonitorLink(ctx_); });
+}
+
+void Worker::StartSearch() {
+    SetStatus(ctx_, "正在尝试联接VELDRIX,请稍候...");
+    ctx_.SilentSearch = 0;
+    // The search runs off the window thread so the window keeps painting; its
+    // messages still reach the window.
+    LaunchMonitor([this] { ConnectProgrammer(ctx_); });
+}
+
+bool Worker::Shutdown(int timeoutMs, const std::function<void()>& pump) {
+    ctx_.stopRequested = true;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while ((workerActive_ || monitorActive_) && std::chrono::steady_clock::now() < until) {
+        if (pump) pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    bool ended = !workerActive_ && !monitorActive_;
+    std::lock_guard lock(threadsMutex_);
+    for (std::thread* t : {&worker_, &monitor_}) {
+        if (!t->joinable()) continue;
+        if (ended) t->join();
+        else t->detach();  // bounded wait over; the process is ending anyway
+    }
+    return ended;
+}
+
+}  // namespace veldrix

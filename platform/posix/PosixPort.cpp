@@ -1,0 +1,156 @@
+#include "platform/posix/PosixPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+
+namespace veldrix {
+
+namespace {
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+speed_t BaudConstant(int baud) {
+    switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return 0;
+    }
+}
+}  // namespace
+
+bool ParseLineMode(const std::string& mode, LineMode& out) {
+    std::istringstream in(mode);
+    std::string item;
+    LineMode m;
+    while (in >> item) {
+        auto eq = item.find('=');
+        if (eq == std::string::npos) return false;
+        std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+        if (value.empty()) return false;
+        if (key == "baud") m.baud = std::atoi(value.c_str());
+        else if (key == "parity") m.parity = char(std::toupper(static_cast<unsigned char>(value[0])));
+        else if (key == "data") m.dataBits = std::atoi(value.c_str());
+        else if (key == "stop") m.stopBits = std::atoi(value.c_str());
+        else return false;
+    }
+    if (!BaudConstant(m.baud) || (m.parity != 'N' && m.parity != 'E' && m.parity != 'O')) return false;
+    if (m.dataBits < 5 || m.dataBits > 8 || (m.stopBits != 1 && m.stopBits != 2)) return false;
+    out = m;
+    return true;
+}
+
+PosixPort::~PosixPort() { Close(); }
+
+bool PosixPort::Open(const std::string& name) {
+    Close();
+    fd_ = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    // Without sharing, like the Windows port.
+    if (ioctl(fd_, TIOCEXCL) != 0 && isatty(fd_) == 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void PosixPort::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+// The kernel's queues are fixed; the request only tells whether the port is usable.
+bool PosixPort::SetQueues(size_t, size_t) { return fd_ >= 0 && fcntl(fd_, F_GETFL) != -1; }
+
+bool PosixPort::SetTimeouts(const PortTimeouts& timeouts) {
+    if (fd_ < 0) return false;
+    timeouts_ = timeouts;
+    return true;
+}
+
+bool PosixPort::Purge() { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
+
+bool PosixPort::SetLine(const std::string& mode) {
+    LineMode m;
+    if (fd_ < 0 || !ParseLineMode(mode, m)) return false;
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) return false;
+    cfmakeraw(&t);
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag |= m.dataBits == 8 ? CS8 : m.dataBits == 7 ? CS7 : m.dataBits == 6 ? CS6 : CS5;
+    if (m.parity != 'N') t.c_cflag |= PARENB;
+    if (m.parity == 'O') t.c_cflag |= PARODD;
+    if (m.stopBits == 2) t.c_cflag |= CSTOPB;
+    t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, BaudConstant(m.baud));
+    cfsetospeed(&t, BaudConstant(m.baud));
+    return tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
+uint32_t PosixPort::ModemStatus() {
+    int bits = 0;
+    // A pseudo-terminal has no modem lines: the call fails and DSR reads clear.
+    if (fd_ < 0 || ioctl(fd_, TIOCMGET, &bits) != 0) return 0;
+    return (bits & TIOCM_DSR) ? kModemDsr : 0;
+}
+
+void PosixPort::WaitTransmitEmpty() {
+    if (fd_ >= 0) tcdrain(fd_);
+}
+
+size_t PosixPort::Read(uint8_t* buffer, size_t count) {
+    if (fd_ < 0 || count == 0) return 0;
+    int64_t deadline = NowMs() + timeouts_.readTotalConstant + int64_t(timeouts_.readTotalMultiplier) * int64_t(count);
+    size_t got = 0;
+    while (got < count) {
+        int64_t now = NowMs();
+        int64_t limit = deadline;
+        if (got > 0 && timeouts_.readInterval > 0) limit = std::min(limit, now + timeouts_.readInterval);
+        int wait = int(std::max<int64_t>(0, limit - now));
+        pollfd p{fd_, POLLIN, 0};
+        int r = poll(&p, 1, wait);
+        if (r <= 0) break;
+        if (p.revents & (POLLERR | POLLNVAL)) break;
+        ssize_t n = ::read(fd_, buffer + got, count - got);
+        if (n <= 0) {
+            if (p.revents & POLLHUP) break;
+            continue;
+        }
+        got += size_t(n);
+    }
+    return got;
+}
+
+size_t PosixPort::Write(const uint8_t* data, size_t count) {
+    if (fd_ < 0) return 0;
+    int64_t deadline = NowMs() + timeouts_.writeTotalConstant + int64_t(timeouts_.writeTotalMultiplier) * int64_t(count);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd_, data + done, count - done);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+        int wait = int(deadline - NowMs());
+        if (wait <= 0) break;
+        pollfd p{fd_, POLLOUT, 0};
+        if (poll(&p, 1, wait) <= 0) break;
+    }
+    return done;
+}
+
+}  // namespace veldrix

@@ -1,0 +1,36 @@
+#pragma once
+// A termios serial port (real adapters and pseudo-terminals alike).
+#include "link/Port.h"
+
+namespace veldrix {
+
+class PosixPort : public Port {
+public:
+    ~PosixPort() override;
+    bool Open(const std::string& name) override;
+    void Close() override;
+    bool IsOpen() override { return fd_ >= 0; }
+    bool SetQueues(size_t input, size_t output) override;
+    bool SetTimeouts(const PortTimeouts& timeouts) override;
+    bool Purge() override;
+    bool SetLine(const std::string& mode) override;
+    uint32_t ModemStatus() override;
+    void WaitTransmitEmpty() override;
+    size_t Read(uint8_t* buffer, size_t count) override;
+    size_t Write(const uint8_t* data, size_t count) override;
+
+private:
+    int fd_ = -1;
+    PortTimeouts timeouts_;
+};
+
+// Parses "baud=38400 parity=E data=8 stop=1"; false for anything else.
+struct LineMode {
+    int baud = 0;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+};
+bool ParseLineMode(const std::string& mode, LineMode& out);
+
+}  // namespace veldrix

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz]...
+set -euo pipefail
+
+want=(cmake ninja-build g++ make pkg-config)
+for group in "$@"; do
+    case "$group" in
+        build) ;;
+        test) want+=(libgtest-dev googletest binutils srecord) ;;
+        windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
+        wine) want+=(wine wine64 xvfb imagemagick xdotool fonts-wqy-zenhei x11-utils) ;;
+        fuzz) want+=(clang libclang-rt-14-dev) ;;
+        *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

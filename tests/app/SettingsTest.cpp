@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "app/ChipCatalogue.h"
+#include "app/ControlIds.h"
+#include "app/MainWindow.h"
+#include "app/Settings.h"
+#include "tests/support/TestApp.h"
+
+namespace veldrix {
+namespace {
+
+// A whole window creation with the shipped chip list and the given settings.
+class SettingsRestore : public ::testing::Test {
+protected:
+    void Start() {
+        app.settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+        CreateMainControls(app.ctx);
+    }
+    test::TestApp app;
+};
+
+TEST_F(SettingsRestore, NoKeyAtAllGivesTheDefaults) {
+    app.settings.present = false;
+    CreateMainControls(app.ctx);
+    EXPECT_EQ(app.ctx.rememberedPort, "COM1");
+    EXPECT_EQ(app.ui.GetText(id::kChipCombo), "NOSELEC");
+    EXPECT_FALSE(app.ui.IsChecked(id::kDebugMode));
+    EXPECT_TRUE(app.ui.IsChecked(id::kSpeedLow));
+}
+
+TEST_F(SettingsRestore, StoredValuesComeBackButSpeedIsAlwaysLow) {
+    app.settings.values = {{"com", "com7"}, {"chip", "s3c9228"}, {"mode", "1"}, {"tx_set", "1"}};
+    Start();
+    EXPECT_EQ(app.ctx.rememberedPort, "com7");
+    EXPECT_EQ(app.ui.GetText(id::kChipCombo), "S3C9228");
+    EXPECT_EQ(app.ui.GetText(id::kEndAddress), "1FFF");  // the chip's selection was applied
+    EXPECT_TRUE(app.ui.IsChecked(id::kDebugMode));
+    EXPECT_TRUE(app.ui.IsChecked(id::kSpeedLow));
+    EXPECT_FALSE(app.ui.IsChecked(id::kSpeedFull) || app.ui.IsChecked(id::kSpeedMedium));
+}
+
+TEST_F(SettingsRestore, UnknownChipSelectsNoChipAndPrefixSelectsFirstMatch) {
+    app.settings.values["chip"] = "S3X0000";
+    Start();
+    EXPECT_EQ(app.ui.GetText(id::kChipCombo), "NOSELEC");
+
+    test::TestApp other;
+    other.settings.values = {{"setup", VELDRIX_SOURCE_DIR "/resources"}, {"chip", "S3F94"}, {"mode", "yes"}};
+    CreateMainControls(other.ctx);
+    EXPECT_EQ(other.ui.GetText(id::kChipCombo), "S3F9444");  // first entry after the first that begins so
+    EXPECT_FALSE(other.ui.IsChecked(id::kDebugMode));       // only "1" checks debug mode
+}
+
+TEST_F(SettingsRestore, SaveWritesWholeChipNameAndTheSpeedMapping) {
+    Start();
+    app.ctx.rememberedPort = "COM12345678";
+    ASSERT_TRUE(app.ui.ApplyComboChoice(id::kChipCombo, "S3F9454"));
+    app.ui.SetChecked(id::kSpeedLow, false);
+    app.ui.SetChecked(id::kSpeedMedium, true);
+    app.ui.SetChecked(id::kDebugMode, true);
+    SaveSettings(app.ctx);
+    EXPECT_EQ(app.settings.values["com"], "COM12345");
+    EXPECT_EQ(app.settings.values["chip"], "S3F9454");
+    EXPECT_EQ(app.settings.values["tx_set"], "2");
+    EXPECT_EQ(app.settings.values["mode"], "1");
+
+    app.ui.SetChecked(id::kSpeedMedium, false);
+    app.ui.SetChecked(id::kDebugMode, false);
+    SaveSettings(app.ctx);
+    EXPECT_EQ(app.settings.values["tx_set"], "3");  // none checked counts as low on save
+    EXPECT_EQ(app.settings.values["mode"], "0");
+    EXPECT_EQ(SelectedSpeed(app.ctx), 1);            // but as full for the project file
+}
+
+TEST_F(SettingsRestore, FailedSaveIsSilent) {
+    Start();
+    app.settings.writable = false;
+    size_t boxes = app.ui.Boxes().size();
+    SaveSettings(app.ctx);
+    EXPECT_EQ(app.ui.Boxes().size(), boxes);
+}
+
+TEST(MainWindowCreation, InitialStateOfTheControls) {
+    test::TestApp app;
+    app.settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+    InitMainWindow(app.ctx);
+    HeadlessUi& ui = app.ui;
+    for (const ControlDef& def : MainControls()) EXPECT_TRUE(ui.Exists(def.id)) << def.id;
+    EXPECT_EQ(ui.GetText(id::kStartAddress), "0000");
+    EXPECT_EQ(ui.GetText(id::kEndAddress), "0FFF");  // NOSELEC's defaults replace 1FFF
+    EXPECT_EQ(ui.GetText(id::kVppField), "12.0");
+    EXPECT_FALSE(ui.IsEnabled(id::kVppField) || ui.IsEnabled(id::kVddField));
+    EXPECT_EQ(ui.GetText(id::kSuccessCount), "00000");
+    EXPECT_EQ(ui.GetText(id::kFailureCount), "00000");
+    EXPECT_EQ(ui.GetText(id::kCounterCurrent), "0000");
+    EXPECT_EQ(ui.GetText(id::kCounterEnd), "0000");
+    EXPECT_EQ(ui.ComboCount(id::kDirectory), 15);
+    EXPECT_EQ(ui.GetText(id::kDirectory), "1");
+    EXPECT_EQ(ui.ComboEntry(id::kDirectory, 14), "15");
+    EXPECT_TRUE(ui.IsChecked(id::kBuzzer));
+    EXPECT_TRUE(ui.IsChecked(id::kSpeedLow));
+    for (int hidden : {id::kViewGroup, id::kCodeList, id::kViewBack}) EXPECT_FALSE(ui.IsVisible(hidden));
+    EXPECT_EQ(app.ctx.programmingRange, (AddressRange{0, 0x1FFF}));
+    EXPECT_EQ(app.ctx.checkedRange, (AddressRange{0, 0x1FFF}));
+    EXPECT_EQ(ui.GetText(id::kLinkLabel), MakerWebAddress());
+    EXPECT_EQ(MakerWebAddress().size(), 20u);
+    // The status line has its own font, the value fields theirs.
+    EXPECT_EQ(ui.Snapshot(id::kStatusLine).font.height, 14);
+    EXPECT_EQ(ui.Snapshot(id::kStatusLine).font.weight, 500);
+    EXPECT_EQ(ui.Snapshot(id::kChecksum).font.weight, 580);
+    EXPECT_EQ(ui.Snapshot(id::kOpenFile).font.height, 12);
+    EXPECT_TRUE(ui.Snapshot(id::kLinkLabel).font.italic);
+    // Timer 501 at 1000 ms while building, then at 500 ms for the first tick.
+    auto timers = ui.TimersStarted();
+    ASSERT_GE(timers.size(), 2u);
+    EXPECT_EQ(timers.back(), (std::pair<int, int>{501, 500}));
+    EXPECT_EQ(ui.GetText(id::kStatusLine), WelcomeText());
+}
+
+}  // namespace
+}  // namespace veldrix

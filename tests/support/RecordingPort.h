@@ -1,0 +1,51 @@
+#pragma once
+// Wraps a port and keeps every write with the time it was made.
+#include <vector>
+
+#include "app/Clock.h"
+#include "link/Port.h"
+
+namespace veldrix::test {
+
+class RecordingPort : public Port {
+public:
+    struct Write {
+        uint64_t atMicros;
+        std::vector<uint8_t> bytes;
+    };
+    RecordingPort(Port& inner, Clock& clock) : inner_(inner), clock_(clock) {}
+
+    std::vector<Write> writes;
+    std::vector<std::string> opened;
+
+    bool Open(const std::string& name) override {
+        opened.push_back(name);
+        return inner_.Open(name);
+    }
+    void Close() override { inner_.Close(); }
+    bool IsOpen() override { return inner_.IsOpen(); }
+    bool SetQueues(size_t i, size_t o) override { return inner_.SetQueues(i, o); }
+    bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
+    bool Purge() override { return inner_.Purge(); }
+    bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
+    uint32_t ModemStatus() override { return inner_.ModemStatus(); }
+    void WaitTransmitEmpty() override { inner_.WaitTransmitEmpty(); }
+    size_t Read(uint8_t* b, size_t n) override { return inner_.Read(b, n); }
+    size_t Write(const uint8_t* d, size_t n) override {
+        writes.push_back({clock_.NowMicros(), std::vector<uint8_t>(d, d + n)});
+        return inner_.Write(d, n);
+    }
+    // The 38-byte command blocks among the writes.
+    std::vector<std::vector<uint8_t>> Blocks() const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& w : writes)
+            if (w.bytes.size() == 38 && w.bytes[0] == 'Z' && w.bytes[1] == 'E') out.push_back(w.bytes);
+        return out;
+    }
+
+private:
+    Port& inner_;
+    Clock& clock_;
+};
+
+}  // namespace veldrix::test
