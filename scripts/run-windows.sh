@@ -31,6 +31,7 @@ need() { # need PACKAGE TEST...
     if ! "$@" >/dev/null 2>&1; then missing+=("$pkg"); fi
 }
 need wine test -x /usr/bin/wine
+need fonts-wine test -e /usr/share/wine/fonts/tahoma.ttf
 need wine64 sh -c 'command -v wine64 || test -x /usr/lib/wine/wine64'
 need xvfb command -v Xvfb
 need imagemagick command -v import
@@ -94,6 +95,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$WINESERVER" -w
 fi
 
+# Debian's Wine does not find its own Tahoma (the face behind "MS Shell Dlg")
+# outside the prefix; without it every dialog font falls back to the CJK font.
+fonts_dir="$WINEPREFIX/drive_c/windows/Fonts"
+for f in /usr/share/wine/fonts/*.ttf; do
+    [ -e "$f" ] && [ ! -e "$fonts_dir/$(basename "$f")" ] && ln -s "$f" "$fonts_dir/"
+done
+
 # Z: is the root of the Linux file system in every prefix.
 win_install="Z:${install_dir//\//\\}"
 reg="$home/veldrix.reg"
@@ -104,6 +112,9 @@ reg="$home/veldrix.reg"
                 "Arial" "Segoe UI" "System"; do
         printf '"%s"="wqy-zenhei.ttc,WenQuanYi Zen Hei"\r\n' "$face"
     done
+    # Grey-scale smoothing: small CJK glyphs lose strokes when drawn in black and white.
+    printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n'
+    printf '"FontSmoothing"="2"\r\n"FontSmoothingType"=dword:00000001\r\n'
     printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\r\n'
     printf '"setup"="%s"\r\n' "${win_install//\\/\\\\}"
     printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\r\n'
