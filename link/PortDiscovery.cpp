@@ -9,7 +9,6 @@ namespace veldrix {
 
 namespace {
 constexpr size_t kMaxPorts = 8;
-constexpr size_t kPortNameBytes = 8;  // the value's data buffer
 
 std::string Upper(std::string s) {
     for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -25,7 +24,7 @@ int DiscoverPorts(AppContext& ctx) {
             std::string valueName = "\\Device\\ProlificSerial" + std::to_string(n);
             std::optional<std::string> port = ctx.portDirectory->Lookup(valueName);
             if (!port || port->empty()) continue;
-            ctx.portList.push_back(port->substr(0, kPortNameBytes));
+            ctx.portList.push_back(*port);
             ctx.portValueNames.push_back(valueName);
         }
     }
