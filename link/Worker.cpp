@@ -72,7 +72,6 @@ bool Worker::StartOperation(int opCode) {
     }
     if (workerActive_.exchange(true)) return false;  // never two workers on the port
     auto body = [this, opCode] {
-        JoinMonitor();
         ctx_.block.SetOpCode(uint8_t(opCode));
         FillCommandBlockHeader(ctx_);
         RunOperation(ctx_);
@@ -84,9 +83,13 @@ bool Worker::StartOperation(int opCode) {
     }
     std::lock_guard lock(threadsMutex_);
     if (worker_.joinable()) worker_.join();  // it has finished: workerActive_ was clear
-    worker_ = std::thread([body] {
+    worker_ = std::thread([this, body] {
         RaiseCurrentThreadToTimeCritical();
+        // A link check still in progress finishes before this thread touches the port.
+        JoinMonitor();
+        ctx_.clock->ThreadStarted();
         body();
+        ctx_.clock->ThreadEnded();
     });
     return true;
 }
@@ -103,7 +106,11 @@ void Worker::LaunchMonitor(std::function<void()> body) {
     }
     std::lock_guard lock(threadsMutex_);
     if (monitor_.joinable()) monitor_.join();
-    monitor_ = std::thread(run);
+    monitor_ = std::thread([this, run] {
+        ctx_.clock->ThreadStarted();
+        run();
+        ctx_.clock->ThreadEnded();
+    });
 }
 
 void Worker::JoinMonitor() {

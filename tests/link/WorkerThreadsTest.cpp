@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "app/MainWindow.h"
+#include "link/Worker.h"
+#include "platform/headless/HeadlessUi.h"
+#include "platform/headless/MemorySettings.h"
+#include "sim/InProcessProgrammer.h"
+
+namespace veldrix {
+namespace {
+
+// The worker and the link monitor on real threads, as the window uses them;
+// the test thread plays the window thread and never takes part in the
+// virtual time itself.
+struct ThreadedApp {
+    sim::VirtualTime time;
+    sim::InProcessProgrammer prog{time};
+    HeadlessUi ui;
+    MemorySettings settings;
+    AppContext ctx{ui, time, settings, prog.port, prog.adapters};
+    Worker worker{ctx, Worker::Mode::Threads};
+
+    ThreadedApp() {
+        settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+        ctx.worker = &worker;
+    }
+    // Waits in real time (the threads run on virtual time, so this is short).
+    bool WaitIdle(int ms = 5000) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (worker.OperationRunning() || worker.MonitorRunning()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+};
+
+TEST(WorkerThreads, SearchRunsOffTheWindowThreadAndConnects) {
+    ThreadedApp app;
+    InitMainWindow(app.ctx);
+    app.worker.OnTimerTick();
+    ASSERT_TRUE(app.WaitIdle());
+    EXPECT_EQ(app.ui.GetText(id::kStatusLine), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM1");
+    EXPECT_EQ(app.ctx.BusyFlag, 0);
+}
+
+TEST(WorkerThreads, ASecondStartWhileOneRunsIsRefused) {
+    ThreadedApp app;
+    InitMainWindow(app.ctx);
+    app.worker.OnTimerTick();
+    ASSERT_TRUE(app.WaitIdle());
+    size_t boxes = app.ui.Boxes().size();
+    EXPECT_TRUE(app.worker.StartOperation(37));
+    EXPECT_FALSE(app.worker.StartOperation(37));
+    ASSERT_TRUE(app.WaitIdle());
+    EXPECT_EQ(app.ui.Boxes().size(), boxes + 1);  // one information box, not two
+    EXPECT_EQ(app.ctx.BusyFlag, 0);
+    EXPECT_FALSE(app.ui.Locked(id::kSetPassword));
+    // Ticks while idle run the link check, which finds the adapter still there.
+    app.worker.OnTimerTick();
+    ASSERT_TRUE(app.WaitIdle());
+    EXPECT_EQ(app.ctx.ConnectedFlag, 1);
+}
+
+TEST(WorkerThreads, ClosingDuringAnOperationStopsItPromptly) {
+    ThreadedApp app;
+    InitMainWindow(app.ctx);
+    app.worker.OnTimerTick();
+    ASSERT_TRUE(app.WaitIdle());
+    // A unit that stops answering: the information read would try for seconds.
+    {
+        std::lock_guard lock(app.prog.state.mutex);
+        app.prog.state.powered = false;
+    }
+    EXPECT_TRUE(app.worker.StartOperation(37));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(app.worker.Shutdown(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(app.worker.OperationRunning());
+}
+
+}  // namespace
+}  // namespace veldrix
