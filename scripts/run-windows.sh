@@ -138,7 +138,13 @@ if [ -z "$screenshot" ]; then
 fi
 
 "$WINESERVER" -p
-"$WINE" "$exe" &
+# The serial-device list is rebuilt when the server starts: list an adapter now,
+# so the picture shows the window rather than the no-adapter message.
+serialcomm="$home/serialcomm.reg"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"\\\\Device\\\\ProlificSerial0"="COM1"\r\n' >"$serialcomm"
+"$WINE" regedit /S "$serialcomm" >/dev/null 2>&1
+# A desktop window of Wine's own draws the caption bar even without a window manager.
+"$WINE" explorer /desktop=VELDRIX,1024x768 "$exe" &
 app=$!
 sleep "${VELDRIX_SCREENSHOT_DELAY:-6}"
 import -window root "$screenshot"

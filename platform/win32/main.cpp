@@ -4,7 +4,8 @@
 #include <objbase.h>
 
 #include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "app/CommandHandler.h"
+#include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RegistryPortDirectory.h"
@@ -12,10 +13,15 @@
 #include "platform/win32/SerialPort.h"
 #include "platform/win32/Win32Ui.h"
 
-#if __has_include("app/CommandHandler.h")
-#include "app/CommandHandler.h"
-#define VELDRIX_HAS_COMMAND_HANDLER 1
-#endif
+namespace {
+
+// Threads stopping at close may still be sending to the window: serve them.
+void ServeSentMessages() {
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace veldrix;
@@ -30,13 +36,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SerialPort port;
     RegistryPortDirectory ports;
     AppContext ctx(ui, clock, settings, port, ports);
+    Worker worker(ctx, Worker::Mode::Threads);
+    ctx.worker = &worker;
 
     MainDialog window(ctx, ui);
-#ifdef VELDRIX_HAS_COMMAND_HANDLER
     window.hooks.onCommand = [&ctx](int id, int parentId) { OnMainCommand(ctx, id, parentId); };
-#endif
+    window.hooks.onStartSearch = [&worker] { worker.StartSearch(); };
+    window.hooks.onLinkTick = [&worker] { worker.OnTimerTick(); };
+    window.hooks.startOperation = [&worker](int opCode) { worker.StartOperation(opCode); };
+    window.hooks.onClosing = [&worker] { worker.Shutdown(3000, ServeSentMessages); };
     window.Run();
 
+    ctx.worker = nullptr;
     CoUninitialize();
     return 0;
 }
