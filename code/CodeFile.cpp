@@ -1,0 +1,123 @@
+#include "code/CodeFile.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "code/CodeBuffer.h"
+#include "code/Fields.h"
+#include "code/HexFile.h"
+#include "code/ProjectFile.h"
+#include "platform/Files.h"
+
+namespace veldrix {
+
+namespace {
+
+constexpr size_t kNameChars = 1023;
+
+// At most max bytes, without splitting a UTF-8 character.
+std::string CutText(std::string text, size_t max) {
+    if (text.size() <= max) return text;
+    size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    return text;
+}
+
+std::string CodeFileName(AppContext& ctx) { return CutText(ctx.ui->GetText(id::kCodeFile), kNameChars); }
+
+// Exactly the last four characters, lower-cased; shorter names have none.
+std::string Ending(const std::string& name) {
+    if (name.size() < 4) return {};
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return tail;
+}
+
+void NoCodeFile(AppContext& ctx) {
+    ctx.LinkErrorFlag = 1;
+    SetStatus(ctx, "请指定一个代码文件");
+}
+
+}  // namespace
+
+bool ChooseCodeFile(AppContext& ctx) {
+    auto path = ctx.ui->OpenFileDialog({{"hex文件(*.hex)", "*.hex"},
+                                        {"BIN文件(*.BIN)", "*.BIN"},
+                                        {"PJT文件(*.PVX)", "*.pvx"}});
+    if (!path) return false;
+    ctx.ui->SetText(id::kCodeFile, *path);
+    return true;
+}
+
+uint32_t LoadBinFile(AppContext& ctx, const std::string& path) {
+    std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
+    std::string data;
+    if (!ReadFileBytes(path, data)) {
+        SetStatus(ctx, "打开文件错误,操作失败");
+        return 0;
+    }
+    // Cutting a larger file would program a silently truncated image.
+    if (data.size() > ctx.codeBuffer.size()) return 0;
+    std::copy(data.begin(), data.end(), ctx.codeBuffer.begin());
+    return uint32_t(data.size());
+}
+
+void LoadCodeFile(AppContext& ctx) {
+    ctx.LinkErrorFlag = 0;
+    std::string name = CodeFileName(ctx);
+    if (name.empty()) {
+        NoCodeFile(ctx);
+        return;
+    }
+
+    uint32_t result = 0;
+    // A project names the code file to load next. One project level only: a
+    // project that names a project (itself or another) could go round for ever.
+    bool projectLoaded = false;
+    for (;;) {
+        std::string ending = Ending(name);
+        if (ending == ".bin") {
+            result = LoadBinFile(ctx, name);
+            break;
+        }
+        if (ending == ".pvx") {
+            if (projectLoaded) {
+                ctx.LinkErrorFlag = 1;
+                SetStatus(ctx, "无法识别的文件,操作中止");
+                return;
+            }
+            if (!LoadProject(ctx, name)) return;  // its own status text stays
+            projectLoaded = true;
+            ctx.LinkErrorFlag = 0;
+            name = CodeFileName(ctx);
+            if (name.empty()) {
+                NoCodeFile(ctx);
+                return;
+            }
+            continue;
+        }
+        if (ending == ".hex") {
+            result = LoadHexFile(ctx, name);
+            break;
+        }
+        ShowBox(ctx, name, "无法识别的文件,操作中止", MsgButtons::Ok);
+        return;
+    }
+
+    if (result == 0) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "代码文件有错误!");
+        return;
+    }
+    uint32_t end = (result - 1) & 0xFFFF;
+    ctx.programmingRange = {0, end};
+    SetStatus(ctx, "调入代码成功!");
+    ctx.ui->SetText(id::kStartAddress, "0000");
+    ctx.ui->SetText(id::kEndAddress, Hex(end, 4));
+    ctx.ui->SetText(id::kChecksum, Hex(CodeChecksum(ctx, 0, end), 4));
+}
+
+}  // namespace veldrix

@@ -1,0 +1,124 @@
+#include "code/HexFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/AppContext.h"
+#include "code/Fields.h"
+#include "code/TextLines.h"
+#include "platform/Files.h"
+
+namespace veldrix {
+
+namespace {
+
+constexpr size_t kLineChars = 1023;  // a 1024-byte line buffer
+constexpr uint64_t kBufferLimit = kImageSize;
+
+// Table forms of HexCharset and of the digit values; a multi-megabyte file
+// goes through every character, so the loop stays on plain arrays.
+struct CharTables {
+    bool allowed[256] = {};
+    int8_t nibble[256];
+    CharTables() {
+        for (char c : HexCharset) allowed[static_cast<unsigned char>(c)] = true;
+        for (int8_t& n : nibble) n = -1;
+        for (int i = 0; i < 10; ++i) nibble['0' + i] = int8_t(i);
+        for (int i = 0; i < 6; ++i) nibble['a' + i] = nibble['A' + i] = int8_t(10 + i);
+    }
+};
+const CharTables kTables;
+
+enum class LineResult { Skipped, Used, ChecksumError, OutOfBuffer };
+
+struct HexLoader {
+    explicit HexLoader(uint8_t* image) : buffer(image) {}
+    uint8_t* buffer;
+    uint64_t base = 0;
+    uint64_t highestEnd = 0;
+    uint8_t rec[255 + 5];
+
+    LineResult Take(const TextPiece& piece) {
+        const unsigned char* first = reinterpret_cast<const unsigned char*>(piece.text.data());
+        const unsigned char* last = first + piece.text.size();
+        // Editors leave blanks behind a record; they are not part of it.
+        while (last > first && (last[-1] == ' ' || last[-1] == '\t')) --last;
+        const unsigned char* colon = last;
+        while (colon > first && colon[-1] != ':') --colon;
+        if (colon == first) return LineResult::Skipped;  // no ':' at all
+        const unsigned char* digits = colon;               // just after the last ':'
+        size_t count = size_t(last - digits);
+        for (const unsigned char* p = digits; p < last; ++p)
+            if (!kTables.allowed[*p]) return LineResult::Skipped;
+
+        size_t length = 1 + count + (piece.lineEnd ? 1 : 0);
+        if (length < 11) return LineResult::Skipped;
+        // A length field that is not two hex digits cannot be trusted.
+        int hi = kTables.nibble[digits[0]], lo = kTables.nibble[digits[1]];
+        if (hi < 0 || lo < 0) return LineResult::Skipped;
+        size_t dataLength = size_t(hi * 16 + lo);
+        if (length < 2 * dataLength + 11) return LineResult::Skipped;
+
+        // A pair that is not two hex digits (the line end, a tab) reads 0xFF,
+        // as a failed parse does.
+        size_t recLength = dataLength + 5;
+        uint8_t sum = 0;
+        for (size_t i = 0; i < recLength; ++i) {
+            uint8_t value = 0xFF;
+            if (2 * i + 1 < count) {
+                int h = kTables.nibble[digits[2 * i]], l = kTables.nibble[digits[2 * i + 1]];
+                if (h >= 0 && l >= 0) value = uint8_t(h * 16 + l);
+            }
+            rec[i] = value;
+            sum = uint8_t(sum + value);
+        }
+        if (sum != 0) return LineResult::ChecksumError;
+
+        uint8_t type = rec[3];
+        if (type == 0x02 || type == 0x04) {
+            uint64_t value = uint64_t(rec[4]) * 256 + rec[5];
+            base = type == 0x02 ? value * 16 : value * 65536;
+        } else if (type == 0x00 || type == 0x20) {
+            uint64_t address = uint64_t(rec[1]) * 256 + rec[2] + base;
+            if (dataLength > 0 && address + dataLength > kBufferLimit) return LineResult::OutOfBuffer;
+            std::memcpy(buffer + address, rec + 4, dataLength);
+            if (highestEnd <= address) highestEnd = address + dataLength;
+        }
+        return LineResult::Used;
+    }
+};
+
+}  // namespace
+
+uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
+    std::string data;
+    if (!ReadFileBytes(path, data)) {
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "打开文件错误,操作失败");
+        return 0;
+    }
+    SetStatus(ctx, "调入代码文件.....");
+    std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
+
+    HexLoader loader(ctx.codeBuffer.data());
+    TextLineReader reader(data, kLineChars);
+    TextPiece piece;
+    // An end-of-file record does not end the read: the whole file counts.
+    while (reader.Next(piece)) {
+        switch (loader.Take(piece)) {
+        case LineResult::ChecksumError:
+            ctx.LinkErrorFlag = 1;
+            SetStatus(ctx, "代码文件错误[行检查和错误]");
+            return 0;
+        case LineResult::OutOfBuffer:
+            // Data beyond the 1 MB image would be lost silently; refuse the file.
+            ctx.LinkErrorFlag = 1;
+            return 0;
+        default:
+            break;
+        }
+    }
+    return uint32_t(loader.highestEnd);
+}
+
+}  // namespace veldrix

@@ -1,0 +1,16 @@
+#pragma once
+// Project files (.pvx): the code file in use with the chip and the options
+// of the main window.
+#include <string>
+
+namespace veldrix {
+
+struct AppContext;
+
+// "保存工程": asks for a name and writes the project file.
+void SaveProject(AppContext& ctx);
+// Applies a project file to the controls; false (LinkErrorFlag raised, status
+// text left) when it cannot be read or is not a project file.
+bool LoadProject(AppContext& ctx, const std::string& path);
+
+}  // namespace veldrix
