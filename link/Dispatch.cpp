@@ -1,12 +1,33 @@
 #include "admin/Password.h"
 #include "app/AppContext.h"
+#include "app/ControlIds.h"
+#include "code/CodeFile.h"
 #include "link/Session.h"
 #include "link/Worker.h"
+#include "ops/ChipOperations.h"
+#include "ops/Download.h"
+#include "ops/Protection.h"
 
 namespace veldrix {
 
 void DispatchOperation(AppContext& ctx, int opCode) {
     switch (opCode) {
+    case 3: DownloadToProgrammer(ctx); break;
+    case 4: CheckProgrammerMemory(ctx, 0); break;
+    case 6: case 9: case 10: case 11: case 12: case 27: RunProtectionOperation(ctx); break;
+    case 7: ProgramChip(ctx); break;
+    case 8:
+        if (ctx.ui->IsChecked(id::kDebugMode)) VerifyChipByReadBack(ctx);
+        else VerifyChip(ctx, 8);
+        break;
+    case 13: ReadChipChecksum(ctx); break;
+    case 16: BlankCheck(ctx); break;
+    case 26: ProgramChipDirect(ctx); break;
+    case 45:
+        if (!ChooseCodeFile(ctx)) break;
+        ctx.block.SetOpCode(3);
+        DownloadToProgrammer(ctx);
+        break;
     case 23: ChangePassword(ctx); break;
     case 25: LockProgrammer(ctx); break;
     case 37: ShowProgrammerInfo(ctx); break;

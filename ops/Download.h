@@ -1,0 +1,23 @@
+#pragma once
+// The download of the code buffer into the programmer's memory and the
+// memory checksum that confirms it.
+#include <cstdint>
+
+namespace veldrix {
+
+struct AppContext;
+
+// Operation 29: fills programmerId; keeps the old one when no session opens.
+void ReadProgrammerId(AppContext& ctx);
+// Copies codeBuffer start..end into sendBuffer and XORs it with programmerId,
+// the key restarting at start.
+void ScrambleIntoSendBuffer(AppContext& ctx, uint32_t start, uint32_t end);
+// Operation 3 (also the second half of 45).
+void DownloadToProgrammer(AppContext& ctx);
+// The data phase of the download, paced by DSR at page changes.
+void StreamCode(AppContext& ctx, uint32_t start, uint32_t end);
+// Operation 4. sourceOperation 24: the memory was filled from an offline
+// file, so the programmer's sum is adopted without comparing it.
+void CheckProgrammerMemory(AppContext& ctx, int sourceOperation);
+
+}  // namespace veldrix
