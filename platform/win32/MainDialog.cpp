@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/AppContext.h"
 #include "app/ChipCatalogue.h"
 #include "app/ControlIds.h"
@@ -19,6 +21,26 @@ namespace veldrix {
 namespace {
 
 int ParentId(HWND parent, HWND window) { return parent == window || !parent ? id::kWindow : GetDlgCtrlID(parent); }
+
+// The template's size follows its dialog font; where that font is smaller than
+// the one the layout was made with, grow the window so no control is cut off.
+void FitClientToControls(HWND window) {
+    RECT need{0, 0, 0, 0};
+    for (const ControlDef& def : MainControls())
+        if (def.parent == id::kWindow) {
+            need.right = std::max<LONG>(need.right, def.rect.right + 5);
+            need.bottom = std::max<LONG>(need.bottom, def.rect.bottom + 5);
+        }
+    RECT client;
+    GetClientRect(window, &client);
+    if (client.right >= need.right && client.bottom >= need.bottom) return;
+    need.right = std::max(need.right, client.right);
+    need.bottom = std::max(need.bottom, client.bottom);
+    AdjustWindowRectEx(&need, DWORD(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       DWORD(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    SetWindowPos(window, nullptr, 0, 0, need.right - need.left, need.bottom - need.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 void CentreOnScreen(HWND window) {
     RECT rc;
@@ -164,6 +186,7 @@ void MainDialog::OnInit() {
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_ ? smallIcon_ : icon_));
     SetWindowTextW(window_, Widen(WindowCaption()).c_str());
     InitMainWindow(ctx_);
+    FitClientToControls(window_);
     CentreOnScreen(window_);
 }
 
