@@ -39,7 +39,6 @@ need fonts-wqy-zenhei sh -c 'ls /usr/share/fonts/truetype/wqy/wqy-zenhei.ttc'
 need g++-mingw-w64-x86-64 command -v x86_64-w64-mingw32-g++-posix
 need cmake command -v cmake
 need ninja-build command -v ninja
-need python3 command -v python3
 if [ "$run_tests" = 1 ]; then need libgtest-dev test -d /usr/src/googletest; fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
