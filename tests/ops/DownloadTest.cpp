@@ -109,7 +109,6 @@ TEST_F(DownloadTest, SpeedRadiosSetBlockLengthAndPauseBeforeEachPoll) {
         size_t length;
         uint64_t pauseMs;
     };
-    app.port.paced = false;  // writes take no time, so the gap before a poll is the pause alone
     UseCode(Pattern(0x200, 9));
     for (Case c : {Case{id::kSpeedFull, 16, 0}, Case{id::kSpeedMedium, 8, 10}, Case{id::kSpeedLow, 8, 20},
                    Case{0, 16, 0}}) {
@@ -121,7 +120,8 @@ TEST_F(DownloadTest, SpeedRadiosSetBlockLengthAndPauseBeforeEachPoll) {
         for (size_t i = 1; i < blocks.size(); ++i) {
             EXPECT_EQ(blocks[i].bytes.size(), c.length);
             if (blocks[i].polls) {
-                EXPECT_EQ(blocks[i].firstPollAt - blocks[i - 1].at, (c.pauseMs + 1) * 1000) << c.radio;
+                // The pause, then the first 1 ms poll.
+                EXPECT_EQ(blocks[i].firstPollAt - blocks[i - 1].doneAt, (c.pauseMs + 1) * 1000) << c.radio;
             }
         }
         EXPECT_EQ(app.ctx.codeInMemory, 1) << c.radio;

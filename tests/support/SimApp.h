@@ -25,6 +25,7 @@ namespace veldrix::test {
 struct WireEvent {
     enum Kind { Write, Poll, Status } kind = Write;
     uint64_t at = 0;             // virtual microseconds
+    uint64_t doneAt = 0;         // when a write returned
     std::vector<uint8_t> bytes;  // what a write sent
     bool busy = false;           // a poll that found DSR set
     std::string text;            // a status text
@@ -59,6 +60,7 @@ public:
     size_t Write(const uint8_t* data, size_t count) override {
         size_t n = inner_.Write(data, count);
         if (paced) inner_.WaitTransmitEmpty();
+        if (!events_.empty() && events_.back().kind == WireEvent::Write) events_.back().doneAt = clock_.NowMicros();
         return n;
     }
     bool paced = true;
@@ -173,7 +175,7 @@ struct SimApp {
     struct DataBlock {
         uint32_t address = 0;
         std::vector<uint8_t> bytes;
-        uint64_t at = 0;
+        uint64_t at = 0, doneAt = 0;
         int polls = 0, busyPolls = 0;
         uint64_t firstPollAt = 0;
         std::vector<std::string> statusBefore;
@@ -197,6 +199,7 @@ struct SimApp {
             } else {
                 next.bytes = e.bytes;
                 next.at = e.at;
+                next.doneAt = e.doneAt;
                 out.push_back(next);
                 uint32_t following = uint32_t(next.address + e.bytes.size());
                 next = DataBlock();
