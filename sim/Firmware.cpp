@@ -1,0 +1,737 @@
+#include "sim/Firmware.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace veldrix::sim {
+
+namespace {
+
+constexpr char kSignature[] = "ZEMKO";
+constexpr size_t kSignatureLength = 5;
+constexpr uint32_t kMaxAddress = 0xFFFFFF;
+constexpr int kHangSliceMs = 10;
+constexpr int kSleepSliceMs = 20;  // long work is cut into slices so power-off is noticed
+
+// The leading bytes of the window could still begin a block.
+bool CouldStart(const std::vector<uint8_t>& window) {
+    size_t n = std::min(window.size(), kSignatureLength);
+    for (size_t i = 0; i < n; ++i)
+        if (window[i] != uint8_t(kSignature[i])) return false;
+    return true;
+}
+
+std::vector<uint8_t> Bytes(const char* text) {
+    return std::vector<uint8_t>(text, text + std::strlen(text));
+}
+
+std::vector<uint8_t> Word24(uint32_t value) {
+    return {uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
+
+// A text of fixed width: cut, or padded with blanks.
+void AppendFixed(std::vector<uint8_t>& out, const std::string& text, size_t width) {
+    for (size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? uint8_t(text[i]) : uint8_t(' '));
+}
+
+std::string TextAt(const CommandBlock& block, int offset, int width) {
+    std::string text;
+    for (int i = 0; i < width && block[offset + i] != 0; ++i) text.push_back(char(block[offset + i]));
+    return text;
+}
+
+}  // namespace
+
+Firmware::Firmware(DeviceState& state) : state_(state) {}
+
+void Firmware::Run(DeviceIo& io) {
+    io_ = &io;
+    std::unique_lock lock(state_.mutex);
+    lock_ = &lock;
+    io.SetBusy(false);
+    while (!io.Stopping()) {
+        if (!ReceiveBlock()) continue;
+        Serve();
+        // Whatever ended the operation, an idle unit shows ready.
+        io.SetBusy(false);
+    }
+    lock_ = nullptr;
+    io_ = nullptr;
+}
+
+// The line
+
+bool Firmware::Alive() { return state_.powered && !io_->Stopping(); }
+
+bool Firmware::Receive(uint8_t& byte, int timeoutMs) {
+    lock_->unlock();
+    bool got = io_->ReadByte(byte, timeoutMs);
+    lock_->lock();
+    // Bytes reaching a unit without power are lost.
+    return got && state_.powered;
+}
+
+void Firmware::Put(const std::vector<uint8_t>& bytes) {
+    if (bytes.empty()) return;
+    lock_->unlock();
+    io_->Write(bytes.data(), bytes.size());
+    lock_->lock();
+}
+
+void Firmware::Busy(bool busy) { io_->SetBusy(busy); }
+
+bool Firmware::Pause(uint64_t micros) {
+    pendingMicros_ += micros;
+    uint64_t ms = pendingMicros_ / 1000;
+    pendingMicros_ %= 1000;
+    while (ms > 0 && Alive()) {
+        int slice = int(std::min<uint64_t>(ms, kSleepSliceMs));
+        lock_->unlock();
+        io_->Sleep(slice);
+        lock_->lock();
+        ms -= uint64_t(slice);
+    }
+    return Alive();
+}
+
+// Finding the block
+
+bool Firmware::ReceiveBlock() {
+    std::vector<uint8_t> window;
+    while (!io_->Stopping()) {
+        uint8_t byte;
+        // A block comes in one piece: after a gap, what was gathered is stray.
+        if (!Receive(byte, window.empty() ? -1 : state_.timing.blockGapMs)) {
+            window.clear();
+            continue;
+        }
+        window.push_back(byte);
+        for (;;) {
+            while (!window.empty() && !CouldStart(window)) window.erase(window.begin());
+            if (window.size() < size_t(cb::kSize)) break;
+            // The host marks the code of a session opening with bit 6.
+            if ((window[cb::kOpCode] & 0xC0) == 0x40) {
+                std::copy_n(window.begin(), cb::kSize, block_.bytes.begin());
+                return true;
+            }
+            window.erase(window.begin());
+        }
+    }
+    return false;
+}
+
+void Firmware::Serve() {
+    op_ = block_.OpCode() & 0x3F;
+    sessionMicros_ = io_->NowMicros();
+    fired_.clear();
+    pendingMicros_ = 0;
+    // A locked unit still lets its owner in to unlock it or change the password.
+    bool refused = state_.locked && op_ != 1 && op_ != 23 && op_ != 25;
+
+    // The acknowledgement echoes the block as received, then the status word.
+    std::vector<uint8_t> ack(block_.bytes.begin(), block_.bytes.end());
+    const char* status = state_.locked ? "LOCK" : kReadyStatus;
+    ack.insert(ack.end(), status, status + 4);
+    if (!refused)
+        state_.log.push_back({op_, block_[cb::kBlockNumber], Start(), End()});
+    if (!Send(std::move(ack), Reply{kAck}) || refused) return;
+    Dispatch();
+}
+
+void Firmware::Dispatch() {
+    switch (op_) {
+    case 1: return;  // the port probe: the acknowledgement is the answer
+    case 2: return ClearArea();
+    case 3: return Download();
+    case 4: return MemoryChecksum();
+    case 5: case 14: case 20: return ReadData();
+    case 6: return Erase();
+    case 7: return ProgramFromMemory();
+    case 8: case 19: return Verify();
+    case 9: case 10: case 11: case 12: case 27: return Protect();
+    case 13: return ChipChecksum();
+    case 15: return CopyChip();
+    case 16: return BlankCheck();
+    case 17: return WriteConfig();
+    case 18: return WriteMasterCode();
+    case 21: return FileInfo();
+    case 22: return SetCounter();
+    case 23: return ChangePassword();
+    case 24: return CopyMaster();
+    case 25: return Lock();
+    case 26: return ProgramStreamed();
+    case 29: return SendIdentifier();
+    case 30: return MasterChecksum();
+    case 31: return WriteIdCode();
+    case 37: return SendInfo();
+    default: return;  // a code this firmware does not know: acknowledged, nothing more
+    }
+}
+
+// Replies and faults
+
+const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const {
+    for (const Fault& f : state_.faults) {
+        if (std::find(fired_.begin(), fired_.end(), f.serial) != fired_.end()) continue;
+        if (f.opCode != kAnyOperation && f.opCode != op_) continue;
+        // "Any" means the operation's own traffic; the opening is hit only when named.
+        unsigned want = f.step == FaultStep::Ack        ? kAck
+                        : f.step == FaultStep::First    ? kFirst
+                        : f.step == FaultStep::Progress ? kProgress
+                        : f.step == FaultStep::Final    ? kFinal
+                                                        : (kFirst | kProgress | kFinal);
+        if (!(want & reply.steps)) continue;
+        bool applies = false;
+        switch (f.kind) {
+        case FaultKind::Ev: applies = reply.verdict; break;
+        case FaultKind::NoReply: applies = true; break;
+        case FaultKind::Short: applies = bytes.size() >= 2; break;
+        case FaultKind::Garbage: applies = !bytes.empty(); break;
+        case FaultKind::Busy: applies = true; break;
+        case FaultKind::BadSum: applies = reply.sum; break;
+        case FaultKind::Stop: applies = (reply.steps & kProgress) && reply.pastMiddle; break;
+        }
+        if (applies) return &f;
+    }
+    return nullptr;
+}
+
+bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
+    if (!Alive()) return false;
+    if (state_.timing.replyDelayMs > 0 && !PauseMs(state_.timing.replyDelayMs)) return false;
+    const Fault* found = FaultFor(bytes, reply);
+    if (!found) {
+        Put(bytes);
+        return true;
+    }
+    Fault fault = *found;
+    fired_.push_back(fault.serial);
+    if (fault.once)
+        std::erase_if(state_.faults, [&](const Fault& f) { return f.serial == fault.serial; });
+    switch (fault.kind) {
+    case FaultKind::Ev:
+        Put(Bytes("EV"));
+        return false;
+    case FaultKind::NoReply:
+        return false;
+    case FaultKind::Short:
+        bytes.resize(bytes.size() / 2);
+        Put(bytes);
+        return false;
+    case FaultKind::Garbage:
+        // Every byte changes, so the corruption cannot go unnoticed by chance.
+        for (uint8_t& b : bytes) b = uint8_t(b ^ (state_.NextGarbage() | 1));
+        Put(bytes);
+        return true;
+    case FaultKind::Busy:
+        Hang(fault);
+        return false;
+    case FaultKind::BadSum: {
+        size_t n = bytes.size();
+        uint16_t sum = uint16_t((bytes[n - 2] << 8 | bytes[n - 1]) + 1);
+        bytes[n - 2] = uint8_t(sum >> 8);
+        bytes[n - 1] = uint8_t(sum);
+        Put(bytes);
+        return true;
+    }
+    case FaultKind::Stop:
+        if (reply.data) {
+            bytes.resize(bytes.size() / 2);
+            Put(bytes);
+        }
+        return false;
+    }
+    return false;
+}
+
+void Firmware::Hang(const Fault& fault) {
+    Busy(true);
+    uint64_t until = io_->NowMicros() + uint64_t(std::max(state_.timing.busyHangMs, 0)) * 1000;
+    while (Alive()) {
+        if (fault.once ? io_->NowMicros() >= until : !state_.Armed(fault.serial)) break;
+        // A hung unit takes in nothing.
+        lock_->unlock();
+        io_->DiscardInput();
+        io_->Sleep(kHangSliceMs);
+        lock_->lock();
+    }
+    Busy(false);
+}
+
+bool Firmware::Token(const char* text, unsigned steps) {
+    Reply reply{steps};
+    reply.verdict = true;
+    return Send(Bytes(text), reply);
+}
+
+bool Firmware::Progress(uint32_t address, bool pastMiddle) {
+    Reply reply{kProgress};
+    reply.pastMiddle = pastMiddle;
+    return Send(Word24(address), reply);
+}
+
+bool Firmware::SendSum(uint32_t sum) {
+    Reply reply{kFinal};
+    reply.sum = true;
+    return Send({uint8_t(sum >> 8), uint8_t(sum)}, reply);
+}
+
+bool Firmware::Checkpoint(bool pastMiddle) {
+    Reply reply{kProgress};
+    reply.pastMiddle = pastMiddle;
+    return Send({}, reply);
+}
+
+// Goes over start..end, visit() once per address and microsPerByte each.
+// With stream, the next address goes out every progress interval and
+// finalAddress at the end; at the first address visit() refuses, that address
+// goes out and the walk stops there.
+Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint32_t finalAddress,
+                                int microsPerByte, const std::function<bool(uint32_t)>& visit) {
+    uint64_t total = uint64_t(end) - start + 1;
+    uint64_t interval = std::max<uint32_t>(state_.timing.progressInterval, 1);
+    uint64_t perByte = uint64_t(std::max(microsPerByte, 0));
+    auto pastMiddle = [&](uint64_t address) { return (address - start) * 2 >= total; };
+    uint64_t since = 0;
+    for (uint64_t a = start; a <= end; ++a) {
+        if (!visit(uint32_t(a))) {
+            if (!Pause(since * perByte)) return Walked::Ended;
+            if (stream && !Progress(uint32_t(a), pastMiddle(a))) return Walked::Ended;
+            return Walked::Failed;
+        }
+        if (++since >= interval && a < end) {
+            if (!Pause(since * perByte)) return Walked::Ended;
+            since = 0;
+            if (stream && !Progress(uint32_t(a + 1), pastMiddle(a + 1))) return Walked::Ended;
+        }
+    }
+    if (!Pause(since * perByte)) return Walked::Ended;
+    if (stream && !Progress(finalAddress, true)) return Walked::Ended;
+    return Walked::Done;
+}
+
+bool Firmware::CheckPassword() {
+    if (TextAt(block_, cb::kPassword, 8) == state_.password) return true;
+    // A refused password gets its own five letters, so the host never mistakes it.
+    Token("NOPWD", kFirst | kFinal);
+    return false;
+}
+
+bool Firmware::ChipReady(uint32_t start, uint32_t end) const {
+    return state_.chip.present && (start > end || state_.chip.Holds(start, end));
+}
+
+uint8_t Firmware::Key(uint64_t offset) const {
+    size_t i = size_t(offset % 8);
+    return i < state_.identifier.size() ? uint8_t(state_.identifier[i]) : 0;
+}
+
+// Operations
+
+void Firmware::ClearArea() {
+    int number = block_[cb::kBlockNumber];
+    if (number == 0) {
+        Busy(true);
+        if (!PauseMs(state_.timing.memoryInitMs)) return;
+        std::fill(state_.memory.begin(), state_.memory.end(), 0xFF);
+        Busy(false);
+        Token("OK", kFirst | kFinal);
+        return;
+    }
+    if (!CheckPassword()) return;
+    // The block is erased before the password is confirmed: a host that only
+    // reads "OKPWD" (deleting a block) must find the "OK" behind it already
+    // there, or its next session would read it as the acknowledgement.
+    DirectoryBlock* block = state_.Block(number);
+    if (block) {
+        Busy(true);
+        if (!PauseMs(state_.timing.blockEraseMs)) return;
+        block->Clear();
+        Busy(false);
+    }
+    if (!Token("OKPWD", kFirst)) return;
+    Token(block ? "OK" : "NO", kFinal);
+}
+
+void Firmware::Download() {
+    uint32_t start = Start(), end = End();
+    if (start > end || end >= kMemorySize) return;
+    uint64_t total = uint64_t(end) - start + 1;
+    for (uint64_t a = start; a <= end; ++a) {
+        uint8_t byte;
+        if (!Receive(byte, state_.timing.dataTimeoutMs)) return;  // the host gave up
+        state_.memory[a] = uint8_t(byte ^ Key(a - start));
+        if ((a & 0xFF) == 0xFF || a == end) {
+            // The page goes to memory; DSR holds the host off meanwhile.
+            Busy(true);
+            if (!PauseMs(state_.timing.pageWriteMs)) return;
+            if (!Checkpoint((a - start + 1) * 2 >= total)) return;
+            Busy(false);
+        }
+    }
+    // Bytes the host sends past the end are left to the block search.
+}
+
+void Firmware::MemoryChecksum() {
+    uint32_t start = Start(), end = End();
+    if (!Token("OK", kFirst)) return;
+    uint32_t sum = 0;
+    if (start <= end) {
+        auto add = [&](uint32_t a) {
+            sum += state_.memory[a & kAddressMask];
+            return true;
+        };
+        if (Walk(start, end, start < end, end, state_.timing.memoryMicrosPerByte, add) != Walked::Done) return;
+        // With start = end the host still reads one address.
+        if (start == end && !Progress(end, true)) return;
+    }
+    SendSum(sum);
+}
+
+void Firmware::ReadData() {
+    if (op_ == 20 && (!CheckPassword() || !Token("OKPWD", kFirst))) return;
+    uint32_t start = Start(), end = End();
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    bool ok = start <= end && end - start < kMemorySize;
+    if (op_ == 14) ok = ok && state_.chip.present;
+    if (op_ == 20) ok = ok && block && block->holdsFile;
+    if (!ok) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    std::vector<uint8_t> data;
+    data.reserve(end - start + 1);
+    for (uint64_t a = start; a <= end; ++a) {
+        uint32_t at = uint32_t(a);
+        data.push_back(op_ == 14 ? state_.chip.Read(at) : op_ == 20 ? block->At(at) : state_.memory[at & kAddressMask]);
+    }
+    // The bytes wait until the host has taken the token and paused, so they
+    // never pile up in its 1024-byte input queue; reading the chip overlaps that wait.
+    int perByte = op_ == 14 ? state_.timing.readMicrosPerByte : state_.timing.memoryMicrosPerByte;
+    uint64_t ready = io_->NowMicros() + uint64_t(std::max(perByte, 0)) * data.size();
+    ready = std::max(ready, sessionMicros_ + uint64_t(std::max(state_.timing.dataDelayMs, 0)) * 1000);
+    if (!Pause(ready - io_->NowMicros())) return;
+    uint32_t sum = Sum16(data.data(), data.size());
+    Reply reply{kProgress};
+    reply.data = true;
+    if (!Send(std::move(data), reply)) return;
+    SendSum(sum);
+}
+
+void Firmware::Erase() {
+    Chip& chip = state_.chip;
+    if (!chip.present || chip.kind != ChipKind::Mtp) {
+        Token("NO", kFirst | kFinal);
+        return;
+    }
+    Busy(true);
+    if (!PauseMs(state_.timing.eraseMs)) return;
+    state_.chip.Erase();
+    Busy(false);
+    Token("OK", kFirst | kFinal);
+}
+
+void Firmware::Protect() {
+    Chip& chip = state_.chip;
+    bool mtpOnly = op_ == 9 || op_ == 27 || op_ == 12;  // SMART and hardware protection exist on MTP chips only
+    if (!chip.present || (mtpOnly && chip.kind != ChipKind::Mtp)) {
+        Token("NO", kFirst | kFinal);
+        return;
+    }
+    Busy(true);
+    if (!PauseMs(state_.timing.protectMs)) return;
+    if (op_ == 10) chip.readProtected = true;
+    else if (op_ == 11) chip.ldcProtected = true;
+    else if (op_ == 12) chip.writeProtected = true;
+    else chip.smart = true;
+    Busy(false);
+    Token("OK", kFirst | kFinal);
+}
+
+void Firmware::ProgramFromMemory() {
+    uint32_t start = Start(), end = End();
+    if (!ChipReady(start, end)) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    Busy(true);
+    // A protected chip takes no programming; the verdict says so at the end.
+    bool writable = !state_.chip.readProtected && !state_.chip.writeProtected;
+    bool ok = writable;
+    if (start <= end) {
+        auto program = [&](uint32_t a) {
+            if (writable) ok = state_.chip.Program(a, state_.memory[a & kAddressMask]) && ok;
+            return true;
+        };
+        if (Walk(start, end, start < end, end, state_.timing.programMicrosPerByte, program) != Walked::Done) return;
+    }
+    Busy(false);
+    Token(ok ? "OK" : "NO", kFinal);
+}
+
+void Firmware::Verify() {
+    uint32_t start = Start(), end = End();
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    bool ready = op_ == 19 ? block && block->holdsFile : ChipReady(start, end);
+    if (!ready) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    if (start > end) return;
+    auto same = [&](uint32_t a) {
+        uint8_t have = op_ == 19 ? block->At(a) : state_.chip.Read(a);
+        return have == state_.memory[a & kAddressMask];
+    };
+    int perByte = op_ == 19 ? state_.timing.memoryMicrosPerByte : state_.timing.readMicrosPerByte;
+    Walk(start, end, true, std::min(end + 1, kMaxAddress), perByte, same);
+}
+
+void Firmware::ChipChecksum() {
+    uint32_t start = Start(), end = End();
+    if (!ChipReady(start, end)) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    uint32_t sum = 0;
+    if (start <= end) {
+        auto add = [&](uint32_t a) {
+            sum += state_.chip.Read(a);
+            return true;
+        };
+        if (Walk(start, end, start < end, end, state_.timing.readMicrosPerByte, add) != Walked::Done) return;
+    }
+    SendSum(sum);
+}
+
+void Firmware::CopyChip() {
+    uint32_t start = Start(), end = End();
+    if (!ChipReady(start, end)) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    uint32_t sum = 0;
+    if (start <= end) {
+        auto copy = [&](uint32_t a) {
+            uint8_t byte = state_.chip.Read(a);
+            state_.memory[a & kAddressMask] = byte;
+            sum += byte;
+            return true;
+        };
+        if (Walk(start, end, start < end, end, state_.timing.readMicrosPerByte, copy) != Walked::Done) return;
+    }
+    SendSum(sum);
+}
+
+void Firmware::BlankCheck() {
+    uint32_t start = Start(), end = End();
+    if (!ChipReady(start, end)) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    if (start > end) return;
+    auto blank = [&](uint32_t a) { return state_.chip.Read(a) == 0xFF; };
+    Walk(start, end, true, std::min(end + 1, kMaxAddress), state_.timing.readMicrosPerByte, blank);
+}
+
+void Firmware::WriteConfig() {
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    if (!block) {
+        // The host waits for the second verdict even after the first said no.
+        if (Token("NO", kFirst)) Token("NO", kFinal);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    std::array<uint8_t, kConfigRecordSize> record{};
+    for (uint8_t& byte : record)
+        if (!Receive(byte, state_.timing.dataTimeoutMs)) {
+            Token("NO", kFinal);
+            return;
+        }
+    Busy(true);
+    if (!PauseMs(state_.timing.recordWriteMs)) return;
+    block = state_.Block(block_[cb::kBlockNumber]);
+    block->config = record;
+    block->counterCurrent = block_.Get24(cb::kCounterCurrent);
+    block->counterEnd = block_.Get24(cb::kCounterEnd);
+    block->idAddress = block_.Get24(cb::kIdAddress);
+    block->chipType = block_[cb::kChipType];
+    block->powerSelect = block_[cb::kPowerSelect];
+    block->autoFlags = block_[cb::kAutoFlags];
+    Busy(false);
+    Token("OK", kFinal);
+}
+
+void Firmware::WriteMasterCode() {
+    uint32_t start = Start(), end = End();
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    if (!block || start > end || end >= kMemorySize) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    Busy(true);
+    auto none = [](uint32_t) { return true; };
+    if (Walk(start, end, start < end, end, state_.timing.flashMicrosPerByte, none) != Walked::Done) return;
+    // Only a complete write makes the block hold a file.
+    block->start = start;
+    block->end = end;
+    block->code.assign(state_.memory.begin() + start, state_.memory.begin() + end + 1);
+    block->holdsFile = true;
+    Busy(false);
+}
+
+void Firmware::FileInfo() {
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    if (!block || !block->holdsFile) {
+        Token("NOFILE", kFirst | kFinal);
+        return;
+    }
+    if (!Token("OKFILE", kFirst)) return;
+    auto record = block->InfoRecord();
+    Send(std::vector<uint8_t>(record.begin(), record.end()), Reply{kFinal});
+}
+
+void Firmware::SetCounter() {
+    if (!CheckPassword()) return;
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    bool ok = block && block->holdsFile;
+    if (ok) {
+        Busy(true);
+        if (!PauseMs(state_.timing.recordWriteMs)) return;
+        block->counterCurrent = block_.Get24(cb::kCounterCurrent);
+        block->counterEnd = block_.Get24(cb::kCounterEnd);
+        block->idAddress = block_.Get24(cb::kIdAddress);
+        Busy(false);
+    }
+    if (!Token("OKPWD", kFirst)) return;
+    Token(ok ? "OK" : "NO", kFinal);
+}
+
+void Firmware::ChangePassword() {
+    if (!CheckPassword()) return;
+    // Characters 1-6 travel in the range bytes, 7-8 in the checksum bytes.
+    std::string fresh = TextAt(block_, cb::kStartAddress, 6);
+    if (fresh.size() == 6) fresh += TextAt(block_, cb::kChecksum, 2);
+    if (!PauseMs(state_.timing.recordWriteMs)) return;
+    state_.password = fresh;
+    Token("OKPWD", kFirst | kFinal);
+}
+
+void Firmware::CopyMaster() {
+    if (!CheckPassword() || !Token("OKPWD", kFirst)) return;
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    if (!block || !block->holdsFile) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst) || !Send(Word24(block->end), Reply{kFirst})) return;
+    Busy(true);
+    auto copy = [&](uint32_t a) {
+        state_.memory[a & kAddressMask] = block->At(a);
+        return true;
+    };
+    // The host follows the progress whenever the file does not end at 0.
+    Walk(block->start, block->end, block->end != 0, block->end, state_.timing.memoryMicrosPerByte, copy);
+    Busy(false);
+}
+
+void Firmware::Lock() {
+    if (!CheckPassword()) return;
+    if (!PauseMs(state_.timing.recordWriteMs)) return;
+    state_.locked = block_[cb::kLockState] == 1;
+    if (!Token("OKPWD", kFirst)) return;
+    Token("OK", kFinal);
+}
+
+void Firmware::ProgramStreamed() {
+    uint32_t start = Start(), end = End();
+    bool ready = ChipReady(start, end) && end < kMemorySize;
+    if (!Token(ready ? "OK" : "NO", kFirst)) return;
+    Busy(true);
+    bool writable = ready && !state_.chip.readProtected && !state_.chip.writeProtected;
+    bool ok = writable;
+    uint32_t sum = 0;
+    if (start <= end) {
+        uint64_t total = uint64_t(end) - start + 1;
+        for (uint64_t i = 0; i < total; ++i) {
+            uint8_t byte;
+            if (!Receive(byte, state_.timing.dataTimeoutMs)) return;  // the host gave up
+            uint8_t plain = uint8_t(byte ^ Key(i));
+            sum += plain;
+            if (writable) ok = state_.chip.Program(uint32_t(start + i), plain) && ok;
+            if (!Pause(uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+            if (i == total / 2 && !Checkpoint(true)) return;
+        }
+    }
+    // Whatever the host sends past the end is left to the block search.
+    Busy(false);
+    bool sumOk = uint16_t(sum) == block_.Get16(cb::kChecksum);
+    Token(ok && sumOk ? "OK" : "NO", kFinal);
+}
+
+void Firmware::SendIdentifier() {
+    std::vector<uint8_t> id;
+    for (int i = 0; i < 8; ++i) id.push_back(Key(uint64_t(i)));
+    Send(std::move(id), Reply{kFirst | kFinal});
+}
+
+void Firmware::MasterChecksum() {
+    uint32_t start = Start(), end = End();
+    DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
+    if (!block || !block->holdsFile) {
+        Token("NO", kFirst);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    uint32_t sum = 0;
+    if (start <= end) {
+        auto add = [&](uint32_t a) {
+            sum += block->At(a);
+            return true;
+        };
+        // The host keeps only the low 16 bits of each address, so the last
+        // one is the end itself, never end + 1.
+        if (Walk(start, end, start < end, end, state_.timing.memoryMicrosPerByte, add) != Walked::Done) return;
+        if (start == end && !Progress(end, true)) return;
+    }
+    SendSum(sum);
+}
+
+void Firmware::WriteIdCode() {
+    Chip& chip = state_.chip;
+    uint32_t address = block_.Get24(cb::kIdAddress);
+    uint32_t value = block_.Get24(cb::kCounterCurrent);
+    if (!chip.present) {
+        if (Token("NO", kFirst)) Token("NO", kFinal);
+        return;
+    }
+    if (!Token("OK", kFirst)) return;
+    Busy(true);
+    if (!Pause(3 * uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+    bool ok = chip.Holds(address, address + 2) && !chip.readProtected && !chip.writeProtected;
+    if (ok) {
+        // Most significant byte first, at the ID address.
+        bool a = chip.Program(address, uint8_t(value >> 16));
+        bool b = chip.Program(address + 1, uint8_t(value >> 8));
+        bool c = chip.Program(address + 2, uint8_t(value));
+        ok = a && b && c;
+    }
+    Busy(false);
+    Token(ok ? "OK" : "NO", kFinal);
+}
+
+void Firmware::SendInfo() {
+    std::vector<uint8_t> info;
+    AppendFixed(info, state_.version, 13);
+    info.push_back(' ');
+    AppendFixed(info, state_.date, 10);
+    Send(std::move(info), Reply{kFirst | kFinal});
+}
+
+}  // namespace veldrix::sim

@@ -1,0 +1,96 @@
+#pragma once
+// The programmer unit's firmware: finds command blocks in the byte stream,
+// acknowledges them and runs each operation's traffic against DeviceState.
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "link/CommandBlock.h"
+#include "sim/DeviceIo.h"
+#include "sim/DeviceState.h"
+
+namespace veldrix::sim {
+
+class Firmware {
+public:
+    explicit Firmware(DeviceState& state);
+    // Serves the line until io.Stopping().
+    void Run(DeviceIo& io);
+
+private:
+    // Which step of an operation a reply is; a fault aimed at a step acts there.
+    enum Step : unsigned { kAck = 1, kFirst = 2, kProgress = 4, kFinal = 8 };
+    struct Reply {
+        unsigned steps = 0;
+        bool verdict = false;    // a text reply that "EV" can stand in for
+        bool sum = false;        // ends in a 16-bit sum
+        bool data = false;       // a data block: a stop sends its first half
+        bool pastMiddle = true;  // in a stream: where a stop cuts it
+    };
+    enum class Walked { Done, Failed, Ended };
+
+    bool ReceiveBlock();
+    void Serve();
+    void Dispatch();
+
+    // The line, with the state unlocked while waiting on it.
+    bool Alive();
+    bool Receive(uint8_t& byte, int timeoutMs);
+    void Put(const std::vector<uint8_t>& bytes);
+    void Busy(bool busy);
+    bool Pause(uint64_t micros);  // false once power is gone or the unit stops
+    bool PauseMs(int ms) { return Pause(uint64_t(ms > 0 ? ms : 0) * 1000); }
+
+    // Replies; false means the operation is over (a fault acted, power gone).
+    bool Send(std::vector<uint8_t> bytes, const Reply& reply);
+    bool Token(const char* text, unsigned steps);
+    bool Progress(uint32_t address, bool pastMiddle);
+    bool SendSum(uint32_t sum);
+    bool Checkpoint(bool pastMiddle);  // a silent point of a stream
+    const Fault* FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const;
+    void Hang(const Fault& fault);
+
+    Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t finalAddress, int microsPerByte,
+                const std::function<bool(uint32_t)>& visit);
+    bool CheckPassword();  // answers the refusal itself
+    bool ChipReady(uint32_t start, uint32_t end) const;
+    uint8_t Key(uint64_t offset) const;
+    uint32_t Start() const { return block_.Get24(cb::kStartAddress); }
+    uint32_t End() const { return block_.Get24(cb::kEndAddress); }
+
+    void ClearArea();
+    void Download();
+    void MemoryChecksum();
+    void ReadData();
+    void Erase();
+    void Protect();
+    void ProgramFromMemory();
+    void Verify();
+    void ChipChecksum();
+    void CopyChip();
+    void BlankCheck();
+    void WriteConfig();
+    void WriteMasterCode();
+    void FileInfo();
+    void SetCounter();
+    void ChangePassword();
+    void CopyMaster();
+    void Lock();
+    void ProgramStreamed();
+    void SendIdentifier();
+    void MasterChecksum();
+    void WriteIdCode();
+    void SendInfo();
+
+    DeviceState& state_;
+    DeviceIo* io_ = nullptr;
+    std::unique_lock<std::mutex>* lock_ = nullptr;
+    CommandBlock block_;
+    uint8_t op_ = 0;
+    std::vector<uint64_t> fired_;  // faults that already acted in this session
+    uint64_t pendingMicros_ = 0;   // work time not yet slept
+    uint64_t sessionMicros_ = 0;   // when the block was taken
+};
+
+}  // namespace veldrix::sim

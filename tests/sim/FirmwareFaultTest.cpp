@@ -1,0 +1,160 @@
+// The fault knobs: what each does to the traffic, and how they are aimed.
+#include <gtest/gtest.h>
+
+#include "tests/support/SimHost.h"
+
+namespace veldrix::test {
+namespace {
+
+using sim::Fault;
+using sim::FaultKind;
+using sim::FaultStep;
+
+Fault Aim(FaultKind kind, int op = sim::kAnyOperation, FaultStep step = FaultStep::Any, bool once = false) {
+    Fault f;
+    f.kind = kind;
+    f.opCode = op;
+    f.step = step;
+    f.once = once;
+    return f;
+}
+
+class FirmwareFaults : public ::testing::Test {
+protected:
+    SimHost host;
+    void SetUp() override { host.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp); }
+    std::string Verdict(uint8_t op) {
+        host.Open(SimHost::Block(op));
+        return host.Text(2, 100);
+    }
+};
+
+TEST_F(FirmwareFaults, SupplyFaultTakesThePlaceOfTheTokenOfTheAimedOperationOnly) {
+    host.state.Arm(Aim(FaultKind::Ev, 16));
+    host.Open(SimHost::Block(16, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "EV");
+    EXPECT_FALSE(host.Word24()) << "progress after EV";
+    host.Open(SimHost::Block(13, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    // Until cleared it stays.
+    host.Open(SimHost::Block(16, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "EV");
+    host.state.ClearFaults();
+    host.Open(SimHost::Block(16, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "OK");
+}
+
+TEST_F(FirmwareFaults, NoReplyOnceThenTheUnitAnswersAgain) {
+    host.state.Arm(Aim(FaultKind::NoReply, 6, FaultStep::Any, true));
+    EXPECT_EQ(Verdict(6), "");
+    EXPECT_TRUE(host.state.faults.empty());
+    EXPECT_EQ(Verdict(6), "OK");
+}
+
+TEST_F(FirmwareFaults, AnyStepLeavesTheOpeningAloneUnlessItIsNamed) {
+    host.state.Arm(Aim(FaultKind::NoReply));
+    auto s = host.Open(SimHost::Block(4, 0, 0xF));
+    EXPECT_TRUE(s.opened);
+    EXPECT_EQ(host.Text(2), "");
+    host.state.ClearFaults();
+    host.state.Arm(Aim(FaultKind::NoReply, sim::kAnyOperation, FaultStep::Ack));
+    s = host.Open(SimHost::Block(1));
+    EXPECT_FALSE(s.opened);
+    EXPECT_TRUE(s.ack.empty());
+}
+
+TEST_F(FirmwareFaults, ShortReplyBringsHalfAndNothingMore) {
+    host.state.Arm(Aim(FaultKind::Short, 37));
+    host.Open(SimHost::Block(37));
+    EXPECT_EQ(host.Text(24, 100), std::string(sim::kFirmwareVersion, 12));
+    host.state.Arm(Aim(FaultKind::Short, 1, FaultStep::Ack));
+    auto s = host.Open(SimHost::Block(1));
+    EXPECT_EQ(s.ack.size(), 21u);
+    EXPECT_EQ(s.status, "");
+}
+
+TEST_F(FirmwareFaults, GarbageChangesEveryByteTheSameWayEachRun) {
+    auto garbled = [] {
+        SimHost h;
+        h.state.Arm(Aim(FaultKind::Garbage, 29));
+        h.Open(SimHost::Block(29));
+        return h.Text(8, 20);
+    };
+    std::string first = garbled();
+    ASSERT_EQ(first.size(), 8u);
+    for (int i = 0; i < 8; ++i) EXPECT_NE(first[i], sim::kDefaultIdentifier[i]) << i;
+    EXPECT_EQ(garbled(), first);
+    // The operation goes on after the garbled reply.
+    host.state.Arm(Aim(FaultKind::Garbage, 7, FaultStep::First));
+    host.state.memory[0] = 0x3C;
+    host.Open(SimHost::Block(7, 0, 0));
+    EXPECT_NE(host.Text(2), "OK");
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.state.chip.cells[0], 0x3C);
+}
+
+TEST_F(FirmwareFaults, BusyLineThatStaysSetKeepsTheHostOut) {
+    host.state.Arm(Aim(FaultKind::Busy, 6, FaultStep::Any, true));
+    host.Open(SimHost::Block(6));
+    // Each opening polls DSR for a second; a one-off hang lasts two after the erase.
+    EXPECT_FALSE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_TRUE(host.Busy());
+    EXPECT_FALSE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+
+    uint64_t serial = host.state.Arm(Aim(FaultKind::Busy, 6));
+    host.Open(SimHost::Block(6));
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(host.Open(SimHost::Block(1)).opened) << i;
+    EXPECT_TRUE(host.state.Armed(serial));
+    host.state.ClearFaults();
+    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+}
+
+TEST_F(FirmwareFaults, BusyAtAPageOfTheDownloadFailsTheHostsPoll) {
+    host.state.Arm(Aim(FaultKind::Busy, 3, FaultStep::Progress));
+    host.Open(SimHost::Block(3, 0, 0x1FF));
+    host.Write(std::vector<uint8_t>(0x100, 0x00));
+    bool clear = false;
+    for (int i = 0; i < 50 && !clear; ++i) {
+        host.Sleep(1);
+        clear = !host.Busy();
+    }
+    EXPECT_FALSE(clear);
+}
+
+TEST_F(FirmwareFaults, WrongSumOnADataBlock) {
+    host.state.memory[0x20] = 0x80;
+    host.state.Arm(Aim(FaultKind::BadSum, 5));
+    host.Open(SimHost::Block(5, 0x20, 0x21));
+    EXPECT_EQ(host.Text(2), "OK");
+    host.Sleep(200);
+    EXPECT_EQ(host.Read(2), (std::vector<uint8_t>{0x80, 0xFF}));
+    EXPECT_EQ(host.Word16(), 0x0180u);
+}
+
+TEST_F(FirmwareFaults, StopBreaksAStreamHalfway) {
+    host.state.Arm(Aim(FaultKind::Stop, 16));
+    host.Open(SimHost::Block(16, 0, 0xFFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Progress(0x1000), std::vector<uint32_t>{0x400});
+
+    host.state.Arm(Aim(FaultKind::Stop, 14));
+    host.Open(SimHost::Block(14, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    host.Sleep(200);
+    EXPECT_EQ(host.Read(0x100).size(), 0x80u);
+    EXPECT_FALSE(host.Word16());
+}
+
+TEST_F(FirmwareFaults, AimedAtTheFinalVerdictTheWorkStillHappens) {
+    host.state.Arm(Aim(FaultKind::NoReply, 7, FaultStep::Final));
+    host.state.memory[0x10] = 0x01;
+    host.Open(SimHost::Block(7, 0, 0x10));
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Progress(0x10), std::vector<uint32_t>{0x10});
+    EXPECT_EQ(host.Text(2), "");
+    EXPECT_EQ(host.state.chip.cells[0x10], 0x01);
+}
+
+}  // namespace
+}  // namespace veldrix::test

@@ -1,0 +1,95 @@
+// Session opening as the unit answers it: acknowledgement, status word, the
+// block search, the lock and power.
+#include <gtest/gtest.h>
+
+#include "tests/support/SimHost.h"
+
+namespace veldrix::test {
+namespace {
+
+std::vector<uint8_t> OnWire(CommandBlock b, bool marked = true) {
+    if (marked) b[cb::kOpCode] |= 0x40;
+    return std::vector<uint8_t>(b.bytes.begin(), b.bytes.end());
+}
+
+TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
+    SimHost host;
+    CommandBlock block = SimHost::Block(1, 0x123, 0x4567);
+    block[cb::kBlockNumber] = 7;
+    auto s = host.Open(block);
+    ASSERT_TRUE(s.opened);
+    EXPECT_EQ(s.ack, OnWire(block));
+    EXPECT_EQ(s.status, "REDY");
+    EXPECT_TRUE(host.Reply(2, 10).empty()) << "the probe has nothing after its acknowledgement";
+    ASSERT_EQ(host.state.log.size(), 1u);
+    const sim::LogEntry& e = host.state.log[0];
+    EXPECT_EQ(std::vector<uint32_t>({e.opCode, e.block, e.start, e.end}), std::vector<uint32_t>({1, 7, 0x123, 0x4567}));
+}
+
+TEST(FirmwareSession, FindsTheBlockBehindStrayBytesAndBrokenBlocks) {
+    SimHost host;
+    // A block without the session mark, broken starts of a signature, then the block.
+    std::vector<uint8_t> wire = OnWire(SimHost::Block(4), false);
+    for (char c : std::string("\0ZEMZZEMK\x13", 10)) wire.push_back(uint8_t(c));
+    auto block = OnWire(SimHost::Block(37));
+    wire.insert(wire.end(), block.begin(), block.end());
+    host.Write(wire);
+    host.Sleep(100);
+    EXPECT_EQ(host.Read(38), block);
+    EXPECT_EQ(host.Text(4, 10), "REDY");
+    EXPECT_EQ(host.Text(24, 100).size(), 24u);
+
+    // The head of a block, then a pause: forgotten.
+    auto broken = OnWire(SimHost::Block(4, 0, 0xFF));
+    host.Write(std::vector<uint8_t>(broken.begin(), broken.begin() + 20));
+    host.Sleep(300);
+    EXPECT_EQ(host.Open(SimHost::Block(29)).ack[cb::kOpCode], 29 | 0x40);
+    EXPECT_EQ(host.Text(8, 20), sim::kDefaultIdentifier);
+    ASSERT_EQ(host.state.log.size(), 2u);
+    EXPECT_EQ(host.state.log[1].opCode, 29);
+}
+
+TEST(FirmwareSession, LockedUnitLetsOnlyProbePasswordAndLockThrough) {
+    SimHost host;
+    host.state.locked = true;
+    for (uint8_t op : {4, 5, 7, 16, 21, 29, 37}) {
+        EXPECT_EQ(host.Open(SimHost::Block(op, 0, 0xFF)).status, "LOCK") << int(op);
+        EXPECT_TRUE(host.Reply(2, 20).empty()) << "op " << int(op) << " went on while locked";
+    }
+    EXPECT_TRUE(host.state.log.empty());
+
+    EXPECT_EQ(host.Open(SimHost::Block(1)).status, "LOCK");
+    CommandBlock unlock = SimHost::Block(25);
+    unlock[cb::kLockState] = 0;
+    SimHost::SetPassword(unlock, "wrong");
+    host.Open(unlock);
+    EXPECT_EQ(host.Text(5, 10), "NOPWD");
+    EXPECT_TRUE(host.state.locked);
+    SimHost::SetPassword(unlock, sim::kFactoryPassword);
+    EXPECT_EQ(host.Open(unlock).status, "LOCK");
+    EXPECT_EQ(host.Text(5, 10), "OKPWD");
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Open(SimHost::Block(37)).status, "REDY");
+}
+
+TEST(FirmwareSession, PoweredOffUnitAnswersNothingUntilSwitchedOn) {
+    SimHost host;
+    host.state.powered = false;
+    auto s = host.Open(SimHost::Block(1));
+    EXPECT_TRUE(s.ack.empty());
+    EXPECT_FALSE(host.Busy());
+    host.state.powered = true;
+    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+}
+
+TEST(FirmwareSession, InformationAndIdentifierHaveTheirFixedLayout) {
+    SimHost host;
+    host.Open(SimHost::Block(37));
+    EXPECT_EQ(host.Text(24, 100), std::string(sim::kFirmwareVersion) + " " + sim::kFirmwareDate);
+    host.state.identifier = "AB\x01\x02\x80XYZ";
+    host.Open(SimHost::Block(29));
+    EXPECT_EQ(host.Text(8, 20), std::string("AB\x01\x02\x80XYZ"));
+}
+
+}  // namespace
+}  // namespace veldrix::test
