@@ -94,10 +94,12 @@ void LockProgrammer(AppContext& ctx) {
         return;
     }
     Reply done = ReadShortReply(ctx, 16, 2, 50);
-    if (ReplyIs(done, "OK"))
+    if (ReplyIs(done, "OK")) {
         SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");
-    else
+    } else {
+        ctx.LinkErrorFlag = 1;  // shown as a failure, not in the colour of success
         SetStatus(ctx, "编程器锁定状态操作失败");
+    }
 }
 
 }  // namespace veldrix

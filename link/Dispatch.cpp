@@ -1,10 +1,15 @@
+#include "admin/Counters.h"
+#include "admin/OfflineFiles.h"
 #include "admin/Password.h"
 #include "app/AppContext.h"
 #include "app/ControlIds.h"
+#include "app/OptionChecks.h"
 #include "code/CodeFile.h"
 #include "link/Session.h"
 #include "link/Worker.h"
+#include "ops/AutoSequence.h"
 #include "ops/ChipOperations.h"
+#include "ops/Copies.h"
 #include "ops/Download.h"
 #include "ops/Protection.h"
 
@@ -28,6 +33,22 @@ void DispatchOperation(AppContext& ctx, int opCode) {
         ctx.block.SetOpCode(3);
         DownloadToProgrammer(ctx);
         break;
+    case 15:
+        if (ctx.ui->IsChecked(id::kDebugMode)) RefuseInDebugMode(ctx);
+        else CopyChipToMemory(ctx);
+        break;
+    case 21: ReadFileInfo(ctx); break;
+    case 22: SetCounter(ctx); break;
+    case 24:
+        if (ctx.ui->IsChecked(id::kDebugMode)) RefuseInDebugMode(ctx);
+        else CopyMasterToMemory(ctx);
+        break;
+    case 31: WriteIdCode(ctx); break;
+    case 38: ResetCounts(ctx); break;
+    case 39: ToggleCounting(ctx); break;
+    case 46: RunAutoSequence(ctx); break;
+    case 49: MakeOfflineFile(ctx); break;
+    case 51: DeleteDirectoryBlock(ctx); break;
     case 23: ChangePassword(ctx); break;
     case 25: LockProgrammer(ctx); break;
     case 37: ShowProgrammerInfo(ctx); break;

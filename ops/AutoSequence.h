@@ -1,0 +1,19 @@
+#pragma once
+// The production sequence of "自动编程": every enabled step in its fixed
+// order, the counts, the ID code and the buzzer.
+
+namespace veldrix {
+
+struct AppContext;
+
+// Operation 46; debug mode streams the code and checks the chip's sum instead
+// of programming from and verifying against programmer memory.
+void RunAutoSequence(AppContext& ctx);
+// Operation 31: the three bytes of idValue at idAddress; result in LinkErrorFlag.
+void WriteIdCode(AppContext& ctx);
+
+// AutoRunMarker while a sequence runs; any link failure zeroes it, so a broken
+// link is not counted against the chip.
+constexpr int kAutoRunMarkerRunning = 30;
+
+}  // namespace veldrix

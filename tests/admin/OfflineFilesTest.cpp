@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include "admin/OfflineFiles.h"
+#include "link/Session.h"
+#include "tests/admin/ProductionApp.h"
+
+namespace veldrix {
+namespace {
+
+using test::ProductionApp;
+
+const char* const kWritten = "脱机文件写入成功!您现在即可以实现脱机烧写该文件代码了";
+
+struct OfflineApp : ProductionApp {
+    OfflineApp() {
+        SelectChip("S3F9454");
+        ui.SetText(id::kCounterCurrent, "100");
+        ui.SetText(id::kCounterEnd, "5000");
+        ui.SetText(id::kIdAddress, "0FF0");
+    }
+    void ChooseBlock(int number) { ui.ComboSelect(id::kDirectory, number - 1); }
+    // The questions of a making that goes through: start it, then the
+    // password, which is not remembered.
+    void MakeFile() {
+        ui.QueueAnswer(MsgAnswer::Ok);
+        ui.QueuePassword(sim::kFactoryPassword);
+        ui.QueueAnswer(MsgAnswer::No);
+        Click(id::kMakeOfflineFile);
+    }
+    std::string StoredName(int block) {
+        return Device([&](sim::DeviceState& s) { return s.Block(block)->holdsFile ? s.Block(block)->FileName() : ""; });
+    }
+};
+
+TEST(OfflineFiles, ConfigurationRecordCutsNamesToTheirFields) {
+    auto r = MakeConfigRecord("a_code_file_named_long.hex", "S3F9454XYZ");
+    EXPECT_EQ(std::string(r.begin(), r.begin() + 16), "a_code_file_name");
+    EXPECT_EQ(std::string(r.begin() + 16, r.end()), std::string("S3F9454\0\0\0", 10));
+    r = MakeConfigRecord("x.bin", "");
+    EXPECT_EQ(std::string(r.begin(), r.begin() + 16), std::string("x.bin\0\0\0\0\0\0\0\0\0\0\0", 16));
+    EXPECT_EQ(r[16], 0);
+}
+
+TEST(OfflineFiles, AWrongPasswordStopsBeforeTheBlockChanges) {
+    OfflineApp app;
+    app.ChooseBlock(3);
+    app.Download(ProductionApp::Pattern(0x100, 1), "keep.bin");
+    app.MakeFile();
+    app.Download(ProductionApp::Pattern(0x100, 2), "other.bin");
+
+    size_t mark = app.Mark();
+    app.ui.QueueAnswer(MsgAnswer::Yes);  // overwrite
+    app.ui.QueueAnswer(MsgAnswer::Ok);   // start
+    app.ui.QueuePassword("guess");
+    app.Click(id::kMakeOfflineFile);
+    EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21, 2}));
+    EXPECT_EQ(app.StoredName(3), "keep.bin");
+    EXPECT_EQ(app.ctx.codeInMemory, 1);
+
+    mark = app.Mark();
+    app.ui.QueueAnswer(MsgAnswer::Ok);
+    app.ui.QueuePassword("guess");
+    app.Click(id::kDeleteFile);
+    EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2}));
+    EXPECT_EQ(app.StoredName(3), "keep.bin");
+
+    // Cancelling the password entry sends nothing at all.
+    mark = app.Mark();
+    app.ui.QueueAnswer(MsgAnswer::Ok);
+    app.ui.QueuePassword(std::nullopt);
+    app.Click(id::kDeleteFile);
+    EXPECT_EQ(app.Status(), kTextAborted);
+    EXPECT_TRUE(app.SessionsSince(mark).empty());
+}
+
+TEST(OfflineFiles, ADebugModeDownloadIsRepeatedForRealFirst) {
+    OfflineApp app;
+    app.ChooseBlock(2);
+    app.ui.SetChecked(id::kDebugMode, true);
+    app.Download(ProductionApp::Pattern(0x100), "debug.bin");
+    app.ClearDeviceLog();
+    app.MakeFile();
+    EXPECT_FALSE(app.ui.IsChecked(id::kDebugMode));
+    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{29, 2, 3, 4, 21, 2, 17, 18, 30, 19, 2}));
+    EXPECT_EQ(app.Status(), kWritten);
+    EXPECT_EQ(app.StoredName(2), "debug.bin");
+}
+
+TEST(OfflineFiles, AFailedRepeatDownloadMakesNoFileFromStaleMemory) {
+    OfflineApp app;
+    app.ChooseBlock(2);
+    app.ui.SetChecked(id::kDebugMode, true);
+    app.Download(ProductionApp::Pattern(0x100), "gone.bin");
+    std::filesystem::remove(app.dir.File("gone.bin"));
+    app.ClearDeviceLog();
+    app.MakeFile();
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_TRUE(app.DeviceLog().empty());
+    EXPECT_EQ(app.StoredName(2), "");
+}
+
+TEST(OfflineFiles, AWrongChecksumFailsTheFileAndKeepsTheDownload) {
+    OfflineApp app;
+    app.ChooseBlock(4);
+    app.Download(ProductionApp::Pattern(0x200));
+    app.Device([](sim::DeviceState& s) {
+        s.Arm({sim::FaultKind::BadSum, 30});
+        return 0;
+    });
+    size_t mark = app.Mark();
+    app.MakeFile();
+    EXPECT_EQ(app.Status(), "脱机文件写入失败!");
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21, 2, 17, 18, 30}));
+    EXPECT_EQ(app.ctx.codeInMemory, 1);
+}
+
+TEST(OfflineFiles, ARefusedConfigurationSendsNoRecordButAwaitsTheVerdict) {
+    OfflineApp app;
+    app.ChooseBlock(4);
+    app.Download(ProductionApp::Pattern(0x100));
+    app.Device([](sim::DeviceState& s) {
+        s.Arm({sim::FaultKind::Garbage, 17, sim::FaultStep::First});
+        return 0;
+    });
+    app.MakeFile();
+    EXPECT_EQ(app.Status(), "写入脱机文件编程配置数据失败!");
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    // Nothing of 26 bytes followed the configuration session.
+    auto& writes = app.port.writes;
+    auto config = std::find_if(writes.rbegin(), writes.rend(), [](const auto& w) {
+        return w.bytes.size() == 38 && (w.bytes[cb::kOpCode] & 0x3F) == 17;
+    });
+    ASSERT_NE(config, writes.rend());
+    EXPECT_EQ(config, writes.rbegin());
+}
+
+TEST(OfflineFiles, IdFieldsAreCheckedWhenTheFileCarriesTheIncrement) {
+    OfflineApp app;
+    app.ChooseBlock(5);
+    app.Download(ProductionApp::Pattern(0x100));
+    app.ui.SetChecked(id::kAutoIdIncrement, true);
+    app.ui.SetText(id::kIdAddress, "0FFE");
+    size_t mark = app.Mark();
+    app.ui.QueueAnswer(MsgAnswer::Ok);
+    app.Click(id::kMakeOfflineFile);
+    EXPECT_EQ(app.ui.LastBox()->spec.caption, "ID码写入地址无效");
+    EXPECT_EQ(app.Status(), kTextAborted);
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+}
+
+}  // namespace
+}  // namespace veldrix

@@ -1,0 +1,91 @@
+#pragma once
+// The linked application with the helpers the production tests share: a chip
+// in the socket, a code file downloaded, and the sessions the host opened.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/ChipCatalogue.h"
+#include "app/ControlIds.h"
+#include "tests/support/LinkedApp.h"
+#include "tests/support/TestApp.h"
+
+namespace veldrix::test {
+
+struct ProductionApp : LinkedApp {
+    TempDir dir;
+
+    ProductionApp() {
+        WaitForUnit();
+        Start();
+    }
+
+    // The unit's firmware thread joins the virtual time on its own; until it
+    // does, the host's first waits would run on without it. It shows that it
+    // runs by setting the line idle.
+    void WaitForUnit() {
+        prog.line.busy = true;
+        std::function<bool()> up = [this] { return !prog.line.busy; };
+        std::function<uint64_t()> never = [] { return sim::kNever; };
+        time.WaitFor(up, never);
+    }
+
+    void SelectChip(const std::string& name) {
+        ASSERT_TRUE(ui.ApplyComboChoice(id::kChipCombo, name));
+        ApplyChipSelection(ctx);
+    }
+    void PutChip(sim::ChipKind kind) {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.chip = sim::Chip::Blank(kind);
+    }
+    // A binary code file of the bytes, opened and downloaded as the operator does.
+    void Download(const std::vector<uint8_t>& code, const std::string& name = "code.bin") {
+        std::string path = dir.Write(name, std::string(code.begin(), code.end()));
+        ui.QueueOpen(path);
+        Click(id::kOpenFile);
+        ASSERT_EQ(ctx.codeInMemory, 1) << Status();
+    }
+    static std::vector<uint8_t> Pattern(size_t size, uint8_t seed = 3) {
+        std::vector<uint8_t> out(size);
+        for (size_t i = 0; i < size; ++i) out[i] = uint8_t(i * 7 + seed);
+        return out;
+    }
+
+    // Operation codes of the sessions opened since mark (a count of blocks).
+    size_t Mark() { return port.Blocks().size(); }
+    std::vector<int> SessionsSince(size_t mark) {
+        std::vector<int> out;
+        auto blocks = port.Blocks();
+        for (size_t i = mark; i < blocks.size(); ++i) out.push_back(blocks[i][cb::kOpCode] & 0x3F);
+        return out;
+    }
+    std::vector<uint8_t> LastBlock() {
+        auto blocks = port.Blocks();
+        return blocks.empty() ? std::vector<uint8_t>{} : blocks.back();
+    }
+    // Operations the unit took up (a locked unit takes up none).
+    std::vector<int> DeviceLog() {
+        std::lock_guard lock(prog.state.mutex);
+        std::vector<int> out;
+        for (const sim::LogEntry& e : prog.state.log) out.push_back(e.opCode);
+        return out;
+    }
+    void ClearDeviceLog() {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.log.clear();
+    }
+    template <class F>
+    auto Device(F f) {
+        std::lock_guard lock(prog.state.mutex);
+        return f(prog.state);
+    }
+    std::vector<std::string> Boxes() {
+        std::vector<std::string> out;
+        for (const auto& b : ui.Boxes()) out.push_back(b.spec.text);
+        return out;
+    }
+};
+
+}  // namespace veldrix::test
