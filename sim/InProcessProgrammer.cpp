@@ -12,6 +12,8 @@ InProcessProgrammer::InProcessProgrammer(VirtualTime& t) : time(t), line(t), por
         finished_ = true;
         time.Leave();
     });
+    // Counted in at once: a search started right after construction must find the unit.
+    time.Expect(thread_.get_id());
 }
 
 InProcessProgrammer::~InProcessProgrammer() {

@@ -189,6 +189,18 @@ size_t SimPort::Write(const uint8_t* data, size_t count) {
     if (Live()) {
         line_.Send(line_.toDevice, line_.hostTxNanos, data, count);
         line_.hostBytesSent += count;
+        // A synchronous write returns once the driver's output queue has room
+        // for what is still waiting to go out: the host can run at most a
+        // queue's length ahead of the line.
+        size_t limit = queueSizes.empty() ? 1024 : std::max<size_t>(queueSizes.back().second, 1);
+        auto& q = line_.toDevice;
+        std::function<bool()> ready = [&] { return line_.stopping.load(); };
+        std::function<uint64_t()> wake = [&] {
+            size_t pending = q.size() - SimLine::Arrived(q, line_.time.NowMicrosUnlocked());
+            if (pending <= limit) return uint64_t(0);
+            return q[q.size() - limit - 1].at;  // when enough has gone out
+        };
+        line_.time.WaitFor(ready, wake);
     }
     return count;
 }

@@ -82,12 +82,22 @@ uint64_t VirtualTime::NowMicros() {
 
 void VirtualTime::Join() {
     std::unique_lock lock(mutex_);
-    if (Self()) return;
-    auto* w = new Waiter{std::this_thread::get_id(), true, nullptr, nullptr};
-    waiters_.push_back(w);
+    Waiter* w = Self();
+    if (w && !(w->waiting && !w->ready)) return;  // already taking part
+    if (!w) {
+        w = new Waiter{std::this_thread::get_id(), true, nullptr, nullptr};
+        waiters_.push_back(w);
+    }
     if (running_ == std::thread::id{}) HandOn(lock);
     cv_.wait(lock, [&] { return running_ == w->thread; });
     w->waiting = false;
+}
+
+void VirtualTime::Expect(std::thread::id thread) {
+    std::lock_guard lock(mutex_);
+    for (Waiter* w : waiters_)
+        if (w->thread == thread) return;
+    waiters_.push_back(new Waiter{thread, true, nullptr, nullptr});
 }
 
 void VirtualTime::Leave() {

@@ -39,6 +39,9 @@ public:
     // The calling thread takes part from now on (blocks until it may run).
     void Join();
     void Leave();
+    // Counts another thread in before it runs, so no turn is handed out
+    // without it; the thread then calls Join() as usual.
+    void Expect(std::thread::id thread);
     void ThreadStarted() override { Join(); }
     void ThreadEnded() override { Leave(); }
 
