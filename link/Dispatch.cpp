@@ -5,6 +5,8 @@
 #include "app/ControlIds.h"
 #include "app/OptionChecks.h"
 #include "code/CodeFile.h"
+#include "code/CodeView.h"
+#include "code/HexWriter.h"
 #include "link/Session.h"
 #include "link/Worker.h"
 #include "ops/AutoSequence.h"
@@ -52,7 +54,10 @@ void DispatchOperation(AppContext& ctx, int opCode) {
     case 23: ChangePassword(ctx); break;
     case 25: LockProgrammer(ctx); break;
     case 37: ShowProgrammerInfo(ctx); break;
-    default: break;  // codes without a routine run only the start and end steps
+    case 47: SaveMemoryAsHex(ctx); break;
+    default:
+        if (opCode >= 60) ShowCodePage(ctx, opCode);
+        break;  // other codes without a routine run only the start and end steps
     }
 }
 

@@ -7,6 +7,7 @@
 #include "app/CommandHandler.h"
 #include "app/ControlIds.h"
 #include "app/MainWindow.h"
+#include "code/CodeView.h"
 #include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
@@ -45,6 +46,15 @@ std::pair<std::string, std::string> SplitFirst(const std::string& s) {
     auto blank = s.find(' ');
     if (blank == std::string::npos) return {s, ""};
     return {s.substr(0, blank), s.substr(blank + 1)};
+}
+
+// A list row or column; -1 stands for a point outside every row or column.
+bool ParseIndex(const std::string& text, int& index) {
+    std::string digits = text.rfind('-', 0) == 0 ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    index = std::stoi(text);
+    return true;
 }
 
 // The unit's thread joins the virtual time on its own; until it has, time
@@ -199,6 +209,26 @@ int ScriptRunner::Command(const std::string& verb, const std::string& rest, int 
             clock_->Sleep(1000);
             worker_->OnTimerTick();
         }
+        return -1;
+    }
+    if (verb == "dblclick" && ParseId(first, id) && id == id::kCodeList) {
+        // dblclick 159 ROW COL: a double-click on a cell of the code list.
+        auto [rowText, columnText] = SplitFirst(tail);
+        int row, column;
+        if (!ParseIndex(rowText, row) || !ParseIndex(columnText, column))
+            return ScriptError(lineNo, "dblclick 159 wants ROW COL");
+        if (ui_.IsVisible(id)) EditCodeByte(*ctx_, row, column);
+        return -1;
+    }
+    if (verb == "expect-cell") {
+        // expect-cell ROW COL TEXT; an empty TEXT means an empty cell.
+        auto [columnText, want] = SplitFirst(tail);
+        int row, column;
+        if (!ParseIndex(first, row) || !ParseIndex(columnText, column))
+            return ScriptError(lineNo, "expect-cell wants ROW COL TEXT");
+        std::string have = ui_.ListCell(id::kCodeList, row, column);
+        if (have != want)
+            return Fail(lineNo, "cell " + first + " " + columnText + " holds \"" + HeadlessUi::Escape(have) + "\"");
         return -1;
     }
     if (verb == "click" || verb == "dblclick") {
