@@ -17,20 +17,7 @@ namespace veldrix::test {
 struct ProductionApp : LinkedApp {
     TempDir dir;
 
-    ProductionApp() {
-        WaitForUnit();
-        Start();
-    }
-
-    // The unit's firmware thread joins the virtual time on its own; until it
-    // does, the host's first waits would run on without it. It shows that it
-    // runs by setting the line idle.
-    void WaitForUnit() {
-        prog.line.busy = true;
-        std::function<bool()> up = [this] { return !prog.line.busy; };
-        std::function<uint64_t()> never = [] { return sim::kNever; };
-        time.WaitFor(up, never);
-    }
+    ProductionApp() { Start(); }
 
     void SelectChip(const std::string& name) {
         ASSERT_TRUE(ui.ApplyComboChoice(id::kChipCombo, name));
