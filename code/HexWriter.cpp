@@ -41,7 +41,10 @@ bool TargetRefuses(const std::string& path) {
 
 std::string HexRecord(uint8_t type, uint16_t address, std::span<const uint8_t> data) {
     uint8_t sum = uint8_t(data.size() + (address >> 8) + (address & 0xFF) + type);
-    std::string line = ":" + Hex(uint32_t(data.size()), 2) + Hex(address, 4) + Hex(type, 2);
+    std::string line(1, ':');
+    line += Hex(uint32_t(data.size()), 2);
+    line += Hex(address, 4);
+    line += Hex(type, 2);
     for (uint8_t b : data) {
         line += Hex(b, 2);
         sum = uint8_t(sum + b);
