@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+
+#include "app/ControlIds.h"
+#include "link/Session.h"
+#include "tests/support/TestApp.h"
+
+namespace veldrix {
+namespace {
+
+// A port whose replies are queued by the test; reads take what is there.
+class ScriptedPort : public Port {
+public:
+    std::deque<uint8_t> replies;
+    std::vector<uint8_t> written;
+    bool open = true;
+    bool queuesOk = true;
+    uint32_t modem = 0;
+
+    void Queue(const std::string& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
+    bool Open(const std::string&) override { return open; }
+    void Close() override { open = false; }
+    bool IsOpen() override { return open; }
+    bool SetQueues(size_t, size_t) override { return queuesOk; }
+    bool SetTimeouts(const PortTimeouts&) override { return true; }
+    bool Purge() override { return true; }
+    bool SetLine(const std::string&) override { return true; }
+    uint32_t ModemStatus() override { return modem; }
+    void WaitTransmitEmpty() override {}
+    size_t Read(uint8_t* buffer, size_t count) override {
+        size_t n = 0;
+        while (n < count && !replies.empty()) {
+            buffer[n++] = replies.front();
+            replies.pop_front();
+        }
+        return n;
+    }
+    size_t Write(const uint8_t* data, size_t count) override {
+        written.insert(written.end(), data, data + count);
+        return count;
+    }
+};
+
+struct ScriptedApp : test::TestAppOf<> {
+    ScriptedPort wire;
+    AppContext linked{ui, clock, settings, wire, ports};
+    ScriptedApp() { CreateControls(); }
+    std::string Status() { return ui.GetText(id::kStatusLine); }
+};
+
+const std::string kAck(38, 'A');
+
+TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {
+    ScriptedApp app;
+    app.linked.block.SetOpCode(4);
+    app.wire.Queue(kAck);
+    EXPECT_TRUE(OpenSession(app.linked));
+    EXPECT_EQ(app.linked.LinkErrorFlag, 1);
+    // Ten tries of 30 ms for the first byte, after the 100 ms pause and 1 ms poll.
+    EXPECT_GE(app.clock.NowMs(), 401u);
+}
+
+TEST(SessionReplies, LockRefusesAllButProbePasswordAndLock) {
+    for (int op : {1, 23, 25}) {
+        ScriptedApp app;
+        app.linked.block.SetOpCode(uint8_t(op));
+        app.wire.Queue(kAck + "LOCK");
+        EXPECT_TRUE(OpenSession(app.linked)) << op;
+        EXPECT_EQ(app.linked.block[cb::kLockState], 0) << op;
+    }
+    ScriptedApp app;
+    app.linked.block.SetOpCode(4);
+    app.wire.Queue(kAck + "LOCK");
+    EXPECT_FALSE(OpenSession(app.linked));
+    EXPECT_EQ(app.Status(), "编程器已被锁定,请先解除锁定状态!");  // not overwritten by the busy text
+    EXPECT_EQ(app.linked.block[cb::kLockState], 1);
+    EXPECT_EQ(app.linked.LinkErrorFlag, 1);
+    EXPECT_EQ(app.linked.block.OpCode(), 4);  // bit 6 was only on the wire
+    EXPECT_EQ(app.wire.written[5], 0x44);
+}
+
+TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
+    ScriptedApp app;
+    app.wire.modem = kModemDsr;
+    app.linked.block.SetOpCode(4);
+    EXPECT_FALSE(OpenSession(app.linked));
+    EXPECT_TRUE(app.wire.written.empty());
+    EXPECT_EQ(app.Status(), kTextConnectionError);
+
+    app.wire.queuesOk = false;
+    app.linked.ConnectedFlag = 1;
+    app.linked.LinkEnabledFlag = 1;
+    EXPECT_FALSE(OpenSession(app.linked));
+    EXPECT_EQ(app.ui.LastBox()->spec.text, "读取串口错误,该端口可能不存在或被其它软件占用!");
+    EXPECT_EQ(app.Status(), "连接烧写器端口硬件错误!");
+    EXPECT_EQ(app.linked.ConnectedFlag, 0);
+    EXPECT_EQ(app.linked.LinkEnabledFlag, 0);
+}
+
+TEST(SessionReplies, ShortRepliesWordsAndTokens) {
+    ScriptedApp app;
+    app.wire.Queue("OK");
+    Reply r = ReadShortReply(app.linked, 16, 2, 50);
+    EXPECT_TRUE(ReplyIs(r, "OK"));
+    EXPECT_FALSE(ReplyIs(r, "O"));
+    app.wire.Queue("ok");
+    EXPECT_FALSE(ReplyIs(ReadShortReply(app.linked, 16, 2, 50), "OK"));
+    app.wire.Queue("\x12\x34\x01\x02\x03");
+    EXPECT_EQ(ReadWord16(app.linked), 0x1234);
+    EXPECT_EQ(ReadWord24(app.linked), 0x010203u);
+    EXPECT_EQ(app.linked.LinkErrorFlag, 0);
+    EXPECT_EQ(ReadWord16(app.linked), 0);  // nothing there
+    EXPECT_EQ(app.linked.LinkErrorFlag, 1);
+}
+
+TEST(SessionReplies, DataBlockSumIsKeptModulo65536AndCapacityIsChecked) {
+    ScriptedApp app;
+    std::vector<uint8_t> buffer;
+    size_t count = 0;
+    // Capacity one byte short: refused before anything is sent.
+    EXPECT_FALSE(ReadDataBlock(app.linked, 5, 0x100, 0x1FF, buffer, 255, count));
+    EXPECT_TRUE(app.wire.written.empty());
+    EXPECT_EQ(app.Status(), "操作已中止");
+
+    // 0x101 bytes of 0xFF and one of 0x06 add up to 0x10005 -> 0x0005.
+    std::string data(0x101, '\xFF');
+    data += '\x06';
+    app.wire.Queue(kAck + "REDY" + "OK" + data + std::string("\x00\x05", 2));
+    EXPECT_TRUE(ReadDataBlock(app.linked, 5, 0, 0x101, buffer, 2048, count));
+    EXPECT_EQ(count, 0x102u);
+    EXPECT_EQ(app.linked.LinkErrorFlag, 0);
+
+    app.wire.Queue(kAck + "REDY" + "OK" + "\x07" + std::string("\x00\x08", 2));
+    EXPECT_FALSE(ReadDataBlock(app.linked, 14, 0x20, 0x20, buffer, 2048, count));
+    EXPECT_EQ(app.Status(), "读取数据错误");
+}
+
+}  // namespace
+}  // namespace veldrix
