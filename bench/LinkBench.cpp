@@ -1,0 +1,294 @@
+// Measures operations against the simulated programmer on virtual time and
+// compares each with what the wire and the prescribed pauses alone would take.
+//
+//   veldrix-bench                      virtual time, zero-latency unit, 64 KB image
+//   veldrix-bench --port PATH [KB]     real time against veldrix-sim on a pty
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/AppContext.h"
+#include "app/ChipCatalogue.h"
+#include "app/CommandHandler.h"
+#include "app/ControlIds.h"
+#include "app/ControlTable.h"
+#include "app/MainWindow.h"
+#include "link/PortDiscovery.h"
+#include "link/Worker.h"
+#include "platform/headless/HeadlessUi.h"
+#include "platform/headless/MemorySettings.h"
+#include "platform/posix/LinuxPortDirectory.h"
+#include "platform/posix/PosixPort.h"
+#include "platform/posix/RealClock.h"
+#include "sim/InProcessProgrammer.h"
+
+using namespace veldrix;
+
+namespace {
+
+using Span = std::pair<uint64_t, uint64_t>;  // nanoseconds, [from, to)
+
+uint64_t Covered(std::vector<Span> spans, uint64_t from, uint64_t to) {
+    std::sort(spans.begin(), spans.end());
+    uint64_t total = 0, reach = from;
+    for (auto [a, b] : spans) {
+        a = std::max(a, reach);
+        b = std::min(b, to);
+        if (b > a) {
+            total += b - a;
+            reach = b;
+        }
+    }
+    return total;
+}
+
+// Both transmitters, sampled before and after every host action and sleep:
+// the unit only runs while the host waits, so each batch of new bytes is
+// placed in the wait that produced it, ending where its transmitter is free.
+struct Meter {
+    sim::SimLine* line = nullptr;  // virtual time: exact transmitter state
+    uint64_t host = 0, device = 0, hostTx = 0, deviceTx = 0;
+    std::vector<Span> wire, sleeps;
+    uint64_t byteNanos = sim::kByteNanos;
+
+    void Observe() {
+        if (!line) return;
+        Take(line->hostBytesSent, line->hostTxNanos, host, hostTx);
+        Take(line->deviceBytesSent, line->deviceTxNanos, device, deviceTx);
+    }
+    void Take(uint64_t count, uint64_t tx, uint64_t& seen, uint64_t& seenTx) {
+        if (count > seen && tx >= (count - seen) * byteNanos) wire.push_back({tx - (count - seen) * byteNanos, tx});
+        seen = count;
+        seenTx = tx;
+    }
+    // Real time: bytes counted by the port wrapper, spans modelled at 38400.
+    void Host(size_t n, uint64_t nowNanos) {
+        uint64_t from = std::max(hostTx, nowNanos);
+        hostTx = from + n * byteNanos;
+        host += n;
+        wire.push_back({from, hostTx});
+    }
+    void Device(size_t n, uint64_t nowNanos) {
+        device += n;
+        if (n) wire.push_back({nowNanos - std::min(nowNanos, n * byteNanos), nowNanos});
+    }
+};
+
+class MeteredClock : public Clock {
+public:
+    MeteredClock(Clock& inner, Meter& meter) : inner_(inner), meter_(meter) {}
+    void Sleep(int ms, const std::atomic<bool>* stop) override {
+        meter_.Observe();
+        uint64_t from = inner_.NowMicros();
+        inner_.Sleep(ms, stop);
+        meter_.sleeps.push_back({from * 1000, inner_.NowMicros() * 1000});
+        meter_.Observe();
+    }
+    uint64_t NowMicros() override { return inner_.NowMicros(); }
+    void ThreadStarted() override { inner_.ThreadStarted(); }
+    void ThreadEnded() override { inner_.ThreadEnded(); }
+
+private:
+    Clock& inner_;
+    Meter& meter_;
+};
+
+class MeteredPort : public Port {
+public:
+    MeteredPort(Port& inner, Clock& clock, Meter& meter, bool counting)
+        : inner_(inner), clock_(clock), meter_(meter), counting_(counting) {}
+    template <class F>
+    auto Around(F f) -> decltype(f()) {
+        meter_.Observe();
+        auto r = f();
+        meter_.Observe();
+        return r;
+    }
+    bool Open(const std::string& name) override { return inner_.Open(name); }
+    void Close() override { inner_.Close(); }
+    bool IsOpen() override { return inner_.IsOpen(); }
+    bool SetQueues(size_t in, size_t out) override { return inner_.SetQueues(in, out); }
+    bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
+    bool Purge() override { return Around([&] { return inner_.Purge(); }); }
+    bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
+    uint32_t ModemStatus() override { return inner_.ModemStatus(); }
+    void WaitTransmitEmpty() override {
+        Around([&] { inner_.WaitTransmitEmpty(); return 0; });
+    }
+    size_t Read(uint8_t* buffer, size_t count) override {
+        size_t n = Around([&] { return inner_.Read(buffer, count); });
+        if (counting_) meter_.Device(n, clock_.NowMicros() * 1000);
+        return n;
+    }
+    size_t Write(const uint8_t* data, size_t count) override {
+        if (counting_) meter_.Host(count, clock_.NowMicros() * 1000);
+        return Around([&] { return inner_.Write(data, count); });
+    }
+
+private:
+    Port& inner_;
+    Clock& clock_;
+    Meter& meter_;
+    bool counting_;
+};
+
+struct Row {
+    std::string name;
+    uint64_t measured = 0, wire = 0, sleeps = 0, bound = 0, hostBytes = 0, deviceBytes = 0;
+    std::string status;
+};
+
+void PrintHeader() {
+    std::printf("%-28s %10s %10s %10s %10s %10s %6s  %s\n", "operation", "measured", "wire", "sleeps", "bound",
+                "other", "ratio", "bytes host/unit");
+}
+void Print(const Row& r) {
+    auto ms = [](uint64_t ns) { return double(ns) / 1e6; };
+    std::printf("%-28s %10.1f %10.1f %10.1f %10.1f %10.1f %6.2f  %llu/%llu\n", r.name.c_str(), ms(r.measured),
+                ms(r.wire), ms(r.sleeps), ms(r.bound), ms(r.measured - std::min(r.measured, r.bound)),
+                r.bound ? double(r.measured) / double(r.bound) : 0.0, (unsigned long long)r.hostBytes,
+                (unsigned long long)r.deviceBytes);
+    if (!r.status.empty()) std::printf("    status: %s\n", r.status.c_str());
+}
+
+std::string WriteImage(size_t size, const std::string& name) {
+    std::vector<char> bytes(size);
+    std::mt19937 rng(7);
+    for (char& c : bytes) c = char(rng() & 0xFF);
+    std::string path = "/tmp/" + name;
+    std::ofstream(path, std::ios::binary).write(bytes.data(), long(bytes.size()));
+    return path;
+}
+
+void SelectSpeed(HeadlessUi& ui, int radio) {
+    for (int r : {id::kSpeedFull, id::kSpeedMedium, id::kSpeedLow}) ui.SetChecked(r, r == radio);
+}
+
+// One run: marks the meter, runs body, returns the row.
+template <class F>
+Row Measure(const std::string& name, Clock& clock, Meter& meter, HeadlessUi& ui, F body) {
+    meter.Observe();
+    meter.wire.clear();
+    meter.sleeps.clear();
+    uint64_t h0 = meter.host, d0 = meter.device;
+    uint64_t t0 = clock.NowMicros() * 1000;
+    body();
+    meter.Observe();
+    uint64_t t1 = clock.NowMicros() * 1000;
+    Row r;
+    r.name = name;
+    r.measured = t1 - t0;
+    r.wire = Covered(meter.wire, t0, t1);
+    r.sleeps = Covered(meter.sleeps, t0, t1);
+    std::vector<Span> all = meter.wire;
+    all.insert(all.end(), meter.sleeps.begin(), meter.sleeps.end());
+    r.bound = Covered(all, t0, t1);
+    r.hostBytes = meter.host - h0;
+    r.deviceBytes = meter.device - d0;
+    r.status = ui.GetText(id::kStatusLine);
+    return r;
+}
+
+int VirtualBench() {
+    sim::VirtualTime time;
+    sim::VirtualTime::Participation part{time};
+    sim::InProcessProgrammer prog{time};
+    {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.timing = sim::Timing::Instant();
+    }
+    Meter meter;
+    meter.line = &prog.line;
+    meter.byteNanos = prog.line.byteNanos;
+    MeteredClock clock(time, meter);
+    HeadlessUi ui;
+    MemorySettings settings;
+    MeteredPort port(prog.port, clock, meter, false);
+    AppContext ctx{ui, clock, settings, port, prog.adapters};
+    Worker worker{ctx, Worker::Mode::Inline};
+    ctx.worker = &worker;
+    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+
+    // The unit's thread must be running before time moves.
+    prog.line.toDevice.push_back({0x00, time.NowMicros()});
+    std::function<bool()> running = [&] { return prog.line.toDevice.empty(); };
+    std::function<uint64_t()> never = [] { return sim::kNever; };
+    time.WaitFor(running, never);
+
+    CreateMainControls(ctx);
+    ConnectProgrammer(ctx);
+    if (!ctx.ConnectedFlag) {
+        std::fprintf(stderr, "no programmer\n");
+        return 1;
+    }
+    ui.ApplyComboChoice(id::kChipCombo, "S3F84A9");
+    ApplyChipSelection(ctx);
+    auto blankChip = [&] {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
+    };
+    blankChip();
+    ui.SetText(id::kCodeFile, WriteImage(0x10000, "veldrix-bench-64k.bin"));
+
+    std::printf("Virtual time, zero-latency unit, 64 KB image (0000-FFFF); times in ms\n");
+    PrintHeader();
+    const std::pair<int, const char*> speeds[] = {
+        {id::kSpeedFull, "download, full speed"}, {id::kSpeedMedium, "download, medium speed"},
+        {id::kSpeedLow, "download, low speed"}};
+    for (auto [radio, name] : speeds) {
+        SelectSpeed(ui, radio);
+        Print(Measure(name, clock, meter, ui, [&] { worker.StartOperation(3); }));
+    }
+    Print(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(7); }));
+    Print(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(8); }));
+    Print(Measure("memory checksum (4)", clock, meter, ui, [&] { worker.StartOperation(4); }));
+    blankChip();
+    Print(Measure("automatic sequence (46)", clock, meter, ui, [&] {
+        if (const ControlDef* def = FindControl(id::kAutoProgram)) OnMainCommand(ctx, id::kAutoProgram, def->parent);
+    }));
+    worker.Shutdown(1000);
+    return 0;
+}
+
+int RealBench(const std::string& path, size_t kb) {
+    RealClock real;
+    Meter meter;
+    MeteredClock clock(real, meter);
+    PosixPort posix;
+    MeteredPort port(posix, clock, meter, true);
+    LinuxPortDirectory directory(path);
+    HeadlessUi ui;
+    MemorySettings settings;
+    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+    AppContext ctx{ui, clock, settings, port, directory};
+    Worker worker{ctx, Worker::Mode::Inline};
+    ctx.worker = &worker;
+    CreateMainControls(ctx);
+    ConnectProgrammer(ctx);
+    if (!ctx.ConnectedFlag) {
+        std::fprintf(stderr, "no programmer on %s\n", path.c_str());
+        return 1;
+    }
+    ui.SetText(id::kCodeFile, WriteImage(kb * 1024, "veldrix-bench-real.bin"));
+    SelectSpeed(ui, id::kSpeedFull);
+    std::printf("Real time against veldrix-sim --pace --fast on %s, %zu KB image; times in ms\n", path.c_str(), kb);
+    std::printf("(a pty paces only the unit's output; host bytes are counted at 38400 in the bound)\n");
+    PrintHeader();
+    Print(Measure("download, full speed", clock, meter, ui, [&] { worker.StartOperation(3); }));
+    worker.Shutdown(1000);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--port")
+        return RealBench(argv[2], argc >= 4 ? size_t(std::atoi(argv[3])) : 8);
+    return VirtualBench();
+}
