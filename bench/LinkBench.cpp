@@ -227,7 +227,7 @@ int VirtualBench() {
         std::fprintf(stderr, "no programmer\n");
         return 1;
     }
-    ui.ApplyComboChoice(id::kChipCombo, "S3F84A9");
+    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
     ApplyChipSelection(ctx);
     auto blankChip = [&] {
         std::lock_guard lock(prog.state.mutex);
@@ -249,9 +249,12 @@ int VirtualBench() {
     Print(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(8); }));
     Print(Measure("memory checksum (4)", clock, meter, ui, [&] { worker.StartOperation(4); }));
     blankChip();
+    size_t boxes = ui.Boxes().size();
     Print(Measure("automatic sequence (46)", clock, meter, ui, [&] {
         if (const ControlDef* def = FindControl(id::kAutoProgram)) OnMainCommand(ctx, id::kAutoProgram, def->parent);
     }));
+    auto shown = ui.Boxes();
+    for (size_t i = boxes; i < shown.size(); ++i) std::printf("    box: %s\n", shown[i].spec.text.c_str());
     worker.Shutdown(1000);
     return 0;
 }

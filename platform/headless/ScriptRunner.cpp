@@ -7,6 +7,7 @@
 #include "app/CommandHandler.h"
 #include "app/ControlIds.h"
 #include "app/MainWindow.h"
+#include "code/CodeFile.h"
 #include "code/CodeView.h"
 #include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
@@ -200,6 +201,12 @@ int ScriptRunner::Command(const std::string& verb, const std::string& rest, int 
     if (verb == "start") {
         InitMainWindow(*ctx_);
         worker_->OnTimerTick();
+        return -1;
+    }
+    // Loads the file the code-file field names, without a programmer.
+    if (verb == "load") {
+        LoadCodeFile(*ctx_);
+        out_ << "load: " << (ctx_->LinkErrorFlag ? "failed" : "ok") << ' ' << ui_.GetText(id::kStatusLine) << '\n';
         return -1;
     }
     if (verb == "tick") {
