@@ -90,6 +90,21 @@ struct HexLoader {
 
 }  // namespace
 
+HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestEnd) {
+    HexLoader loader(image);
+    TextLineReader reader(text, kLineChars);
+    TextPiece piece;
+    highestEnd = 0;
+    // An end-of-file record does not end the read: the whole file counts.
+    while (reader.Next(piece)) {
+        LineResult result = loader.Take(piece);
+        if (result == LineResult::ChecksumError) return HexStatus::LineChecksum;
+        if (result == LineResult::OutOfBuffer) return HexStatus::OutOfBuffer;
+    }
+    highestEnd = uint32_t(loader.highestEnd);
+    return HexStatus::Ok;
+}
+
 uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
     std::string data;
     if (!ReadFileBytes(path, data)) {
@@ -100,25 +115,20 @@ uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
     SetStatus(ctx, "调入代码文件.....");
     std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
 
-    HexLoader loader(ctx.codeBuffer.data());
-    TextLineReader reader(data, kLineChars);
-    TextPiece piece;
-    // An end-of-file record does not end the read: the whole file counts.
-    while (reader.Next(piece)) {
-        switch (loader.Take(piece)) {
-        case LineResult::ChecksumError:
-            ctx.LinkErrorFlag = 1;
-            SetStatus(ctx, "代码文件错误[行检查和错误]");
-            return 0;
-        case LineResult::OutOfBuffer:
-            // Data beyond the 1 MB image would be lost silently; refuse the file.
-            ctx.LinkErrorFlag = 1;
-            return 0;
-        default:
-            break;
-        }
+    uint32_t highestEnd = 0;
+    switch (ParseHexText(data, ctx.codeBuffer.data(), highestEnd)) {
+    case HexStatus::LineChecksum:
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "代码文件错误[行检查和错误]");
+        return 0;
+    case HexStatus::OutOfBuffer:
+        // Data beyond the 1 MB image would be lost silently; refuse the file.
+        ctx.LinkErrorFlag = 1;
+        return 0;
+    case HexStatus::Ok:
+        break;
     }
-    return uint32_t(loader.highestEnd);
+    return highestEnd;
 }
 
 }  // namespace veldrix

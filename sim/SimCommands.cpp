@@ -6,7 +6,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/AppContext.h"
+#include "code/Fields.h"
 #include "code/HexFile.h"
 #include "platform/Files.h"
 
@@ -14,91 +14,16 @@ namespace veldrix::sim {
 
 namespace {
 
-// The program's own HEX loader wants an application context; nothing it
-// touches besides the code buffer matters here.
-class QuietUi : public Ui {
-public:
-    void CreateControl(const ControlDef&) override {}
-    void SetFont(int, const FontDef&) override {}
-    std::string GetText(int) override { return {}; }
-    void SetText(int, const std::string&) override {}
-    bool IsChecked(int) override { return false; }
-    void SetChecked(int, bool) override {}
-    bool IsEnabled(int) override { return false; }
-    void SetEnabled(int, bool) override {}
-    bool IsVisible(int) override { return false; }
-    void SetVisible(int, bool) override {}
-    void ComboClear(int) override {}
-    void ComboAdd(int, const std::string&) override {}
-    int ComboCount(int) override { return 0; }
-    std::string ComboEntry(int, int) override { return {}; }
-    int ComboSelection(int) override { return -1; }
-    void ComboSelect(int, int) override {}
-    void ListSetColumns(int, const std::vector<std::pair<std::string, int>>&) override {}
-    void ListSetCell(int, int, int, const std::string&) override {}
-    std::string ListCell(int, int, int) override { return {}; }
-    MsgAnswer MessageBox(const MessageBoxSpec&) override { return MsgAnswer::Cancel; }
-    std::optional<std::string> AskPassword() override { return std::nullopt; }
-    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
-    std::optional<std::string> OpenFileDialog(const std::vector<FileFilter>&) override { return std::nullopt; }
-    std::optional<std::string> SaveFileDialog(const std::vector<FileFilter>&) override { return std::nullopt; }
-    std::optional<std::string> EditCodeDialog(const std::string&, const std::string&) override { return std::nullopt; }
-    void Tone(int, int) override {}
-    void RefreshCursor() override {}
-    void StartLinkTimer(int, int) override {}
-    void OpenWebAddress(const std::string&) override {}
-    void SendBusyState(int, bool) override {}
-    void CloseMainWindow() override {}
-};
-
-class QuietClock : public Clock {
-public:
-    void Sleep(int, const std::atomic<bool>*) override {}
-    uint64_t NowMicros() override { return 0; }
-};
-
-class QuietSettings : public SettingsStore {
-public:
-    bool CanRead() override { return false; }
-    std::optional<std::string> Read(const std::string&, size_t) override { return std::nullopt; }
-    bool Write(const std::string&, const std::string&) override { return false; }
-};
-
-class QuietPort : public Port {
-public:
-    bool Open(const std::string&) override { return false; }
-    void Close() override {}
-    bool IsOpen() override { return false; }
-    bool SetQueues(size_t, size_t) override { return false; }
-    bool SetTimeouts(const PortTimeouts&) override { return false; }
-    bool Purge() override { return false; }
-    bool SetLine(const std::string&) override { return false; }
-    uint32_t ModemStatus() override { return 0; }
-    void WaitTransmitEmpty() override {}
-    size_t Read(uint8_t*, size_t) override { return 0; }
-    size_t Write(const uint8_t*, size_t) override { return 0; }
-};
-
-class QuietPorts : public PortDirectory {
-public:
-    bool Available() override { return false; }
-    std::optional<std::string> Lookup(const std::string&) override { return std::nullopt; }
-};
-
 // The image a HEX file describes, up to its highest address.
 bool ReadHexImage(const std::string& path, std::vector<uint8_t>& image, std::string& error) {
-    QuietUi ui;
-    QuietClock clock;
-    QuietSettings settings;
-    QuietPort port;
-    QuietPorts ports;
-    AppContext ctx(ui, clock, settings, port, ports);
-    uint32_t end = LoadHexFile(ctx, path);
-    if (ctx.LinkErrorFlag) {
+    std::string text;
+    std::vector<uint8_t> buffer(0x100000, 0xFF);
+    uint32_t end = 0;
+    if (!ReadFileBytes(path, text) || ParseHexText(text, buffer.data(), end) != HexStatus::Ok) {
         error = "cannot load HEX file " + path;
         return false;
     }
-    image.assign(ctx.codeBuffer.begin(), ctx.codeBuffer.begin() + end);
+    image.assign(buffer.begin(), buffer.begin() + end);
     return true;
 }
 
@@ -112,11 +37,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string Hex(uint32_t value, int width) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", width, value);
-    return text;
-}
 
 bool ParseHex(std::string text, uint32_t& value) {
     if (text.size() > 2 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)) text = text.substr(2);
