@@ -58,18 +58,6 @@ bool ParseIndex(const std::string& text, int& index) {
     return true;
 }
 
-// The unit's thread joins the virtual time on its own; until it has, time
-// must not move, or the first session finds nobody answering. A stray byte it
-// has taken off the line shows it runs (it resynchronises on the block
-// signature, so the byte does no harm).
-void WaitUntilUnitRuns(sim::VirtualTime& time, sim::InProcessProgrammer& unit) {
-    sim::VirtualTime::Participation part(time);
-    unit.line.toDevice.push_back({0x00, time.NowMicros()});
-    std::function<bool()> taken = [&unit] { return unit.line.toDevice.empty(); };
-    std::function<uint64_t()> never = [] { return sim::kNever; };
-    time.WaitFor(taken, never);
-}
-
 int FunctionKey(const std::string& key) {
     if (key.size() < 2 || key[0] != 'F') return 0;
     int n = std::atoi(key.c_str() + 1);
@@ -87,7 +75,6 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
     if (options.port.empty()) {
         virtualTime_ = std::make_unique<sim::VirtualTime>();
         programmer_ = std::make_unique<sim::InProcessProgrammer>(*virtualTime_);
-        WaitUntilUnitRuns(*virtualTime_, *programmer_);
         clock_ = virtualTime_.get();
         port = &programmer_->port;
         directory = &programmer_->adapters;

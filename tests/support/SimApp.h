@@ -85,15 +85,6 @@ struct SimApp {
     std::function<void(const std::string&)> onLine;
 
     SimApp() {
-        // The unit's thread joins the virtual time on its own and may not have
-        // yet; time must not move before it has, or the first session finds
-        // nobody answering. A stray byte it has taken off the line shows it
-        // runs (it resynchronises on the block signature, so the byte is harmless).
-        prog.line.toDevice.push_back({0x00, time.NowMicros()});
-        std::function<bool()> running = [this] { return prog.line.toDevice.empty(); };
-        std::function<uint64_t()> never = [] { return sim::kNever; };
-        time.WaitFor(running, never);
-
         ctx.worker = &worker;
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
         prog.line.onHostWrite = [this](const uint8_t* data, size_t count, uint64_t at) {
