@@ -5,6 +5,7 @@
 
 #include "app/AppContext.h"
 #include "app/CommandHandler.h"
+#include "code/CodeView.h"
 #include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
@@ -44,6 +45,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     window.hooks.onStartSearch = [&worker] { worker.StartSearch(); };
     window.hooks.onLinkTick = [&worker] { worker.OnTimerTick(); };
     window.hooks.startOperation = [&worker](int opCode) { worker.StartOperation(opCode); };
+    window.hooks.onCodeCellDoubleClick = [&ctx](int row, int column) { EditCodeByte(ctx, row, column); };
     window.hooks.onClosing = [&worker] { worker.Shutdown(3000, ServeSentMessages); };
     window.Run();
 
