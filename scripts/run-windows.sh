@@ -1,155 +1,295 @@
 #!/usr/bin/env bash
-# Builds veldrix.exe with mingw-w64 and runs it under Wine in a prefix of its own.
+# Builds veldrix.exe with mingw-w64 and runs it under Wine in a prefix of its
+# own, connected to the simulated programmer (veldrix-sim) on COM1.
 #
 #   scripts/run-windows.sh                     build and run until the window closes
-#   scripts/run-windows.sh --screenshot FILE   run, take a screenshot of the display, close
+#   scripts/run-windows.sh --screenshot FILE   run until connected, take a screenshot of the display, close
 #   scripts/run-windows.sh --tests             build and run the Windows-side tests under Wine
+#   scripts/run-windows.sh --no-sim            run without the simulated programmer
 #
-# Environment: VELDRIX_WINE_HOME (default build-win/wine) holds the prefix and
-# the installation folder; DISPLAY is used when set, otherwise an Xvfb is started.
-set -euo pipefail
+# Environment: VELDRIX_WINE_HOME (default build-win/wine) holds the prefix, the
+# installation folder and the COM1 link; VELDRIX_BUILD_WIN (default build-win) is
+# the Windows build; DISPLAY is used when set, otherwise an Xvfb is started.
+# Sourced (tests/wine/run-e2e.sh does), it only defines the vw_* functions below.
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-screenshot=""
-run_tests=0
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --screenshot) screenshot="${2:?--screenshot needs a file name}"; shift 2 ;;
-        --tests) run_tests=1; shift ;;
-        -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
-        *) echo "unknown option: $1" >&2; exit 2 ;;
-    esac
-done
-if [ -n "$screenshot" ]; then
-    case "$screenshot" in /*) ;; *) screenshot="$PWD/$screenshot" ;; esac
-fi
+vw_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win}"
+VW_CONNECTED="OK, 已检测到 VELDRIX 连接在端口 USB TO COM1"
 
-# --- tools: install only what is missing -----------------------------------
-missing=()
-need() { # need PACKAGE TEST...
-    local pkg="$1"; shift
-    if ! "$@" >/dev/null 2>&1; then missing+=("$pkg"); fi
+# --- tools -------------------------------------------------------------------------
+vw_tools() { # installs what is missing (the native build wants GoogleTest too), then finds wine
+    "$vw_root/scripts/setup.sh" build test windows wine
+    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is enough.
+    if command -v wine >/dev/null 2>&1; then WINE=wine
+    elif command -v wine64 >/dev/null 2>&1; then WINE=wine64
+    else WINE=/usr/lib/wine/wine64; fi
+    WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 }
-need wine test -x /usr/bin/wine
-need fonts-wine test -e /usr/share/wine/fonts/tahoma.ttf
-need wine64 sh -c 'command -v wine64 || test -x /usr/lib/wine/wine64'
-need xvfb command -v Xvfb
-need imagemagick command -v import
-need fonts-wqy-zenhei sh -c 'ls /usr/share/fonts/truetype/wqy/wqy-zenhei.ttc'
-need g++-mingw-w64-x86-64 command -v x86_64-w64-mingw32-g++-posix
-need cmake command -v cmake
-need ninja-build command -v ninja
-if [ "$run_tests" = 1 ]; then need libgtest-dev test -d /usr/src/googletest; fi
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
 
-# Debian's wine 8 may come without the 32-bit half: the 64-bit loader is enough.
-if command -v wine >/dev/null 2>&1; then WINE=wine
-elif command -v wine64 >/dev/null 2>&1; then WINE=wine64
-else WINE=/usr/lib/wine/wine64; fi
-WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
-
-# --- build -----------------------------------------------------------------
-tests_flag=OFF
-[ "$run_tests" = 1 ] && tests_flag=ON
-cmake -S "$root" -B "$root/build-win" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELDRIX_TESTS=$tests_flag >/dev/null
-if [ "$run_tests" = 1 ]; then
-    cmake --build "$root/build-win" --target veldrix-win32-tests
-else
-    cmake --build "$root/build-win" --target veldrix
-fi
-
-# --- prefix, display, registry ---------------------------------------------
-home="${VELDRIX_WINE_HOME:-$root/build-win/wine}"
-export WINEPREFIX="$home/prefix"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
-install_dir="$home/install"
-mkdir -p "$home" "$install_dir"
-[ -f "$root/resources/samlist.txt" ] && cp "$root/resources/samlist.txt" "$install_dir/"
-
-xvfb_pid=""
-cleanup() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+# --- builds ------------------------------------------------------------------------
+vw_build_sim() {
+    cmake -S "$vw_root" -B "$vw_root/build" -G Ninja >/dev/null
+    cmake --build "$vw_root/build" --target veldrix-sim
 }
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-    n=90
+
+vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
+    local tests="$1"; shift
+    local flags=(-DCMAKE_TOOLCHAIN_FILE="$vw_root/cmake/mingw-w64-x86_64.cmake")
+    [ -n "$tests" ] && flags+=(-DVELDRIX_TESTS="$tests")
+    cmake -S "$vw_root" -B "$vw_win" -G Ninja "${flags[@]}" >/dev/null
+    local t
+    for t in "$@"; do cmake --build "$vw_win" --target "$t"; done
+}
+
+# --- display, server, prefix -----------------------------------------------------------
+vw_xvfb_pid=""
+vw_sim_pid=""
+
+vw_start_xvfb() { # a private X display of 1024x768, as DISPLAY
+    local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    vw_xvfb_pid=$!
     export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-fi
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "making the Wine prefix in $WINEPREFIX"
-    "$WINE" wineboot -i >/dev/null 2>&1
-    "$WINESERVER" -w
-fi
-
-# Debian's Wine does not find its own Tahoma (the face behind "MS Shell Dlg")
-# outside the prefix; without it every dialog font falls back to the CJK font.
-fonts_dir="$WINEPREFIX/drive_c/windows/Fonts"
-for f in /usr/share/wine/fonts/*.ttf; do
-    [ -e "$f" ] && [ ! -e "$fonts_dir/$(basename "$f")" ] && ln -s "$f" "$fonts_dir/"
-done
-
-# Z: is the root of the Linux file system in every prefix.
-win_install="Z:${install_dir//\//\\}"
-reg="$home/veldrix.reg"
-{
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
-    for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "宋体" "Microsoft Sans Serif" \
-                "Arial" "Segoe UI" "System"; do
-        printf '"%s"="wqy-zenhei.ttc,WenQuanYi Zen Hei"\r\n' "$face"
+    local i
+    for i in $(seq 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        kill -0 "$vw_xvfb_pid" 2>/dev/null || break
+        sleep 0.1
     done
-    # Grey-scale smoothing: small CJK glyphs lose strokes when drawn in black and white.
-    printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n'
-    printf '"FontSmoothing"="2"\r\n"FontSmoothingType"=dword:00000001\r\n'
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\r\n'
-    printf '"setup"="%s"\r\n' "${win_install//\\/\\\\}"
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\r\n'
-    printf '"setup"="%s"\r\n' "${win_install//\\/\\\\}"
-} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
-"$WINE" regedit /S "$reg" >/dev/null 2>&1
-"$WINESERVER" -w
+    echo "Xvfb did not start on :$n" >&2
+    return 1
+}
 
-# --- run -------------------------------------------------------------------
-if [ "$run_tests" = 1 ]; then
-    "$WINESERVER" -p
-    status=0
-    "$WINE" "$root/build-win/platform/win32/tests/veldrix-win32-tests.exe" || status=$?
-    exit $status
+vw_cleanup() {
+    vw_stop_sim
+    [ -n "${WINESERVER:-}" ] && [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
+    if [ -n "$vw_xvfb_pid" ]; then kill "$vw_xvfb_pid" 2>/dev/null; wait "$vw_xvfb_pid" 2>/dev/null; fi
+    vw_xvfb_pid=""
+    return 0
+}
+
+vw_import() { # vw_import FILE: a .reg file (UTF-8, LF) into the prefix's registry
+    local reg="$1.utf16"
+    { printf 'Windows Registry Editor Version 5.00\n\n'; cat "$1"; } | sed 's/$/\r/' |
+        iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
+    "$WINE" regedit /S "$reg" >/dev/null 2>&1
+}
+
+vw_winpath() { # Z: is the root of the Linux file system in every prefix
+    local p="${1//\//\\}"
+    printf 'Z:%s' "$p"
+}
+
+# vw_logfont WEIGHT: a LOGFONTW of the CJK face, 12 pixels high, as .reg hex bytes.
+vw_logfont() {
+    local face="WenQuanYi Zen Hei" bytes
+    bytes="$(printf '%s' "$face" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ' ')"
+    bytes="f4 ff ff ff 00 00 00 00 00 00 00 00 00 00 00 00 $(printf '%02x %02x' $(($1 & 255)) $(($1 >> 8))) 00 00
+           00 00 00 01 00 00 00 00 $bytes"
+    local -a all=($bytes)
+    while [ ${#all[@]} -lt 92 ]; do all+=(00); done
+    local IFS=,
+    printf '%s' "${all[*]}"
+}
+
+# vw_prefix HOME VIRTUAL: makes or updates the prefix in HOME/prefix, with the
+# installation folder, fonts, COM1 on HOME/com1 and, when VIRTUAL is 1, one
+# virtual desktop for every program (it draws the caption bars without a window
+# manager, and a driver program shares it). Leaves no wine server running.
+vw_prefix() {
+    local home="$1" virtual="$2"
+    export WINEPREFIX="$home/prefix"
+    export WINEDEBUG="${WINEDEBUG:--all}"
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win64
+    VW_HOME="$home"
+    VW_COM1_LINK="$home/com1"
+    local install_dir="$home/install"
+    mkdir -p "$home" "$install_dir"
+    cp "$vw_root/resources/samlist.txt" "$install_dir/"
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "making the Wine prefix in $WINEPREFIX"
+        "$WINE" wineboot -i >/dev/null 2>&1
+        "$WINESERVER" -w
+    fi
+
+    # Debian's Wine does not find its own Tahoma (the face behind "MS Shell Dlg")
+    # outside the prefix; without it every dialog font falls back to the CJK font.
+    local fonts_dir="$WINEPREFIX/drive_c/windows/Fonts" f
+    for f in /usr/share/wine/fonts/*.ttf; do
+        [ -e "$f" ] && [ ! -e "$fonts_dir/$(basename "$f")" ] && ln -s "$f" "$fonts_dir/"
+    done
+
+    local win_install reg="$home/veldrix.reg" face
+    win_install="$(vw_winpath "$install_dir")"
+    {
+        printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n'
+        for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "宋体" "Microsoft Sans Serif" \
+                    "Arial" "Segoe UI" "System"; do
+            printf '"%s"="wqy-zenhei.ttc,WenQuanYi Zen Hei"\n' "$face"
+        done
+        # Grey-scale smoothing: small CJK glyphs lose strokes when drawn in black and white.
+        printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n'
+        printf '"FontSmoothing"="2"\n"FontSmoothingType"=dword:00000001\n'
+        # Captions are drawn in a font of their own, which no link reaches:
+        # message boxes titled in Chinese need a CJK face there.
+        printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop\\WindowMetrics]\n'
+        printf '"CaptionFont"=hex:%s\n"SmCaptionFont"=hex:%s\n' "$(vw_logfont 700)" "$(vw_logfont 400)"
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\n'
+        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\n'
+        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        # COM1 is the simulated programmer's pseudo-terminal, through a link that
+        # each veldrix-sim run points anew.
+        printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+        printf '"COM1"="%s"\n' "$VW_COM1_LINK"
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n'
+        if [ "$virtual" = 1 ]; then
+            printf '"Desktop"="Default"\n'
+            printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="1024x768"\n'
+        else
+            printf '"Desktop"=-\n'
+        fi
+    } >"$reg"
+    vw_import "$reg"
+    # Wine reads its port list when its server starts: start it afresh.
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w
+}
+
+# vw_server_up: a wine server that stays up while the program runs; the
+# serial-device list it keeps is rebuilt at its start and lost at its end.
+vw_server_up() {
+    "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+}
+
+# The adapter as Windows lists it: plugged in, or pulled out.
+vw_plug() {
+    printf '[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n"\\\\Device\\\\ProlificSerial0"="COM1"\n' \
+        >"$VW_HOME/plug.reg"
+    vw_import "$VW_HOME/plug.reg"
+}
+
+vw_unplug() {
+    printf '[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n"\\\\Device\\\\ProlificSerial0"=-\n' \
+        >"$VW_HOME/unplug.reg"
+    vw_import "$VW_HOME/unplug.reg"
+}
+
+vw_adapter_listed() { # true while the adapter's value is in the device map
+    "$WINE" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+        grep -q 'ProlificSerial0.*COM1'
+}
+
+# vw_start_sim [OPTION...]: a fresh simulated programmer behind the COM1 link.
+vw_start_sim() {
+    vw_stop_sim
+    rm -f "$VW_COM1_LINK"
+    "$vw_root/build/veldrix-sim" --link "$VW_COM1_LINK" "$@" >"$VW_HOME/sim.log" 2>&1 &
+    vw_sim_pid=$!
+    local i
+    for i in $(seq 100); do
+        [ -L "$VW_COM1_LINK" ] && [ -e "$VW_COM1_LINK" ] && return 0
+        kill -0 "$vw_sim_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "veldrix-sim did not start:" >&2
+    cat "$VW_HOME/sim.log" >&2
+    return 1
+}
+
+vw_stop_sim() {
+    [ -n "$vw_sim_pid" ] || return 0
+    kill "$vw_sim_pid" 2>/dev/null
+    wait "$vw_sim_pid" 2>/dev/null
+    vw_sim_pid=""
+    return 0
+}
+
+# --- the program on its own ---------------------------------------------------------------
+vw_main() {
+    set -euo pipefail
+    local screenshot="" run_tests=0 sim=1
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --screenshot) screenshot="${2:?--screenshot needs a file name}"; shift 2 ;;
+            --tests) run_tests=1; shift ;;
+            --no-sim) sim=0; shift ;;
+            -h|--help) sed -n '2,14p' "${BASH_SOURCE[0]}"; exit 0 ;;
+            *) echo "unknown option: $1" >&2; exit 2 ;;
+        esac
+    done
+    if [ -n "$screenshot" ]; then
+        case "$screenshot" in /*) ;; *) screenshot="$PWD/$screenshot" ;; esac
+    fi
+
+    vw_tools
+    if [ "$run_tests" = 1 ]; then
+        vw_build_windows ON veldrix-win32-tests
+    else
+        local targets=(veldrix)
+        [ -n "$screenshot" ] && targets+=(veldrix-driver)
+        vw_build_windows "" "${targets[@]}"
+        [ "$sim" = 1 ] && vw_build_sim
+    fi
+
+    trap vw_cleanup EXIT
+    local own_display=0
+    if [ -z "${DISPLAY:-}" ]; then
+        vw_start_xvfb
+        own_display=1
+    fi
+    vw_prefix "${VELDRIX_WINE_HOME:-$vw_win/wine}" "$own_display"
+
+    if [ "$run_tests" = 1 ]; then
+        vw_server_up
+        "$WINE" "$vw_win/tests/win32/veldrix-win32-tests.exe"
+        return
+    fi
+
+    if [ "$sim" = 1 ]; then
+        vw_start_sim
+        echo "simulated programmer: $(head -n 1 "$VW_HOME/sim.log") behind $VW_COM1_LINK (COM1)"
+    fi
+    vw_server_up
+    # The device map is rebuilt at the server's start: list the adapter now.
+    [ "$sim" = 1 ] && vw_plug
+
+    local exe="$vw_win/veldrix.exe"
+    if [ -z "$screenshot" ]; then
+        [ "$own_display" = 1 ] && echo "VELDRIX runs on the Xvfb display $DISPLAY; it ends when its window closes"
+        "$WINE" "$exe"
+        return
+    fi
+
+    "$WINE" "$exe" &
+    local app=$!
+    if [ "$sim" = 1 ]; then
+        # Ready for the picture once the status line tells of the connection
+        # (the driver reads its commands from a file: Chinese survives there).
+        printf 'wait-window 30\nwait-status "%s" 30\n' "$VW_CONNECTED" >"$VW_HOME/connected.drv"
+        "$WINE" "$vw_win/veldrix-driver.exe" run "$(vw_winpath "$VW_HOME/connected.drv")" >/dev/null ||
+            echo "warning: the status line never reported the connection" >&2
+    else
+        sleep "${VELDRIX_SCREENSHOT_DELAY:-6}"
+    fi
+    # The window with a margin of the desktop around it: the desktop is all one colour.
+    import -window root "$screenshot.full.png"
+    local desktop
+    desktop="$(convert "$screenshot.full.png" -format '%[pixel:p{0,0}]' info:)"
+    convert "$screenshot.full.png" -trim +repage -bordercolor "$desktop" -border 12 "$screenshot"
+    rm -f "$screenshot.full.png"
+    echo "screenshot: $screenshot"
+    # A polite close first, so the settings are written as on a normal exit.
+    "$WINE" taskkill /IM veldrix.exe >/dev/null 2>&1 || true
+    local i
+    for i in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$app" 2>/dev/null && "$WINESERVER" -k
+    wait "$app" 2>/dev/null || true
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    vw_main "$@"
 fi
-
-exe="$root/build-win/veldrix.exe"
-if [ -z "$screenshot" ]; then
-    "$WINE" "$exe"
-    exit 0
-fi
-
-"$WINESERVER" -p
-# The serial-device list is rebuilt when the server starts: list an adapter now,
-# so the picture shows the window rather than the no-adapter message.
-serialcomm="$home/serialcomm.reg"
-printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"\\\\Device\\\\ProlificSerial0"="COM1"\r\n' >"$serialcomm"
-"$WINE" regedit /S "$serialcomm" >/dev/null 2>&1
-# A desktop window of Wine's own draws the caption bar even without a window manager.
-"$WINE" explorer /desktop=VELDRIX,1024x768 "$exe" &
-app=$!
-sleep "${VELDRIX_SCREENSHOT_DELAY:-6}"
-import -window root "$screenshot"
-echo "screenshot: $screenshot"
-# A polite close first, so the settings are written as on a normal exit.
-"$WINE" taskkill /IM veldrix.exe >/dev/null 2>&1 || true
-for _ in $(seq 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$app" 2>/dev/null && "$WINESERVER" -k
-wait "$app" 2>/dev/null || true

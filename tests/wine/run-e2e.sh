@@ -1,0 +1,345 @@
+#!/usr/bin/env bash
+# End-to-end tests of veldrix.exe under Wine: the real window on a private Xvfb,
+# worked from outside by veldrix-driver.exe, each test against a fresh
+# veldrix-sim. A screenshot of the display per test goes to build-win/e2e/NAME.png,
+# the driver's transcript to build-win/e2e/NAME.log (VELDRIX_BUILD_WIN moves both,
+# with the build they use).
+#
+#   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box
+#                                                    address-filter unplug quit-settings
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck source=../../scripts/run-windows.sh
+source "$root/scripts/run-windows.sh"
+
+build=1
+selected=()
+for arg in "$@"; do
+    case "$arg" in
+        --no-build) build=0 ;;
+        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        -*) echo "unknown option: $arg" >&2; exit 2 ;;
+        *) selected+=("$arg") ;;
+    esac
+done
+
+all_tests=(startup download info-box address-filter unplug quit-settings)
+[ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
+
+started=$SECONDS
+out="$vw_win/e2e"
+exe="$vw_win/veldrix.exe"
+driver="$vw_win/veldrix-driver.exe"
+
+set -e
+vw_tools
+if [ "$build" = 1 ]; then
+    vw_build_sim
+    vw_build_windows "" veldrix veldrix-driver
+fi
+set +e
+for f in "$exe" "$driver" "$root/build/veldrix-sim"; do
+    [ -x "$f" ] || { echo "e2e: missing $f" >&2; exit 2; }
+done
+mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
+
+# Always a display of our own: the pictures and the timing must not depend on the desktop.
+trap vw_cleanup EXIT
+unset DISPLAY
+vw_start_xvfb || exit 2
+vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" 1 || exit 2
+vw_start_sim --fast || exit 2
+"$WINESERVER" -p >/dev/null 2>&1 </dev/null
+setup_seconds=$((SECONDS - started))
+
+# The adapter listed in the device map, checked rather than assumed.
+plug() {
+    local try
+    for try in 1 2 3; do
+        vw_plug
+        vw_adapter_listed && return 0
+    done
+    echo "could not list the adapter in the device map" >&2
+    return 1
+}
+
+# --- per-test helpers -------------------------------------------------------------
+test_name=""
+app_pid=""
+step=0
+shot_taken=0
+
+log() { printf '%s\n' "$*" >>"$out/$test_name.log"; }
+
+# drive <<EOF: runs the driver on the commands given on standard input.
+drive() {
+    step=$((step + 1))
+    local file="$out/$test_name.$step.drv"
+    cat >"$file"
+    log "-- driver script $step"
+    "$WINE" "$driver" run "$(vw_winpath "$file")" >>"$out/$test_name.log" 2>&1
+}
+
+shot() { # shot [SUFFIX]: the whole display
+    import -window root "$out/$test_name${1:+-$1}.png" 2>>"$out/$test_name.log" && shot_taken=1
+}
+
+start_app() {
+    "$WINE" "$exe" >>"$out/$test_name.app.log" 2>&1 </dev/null &
+    app_pid=$!
+}
+
+# Waits for the program's process to end; false after the time-out.
+app_gone() {
+    local i
+    for i in $(seq $(($1 * 10))); do
+        kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid" 2>/dev/null; app_pid=""; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+stop_app() {
+    [ -n "$app_pid" ] || return 0
+    "$WINE" "$driver" close >>"$out/$test_name.log" 2>&1
+    app_gone 5 && return 0
+    log "-- the program did not close: stopped"
+    kill "$app_pid" 2>/dev/null
+    app_gone 5 || kill -9 "$app_pid" 2>/dev/null
+    app_pid=""
+}
+
+settings_key='HKCU\Software\ZEMKO\VELDRIX'
+
+# Value NAME of the program's settings key, as reg query shows it.
+setting() {
+    "$WINE" reg query "$settings_key" /v "$1" 2>/dev/null | tr -d '\r' |
+        awk -v name="$1" '$1 == name && $2 == "REG_SZ" { print $3 }'
+}
+
+# make_hex FILE SIZE: Intel HEX of SIZE bytes from address 0, byte i = (i*7+3) & 255,
+# 16 to a line; prints their 16-bit sum in four hex digits, worked out here.
+make_hex() {
+    local file="$1" size="$2" a i n b hex line sum=0 cs
+    : >"$file"
+    for ((a = 0; a < size; a += 16)); do
+        n=$((size - a < 16 ? size - a : 16))
+        cs=$((n + (a >> 8) + (a & 255)))
+        printf -v line ':%02X%04X00' "$n" "$a"
+        for ((i = 0; i < n; i++)); do
+            b=$((((a + i) * 7 + 3) & 255))
+            printf -v hex '%02X' "$b"
+            line+=$hex
+            cs=$((cs + b))
+            sum=$((sum + b))
+        done
+        printf '%s%02X\r\n' "$line" $(((256 - (cs & 255)) & 255)) >>"$file"
+    done
+    printf ':00000001FF\r\n' >>"$file"
+    printf '%04X\n' $((sum & 0xFFFF))
+}
+
+# --- the tests ------------------------------------------------------------------------
+# Each runs with the program started on a fresh simulated programmer, without
+# saved settings, and returns non-zero on the first failed step.
+
+test_startup() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+# Chip, options and fields as every run starts them.
+expect 1000 NOSELEC
+expect 110 芯片型号
+expect-check 182 1
+expect-check 30003 0
+expect-check 10020 0
+expect-check 223 0
+expect-check 224 0
+expect-check 225 1
+expect 129 0000
+expect 131 0FFF
+expect 133 12.0
+expect-enabled 133 0
+expect-enabled 135 0
+expect 147 ""
+expect 179 00000
+expect 180 00000
+expect 315 0000
+expect 316 0000
+expect 308 1
+expect-enabled 308 1
+# The operation groups are shown, the code view is not.
+expect-visible 107 1
+expect 136 自动编程
+expect-enabled 136 1
+expect 146 打开文件
+expect 154 退出编程
+expect-visible 154 1
+expect-visible 158 0
+expect-visible 159 0
+expect-visible 168 0
+expect 109 编程状态
+no-box
+EOF
+    shot
+}
+
+test_download() {
+    local hex="$out/download.hex" sum win
+    sum="$(make_hex "$hex" 1024)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$win" 15
+# The window answers while the code goes down the line.
+responsive 157 "[双击这里中断下载]" "编程内存检查和 =  " 60
+expect 157 "编程内存检查和 =  $sum"
+wait-status-colour "编程内存检查和 =  $sum" blue 1
+expect 153 $sum
+expect 147 "$win"
+expect 129 0000
+expect 131 03FF
+no-box
+EOF
+    shot
+}
+
+test_info_box() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+key 136 F7
+wait-box "多文件型编程器VELDRIX\n主机软件最后更新时间: 2014-01-10\n编程器内置软件版本: VELDRIX V2.31\n编程器内置软件最后更新时间: 2013-12-16" 15
+expect-box-caption 软件版本
+EOF
+    shot
+    drive <<EOF || return 1
+answer IDOK
+no-box
+wait-status-colour "$VW_CONNECTED" blue 5
+EOF
+}
+
+test_address_filter() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+type 129 G
+expect 129 0000
+select-all 129
+type 129 g
+expect 129 0000
+# Hex digits do get in, in upper case.
+select-all 129
+type 129 1a2B
+expect 129 1A2B
+EOF
+    shot
+}
+
+test_unplug() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+EOF
+    log "-- adapter pulled out"
+    vw_unplug
+    if vw_adapter_listed; then log "the adapter is still listed"; return 1; fi
+    drive <<EOF || return 1
+wait-box "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!" 15
+expect-box-caption 警告
+# Until the box is answered the old text stays, in red.
+wait-status-colour "$VW_CONNECTED" red 5
+EOF
+    shot
+    log "-- adapter plugged in again"
+    plug || return 1
+    drive <<EOF || return 1
+answer IDOK
+# A later tick finds it again: the text is written anew, in blue.
+wait-status-colour "$VW_CONNECTED" blue 15
+no-box
+EOF
+}
+
+test_quit_settings() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+select 1000 S3F9454
+expect 1000 S3F9454
+click 30003
+expect-check 30003 1
+click 224
+expect-check 224 1
+expect-check 225 0
+no-box
+EOF
+    shot
+    drive <<EOF || return 1
+click 154
+wait-gone 10
+EOF
+    if ! app_gone 10; then log "the program is still running after its window closed"; return 1; fi
+    local name want got failed=0
+    for name in com chip mode tx_set; do
+        case "$name" in
+            com) want=COM1 ;;
+            chip) want=S3F9454 ;;
+            mode) want=1 ;;
+            tx_set) want=2 ;;
+        esac
+        got="$(setting "$name")"
+        if [ "$got" = "$want" ]; then
+            log "  ok setting $name = $got"
+        else
+            log "FAIL: setting $name is \"$got\", expected \"$want\""
+            failed=1
+        fi
+    done
+    return $failed
+}
+
+# --- running them ------------------------------------------------------------------------
+plug || exit 2
+passed=() failed=()
+for name in "${selected[@]}"; do
+    fn="test_${name//-/_}"
+    if ! declare -F "$fn" >/dev/null; then echo "e2e: no test $name" >&2; exit 2; fi
+    test_name="$name"
+    step=0
+    shot_taken=0
+    : >"$out/$name.log"
+    t0=$SECONDS
+    ok=1
+    "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
+    vw_adapter_listed || plug || ok=0
+    vw_start_sim --fast || ok=0
+    if [ "$ok" = 1 ]; then
+        start_app
+        "$fn" || ok=0
+    fi
+    [ "$shot_taken" = 1 ] || shot
+    stop_app
+    if [ "$ok" = 1 ]; then
+        passed+=("$name")
+        printf 'PASS  %-16s %3d s\n' "$name" $((SECONDS - t0))
+    else
+        failed+=("$name")
+        printf 'FAIL  %-16s %3d s   (%s)\n' "$name" $((SECONDS - t0)) "$out/$name.log"
+        grep -E '^FAIL' "$out/$name.log" | sed 's/^/      /'
+    fi
+done
+vw_stop_sim
+
+total=$((SECONDS - started))
+if [ ${#failed[@]} -eq 0 ]; then
+    echo "e2e: ${#passed[@]} passed, 0 failed in ${total} s (setup ${setup_seconds} s); screenshots in $out"
+    exit 0
+fi
+echo "e2e: ${#passed[@]} passed, ${#failed[@]} failed (${failed[*]}) in ${total} s; screenshots in $out"
+exit 1
