@@ -1,9 +1,9 @@
 // veldrix-sim: the simulated programmer on a pseudo-terminal.
-//   veldrix-sim [--link PATH] [--pace] [--fast]
+//   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp]
 // Prints the pseudo-terminal's path on the first line, then serves until
 // interrupted. --link makes PATH a symbolic link to it (for Wine's COM1);
 // --pace holds the unit's output to the real 38400 baud; --fast uses the
-// zero-latency timing.
+// zero-latency timing; --chip puts a blank chip of that kind in the socket.
 #include <unistd.h>
 
 #include <csignal>
@@ -24,13 +24,16 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
     std::string link;
     bool pace = false, fast = false;
+    std::string chip;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--pace") pace = true;
         else if (a == "--fast") fast = true;
+        else if (a == "--chip" && i + 1 < argc && (std::string(argv[i + 1]) == "otp" || std::string(argv[i + 1]) == "mtp"))
+            chip = argv[++i];
         else {
-            std::fprintf(stderr, "usage: veldrix-sim [--link PATH] [--pace] [--fast]\n");
+            std::fprintf(stderr, "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp]\n");
             return 2;
         }
     }
@@ -54,6 +57,8 @@ int main(int argc, char** argv) {
 
     veldrix::sim::DeviceState state;
     if (fast) state.timing = veldrix::sim::Timing::Instant();
+    if (!chip.empty())
+        state.chip = veldrix::sim::Chip::Blank(chip == "mtp" ? veldrix::sim::ChipKind::Mtp : veldrix::sim::ChipKind::Otp);
     veldrix::sim::Firmware firmware(state);
     firmware.Run(io);
     if (!link.empty()) ::unlink(link.c_str());
