@@ -27,6 +27,8 @@
 //   expect-box-caption TEXT      the open message box has caption TEXT
 //   box-text                     print caption and text of the open message box
 //   answer ID                    press button ID of the open message box
+//   wait-dialog ID T             a dialog of the main window with a control ID is open
+//   box-type ID TEXT             type TEXT into control ID of the open dialog (password entry)
 //   no-box                       no message box or dialog of the main window is open
 //   open-file PATH T             answer the open-file dialog with PATH
 //   cancel-file T                cancel the open-file or save-file dialog
@@ -575,6 +577,19 @@ void Run(const Args& a) {
         Need(a, 0, "box-text");
         HWND box = OpenBox();
         Print(Shown(Caption(box)) + " " + Shown(BoxText(box)));
+    } else if (c == L"wait-dialog") {
+        Need(a, 2, "wait-dialog ID T");
+        int id = ParseId(a[1]);
+        if (!WaitFor(Seconds(a[2]), [&] {
+                HWND box = FindBox(MainWindow());
+                return box && FindDescendant(box, id);
+            }))
+            Fail("no dialog with control " + Utf8(a[1]) + " opened");
+    } else if (c == L"box-type") {
+        Need(a, 2, "box-type ID TEXT");
+        HWND field = FindDescendant(OpenBox(), ParseId(a[1]));
+        if (!field) Fail("the open dialog has no control " + Utf8(a[1]));
+        Type(field, a[2]);
     } else if (c == L"answer") {
         Need(a, 1, "answer ID");
         HWND box = OpenBox();

@@ -5,7 +5,7 @@
 # the driver's transcript to build-win/e2e/NAME.log (VELDRIX_BUILD_WIN moves both,
 # with the build they use).
 #
-#   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view
+#   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
 #                                                    address-filter unplug quit-settings
 set -uo pipefail
 
@@ -24,7 +24,7 @@ for arg in "$@"; do
     esac
 done
 
-all_tests=(startup download info-box address-filter unplug quit-settings auto-program code-view)
+all_tests=(startup download info-box address-filter unplug quit-settings auto-program code-view offline-file)
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -350,10 +350,41 @@ expect-visible 107 1
 EOF
 }
 
+test_offline_file() {
+    local hex="$out/offline.hex" sum win
+    sum="$(make_hex "$hex" 1024)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$win" 15
+wait-status "编程内存检查和 =  $sum" 60
+select 308 3
+click 302
+wait-box "准备启动制作脱机烧写文件,请确认已加载了正确的代码文件,并正确配置了各编程选项\n包括芯片类型,数据类型,VPP及VCC电压,自动编程系统选项,计数器数据\n确认请按[确认]开始写入脱机文件,按[取消]可返回主界面修改选项" 30
+answer IDOK
+wait-dialog 10005 15
+box-type 10005 000000
+answer IDOK
+wait-box "是否需要记忆该密码? 这样在VELDRIX本次运行期间对一些频繁需要输入密码的操作,\n您就不需要再额外输入密码,可减少操作的繁琐." 30
+answer IDYES
+wait-status "脱机文件写入成功!您现在即可以实现脱机烧写该文件代码了" 120
+expect 309 offline.hex
+click 314
+wait-status "读取目录文件信息成功!" 30
+expect 309 offline.hex
+expect 310 NOSELEC
+expect 311 $sum
+no-box
+EOF
+    shot
+}
+
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
-        auto-program | code-view) echo "--chip mtp" ;;
+        auto-program | code-view | offline-file) echo "--chip mtp" ;;
     esac
 }
 
