@@ -104,7 +104,10 @@ void OnMainCommand(AppContext& ctx, int controlId, int parentId) {
     case id::kMakeOfflineFile: return MakeOffline(ctx);
     case id::kReadFileInfo: return Start(ctx, 21);
     case id::kSetPassword: return Start(ctx, 23);
-    case id::kLockProgrammer: return Start(ctx, 25);
+    case id::kLockProgrammer:
+        // The click has already turned the box; an operation that never starts must not leave it turned.
+        if (!ctx.worker || !ctx.worker->StartOperation(25)) ui.SetChecked(controlId, !ui.IsChecked(controlId));
+        return;
     case id::kAutoIdIncrement:
         if (ui.IsChecked(id::kAutoIdIncrement))
             ShowBox(ctx,

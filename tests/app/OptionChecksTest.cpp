@@ -142,6 +142,13 @@ TEST_F(OptionChecks, BackFromTheCodeViewAndTheViewCaptions) {
     EXPECT_TRUE(app.ui.IsVisible(id::kOperationsGroup));
 }
 
+TEST_F(OptionChecks, LockBoxTurnsBackWhenTheOperationCannotStart) {
+    app.ctx.LinkEnabledFlag = 0;
+    app.Click(id::kLockProgrammer);
+    EXPECT_EQ(app.Status(), "请先行启动编程器USB连接");
+    EXPECT_FALSE(app.ui.IsChecked(id::kLockProgrammer));
+}
+
 TEST_F(OptionChecks, AutoOptionWarningsInOrderAndNoStops) {
     app.ctx.block[cb::kAutoFlags] = 0;
     app.ctx.block[cb::kChipType] = 2;
