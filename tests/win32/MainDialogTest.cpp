@@ -18,30 +18,10 @@
 #include "platform/win32/Win32Ui.h"
 #include "platform/win32/WindowMessages.h"
 #include "resources/resource.h"
+#include "tests/support/TestDoubles.h"
 
 namespace veldrix {
 namespace {
-
-class NoPort : public Port {
-public:
-    bool Open(const std::string&) override { return false; }
-    void Close() override {}
-    bool IsOpen() override { return false; }
-    bool SetQueues(size_t, size_t) override { return false; }
-    bool SetTimeouts(const PortTimeouts&) override { return false; }
-    bool Purge() override { return false; }
-    bool SetLine(const std::string&) override { return false; }
-    uint32_t ModemStatus() override { return 0; }
-    void WaitTransmitEmpty() override {}
-    size_t Read(uint8_t*, size_t) override { return 0; }
-    size_t Write(const uint8_t*, size_t) override { return 0; }
-};
-
-class NoPorts : public PortDirectory {
-public:
-    bool Available() override { return false; }
-    std::optional<std::string> Lookup(const std::string&) override { return std::nullopt; }
-};
 
 struct Clicked {
     int id, parent;
@@ -52,8 +32,8 @@ protected:
     Win32Ui ui;
     RealClock clock;
     MemorySettings settings;
-    NoPort port;
-    NoPorts ports;
+    test::NullPort port;
+    test::NullPortDirectory ports;
     AppContext ctx{ui, clock, settings, port, ports};
     MainDialog window{ctx, ui};
 
