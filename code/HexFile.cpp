@@ -88,35 +88,86 @@ struct HexLoader {
     }
 };
 
+// Feeds the loader whole lines only, so a file read in pieces is cut into
+// the same line pieces as the file read at once.
+class HexParser {
+public:
+    explicit HexParser(uint8_t* image) : loader_(image) {}
+
+    // False once the parse has ended with an error.
+    bool Feed(std::string_view text) {
+        if (status_ != HexStatus::Ok) return false;
+        size_t lastLf = text.rfind('\n');
+        if (lastLf == std::string_view::npos) {
+            pending_.append(text);
+            return true;
+        }
+        if (pending_.empty()) {
+            Lines(text.substr(0, lastLf + 1));
+        } else {
+            pending_.append(text.substr(0, lastLf + 1));
+            Lines(pending_);
+            pending_.clear();
+        }
+        pending_.assign(text.substr(lastLf + 1));
+        return status_ == HexStatus::Ok;
+    }
+    HexStatus Finish(uint32_t& highestEnd) {
+        if (!pending_.empty()) Lines(pending_);
+        pending_.clear();
+        highestEnd = status_ == HexStatus::Ok ? uint32_t(loader_.highestEnd) : 0;
+        return status_;
+    }
+
+private:
+    void Lines(std::string_view lines) {
+        TextLineReader reader(lines, kLineChars);
+        TextPiece piece;
+        // An end-of-file record does not end the read: the whole file counts.
+        while (status_ == HexStatus::Ok && reader.Next(piece)) {
+            LineResult result = loader_.Take(piece);
+            if (result == LineResult::ChecksumError) status_ = HexStatus::LineChecksum;
+            if (result == LineResult::OutOfBuffer) status_ = HexStatus::OutOfBuffer;
+        }
+    }
+
+    HexLoader loader_;
+    std::string pending_;  // the start of a line whose end has not arrived
+    HexStatus status_ = HexStatus::Ok;
+};
+
 }  // namespace
 
 HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestEnd) {
-    HexLoader loader(image);
-    TextLineReader reader(text, kLineChars);
-    TextPiece piece;
-    highestEnd = 0;
-    // An end-of-file record does not end the read: the whole file counts.
-    while (reader.Next(piece)) {
-        LineResult result = loader.Take(piece);
-        if (result == LineResult::ChecksumError) return HexStatus::LineChecksum;
-        if (result == LineResult::OutOfBuffer) return HexStatus::OutOfBuffer;
-    }
-    highestEnd = uint32_t(loader.highestEnd);
-    return HexStatus::Ok;
+    HexParser parser(image);
+    parser.Feed(text);
+    return parser.Finish(highestEnd);
 }
 
 uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
-    std::string data;
-    if (!ReadFileBytes(path, data)) {
+    // Read in pieces: a multi-megabyte file is never held whole. The code
+    // buffer is cleared only once the file has opened.
+    HexParser parser(ctx.codeBuffer.data());
+    bool started = false;
+    auto start = [&] {
+        if (started) return;
+        started = true;
+        SetStatus(ctx, "调入代码文件.....");
+        std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
+    };
+    bool readOk = ReadFilePieces(path, [&](std::string_view piece) {
+        start();
+        return parser.Feed(piece);
+    });
+    if (!readOk) {
         ctx.LinkErrorFlag = 1;
         SetStatus(ctx, "打开文件错误,操作失败");
         return 0;
     }
-    SetStatus(ctx, "调入代码文件.....");
-    std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
+    start();  // an empty file
 
     uint32_t highestEnd = 0;
-    switch (ParseHexText(data, ctx.codeBuffer.data(), highestEnd)) {
+    switch (parser.Finish(highestEnd)) {
     case HexStatus::LineChecksum:
         ctx.LinkErrorFlag = 1;
         SetStatus(ctx, "代码文件错误[行检查和错误]");

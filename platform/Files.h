@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads and writes with UTF-8 path names, and the text encoding of
 // files: the system's ANSI code page on Windows, bytes as they stand elsewhere.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,10 @@ namespace veldrix {
 
 // False when the file cannot be opened for reading.
 bool ReadFileBytes(const std::string& path, std::string& out);
+// The file in successive pieces, in order, without holding it whole; take
+// returns false to stop early. False when the file cannot be opened or a read
+// fails.
+bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take);
 
 // Writes a file through a temporary beside it and renames it over the target,
 // so a failed write leaves the previous file as it was.

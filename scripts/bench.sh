@@ -21,29 +21,45 @@ for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
 "$build/veldrix-bench" --port "$work/pty" 8 || echo "real-time run failed"
 kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 
-echo "== HEX loading, 1 MB image (best of 5, wall seconds; peak RSS KB)"
+best() {  # best wall time (ms) over 5 runs of the command, and the peak RSS (KB) of that run
+    local b="" r="" t0 t1 t m
+    for _ in 1 2 3 4 5; do
+        t0=$(date +%s%N)
+        /usr/bin/time -f '%M' -o "$work/t" "$@" >"$work/out" 2>&1 || { cat "$work/out"; return 1; }
+        t1=$(date +%s%N)
+        t=$(( (t1 - t0) / 1000 )); m=$(tail -n1 "$work/t")
+        if [ -z "$b" ] || [ "$t" -lt "$b" ]; then b=$t; r=$m; fi
+    done
+    awk -v t="$b" -v m="$r" 'BEGIN{printf "%.1f %s\n", t / 1000, m}'
+}
+report() { printf '%-36s %9s ms %9s KB\n' "$1" $2 $3; }
+ratio() { awk -v v="${1% *}" -v s="${2% *}" -v o="${3% *}" \
+    'BEGIN{printf "veldrix / srec_cat = %.2f, veldrix / objcopy = %.2f\n", v/s, v/o}'; }
+
+echo "== HEX loading, 1 MB image (whole processes, best of 5; peak RSS)"
 head -c 1048576 /dev/urandom >"$work/image.bin"
 objcopy -I binary -O ihex "$work/image.bin" "$work/image.hex"
+echo "file: $(stat -c %s "$work/image.hex") bytes of HEX text"
 printf 'start\nset 147 %s\nload\nquit\n' "$work/image.hex" >"$work/load.vdx"
-best() {  # best wall time and its peak RSS over 5 runs of the command
-    local b="" r=""
-    for _ in 1 2 3 4 5; do
-        /usr/bin/time -f '%e %M' -o "$work/t" "$@" >"$work/out" 2>&1 || { cat "$work/out"; return 1; }
-        read -r t m <"$work/t"
-        if [ -z "$b" ] || awk "BEGIN{exit !($t < $b)}"; then b=$t; r=$m; fi
-    done
-    echo "$b $r"
-}
-report() { printf '%-34s %8s s %10s KB\n' "$1" $2 $3; }
-v=$(best "$build/veldrix-headless" "$work/load.vdx"); grep -m1 '^load:' "$work/out" | cut -c1-60
+v=$(best "$build/veldrix-headless" "$work/load.vdx"); grep -m1 '^load:' "$work/out"
 s=$(best srec_cat "$work/image.hex" -intel -o "$work/out.bin" -binary)
 o=$(best objcopy -I ihex -O binary "$work/image.hex" "$work/out.bin")
 report "veldrix-headless load" $v
 report "srec_cat ihex->binary" $s
 report "objcopy ihex->binary" $o
-awk -v v="${v% *}" -v s="${s% *}" -v o="${o% *}" 'BEGIN{f=(s<o?s:o); if(f>0) printf "veldrix / faster tool = %.2f\n", v/f}'
+ratio "$v" "$s" "$o"
 
-echo "== HEX writing, 64 KB (tools only)"
+echo "== HEX saving, 64 KB range 0000-FFFF (whole processes, best of 5; peak RSS)"
 head -c 65536 "$work/image.bin" >"$work/64k.bin"
-report "srec_cat binary->ihex" $(best srec_cat "$work/64k.bin" -binary -o "$work/64k.hex" -intel)
-report "objcopy binary->ihex" $(best objcopy -I binary -O ihex "$work/64k.bin" "$work/64k.hex")
+# Debug mode saves the loaded code without a programmer attached.
+printf 'start\nset 147 %s\nload\nclick 30003\nset 129 0000\nset 131 FFFF\nsave %s\nclick 151\nquit\n' \
+    "$work/64k.bin" "$work/saved.hex" >"$work/save.vdx"
+v=$(best "$build/veldrix-headless" "$work/save.vdx"); tail -n1 "$work/out"
+srec_cat "$work/saved.hex" -intel -o "$work/back.bin" -binary 2>/dev/null
+cmp -s "$work/back.bin" "$work/64k.bin" && echo "saved file read back by srec_cat: same bytes" || echo "saved file differs!"
+s=$(best srec_cat "$work/64k.bin" -binary -o "$work/64k.hex" -intel)
+o=$(best objcopy -I binary -O ihex "$work/64k.bin" "$work/64k.hex")
+report "veldrix-headless save (incl. load)" $v
+report "srec_cat binary->ihex" $s
+report "objcopy binary->ihex" $o
+ratio "$v" "$s" "$o"

@@ -7,16 +7,24 @@
 
 namespace veldrix {
 
-bool ReadFileBytes(const std::string& path, std::string& out) {
-    out.clear();
+bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take) {
     FILE* f = _wfopen(Widen(path).c_str(), L"rb");
     if (!f) return false;
     char chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out.append(chunk, n);
+    bool more = true;
+    while (more && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) more = take(std::string_view(chunk, n));
     bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& out) {
+    out.clear();
+    return ReadFilePieces(path, [&](std::string_view piece) {
+        out.append(piece);
+        return true;
+    });
 }
 
 FileWriter::~FileWriter() { Discard(); }

@@ -203,6 +203,46 @@ TEST_F(HexFile, LongLinesArriveInPiecesOf1023Characters) {
     EXPECT_EQ(Load(Lines({std::string(1023, 'x') + ":0400000001020304F2"})), 4u);
 }
 
+// The file is read in 64 KB pieces; every line, its CR LF and a long line cut
+// into 1023-character pieces must come out as when the text is parsed whole.
+TEST_F(HexFile, LinesAcrossReadPiecesLoadAsFromTheWholeText) {
+    const size_t piece = 65536;
+    for (size_t shift : {0u, 1u, 2u, 5u, 11u, 20u, 1000u, 1023u, 1024u}) {
+        std::string text;
+        uint16_t address = 0;
+        const size_t record = DataRecord(0, Ramp(0, 16)).size() + 2;
+        while (text.size() + record + 2 <= piece - shift) {
+            text += DataRecord(address, Ramp(uint8_t(address), 16)) + "\r\n";
+            address = uint16_t(address + 16);
+        }
+        text += std::string(piece - shift - 2 - text.size(), ' ') + "\r\n";  // ends just before the boundary
+        // Straddling the boundary: a long line whose record sits behind 1023
+        // characters of noise, then a CR LF split between two pieces.
+        text += std::string(1023, 'x') + DataRecord(0xF000, {0xA5, 0x5A}) + "\r\n";
+        text += DataRecord(0xF100, Ramp(0x40, 32)) + "\r";
+        text += "\n" + DataRecord(0xF200, {0x77}) + "\n";
+        text += std::string(piece, 'y') + ":0100FF00AA56";  // no line end at all
+
+        std::vector<uint8_t> whole(kImageSize, 0xFF);
+        uint32_t wholeEnd = 0;
+        ASSERT_EQ(ParseHexText(text, whole.data(), wholeEnd), HexStatus::Ok);
+        EXPECT_EQ(Load(text), wholeEnd) << "shift " << shift;
+        EXPECT_TRUE(app.ctx.codeBuffer == whole) << "shift " << shift;
+        EXPECT_EQ(app.ctx.codeBuffer[0xF201], 0xFF);
+        EXPECT_EQ(app.ctx.codeBuffer[0xF200], 0x77);
+        EXPECT_EQ(app.ctx.codeBuffer[0xF11F], 0x5F);
+    }
+}
+
+TEST_F(HexFile, ChecksumErrorInALaterPieceStopsTheLoad) {
+    std::string text;
+    for (uint32_t a = 0; text.size() < 200000; a += 16) text += DataRecord(uint16_t(a), Ramp(1, 16)) + "\n";
+    text += ":0400000001020304F3\n" + DataRecord(0xFFF0, {1}) + "\n";
+    EXPECT_EQ(Load(text), 0u);
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ui.GetText(id::kStatusLine), "代码文件错误[行检查和错误]");
+}
+
 TEST_F(HexFile, MissingFileLeavesTheBuffer) {
     app.ctx.codeBuffer[0] = 0x12;
     EXPECT_EQ(LoadHexFile(app.ctx, dir.File("absent.hex")), 0u);
