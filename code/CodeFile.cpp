@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "app/AppContext.h"
 #include "app/ControlIds.h"
@@ -36,6 +37,17 @@ std::string Ending(const std::string& name) {
     return tail;
 }
 
+// The size on disk of a regular file; false when there is no such file (the
+// read then reports it). Names are UTF-8, as ReadFileBytes takes them.
+bool SizeOnDisk(const std::string& path, uintmax_t& size) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p(std::u8string(path.begin(), path.end()));
+    if (!fs::is_regular_file(p, ec) || ec) return false;
+    size = fs::file_size(p, ec);
+    return !ec;
+}
+
 void NoCodeFile(AppContext& ctx) {
     ctx.LinkErrorFlag = 1;
     SetStatus(ctx, "请指定一个代码文件");
@@ -53,16 +65,32 @@ bool ChooseCodeFile(AppContext& ctx) {
 }
 
 uint32_t LoadBinFile(AppContext& ctx, const std::string& path) {
-    std::fill(ctx.codeBuffer.begin(), ctx.codeBuffer.end(), uint8_t(0xFF));
-    std::string data;
-    if (!ReadFileBytes(path, data)) {
+    std::vector<uint8_t>& buffer = ctx.codeBuffer;
+    std::fill(buffer.begin(), buffer.end(), uint8_t(0xFF));
+    // A file larger than the buffer is refused before a byte of it is read:
+    // reading first would hold all of it in memory only to throw it away.
+    uintmax_t size = 0;
+    if (SizeOnDisk(path, size) && size > buffer.size()) return 0;
+    // Straight into the buffer. One that turns out longer than its size said
+    // (still being written, or not a plain file) is refused at the buffer's
+    // end: cutting it would program a silently truncated image.
+    size_t loaded = 0;
+    bool tooLong = false;
+    bool readOk = ReadFilePieces(path, [&](std::string_view piece) {
+        if (piece.size() > buffer.size() - loaded) {
+            tooLong = true;
+            return false;
+        }
+        std::copy(piece.begin(), piece.end(), buffer.begin() + long(loaded));
+        loaded += piece.size();
+        return true;
+    });
+    if (!readOk || tooLong) std::fill(buffer.begin(), buffer.end(), uint8_t(0xFF));
+    if (!readOk) {
         SetStatus(ctx, "打开文件错误,操作失败");
         return 0;
     }
-    // Cutting a larger file would program a silently truncated image.
-    if (data.size() > ctx.codeBuffer.size()) return 0;
-    std::copy(data.begin(), data.end(), ctx.codeBuffer.begin());
-    return uint32_t(data.size());
+    return tooLong ? 0 : uint32_t(loaded);
 }
 
 void LoadCodeFile(AppContext& ctx) {
