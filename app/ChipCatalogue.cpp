@@ -36,8 +36,11 @@ const ChipRecord& SelectedRecord(AppContext& ctx) {
 }  // namespace
 
 std::vector<std::string> SplitFields(const std::string& rawLine) {
-    std::string line = rawLine;
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == '\0')) line.pop_back();
+    // The line ends at its first NUL, as it does in the read buffer: a NUL
+    // kept inside a name would cut the entry the chip list shows short of
+    // the name the selection is compared with.
+    std::string line = rawLine.substr(0, rawLine.find('\0'));
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     std::vector<std::string> fields;
     size_t i = 0;
     while (i < line.size() && IsSeparator(line[i])) ++i;
