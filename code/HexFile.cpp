@@ -36,7 +36,10 @@ struct HexLoader {
     uint8_t* buffer;
     uint64_t base = 0;
     uint64_t highestEnd = 0;
-    uint8_t rec[255 + 5];
+    // Kept from line to line. An address record of length 0 takes its second
+    // address byte from beyond its own bytes: that must be a byte this loader
+    // wrote (0 before the first record), never whatever the memory held.
+    uint8_t rec[255 + 5] = {};
 
     LineResult Take(const TextPiece& piece) {
         const unsigned char* first = reinterpret_cast<const unsigned char*>(piece.text.data());
@@ -80,7 +83,12 @@ struct HexLoader {
             base = type == 0x02 ? value * 16 : value * 65536;
         } else if (type == 0x00 || type == 0x20) {
             uint64_t address = uint64_t(rec[1]) * 256 + rec[2] + base;
-            if (dataLength > 0 && address + dataLength > kBufferLimit) return LineResult::OutOfBuffer;
+            if (address + dataLength > kBufferLimit) {
+                if (dataLength > 0) return LineResult::OutOfBuffer;
+                // An empty record out there loses nothing, but the end it
+                // would set lies beyond the image every reader of it holds.
+                return LineResult::Used;
+            }
             std::memcpy(buffer + address, rec + 4, dataLength);
             if (highestEnd <= address) highestEnd = address + dataLength;
         }

@@ -15,8 +15,8 @@ uint32_t LoadHexFile(AppContext& ctx, const std::string& path);
 
 enum class HexStatus { Ok, LineChecksum, OutOfBuffer };
 // The records of HEX text into a 1 MiB image (not filled first); highestEnd as
-// LoadHexFile returns it. Stops at the first line whose checksum fails or
-// whose data would lie beyond the image.
+// LoadHexFile returns it, never beyond the image. Stops at the first line
+// whose checksum fails or whose data would lie beyond the image.
 HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestEnd);
 
 }  // namespace veldrix
