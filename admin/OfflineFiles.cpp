@@ -49,10 +49,17 @@ uint16_t TakeRangeAndChecksum(AppContext& ctx) {
 bool FollowProgress(AppContext& ctx, const char* text, uint32_t start, uint32_t end, uint32_t mask) {
     uint32_t address = start;
     while (address < end) {
-        address = ReadWord24(ctx) & mask;
-        if (ctx.LinkErrorFlag) return false;
+        if (!ReadProgress(ctx, address, address, end, mask)) return false;
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(address, 5));
     }
+    return true;
+}
+
+// A six-letter answer as the unit words them, arrived whole.
+bool WholeWord(const Reply& answer, size_t received) {
+    if (received < 6) return false;
+    for (size_t i = 0; i < 6; ++i)
+        if (answer[i] < 'A' || answer[i] > 'Z') return false;
     return true;
 }
 
@@ -84,7 +91,15 @@ void ReadFileInfo(AppContext& ctx) {
     ctx.block.SetOpCode(21);
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
-    Reply answer = ReadShortReply(ctx, 16, 6, 100);
+    size_t received = 0;
+    Reply answer = ReadShortReply(ctx, 16, 6, 100, received);
+    if (ctx.probeOnly && !ReplyIs(answer, "OKFILE") && !WholeWord(answer, received)) {
+        // Taking a damaged answer for "no file" would overwrite a stored file
+        // without asking; the making stops instead.
+        ctx.probeOnly = false;
+        ctx.LinkErrorFlag = 1;
+        return SetStatus(ctx, kTextConnectionError);
+    }
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
     if (!ReplyIs(answer, "OKFILE")) {
         if (ctx.probeOnly) {
@@ -97,7 +112,7 @@ void ReadFileInfo(AppContext& ctx) {
     }
     if (ctx.probeOnly) return;
 
-    Reply record = ReadShortReply(ctx, 64, kOfflineInfoSize, 100);
+    Reply record = ReadWholeReply(ctx, 64, kOfflineInfoSize, 100);
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
     Ui& ui = *ctx.ui;
     ui.SetText(id::kOfflineFileName, RecordText(record, 0, 16));
@@ -129,7 +144,7 @@ bool WriteMasterCode(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(18);
     if (!OpenSession(ctx)) return false;
-    Reply r = ReadShortReply(ctx, 16, 2, 50);
+    Reply r = ReadToken(ctx, 16, 50);
     if (!ReplyIs(r, "OK")) {
         ctx.LinkErrorFlag = 1;  // the caller must not go on to the checksum
         SetStatus(ctx, "读取编程信息错误!");
@@ -150,7 +165,7 @@ bool CheckMasterChecksum(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(30);
     if (!OpenSession(ctx)) return false;
-    ReadShortReply(ctx, 16, 2, 50);  // acknowledgement, not judged
+    ReadToken(ctx, 16, 50);  // acknowledgement: only a damaged one counts
     bool reached;
     if (range.start == range.end) {
         ReadWord24(ctx);
@@ -193,6 +208,10 @@ void MakeOfflineFile(AppContext& ctx) {
 
     ctx.probeOnly = true;
     ReadFileInfo(ctx);
+    if (ctx.LinkErrorFlag) {
+        ctx.probeOnly = false;
+        return;  // the probe has said what went wrong
+    }
     if (ctx.probeOnly) {
         ctx.probeOnly = false;
         if (ShowBox(ctx, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
@@ -238,12 +257,12 @@ void MakeOfflineFile(AppContext& ctx) {
     LoadCounterFields(ctx);
     ctx.block.SetOpCode(17);
     if (!OpenSession(ctx)) return;
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
         size_t written = 0;
         WriteBytes(ctx, record.size(), record.data(), written);
     }
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (!ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, "写入脱机文件编程配置数据失败!");
     }

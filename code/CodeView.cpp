@@ -115,7 +115,9 @@ void ShowCodePage(AppContext& ctx, int opCode) {
             ui.ListSetCell(id::kCodeList, r, x + 1, have ? CellText(page[size_t(r * 16 + x)], ascii) : std::string());
 
     ui.SetText(id::kViewAddress, Hex(address, 5));
-    SetStatus(ctx, "当前显示代码区段:  " + Hex(address, 5) + "~" + Hex((address + kPageSize - 1) & 0xFFFFF, 5));
+    // After a failed read the status line keeps what went wrong.
+    if (have)
+        SetStatus(ctx, "当前显示代码区段:  " + Hex(address, 5) + "~" + Hex((address + kPageSize - 1) & 0xFFFFF, 5));
 }
 
 void EditCodeByte(AppContext& ctx, int row, int column) {

@@ -120,10 +120,16 @@ void SaveMemoryAsHex(AppContext& ctx) {
         cur = pageEnd + 1;
     }
 
-    // A record that could not be written leaves the previous file as it was;
-    // after a failed read the pages read before are kept, as after an abort.
+    // A record that could not be written, or a page the programmer did not
+    // deliver, leaves the previous file as it was: a half file must not take
+    // the place of a whole one.
+    // The read has said what went wrong.
+    if (readFailed) {
+        file.Discard();
+        ctx.LinkErrorFlag = 1;
+        return;
+    }
     if (file.Failed() || !file.Commit()) return fail();
-    if (readFailed) return fail();
     SetStatus(ctx, "代码文件文件已成功保存在: " + path);
 }
 

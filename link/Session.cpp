@@ -21,6 +21,13 @@ constexpr size_t kReadChunk = 16;
 
 bool Checked(Ui& ui, int id) { return ui.IsEnabled(id) && ui.IsChecked(id); }
 
+// A reply that did not come, or came damaged, says nothing about the chip:
+// an automatic sequence that ends on it must not count a bad chip.
+void LinkTrouble(AppContext& ctx) {
+    ctx.LinkErrorFlag = 1;
+    ctx.AutoRunMarker = 0;
+}
+
 void MarkLinkFailure(AppContext& ctx) {
     ctx.AutoRunMarker = 0;
     ctx.ui->StartLinkTimer(0, 1000);
@@ -55,7 +62,9 @@ bool BlockExchange(AppContext& ctx) {
         ctx.port->WaitTransmitEmpty();
         ctx.Sleep(100);
     }
-    if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag) {
+    // The acknowledgement echoes the block; one that differs was damaged on
+    // the line, and so may have been the block the unit acts on.
+    if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag || ack != b.bytes) {
         b.SetOpCode(uint8_t(b.OpCode() & 0x3F));
         MarkLinkFailure(ctx);
         return false;
@@ -182,7 +191,7 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
     while (read < count) {
         size_t n = ReadOnce(ctx, buffer + read, std::min(kReadChunk, count - read));
         if (n == 0) {
-            ctx.LinkErrorFlag = 1;
+            LinkTrouble(ctx);
             return false;
         }
         read += n;
@@ -191,28 +200,66 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
 }
 
 Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
+    size_t received = 0;
+    return ReadShortReply(ctx, bufferSize, expectedLength, tries, received);
+}
+
+Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries, size_t& received) {
     Reply reply(std::max(bufferSize, expectedLength), 0);
+    received = 0;
     if (!WaitFirstByte(ctx, reply[0], tries)) {
-        ctx.LinkErrorFlag = 1;
+        LinkTrouble(ctx);
         return reply;
     }
+    received = 1;
     if (expectedLength >= 2) {
         ctx.Sleep(20);
-        ReadOnce(ctx, reply.data() + 1, expectedLength - 1);
+        received += ReadOnce(ctx, reply.data() + 1, expectedLength - 1);
     }
     return reply;
 }
 
+Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
+    size_t received = 0;
+    Reply reply = ReadShortReply(ctx, bufferSize, expectedLength, tries, received);
+    if (received < expectedLength) LinkTrouble(ctx);
+    return reply;
+}
+
+Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries) {
+    size_t received = 0;
+    Reply reply = ReadShortReply(ctx, bufferSize, 2, tries, received);
+    if (received > 0 && !ReplyIs(reply, "OK") && !ReplyIs(reply, "NO") && !ReplyIs(reply, "EV")) {
+        LinkTrouble(ctx);
+        std::fill(reply.begin(), reply.end(), uint8_t(0));
+    }
+    return reply;
+}
+
+// A number cut short would read as a different number: it counts as missing.
 uint16_t ReadWord16(AppContext& ctx) {
-    Reply r = ReadShortReply(ctx, 8, 2, 30);
+    Reply r = ReadWholeReply(ctx, 8, 2, 30);
     if (ctx.LinkErrorFlag) return 0;
     return uint16_t(r[0] << 8 | r[1]);
 }
 
 uint32_t ReadWord24(AppContext& ctx) {
-    Reply r = ReadShortReply(ctx, 8, 3, 30);
+    Reply r = ReadWholeReply(ctx, 8, 3, 30);
     if (ctx.LinkErrorFlag) return 0;
     return uint32_t(r[0]) << 16 | uint32_t(r[1]) << 8 | r[2];
+}
+
+bool ReadProgress(AppContext& ctx, uint32_t& address, uint32_t previous, uint32_t end, uint32_t mask) {
+    address = ReadWord24(ctx) & mask;
+    if (ctx.LinkErrorFlag) return false;
+    // The unit counts upwards and stops one past the end at most; a counter
+    // kept in fewer bits may wrap, so only a range it can hold is checked.
+    bool checkable = (previous & ~mask) == (end & ~mask);
+    if (checkable && (address < (previous & mask) || address > (end & mask) + 1)) {
+        LinkTrouble(ctx);
+        return false;
+    }
+    return true;
 }
 
 bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
@@ -231,7 +278,7 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
     ctx.block.SetOpCode(opCode);
     if (!OpenSession(ctx)) return false;
     if (opCode == 20 && !CheckPasswordReply(ctx)) return false;
-    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    Reply token = ReadToken(ctx, 16, 50);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -250,7 +297,8 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
 }
 
 void ReportVoltageError(AppContext& ctx) {
-    ctx.LinkErrorFlag = 1;
+    // The socket or the supply failed, not the chip's programming: no bad chip.
+    LinkTrouble(ctx);
     ShowBox(ctx, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!", "警告", MsgButtons::Ok,
             MsgIcon::Warning);
     SetStatus(ctx, "编程电压错误,编程失败");
@@ -259,7 +307,7 @@ void ReportVoltageError(AppContext& ctx) {
 void ShowProgrammerInfo(AppContext& ctx) {
     ctx.block.SetOpCode(37);
     OpenSession(ctx);
-    Reply r = ReadShortReply(ctx, 32, 24, 100);
+    Reply r = ReadWholeReply(ctx, 32, 24, 100);
     std::string text = "多文件型编程器VELDRIX\n主机软件最后更新时间: 2014-01-10";
     text += "\n编程器内置软件版本: " + ReplyText(r, 0, 13);
     text += "\n编程器内置软件最后更新时间: " + ReplyText(r, 14, 10);

@@ -21,8 +21,20 @@ bool OpenSession(AppContext& ctx);
 bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written);
 bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read);
 Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
+// The same, with the number of bytes that arrived.
+Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries, size_t& received);
+// A reply that must arrive whole: fewer bytes raise LinkErrorFlag.
+Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
+// A two-letter token ("OK", "NO", "EV"). Bytes that are none of them arrived
+// damaged: LinkErrorFlag is raised and the reply reads as zeros. Nothing at
+// all raises the flag as ReadShortReply does.
+Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries);
 uint16_t ReadWord16(AppContext& ctx);
 uint32_t ReadWord24(AppContext& ctx);
+// The next progress address of a stream over previous..end (the bits of mask
+// the unit's counter has). An address behind the previous one or beyond end + 1
+// is a damaged reply: false with LinkErrorFlag raised, as when none came.
+bool ReadProgress(AppContext& ctx, uint32_t& address, uint32_t previous, uint32_t end, uint32_t mask = 0xFFFFFF);
 bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
                    size_t capacity, size_t& count);
 void ReportVoltageError(AppContext& ctx);

@@ -60,14 +60,15 @@ bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) 
         }
     }
     if ((flags & autoflag::kSmart) && mtp && !Step(ctx, codes.smart)) return false;
-    // A chip whose LDC or hardware write protection would not take still works.
+    // A chip whose LDC or hardware write protection would not take still
+    // works; a step the link broke off left the chip in an unknown state.
     if (flags & autoflag::kLdc) {
-        Step(ctx, 11);
+        if (!Step(ctx, 11) && !ctx.AutoRunMarker) return false;
         ctx.LinkErrorFlag = 0;
     }
     if ((flags & autoflag::kReadProtect) && !Step(ctx, 10)) return false;
     if ((flags & autoflag::kHwProtect) && mtp) {
-        Step(ctx, 12);
+        if (!Step(ctx, 12) && !ctx.AutoRunMarker) return false;
         ctx.LinkErrorFlag = 0;
     }
     return true;
@@ -114,9 +115,9 @@ void WriteIdCode(AppContext& ctx) {
     if (ctx.LinkErrorFlag) return;
     ctx.block.SetOpCode(31);
     if (!OpenSession(ctx)) return;
-    Reply ack = ReadShortReply(ctx, 128, 2, 50);
+    Reply ack = ReadToken(ctx, 128, 50);
     if (ReplyIs(ack, "EV")) return ReportVoltageError(ctx);
-    Reply done = ReadShortReply(ctx, 128, 2, 50);
+    Reply done = ReadToken(ctx, 128, 50);
     if (ReplyIs(done, "OK")) {
         ctx.LinkErrorFlag = 0;
         SetStatus(ctx, "ID码写入成功!");

@@ -37,7 +37,7 @@ bool OpenOnRange(AppContext& ctx, int opCode) {
 
 // The programmer's first word after the session; false after "EV".
 bool FirstToken(AppContext& ctx) {
-    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    Reply token = ReadToken(ctx, 16, 50);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -54,8 +54,8 @@ uint8_t ImageByte(const std::vector<uint8_t>& image, uint64_t address) {
 bool ReadProgressStream(AppContext& ctx, const std::string& text, uint32_t limit, int pauseMs, uint32_t& position) {
     for (;;) {
         if (pauseMs) ctx.Sleep(pauseMs);
-        uint32_t address = ReadWord24(ctx);
-        if (ctx.LinkErrorFlag) return false;
+        uint32_t address = 0;
+        if (!ReadProgress(ctx, address, position, limit)) return false;
         position = address;
         SetStatus(ctx, text + At(address));
         if (address >= limit) return true;
@@ -73,7 +73,7 @@ void ProgramChip(AppContext& ctx) {
         SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
         return;
     }
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
+    if (ReplyIs(ReadToken(ctx, 16, 50), "OK")) {
         SetStatus(ctx, kTextProgrammed);
     } else {
         ctx.LinkErrorFlag = 1;
@@ -83,7 +83,10 @@ void ProgramChip(AppContext& ctx) {
 
 void ProgramChipDirect(AppContext& ctx) {
     const AddressRange range = ctx.programmingRange;
-    ReadProgrammerId(ctx);
+    if (!ReadProgrammerId(ctx)) {
+        ctx.AutoRunMarker = 0;
+        return;
+    }
     ScrambleIntoSendBuffer(ctx, range.start, range.end);
     ctx.Sleep(50);
     SetStatus(ctx, std::string(kTextProgramming) + "......");
@@ -95,7 +98,7 @@ void ProgramChipDirect(AppContext& ctx) {
         return;
     }
     // A token that never comes leaves the flag raised, but the data still go.
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) {
+    if (ReplyIs(ReadToken(ctx, 16, 50), "EV")) {
         ReportVoltageError(ctx);
         return;
     }
@@ -118,7 +121,7 @@ void ProgramChipDirect(AppContext& ctx) {
         SetStatus(ctx, kTextDirectFailed);
         return;
     }
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
         SetStatus(ctx, kTextProgrammed);
         return;
     }

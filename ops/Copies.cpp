@@ -45,8 +45,7 @@ bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs) {
     uint32_t position = 0;
     do {
         ctx.Sleep(pauseMs);
-        position = ReadWord24(ctx);
-        if (ctx.LinkErrorFlag) return false;
+        if (!ReadProgress(ctx, position, position, end)) return false;
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(position, 5));
     } while (position < end);
     return true;
@@ -67,7 +66,7 @@ void CopyChipToMemory(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(15);
     if (!OpenSession(ctx)) return;
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) return ReportVoltageError(ctx);
+    if (ReplyIs(ReadToken(ctx, 16, 50), "EV")) return ReportVoltageError(ctx);
     // A range of one address sends no progress at all, so only a copy from
     // address 0 can have reached its end without one.
     if (range.start < range.end ? !FollowCopy(ctx, kTextCopyingChip, range.end, 300) : range.end > 0)
@@ -100,11 +99,11 @@ void CopyMasterToMemory(AppContext& ctx) {
     }
     ctx.block.SetOpCode(24);  // byte 26 still names the block
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
+    if (!ReplyIs(ReadToken(ctx, 16, 50), "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, kTextMasterInfoError);
     }
-    Reply endBytes = ReadShortReply(ctx, 16, 3, 50);
+    Reply endBytes = ReadWholeReply(ctx, 16, 3, 50);
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextMasterInfoError);
     const uint32_t end = uint32_t(endBytes[0]) << 16 | uint32_t(endBytes[1]) << 8 | endBytes[2];
     ctx.programmingRange.end = end;

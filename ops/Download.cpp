@@ -52,11 +52,18 @@ void ShowRangeFields(AppContext& ctx) {
 
 }  // namespace
 
-void ReadProgrammerId(AppContext& ctx) {
+bool ReadProgrammerId(AppContext& ctx) {
     ctx.block.SetOpCode(29);
-    if (!OpenSession(ctx)) return;
-    Reply reply = ReadShortReply(ctx, 16, 8, 20);
+    if (!OpenSession(ctx)) return false;
+    Reply reply = ReadWholeReply(ctx, 16, 8, 20);
+    if (ctx.LinkErrorFlag) {
+        // Code scrambled with a key from another unit, or half a key, would
+        // be programmed as garbage.
+        SetStatus(ctx, kTextConnectionError);
+        return false;
+    }
     std::copy_n(reply.begin(), ctx.programmerId.size(), ctx.programmerId.begin());
+    return true;
 }
 
 void ScrambleIntoSendBuffer(AppContext& ctx, uint32_t start, uint32_t end) {
@@ -84,7 +91,7 @@ void DownloadToProgrammer(AppContext& ctx) {
         return;
     }
 
-    ReadProgrammerId(ctx);
+    if (!ReadProgrammerId(ctx)) return;
 
     // The initialisation wipes the programmer's memory: whatever an earlier
     // download confirmed is gone from here on, until the checksum says so again.
@@ -191,12 +198,11 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         ctx.block.SetRange(range.start, range.end);
         ctx.block.SetOpCode(4);
         if (!OpenSession(ctx)) return;
-        ReadShortReply(ctx, 128, 2, 50);
+        ReadToken(ctx, 128, 50);
         uint32_t address = 0;
         if (range.start < range.end) {
             do {
-                address = ReadWord24(ctx);
-                if (ctx.LinkErrorFlag) break;
+                if (!ReadProgress(ctx, address, std::max(address, range.start), range.end)) break;
                 SetStatus(ctx, std::string(kTextMemorySum) + ",地址: " + Hex(address, 5));
             } while (address < range.end);
         } else if (range.start == range.end) {

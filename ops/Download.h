@@ -7,8 +7,9 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operation 29: fills programmerId; keeps the old one when no session opens.
-void ReadProgrammerId(AppContext& ctx);
+// Operation 29: fills programmerId. False (LinkErrorFlag raised, status set)
+// when no whole key arrived; the old one stays.
+bool ReadProgrammerId(AppContext& ctx);
 // Copies codeBuffer start..end into sendBuffer and XORs it with programmerId,
 // the key restarting at start.
 void ScrambleIntoSendBuffer(AppContext& ctx, uint32_t start, uint32_t end);

@@ -101,6 +101,7 @@ enum class FaultKind {
     Busy,     // DSR set and left set; the unit hangs
     BadSum,   // a 16-bit sum off by one
     Stop,     // a stream breaks off halfway
+    Refuse,   // "NO" in place of a token: the chip's verdict, not a line fault
 };
 enum class FaultStep { Any, Ack, First, Progress, Final };
 constexpr int kAnyOperation = -1;
@@ -142,6 +143,7 @@ public:
     std::array<DirectoryBlock, kBlockCount> blocks;  // blocks[0] is block 1
     Timing timing;
     std::vector<Fault> faults;
+    std::vector<uint64_t> fired;  // serials of the faults that acted, in order
     std::vector<LogEntry> log;
 
     DirectoryBlock* Block(int number);  // 1..15, else nullptr

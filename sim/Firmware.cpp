@@ -190,6 +190,7 @@ const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& 
         case FaultKind::Busy: applies = true; break;
         case FaultKind::BadSum: applies = reply.sum; break;
         case FaultKind::Stop: applies = (reply.steps & kProgress) && reply.pastMiddle; break;
+        case FaultKind::Refuse: applies = reply.verdict; break;
         }
         if (applies) return &f;
     }
@@ -206,11 +207,15 @@ bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
     }
     Fault fault = *found;
     fired_.push_back(fault.serial);
+    state_.fired.push_back(fault.serial);
     if (fault.once)
         std::erase_if(state_.faults, [&](const Fault& f) { return f.serial == fault.serial; });
     switch (fault.kind) {
     case FaultKind::Ev:
         Put(Bytes("EV"));
+        return false;
+    case FaultKind::Refuse:
+        Put(Bytes("NO"));
         return false;
     case FaultKind::NoReply:
         return false;

@@ -330,6 +330,16 @@ void HeadlessUi::QueueEdit(std::optional<std::string> text) {
     edits_.push_back(std::move(text));
 }
 
+void HeadlessUi::DropQueuedAnswers() {
+    std::lock_guard lock(mutex_);
+    answers_.clear();
+    passwords_.clear();
+    newPasswords_.clear();
+    opens_.clear();
+    saves_.clear();
+    edits_.clear();
+}
+
 bool HeadlessUi::ApplyClick(int id) {
     std::lock_guard lock(mutex_);
     Control* c = Find(id);

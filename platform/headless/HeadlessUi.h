@@ -77,6 +77,8 @@ public:
     void QueueOpen(std::optional<std::string> path);
     void QueueSave(std::optional<std::string> path);
     void QueueEdit(std::optional<std::string> text);
+    // Forgets every answer not yet taken.
+    void DropQueuedAnswers();
 
     // What a user does on screen. Each returns false when the control cannot
     // take the action (missing, hidden or disabled).

@@ -180,8 +180,8 @@ TEST_F(CodeView, TheChipViewReadsTheSocketAndAFailedReadShowsEmptyCells) {
         app.prog.state.chip = sim::Chip{};
     }
     app.Click(id::kNextPage);
-    EXPECT_TRUE(StatusSeen("读取数据错误"));
-    EXPECT_EQ(app.Status(), Section("00900", "009FF"));
+    // The status line keeps what went wrong, not the page it could not show.
+    EXPECT_EQ(app.Status(), "读取数据错误");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     ExpectPage(0x900, [](uint32_t) { return std::string(); });
 

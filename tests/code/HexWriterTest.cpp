@@ -205,18 +205,19 @@ TEST_F(HexWriter, AnAbortRequestLeftOverFromIdleTimeIsCleared) {
     EXPECT_EQ(app.ctx.AbortFlag, 0);
 }
 
-TEST_F(HexWriter, AFailedPageReadEndsInTheFailureTextAndKeepsThePagesBefore) {
-    std::string path = dir.File("broken.hex");
+TEST_F(HexWriter, AFailedPageReadEndsWithTheReadErrorAndKeepsThePreviousFile) {
+    std::string path = dir.Write("broken.hex", ":0100000055AA\r\n");
     app.ui.onLine = [this](const std::string& line) {
         if (line != std::string("status: ") + kPageText + "00100~0013F") return;
         std::lock_guard lock(app.prog.state.mutex);
         app.prog.state.Arm({sim::FaultKind::BadSum, 5, sim::FaultStep::Any, true});
     };
     Save("00F0", "013F", path);
-    EXPECT_EQ(app.Status(), kTextFailed);
-    EXPECT_TRUE(StatusSeen("读取数据错误"));
+    EXPECT_EQ(app.Status(), "读取数据错误");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
-    EXPECT_EQ(FileText(path), ":1000F00055545756515053525D5C5F5E59585B5A88\r\n");
+    // Half a file must not take the place of the one the user had.
+    EXPECT_EQ(FileText(path), ":0100000055AA\r\n");
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
 }
 
 TEST_F(HexWriter, AFolderInPlaceOfTheFileFailsAndStaysAsItWas) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 
@@ -39,6 +40,10 @@ public:
     }
     size_t Write(const uint8_t* data, size_t count) override {
         written.insert(written.end(), data, data + count);
+        // A queued kAck stands for the unit's echo of the block just sent.
+        if (count == 38 && replies.size() >= 38 && std::all_of(replies.begin(), replies.begin() + 38,
+                                                               [](uint8_t b) { return b == 'A'; }))
+            std::copy(data, data + count, replies.begin());
         return count;
     }
 };
@@ -51,6 +56,17 @@ struct ScriptedApp : test::TestAppOf<> {
 };
 
 const std::string kAck(38, 'A');
+
+TEST(SessionReplies, AnAcknowledgementThatDiffersFromTheBlockFailsTheSession) {
+    ScriptedApp app;
+    app.linked.block.SetOpCode(4);
+    app.wire.Queue(std::string(38, 'B') + "RDY!");
+    EXPECT_FALSE(OpenSession(app.linked));
+    EXPECT_EQ(app.linked.LinkErrorFlag, 1);
+    EXPECT_EQ(app.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
+    // The block goes back to its plain code either way.
+    EXPECT_EQ(app.linked.block.OpCode(), 4);
+}
 
 TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {
     ScriptedApp app;

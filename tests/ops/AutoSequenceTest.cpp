@@ -85,8 +85,8 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
     app.AllBoxesOn();
     app.ui.SetChecked(id::kAutoIdIncrement, false);
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::NoReply, 11});
-        s.Arm({sim::FaultKind::NoReply, 12});
+        s.Arm({sim::FaultKind::Refuse, 11});
+        s.Arm({sim::FaultKind::Refuse, 12});
         return 0;
     });
     app.Run();
@@ -94,18 +94,34 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
     EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "1");
     auto history = app.ui.StatusHistory();
-    EXPECT_NE(std::find(history.begin(), history.end(), "操作失败"), history.end());
+    EXPECT_NE(std::find(history.begin(), history.end(), "芯片LDC保护失败!"), history.end());
 
     // Read protection is not optional: the same silence there fails the chip.
     app.PutChip(sim::ChipKind::Mtp);
     app.Device([](sim::DeviceState& s) {
         s.ClearFaults();
-        s.Arm({sim::FaultKind::NoReply, 10});
+        s.Arm({sim::FaultKind::Refuse, 10});
         return 0;
     });
     app.Run();
-    EXPECT_EQ(app.Status(), "操作失败");
+    EXPECT_EQ(app.Status(), "芯片读保护失败!");
     EXPECT_EQ(app.ui.GetText(id::kFailureCount), "1");
+
+    // Silence where the verdict should be fails the sequence but judges no
+    // chip; neither does silence in LDC or hardware protection.
+    for (int step : {10, 11, 12}) {
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Device([step](sim::DeviceState& s) {
+            s.ClearFaults();
+            s.Arm({sim::FaultKind::NoReply, step});
+            return 0;
+        });
+        app.Run();
+        EXPECT_EQ(app.ctx.LinkErrorFlag, 1) << step;
+        EXPECT_NE(app.Status(), "自动编程已成功完成") << step;
+        EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "1") << step;
+        EXPECT_EQ(app.ui.GetText(id::kFailureCount), "1") << step;
+    }
 }
 
 TEST(AutoSequence, AFailedIdWriteStopsWithItsOwnText) {
