@@ -172,13 +172,13 @@ bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& writ
     while (written < count) {
         if (!ctx.port->IsOpen()) {
             ShowBox(ctx, "USB COM 端口已失效! 请重新连接!", "警告", MsgButtons::Ok, MsgIcon::Warning);
-            ctx.LinkErrorFlag = 1;
+            LinkTrouble(ctx);
             return false;
         }
         size_t chunk = std::min(kWriteChunk, count - written);
         size_t n = ctx.stopRequested.load() ? 0 : ctx.port->Write(data + written, chunk);
         if (n == 0) {
-            ctx.LinkErrorFlag = 1;
+            LinkTrouble(ctx);
             return false;
         }
         written += n;
@@ -233,6 +233,8 @@ Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries) {
         LinkTrouble(ctx);
         std::fill(reply.begin(), reply.end(), uint8_t(0));
     }
+    // A supply fault says nothing about the chip either.
+    if (ReplyIs(reply, "EV")) ctx.AutoRunMarker = 0;
     return reply;
 }
 

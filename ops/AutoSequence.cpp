@@ -117,6 +117,7 @@ void WriteIdCode(AppContext& ctx) {
     if (!OpenSession(ctx)) return;
     Reply ack = ReadToken(ctx, 128, 50);
     if (ReplyIs(ack, "EV")) return ReportVoltageError(ctx);
+    if (ctx.LinkErrorFlag) return SetStatus(ctx, "ID码写入失败!");  // a damaged acknowledgement
     Reply done = ReadToken(ctx, 128, 50);
     if (ReplyIs(done, "OK")) {
         ctx.LinkErrorFlag = 0;

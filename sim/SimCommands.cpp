@@ -95,11 +95,11 @@ bool ParseFault(const std::vector<std::string>& w, Fault& fault, std::string& er
     static const std::pair<const char*, FaultKind> kinds[] = {
         {"ev", FaultKind::Ev},         {"noreply", FaultKind::NoReply}, {"short", FaultKind::Short},
         {"garbage", FaultKind::Garbage}, {"busy", FaultKind::Busy},     {"badsum", FaultKind::BadSum},
-        {"stop", FaultKind::Stop}};
+        {"stop", FaultKind::Stop},     {"refuse", FaultKind::Refuse}};
     static const std::pair<const char*, FaultStep> steps[] = {
         {"any", FaultStep::Any},           {"ack", FaultStep::Ack},     {"first", FaultStep::First},
         {"progress", FaultStep::Progress}, {"final", FaultStep::Final}};
-    const char* usage = "usage: fault ev|noreply|short|garbage|busy|badsum|stop|none [OPCODE|any [STEP]] [once]";
+    const char* usage = "usage: fault ev|noreply|short|garbage|busy|badsum|stop|refuse|none [OPCODE|any [STEP]] [once]";
     std::vector<std::string> args(w.begin() + 1, w.end());
     if (!args.empty() && Lower(args.back()) == "once") {
         fault.once = true;
