@@ -11,6 +11,16 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
+echo "== fault matrix (already run by ctest above; its figures)"
+build/tests/veldrix-tests --gtest_filter='Operations/FaultMatrix.*' | grep '^fault matrix' | tee build/fault-matrix.txt
+awk '{ for (i = 1; i <= NF; ++i) { if ($i == "struck") s += $(i - 2); if ($i == "armed") a += $(i - 1);
+       if ($i == "undetectable),") u += substr($(i - 1), 2) } }
+     END { printf "fault matrix: %d cases struck (%d armed), %d undetectable by any host, all passed\n", s, a, u }' \
+    build/fault-matrix.txt
+
+echo "== sanitizers"
+scripts/sanitize.sh asan tsan
+
 echo "== Windows build"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELDRIX_TESTS=ON >/dev/null

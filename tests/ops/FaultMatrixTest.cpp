@@ -211,6 +211,7 @@ std::string FaultName(FaultKind kind) {
     case FaultKind::Busy: return "busy";
     case FaultKind::BadSum: return "badsum";
     case FaultKind::Stop: return "stop";
+    case FaultKind::Refuse: return "refuse";
     }
     return "?";
 }
