@@ -48,8 +48,9 @@ uint16_t TakeRangeAndChecksum(AppContext& ctx) {
 // failed first. mask keeps the bits the unit's counter really has.
 bool FollowProgress(AppContext& ctx, const char* text, uint32_t start, uint32_t end, uint32_t mask) {
     uint32_t address = start;
+    ProgressStream stream(start, end, mask);
     while (address < end) {
-        if (!ReadProgress(ctx, address, address, end, mask)) return false;
+        if (!stream.Next(ctx, address)) return false;
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(address, 5));
     }
     return true;

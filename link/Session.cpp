@@ -251,16 +251,31 @@ uint32_t ReadWord24(AppContext& ctx) {
     return uint32_t(r[0]) << 16 | uint32_t(r[1]) << 8 | r[2];
 }
 
-bool ReadProgress(AppContext& ctx, uint32_t& address, uint32_t previous, uint32_t end, uint32_t mask) {
-    address = ReadWord24(ctx) & mask;
+ProgressStream::ProgressStream(uint32_t start, uint32_t end, uint32_t mask)
+    : last_(start & mask), end_(end & mask), mask_(mask),
+      // A counter kept in fewer bits may wrap: only a range it can hold is checked.
+      checkable_((start & ~mask) == (end & ~mask)),
+      reportsLeft_(uint64_t(end >= start ? end - start : 0) + 3) {}
+
+bool ProgressStream::Next(AppContext& ctx, uint32_t& address) {
+    address = ReadWord24(ctx) & mask_;
     if (ctx.LinkErrorFlag) return false;
-    // The unit counts upwards and stops one past the end at most; a counter
-    // kept in fewer bits may wrap, so only a range it can hold is checked.
-    bool checkable = (previous & ~mask) == (end & ~mask);
-    if (checkable && (address < (previous & mask) || address > (end & mask) + 1)) {
+    bool damaged;
+    if (checkable_) {
+        // The unit counts upwards and stops one past the end at most. It may
+        // name the address it stopped at twice; a third time it is stuck.
+        repeats_ = started_ && address == last_ ? repeats_ + 1 : 0;
+        damaged = address < last_ || address > end_ + 1 || (repeats_ >= 2 && address < end_);
+    } else {
+        damaged = reportsLeft_ == 0;  // more reports than the range has bytes
+    }
+    if (reportsLeft_ > 0) --reportsLeft_;
+    started_ = true;
+    if (damaged) {
         LinkTrouble(ctx);
         return false;
     }
+    last_ = address;
     return true;
 }
 

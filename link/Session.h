@@ -31,10 +31,22 @@ Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, 
 Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries);
 uint16_t ReadWord16(AppContext& ctx);
 uint32_t ReadWord24(AppContext& ctx);
-// The next progress address of a stream over previous..end (the bits of mask
-// the unit's counter has). An address behind the previous one or beyond end + 1
-// is a damaged reply: false with LinkErrorFlag raised, as when none came.
-bool ReadProgress(AppContext& ctx, uint32_t& address, uint32_t previous, uint32_t end, uint32_t mask = 0xFFFFFF);
+// The progress addresses of one stream over start..end, in the bits of mask
+// the unit's counter has. An address behind the last one, beyond end + 1, or
+// named a third time before the end is damaged or stuck: Next returns false
+// with LinkErrorFlag raised, as when none came, so no stream runs for ever.
+class ProgressStream {
+public:
+    ProgressStream(uint32_t start, uint32_t end, uint32_t mask = 0xFFFFFF);
+    bool Next(AppContext& ctx, uint32_t& address);
+
+private:
+    uint32_t last_, end_, mask_;
+    bool checkable_;
+    uint64_t reportsLeft_;
+    bool started_ = false;
+    int repeats_ = 0;
+};
 bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
                    size_t capacity, size_t& count);
 void ReportVoltageError(AppContext& ctx);

@@ -52,10 +52,11 @@ uint8_t ImageByte(const std::vector<uint8_t>& image, uint64_t address) {
 }  // namespace
 
 bool ReadProgressStream(AppContext& ctx, const std::string& text, uint32_t limit, int pauseMs, uint32_t& position) {
+    ProgressStream stream(position, limit);
     for (;;) {
         if (pauseMs) ctx.Sleep(pauseMs);
         uint32_t address = 0;
-        if (!ReadProgress(ctx, address, position, limit)) return false;
+        if (!stream.Next(ctx, address)) return false;
         position = address;
         SetStatus(ctx, text + At(address));
         if (address >= limit) return true;

@@ -43,9 +43,10 @@ bool InitialiseMemory(AppContext& ctx, int tries) {
 // read failed first.
 bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs) {
     uint32_t position = 0;
+    ProgressStream stream(0, end);
     do {
         ctx.Sleep(pauseMs);
-        if (!ReadProgress(ctx, position, position, end)) return false;
+        if (!stream.Next(ctx, position)) return false;
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(position, 5));
     } while (position < end);
     return true;

@@ -201,8 +201,9 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         ReadToken(ctx, 128, 50);
         uint32_t address = 0;
         if (range.start < range.end) {
+            ProgressStream stream(range.start, range.end);
             do {
-                if (!ReadProgress(ctx, address, std::max(address, range.start), range.end)) break;
+                if (!stream.Next(ctx, address)) break;
                 SetStatus(ctx, std::string(kTextMemorySum) + ",地址: " + Hex(address, 5));
             } while (address < range.end);
         } else if (range.start == range.end) {

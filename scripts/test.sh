@@ -21,6 +21,9 @@ awk '{ for (i = 1; i <= NF; ++i) { if ($i == "struck") s += $(i - 2); if ($i == 
 echo "== sanitizers"
 scripts/sanitize.sh asan tsan
 
+echo "== fuzzing"
+scripts/fuzz.sh "${VELDRIX_FUZZ_SECONDS:-20}"
+
 echo "== Windows build"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELDRIX_TESTS=ON >/dev/null

@@ -104,6 +104,7 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
 
 ScriptRunner::~ScriptRunner() {
     if (worker_) worker_->Shutdown(1000);
+    worker_.reset();  // its destructor still touches the context
     ctx_.reset();
     programmer_.reset();
 }

@@ -153,5 +153,40 @@ TEST(SessionReplies, DataBlockSumIsKeptModulo65536AndCapacityIsChecked) {
     EXPECT_EQ(app.Status(), "读取数据错误");
 }
 
+// Three-byte addresses as the unit sends them.
+std::string Addresses(std::initializer_list<uint32_t> list) {
+    std::string out;
+    for (uint32_t a : list) out += {char(a >> 16), char(a >> 8), char(a)};
+    return out;
+}
+
+TEST(SessionReplies, ProgressMovesForwardWithinTheRangeOrTheStreamCountsAsDamaged) {
+    auto run = [](const std::string& bytes, uint32_t start, uint32_t end, uint32_t mask = 0xFFFFFF) {
+        ScriptedApp app;
+        app.wire.Queue(bytes);
+        ProgressStream stream(start, end, mask);
+        std::vector<uint32_t> seen;
+        uint32_t address = 0;
+        while (stream.Next(app.linked, address)) seen.push_back(address);
+        EXPECT_EQ(app.linked.LinkErrorFlag, 1);
+        EXPECT_EQ(app.linked.AutoRunMarker, 0);
+        return seen;
+    };
+    using V = std::vector<uint32_t>;
+    // A real stream, the address it stopped at named twice, then silence.
+    EXPECT_EQ(run(Addresses({0x100, 0x180, 0x180, 0x200, 0x280}), 0x100, 0x27F), (V{0x100, 0x180, 0x180, 0x200, 0x280}));
+    // Stuck: a third report of the same address before the end ends the stream.
+    EXPECT_EQ(run(Addresses({0x180, 0x180, 0x180, 0x180}), 0x100, 0x27F), (V{0x180, 0x180}));
+    // Backwards, or past end + 1.
+    EXPECT_EQ(run(Addresses({0x180, 0x17F}), 0x100, 0x27F), (V{0x180}));
+    EXPECT_EQ(run(Addresses({0x0FF}), 0x100, 0x27F), V{});
+    EXPECT_EQ(run(Addresses({0x281}), 0x100, 0x27F), V{});
+    // A 16-bit counter over a range that crosses 64 KB wraps, so addresses are
+    // not compared; the number of reports is still bounded by the range.
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += Addresses({0x0005});
+    EXPECT_EQ(run(many, 0xFFF0, 0x10010, 0xFFFF).size(), 0x23u);
+}
+
 }  // namespace
 }  // namespace veldrix
