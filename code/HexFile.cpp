@@ -108,7 +108,8 @@ public:
         size_t lastLf = text.rfind('\n');
         if (lastLf == std::string_view::npos) {
             pending_.append(text);
-            return true;
+            TakeLongLineStart();
+            return status_ == HexStatus::Ok;
         }
         if (pending_.empty()) {
             Lines(text.substr(0, lastLf + 1));
@@ -118,6 +119,7 @@ public:
             pending_.clear();
         }
         pending_.assign(text.substr(lastLf + 1));
+        TakeLongLineStart();
         return status_ == HexStatus::Ok;
     }
     HexStatus Finish(uint32_t& highestEnd) {
@@ -128,15 +130,26 @@ public:
     }
 
 private:
+    // A line with no end in sight is read in full pieces already, as the line
+    // reader would cut it, so a file without line ends is not held whole.
+    // Two characters stay: a CR before the LF is not part of the line.
+    void TakeLongLineStart() {
+        size_t taken = 0;
+        while (status_ == HexStatus::Ok && pending_.size() - taken >= kLineChars + 2) {
+            Result(loader_.Take(TextPiece{std::string_view(pending_).substr(taken, kLineChars), false}));
+            taken += kLineChars;
+        }
+        pending_.erase(0, taken);
+    }
+    void Result(LineResult result) {
+        if (result == LineResult::ChecksumError) status_ = HexStatus::LineChecksum;
+        if (result == LineResult::OutOfBuffer) status_ = HexStatus::OutOfBuffer;
+    }
     void Lines(std::string_view lines) {
         TextLineReader reader(lines, kLineChars);
         TextPiece piece;
         // An end-of-file record does not end the read: the whole file counts.
-        while (status_ == HexStatus::Ok && reader.Next(piece)) {
-            LineResult result = loader_.Take(piece);
-            if (result == LineResult::ChecksumError) status_ = HexStatus::LineChecksum;
-            if (result == LineResult::OutOfBuffer) status_ = HexStatus::OutOfBuffer;
-        }
+        while (status_ == HexStatus::Ok && reader.Next(piece)) Result(loader_.Take(piece));
     }
 
     HexLoader loader_;

@@ -234,6 +234,19 @@ TEST_F(HexFile, LinesAcrossReadPiecesLoadAsFromTheWholeText) {
     }
 }
 
+// A line longer than a read piece is taken in 1023-character pieces before
+// its end arrives; the cut must fall where the whole-text reader cuts.
+TEST_F(HexFile, AVeryLongLineIsCutWhereTheLineReaderCutsIt) {
+    const std::string record = DataRecord(0x40, {0x11, 0x22});
+    for (const std::string& end : {std::string("\n"), std::string("\r\n"), std::string()}) {
+        // Starting a piece deep in the line: read. Across a cut: lost.
+        EXPECT_EQ(Load(std::string(1023 * 70, 'x') + record + end), 0x42u);
+        EXPECT_EQ(app.ctx.codeBuffer[0x41], 0x22);
+        EXPECT_EQ(Load(std::string(1023 * 70 - 5, 'x') + record + end + DataRecord(0x10, {1}) + "\n"), 0x11u);
+        EXPECT_EQ(app.ctx.codeBuffer[0x40], 0xFF);
+    }
+}
+
 TEST_F(HexFile, ChecksumErrorInALaterPieceStopsTheLoad) {
     std::string text;
     for (uint32_t a = 0; text.size() < 200000; a += 16) text += DataRecord(uint16_t(a), Ramp(1, 16)) + "\n";
