@@ -1,6 +1,7 @@
 #include "sim/DeviceState.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace veldrix::sim {
 
@@ -113,5 +114,35 @@ uint8_t DeviceState::NextGarbage() {
     noise_ ^= noise_ << 5;
     return uint8_t(noise_ >> 24);
 }
+
+namespace {
+
+constexpr std::pair<const char*, FaultKind> kKindNames[] = {
+    {"ev", FaultKind::Ev},           {"noreply", FaultKind::NoReply}, {"short", FaultKind::Short},
+    {"garbage", FaultKind::Garbage}, {"busy", FaultKind::Busy},       {"badsum", FaultKind::BadSum},
+    {"stop", FaultKind::Stop},       {"refuse", FaultKind::Refuse}};
+constexpr std::pair<const char*, FaultStep> kStepNames[] = {
+    {"any", FaultStep::Any}, {"ack", FaultStep::Ack}, {"first", FaultStep::First},
+    {"progress", FaultStep::Progress}, {"final", FaultStep::Final}};
+
+template <class T, size_t N>
+const char* NameIn(const std::pair<const char*, T> (&table)[N], T value) {
+    for (const auto& [name, v] : table)
+        if (v == value) return name;
+    return "?";
+}
+template <class T, size_t N>
+std::optional<T> Named(const std::pair<const char*, T> (&table)[N], const std::string& name) {
+    for (const auto& [n, v] : table)
+        if (name == n) return v;
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* Name(FaultKind kind) { return NameIn(kKindNames, kind); }
+const char* Name(FaultStep step) { return NameIn(kStepNames, step); }
+std::optional<FaultKind> FaultKindNamed(const std::string& name) { return Named(kKindNames, name); }
+std::optional<FaultStep> FaultStepNamed(const std::string& name) { return Named(kStepNames, name); }
 
 }  // namespace veldrix::sim

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,12 @@ enum class FaultKind {
 };
 enum class FaultStep { Any, Ack, First, Progress, Final };
 constexpr int kAnyOperation = -1;
+
+// The names the sim commands use ("noreply", "final", ...); nullopt when none.
+const char* Name(FaultKind kind);
+const char* Name(FaultStep step);
+std::optional<FaultKind> FaultKindNamed(const std::string& name);
+std::optional<FaultStep> FaultStepNamed(const std::string& name);
 
 struct Fault {
     FaultKind kind = FaultKind::NoReply;

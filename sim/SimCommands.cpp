@@ -92,13 +92,6 @@ bool ExpectBytes(const char* what, const std::vector<uint8_t>& store, uint32_t a
 }
 
 bool ParseFault(const std::vector<std::string>& w, Fault& fault, std::string& error) {
-    static const std::pair<const char*, FaultKind> kinds[] = {
-        {"ev", FaultKind::Ev},         {"noreply", FaultKind::NoReply}, {"short", FaultKind::Short},
-        {"garbage", FaultKind::Garbage}, {"busy", FaultKind::Busy},     {"badsum", FaultKind::BadSum},
-        {"stop", FaultKind::Stop},     {"refuse", FaultKind::Refuse}};
-    static const std::pair<const char*, FaultStep> steps[] = {
-        {"any", FaultStep::Any},           {"ack", FaultStep::Ack},     {"first", FaultStep::First},
-        {"progress", FaultStep::Progress}, {"final", FaultStep::Final}};
     const char* usage = "usage: fault ev|noreply|short|garbage|busy|badsum|stop|refuse|none [OPCODE|any [STEP]] [once]";
     std::vector<std::string> args(w.begin() + 1, w.end());
     if (!args.empty() && Lower(args.back()) == "once") {
@@ -106,18 +99,18 @@ bool ParseFault(const std::vector<std::string>& w, Fault& fault, std::string& er
         args.pop_back();
     }
     if (args.empty() || args.size() > 3) return Fail(error, usage);
-    auto kind = std::find_if(std::begin(kinds), std::end(kinds), [&](auto& k) { return Lower(args[0]) == k.first; });
-    if (kind == std::end(kinds)) return Fail(error, "unknown fault " + args[0]);
-    fault.kind = kind->second;
+    auto kind = FaultKindNamed(Lower(args[0]));
+    if (!kind) return Fail(error, "unknown fault " + args[0]);
+    fault.kind = *kind;
     if (args.size() >= 2 && Lower(args[1]) != "any") {
         uint32_t code;
         if (!ParseNumber(args[1], code) || code > 63) return Fail(error, usage);
         fault.opCode = int(code);
     }
     if (args.size() == 3) {
-        auto step = std::find_if(std::begin(steps), std::end(steps), [&](auto& s) { return Lower(args[2]) == s.first; });
-        if (step == std::end(steps)) return Fail(error, "unknown fault step " + args[2]);
-        fault.step = step->second;
+        auto step = FaultStepNamed(Lower(args[2]));
+        if (!step) return Fail(error, "unknown fault step " + args[2]);
+        fault.step = *step;
     }
     return true;
 }

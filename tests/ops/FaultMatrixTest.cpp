@@ -202,32 +202,9 @@ struct Injection {
     size_t atWrite = 0;  // Unplug: the host write (counted from 1) that finds the adapter gone
 };
 
-std::string FaultName(FaultKind kind) {
-    switch (kind) {
-    case FaultKind::Ev: return "ev";
-    case FaultKind::NoReply: return "noreply";
-    case FaultKind::Short: return "short";
-    case FaultKind::Garbage: return "garbage";
-    case FaultKind::Busy: return "busy";
-    case FaultKind::BadSum: return "badsum";
-    case FaultKind::Stop: return "stop";
-    case FaultKind::Refuse: return "refuse";
-    }
-    return "?";
-}
-std::string StepName(FaultStep step) {
-    switch (step) {
-    case FaultStep::Any: return "any";
-    case FaultStep::Ack: return "ack";
-    case FaultStep::First: return "first";
-    case FaultStep::Progress: return "progress";
-    case FaultStep::Final: return "final";
-    }
-    return "?";
-}
 std::string Describe(const Injection& in) {
     if (in.kind == Injection::Unplug) return "unplugged at host write " + std::to_string(in.atWrite);
-    return FaultName(in.fault) + " at " + StepName(in.step) + " of session " + std::to_string(in.opCode);
+    return std::string(sim::Name(in.fault)) + " at " + sim::Name(in.step) + " of session " + std::to_string(in.opCode);
 }
 
 // A fresh program on a fresh unit: the chip chosen, the password remembered,
@@ -323,10 +300,8 @@ Baseline RunClean(const Operation& op) {
     b.micros = rig.time.NowMicros() - t0;
     b.status = rig.Status();
     EXPECT_EQ(rig.ctx.LinkErrorFlag, 0) << op.name << ": " << b.status;
-    if (getenv("MATRIX_DEBUG")) for (auto& l : rig.ui.Transcript()) std::cout << l << "\n";
     b.writes = rig.port.writes.size() - writes;
     b.sessions = rig.SessionsSince(blocks);
-    if (getenv("MATRIX_DEBUG")) for (int x : b.sessions) std::cout << "session " << x << "\n";
     for (size_t i = writes; i < rig.port.writes.size(); ++i) {
         const auto& w = rig.port.writes[i].bytes;
         if (w.size() == 38 && w[0] == 'Z' && w[1] == 'E') b.sessionWrites.push_back(i - writes + 1);
@@ -390,8 +365,6 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in) 
     op.act(rig);
     result.micros = rig.time.NowMicros() - t0;
     result.status = rig.Status();
-    if (getenv("MATRIX_CASE") && Describe(in) == getenv("MATRIX_CASE"))
-        for (auto& l : rig.ui.Transcript()) std::cout << l << "\n";
     result.applied = in.kind == Injection::Unplug
                          ? rig.hostWrites >= rig.unplugAt
                          : rig.Device([&](sim::DeviceState& s) { return std::ranges::count(s.fired, serial) > 0; });
@@ -435,7 +408,6 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in) 
     op.prepare(rig);
     op.act(rig);
     EXPECT_EQ(rig.ctx.LinkErrorFlag, 0) << rig.Status();
-    if (getenv("MATRIX_DEBUG")) for (auto& l : rig.ui.Transcript()) std::cout << l << "\n";
     if (op.succeeded) EXPECT_TRUE(op.succeeded(rig, base.status)) << rig.Status();
     else EXPECT_EQ(rig.Status(), base.status);
     return result;
