@@ -100,7 +100,7 @@ void SetCounter(AppContext& ctx) {
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
     ctx.block.SetOpCode(22);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    Reply r = ReadToken(ctx, 16, 100);
+    Reply r = ReadShortReply(ctx, 16, 2, 100);
     if (ReplyIs(r, "OK")) {
         SetStatus(ctx, "设置计数器成功");
     } else {

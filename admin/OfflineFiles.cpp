@@ -56,14 +56,6 @@ bool FollowProgress(AppContext& ctx, const char* text, uint32_t start, uint32_t 
     return true;
 }
 
-// A six-letter answer as the unit words them, arrived whole.
-bool WholeWord(const Reply& answer, size_t received) {
-    if (received < 6) return false;
-    for (size_t i = 0; i < 6; ++i)
-        if (answer[i] < 'A' || answer[i] > 'Z') return false;
-    return true;
-}
-
 // Stops MakeOfflineFile where the failing step wrote no text of its own.
 void Aborted(AppContext& ctx) { SetStatus(ctx, kTextAborted); }
 
@@ -92,16 +84,11 @@ void ReadFileInfo(AppContext& ctx) {
     ctx.block.SetOpCode(21);
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
-    size_t received = 0;
-    Reply answer = ReadShortReply(ctx, 16, 6, 100, received);
-    if (ctx.probeOnly && !ReplyIs(answer, "OKFILE") && !WholeWord(answer, received)) {
-        // Taking a damaged answer for "no file" would overwrite a stored file
-        // without asking; the making stops instead.
-        ctx.probeOnly = false;
-        ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, kTextConnectionError);
-    }
+    Reply answer = ReadShortReply(ctx, 16, 6, 100);
+    // No answer at all leaves probeOnly set: the making then asks before it
+    // overwrites, as it does for a block that holds a file.
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
+    // The unit says "OKFILE" for a file; whatever else it says, the block is empty.
     if (!ReplyIs(answer, "OKFILE")) {
         if (ctx.probeOnly) {
             ctx.probeOnly = false;
@@ -145,7 +132,7 @@ bool WriteMasterCode(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(18);
     if (!OpenSession(ctx)) return false;
-    Reply r = ReadToken(ctx, 16, 50);
+    Reply r = ReadShortReply(ctx, 16, 2, 50);
     if (!ReplyIs(r, "OK")) {
         ctx.LinkErrorFlag = 1;  // the caller must not go on to the checksum
         SetStatus(ctx, "读取编程信息错误!");
@@ -166,7 +153,7 @@ bool CheckMasterChecksum(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(30);
     if (!OpenSession(ctx)) return false;
-    ReadToken(ctx, 16, 50);  // acknowledgement: only a damaged one counts
+    ReadShortReply(ctx, 16, 2, 50);  // the acknowledgement is not judged
     bool reached;
     if (range.start == range.end) {
         ReadWord24(ctx);
@@ -209,10 +196,6 @@ void MakeOfflineFile(AppContext& ctx) {
 
     ctx.probeOnly = true;
     ReadFileInfo(ctx);
-    if (ctx.LinkErrorFlag) {
-        ctx.probeOnly = false;
-        return;  // the probe has said what went wrong
-    }
     if (ctx.probeOnly) {
         ctx.probeOnly = false;
         if (ShowBox(ctx, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
@@ -258,12 +241,12 @@ void MakeOfflineFile(AppContext& ctx) {
     LoadCounterFields(ctx);
     ctx.block.SetOpCode(17);
     if (!OpenSession(ctx)) return;
-    if (ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
+    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
         size_t written = 0;
         WriteBytes(ctx, record.size(), record.data(), written);
     }
-    if (!ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, "写入脱机文件编程配置数据失败!");
     }

@@ -93,7 +93,7 @@ void LockProgrammer(AppContext& ctx) {
         ui.SetChecked(id::kLockProgrammer, !nowChecked);
         return;
     }
-    Reply done = ReadToken(ctx, 16, 50);
+    Reply done = ReadShortReply(ctx, 16, 2, 50);
     if (ReplyIs(done, "OK")) {
         SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");
     } else {

@@ -131,7 +131,11 @@ void LoadCodeFile(AppContext& ctx) {
             result = LoadHexFile(ctx, name);
             break;
         }
+        // The box says the operation stops: it must, or the buffer's old
+        // contents would go on to the programmer as if they were this file.
         ShowBox(ctx, name, "无法识别的文件,操作中止", MsgButtons::Ok);
+        ctx.LinkErrorFlag = 1;
+        SetStatus(ctx, "操作已中止");
         return;
     }
 

@@ -18,15 +18,10 @@ constexpr int kDsrPolls = 1000;
 constexpr int kPurgeTries = 100;
 constexpr size_t kWriteChunk = 256;
 constexpr size_t kReadChunk = 16;
+// Reports a stream may bring beyond one per byte of its range.
+constexpr uint64_t kProgressMargin = 16;
 
 bool Checked(Ui& ui, int id) { return ui.IsEnabled(id) && ui.IsChecked(id); }
-
-// A reply that did not come, or came damaged, says nothing about the chip:
-// an automatic sequence that ends on it must not count a bad chip.
-void LinkTrouble(AppContext& ctx) {
-    ctx.LinkErrorFlag = 1;
-    ctx.AutoRunMarker = 0;
-}
 
 void MarkLinkFailure(AppContext& ctx) {
     ctx.AutoRunMarker = 0;
@@ -51,7 +46,9 @@ bool WaitFirstByte(AppContext& ctx, uint8_t& byte, int tries) {
     return false;
 }
 
-bool BlockExchange(AppContext& ctx) {
+enum class Exchange { Opened, Locked, Failed };
+
+Exchange BlockExchange(AppContext& ctx) {
     CommandBlock& b = ctx.block;
     ctx.LinkErrorFlag = 0;
     b.SetOpCode(uint8_t(b.OpCode() | 0x40));
@@ -62,12 +59,12 @@ bool BlockExchange(AppContext& ctx) {
         ctx.port->WaitTransmitEmpty();
         ctx.Sleep(100);
     }
-    // The acknowledgement echoes the block; one that differs was damaged on
-    // the line, and so may have been the block the unit acts on.
-    if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag || ack != b.bytes) {
+    // What the acknowledgement holds is the unit's own business: 38 bytes of
+    // anything will do.
+    if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag) {
         b.SetOpCode(uint8_t(b.OpCode() & 0x3F));
         MarkLinkFailure(ctx);
-        return false;
+        return Exchange::Failed;
     }
     b.SetOpCode(uint8_t(b.OpCode() & 0x3F));
 
@@ -81,14 +78,14 @@ bool BlockExchange(AppContext& ctx) {
     }
 
     uint8_t op = b.OpCode();
-    if (op == 1 || op == 23 || op == 25) return true;
+    if (op == 1 || op == 23 || op == 25) return Exchange::Opened;
     if (std::memcmp(status, "LOCK", 4) == 0) {
         ctx.LinkErrorFlag = 1;
         SetStatus(ctx, "编程器已被锁定,请先解除锁定状态!");
         b[cb::kLockState] = 1;
-        return false;
+        return Exchange::Locked;
     }
-    return true;
+    return Exchange::Opened;
 }
 
 }  // namespace
@@ -146,6 +143,7 @@ bool OpenSession(AppContext& ctx) {
     if (!ctx.port->SetQueues(1024, 1024)) {
         ShowBox(ctx, "读取串口错误,该端口可能不存在或被其它软件占用!", "警告", MsgButtons::Ok, MsgIcon::Warning);
         ctx.LinkErrorFlag = 1;
+        ctx.AutoRunMarker = 0;
         ctx.ConnectedFlag = 0;
         ctx.LinkEnabledFlag = 0;
         SetStatus(ctx, "连接烧写器端口硬件错误!");
@@ -153,17 +151,22 @@ bool OpenSession(AppContext& ctx) {
     }
     ConfigureLine(ctx);
     ctx.LinkErrorFlag = 0;
+    Exchange result = Exchange::Failed;
     for (int i = 0; i < kDsrPolls && !ctx.stopRequested.load(); ++i) {
         ctx.Sleep(1);
         if (!(ctx.port->ModemStatus() & kModemDsr)) {
-            if (BlockExchange(ctx)) return true;
+            result = BlockExchange(ctx);
+            if (result == Exchange::Opened) return true;
             break;
         }
     }
-    if (ctx.block[cb::kLockState] != 1) {
-        ctx.LinkErrorFlag = 1;
-        SetStatus(ctx, kTextConnectionError);
-    }
+    // Whatever kept the session shut, nothing of the operation reached the
+    // unit: the step fails, and no chip is judged on it. Only this session's
+    // own "LOCK" keeps its text; a lock byte left from earlier says nothing
+    // about a unit that stays busy now.
+    ctx.LinkErrorFlag = 1;
+    ctx.AutoRunMarker = 0;
+    if (result != Exchange::Locked) SetStatus(ctx, kTextConnectionError);
     return false;
 }
 
@@ -172,13 +175,13 @@ bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& writ
     while (written < count) {
         if (!ctx.port->IsOpen()) {
             ShowBox(ctx, "USB COM 端口已失效! 请重新连接!", "警告", MsgButtons::Ok, MsgIcon::Warning);
-            LinkTrouble(ctx);
+            ctx.LinkErrorFlag = 1;
             return false;
         }
         size_t chunk = std::min(kWriteChunk, count - written);
         size_t n = ctx.stopRequested.load() ? 0 : ctx.port->Write(data + written, chunk);
         if (n == 0) {
-            LinkTrouble(ctx);
+            ctx.LinkErrorFlag = 1;
             return false;
         }
         written += n;
@@ -191,7 +194,7 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
     while (read < count) {
         size_t n = ReadOnce(ctx, buffer + read, std::min(kReadChunk, count - read));
         if (n == 0) {
-            LinkTrouble(ctx);
+            ctx.LinkErrorFlag = 1;
             return false;
         }
         read += n;
@@ -208,7 +211,7 @@ Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, 
     Reply reply(std::max(bufferSize, expectedLength), 0);
     received = 0;
     if (!WaitFirstByte(ctx, reply[0], tries)) {
-        LinkTrouble(ctx);
+        ctx.LinkErrorFlag = 1;
         return reply;
     }
     received = 1;
@@ -222,19 +225,7 @@ Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, 
 Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
     size_t received = 0;
     Reply reply = ReadShortReply(ctx, bufferSize, expectedLength, tries, received);
-    if (received < expectedLength) LinkTrouble(ctx);
-    return reply;
-}
-
-Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries) {
-    size_t received = 0;
-    Reply reply = ReadShortReply(ctx, bufferSize, 2, tries, received);
-    if (received > 0 && !ReplyIs(reply, "OK") && !ReplyIs(reply, "NO") && !ReplyIs(reply, "EV")) {
-        LinkTrouble(ctx);
-        std::fill(reply.begin(), reply.end(), uint8_t(0));
-    }
-    // A supply fault says nothing about the chip either.
-    if (ReplyIs(reply, "EV")) ctx.AutoRunMarker = 0;
+    if (received < expectedLength) ctx.LinkErrorFlag = 1;
     return reply;
 }
 
@@ -252,30 +243,16 @@ uint32_t ReadWord24(AppContext& ctx) {
 }
 
 ProgressStream::ProgressStream(uint32_t start, uint32_t end, uint32_t mask)
-    : last_(start & mask), end_(end & mask), mask_(mask),
-      // A counter kept in fewer bits may wrap: only a range it can hold is checked.
-      checkable_((start & ~mask) == (end & ~mask)),
-      reportsLeft_(uint64_t(end >= start ? end - start : 0) + 3) {}
+    : mask_(mask), reportsLeft_(uint64_t(end >= start ? end - start : 0) + 1 + kProgressMargin) {}
 
 bool ProgressStream::Next(AppContext& ctx, uint32_t& address) {
     address = ReadWord24(ctx) & mask_;
     if (ctx.LinkErrorFlag) return false;
-    bool damaged;
-    if (checkable_) {
-        // The unit counts upwards and stops one past the end at most. It may
-        // name the address it stopped at twice; a third time it is stuck.
-        repeats_ = started_ && address == last_ ? repeats_ + 1 : 0;
-        damaged = address < last_ || address > end_ + 1 || (repeats_ >= 2 && address < end_);
-    } else {
-        damaged = reportsLeft_ == 0;  // more reports than the range has bytes
-    }
-    if (reportsLeft_ > 0) --reportsLeft_;
-    started_ = true;
-    if (damaged) {
-        LinkTrouble(ctx);
+    if (reportsLeft_ == 0) {
+        ctx.LinkErrorFlag = 1;
         return false;
     }
-    last_ = address;
+    --reportsLeft_;
     return true;
 }
 
@@ -295,7 +272,8 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
     ctx.block.SetOpCode(opCode);
     if (!OpenSession(ctx)) return false;
     if (opCode == 20 && !CheckPasswordReply(ctx)) return false;
-    Reply token = ReadToken(ctx, 16, 50);
+    // Only "EV" is judged here; any other token, or none, goes on.
+    Reply token = ReadShortReply(ctx, 16, 2, 50);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -314,8 +292,7 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
 }
 
 void ReportVoltageError(AppContext& ctx) {
-    // The socket or the supply failed, not the chip's programming: no bad chip.
-    LinkTrouble(ctx);
+    ctx.LinkErrorFlag = 1;
     ShowBox(ctx, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!", "警告", MsgButtons::Ok,
             MsgIcon::Warning);
     SetStatus(ctx, "编程电压错误,编程失败");

@@ -25,27 +25,21 @@ Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, 
 Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries, size_t& received);
 // A reply that must arrive whole: fewer bytes raise LinkErrorFlag.
 Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
-// A two-letter token ("OK", "NO", "EV"). Bytes that are none of them arrived
-// damaged: LinkErrorFlag is raised and the reply reads as zeros. Nothing at
-// all raises the flag as ReadShortReply does.
-Reply ReadToken(AppContext& ctx, size_t bufferSize, int tries);
 uint16_t ReadWord16(AppContext& ctx);
 uint32_t ReadWord24(AppContext& ctx);
 // The progress addresses of one stream over start..end, in the bits of mask
-// the unit's counter has. An address behind the last one, beyond end + 1, or
-// named a third time before the end is damaged or stuck: Next returns false
-// with LinkErrorFlag raised, as when none came, so no stream runs for ever.
+// the unit's counter has. The unit reports as often as it likes and may
+// repeat or overshoot; the caller ends the stream at its limit. Only a stream
+// with more reports than its range has bytes (and a margin) is stuck: Next
+// then returns false with LinkErrorFlag raised, as when none came.
 class ProgressStream {
 public:
     ProgressStream(uint32_t start, uint32_t end, uint32_t mask = 0xFFFFFF);
     bool Next(AppContext& ctx, uint32_t& address);
 
 private:
-    uint32_t last_, end_, mask_;
-    bool checkable_;
+    uint32_t mask_;
     uint64_t reportsLeft_;
-    bool started_ = false;
-    int repeats_ = 0;
 };
 bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end, std::vector<uint8_t>& buffer,
                    size_t capacity, size_t& count);

@@ -12,8 +12,10 @@ void RunAutoSequence(AppContext& ctx);
 // Operation 31: the three bytes of idValue at idAddress; result in LinkErrorFlag.
 void WriteIdCode(AppContext& ctx);
 
-// AutoRunMarker while a sequence runs; any link failure zeroes it, so a broken
-// link is not counted against the chip.
+// AutoRunMarker while a sequence runs. A session that would not open, a worker
+// without a programmer, a port search, a broken download stream or a direct
+// programming that could not start zero it: a chip that never got its
+// command is not counted against. Every verdict the unit gave is counted.
 constexpr int kAutoRunMarkerRunning = 30;
 
 }  // namespace veldrix

@@ -35,9 +35,10 @@ bool OpenOnRange(AppContext& ctx, int opCode) {
     return OpenSession(ctx);
 }
 
-// The programmer's first word after the session; false after "EV".
+// The programmer's first word after the session; false after "EV". Any
+// other token, or none, goes on: its letters are the unit's own.
 bool FirstToken(AppContext& ctx) {
-    Reply token = ReadToken(ctx, 16, 50);
+    Reply token = ReadShortReply(ctx, 16, 2, 50);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -74,7 +75,7 @@ void ProgramChip(AppContext& ctx) {
         SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
         return;
     }
-    if (ReplyIs(ReadToken(ctx, 16, 50), "OK")) {
+    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
         SetStatus(ctx, kTextProgrammed);
     } else {
         ctx.LinkErrorFlag = 1;
@@ -99,7 +100,7 @@ void ProgramChipDirect(AppContext& ctx) {
         return;
     }
     // A token that never comes leaves the flag raised, but the data still go.
-    if (ReplyIs(ReadToken(ctx, 16, 50), "EV")) {
+    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) {
         ReportVoltageError(ctx);
         return;
     }
@@ -122,7 +123,7 @@ void ProgramChipDirect(AppContext& ctx) {
         SetStatus(ctx, kTextDirectFailed);
         return;
     }
-    if (ReplyIs(ReadToken(ctx, 16, 100), "OK")) {
+    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         SetStatus(ctx, kTextProgrammed);
         return;
     }

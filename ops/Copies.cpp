@@ -67,7 +67,7 @@ void CopyChipToMemory(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(15);
     if (!OpenSession(ctx)) return;
-    if (ReplyIs(ReadToken(ctx, 16, 50), "EV")) return ReportVoltageError(ctx);
+    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) return ReportVoltageError(ctx);
     // A range of one address sends no progress at all, so only a copy from
     // address 0 can have reached its end without one.
     if (range.start < range.end ? !FollowCopy(ctx, kTextCopyingChip, range.end, 300) : range.end > 0)
@@ -100,7 +100,7 @@ void CopyMasterToMemory(AppContext& ctx) {
     }
     ctx.block.SetOpCode(24);  // byte 26 still names the block
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    if (!ReplyIs(ReadToken(ctx, 16, 50), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, kTextMasterInfoError);
     }

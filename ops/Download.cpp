@@ -198,7 +198,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         ctx.block.SetRange(range.start, range.end);
         ctx.block.SetOpCode(4);
         if (!OpenSession(ctx)) return;
-        ReadToken(ctx, 128, 50);
+        ReadShortReply(ctx, 128, 2, 50);  // the token is not examined
         uint32_t address = 0;
         if (range.start < range.end) {
             ProgressStream stream(range.start, range.end);

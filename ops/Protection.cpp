@@ -35,7 +35,7 @@ void RunProtectionOperation(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     if (!OpenSession(ctx)) return;
     // The programmer does the whole job before it answers.
-    Reply reply = ReadToken(ctx, 32, 100);
+    Reply reply = ReadShortReply(ctx, 32, 2, 100);
     if (ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 0;
         SetStatus(ctx, texts->done);

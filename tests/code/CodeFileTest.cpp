@@ -92,7 +92,7 @@ TEST_F(CodeFile, HexEndingInAnyCase) {
     }
 }
 
-TEST_F(CodeFile, UnrecognisedEndingOnlyShowsABox) {
+TEST_F(CodeFile, UnrecognisedEndingShowsABoxAndStops) {
     std::string withBlank = dir.Write("code.hex ", SmallHex());
     std::fill(app.ctx.codeBuffer.begin(), app.ctx.codeBuffer.begin() + 16, 0x00);
     for (const std::string& name : {withBlank, std::string("hex"), std::string("a.b"), std::string("code.hx")}) {
@@ -104,7 +104,9 @@ TEST_F(CodeFile, UnrecognisedEndingOnlyShowsABox) {
         EXPECT_EQ(box.spec.text, name);
         EXPECT_EQ(box.spec.caption, "无法识别的文件,操作中止");
         EXPECT_EQ(box.spec.buttons, MsgButtons::Ok);
-        EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        // The download that asked for the file must not go on with the old buffer.
+        EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+        EXPECT_EQ(Status(), "操作已中止");
         ExpectPreviousRangeKept();
     }
     EXPECT_EQ(app.ctx.codeBuffer[0], 0x00);  // nothing was loaded
@@ -264,7 +266,7 @@ TEST_F(CodeFileProject, UnrecognisedCodeFileInAProject) {
     LoadNamed(Project("p.pvx", "File=notes.txt\r\n"));
     ASSERT_TRUE(app.ui.LastBox());
     EXPECT_EQ(app.ui.LastBox()->spec.text, "notes.txt");
-    EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 }
 
 }  // namespace

@@ -40,10 +40,6 @@ public:
     }
     size_t Write(const uint8_t* data, size_t count) override {
         written.insert(written.end(), data, data + count);
-        // A queued kAck stands for the unit's echo of the block just sent.
-        if (count == 38 && replies.size() >= 38 && std::all_of(replies.begin(), replies.begin() + 38,
-                                                               [](uint8_t b) { return b == 'A'; }))
-            std::copy(data, data + count, replies.begin());
         return count;
     }
 };
@@ -57,15 +53,25 @@ struct ScriptedApp : test::TestAppOf<> {
 
 const std::string kAck(38, 'A');
 
-TEST(SessionReplies, AnAcknowledgementThatDiffersFromTheBlockFailsTheSession) {
+TEST(SessionReplies, AnyAcknowledgementOfFullLengthOpensTheSession) {
+    // The unit's 38 bytes are its own: nothing says they echo the block.
     ScriptedApp app;
     app.linked.block.SetOpCode(4);
     app.wire.Queue(std::string(38, 'B') + "RDY!");
-    EXPECT_FALSE(OpenSession(app.linked));
-    EXPECT_EQ(app.linked.LinkErrorFlag, 1);
-    EXPECT_EQ(app.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
-    // The block goes back to its plain code either way.
+    EXPECT_TRUE(OpenSession(app.linked));
+    EXPECT_EQ(app.linked.LinkErrorFlag, 0);
     EXPECT_EQ(app.linked.block.OpCode(), 4);
+
+    // Cut short, it fails the session; the block goes back to its plain code.
+    ScriptedApp shortAck;
+    shortAck.linked.block.SetOpCode(4);
+    shortAck.linked.AutoRunMarker = 30;
+    shortAck.wire.Queue(std::string(37, 'B'));
+    EXPECT_FALSE(OpenSession(shortAck.linked));
+    EXPECT_EQ(shortAck.linked.LinkErrorFlag, 1);
+    EXPECT_EQ(shortAck.linked.AutoRunMarker, 0);
+    EXPECT_EQ(shortAck.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
+    EXPECT_EQ(shortAck.linked.block.OpCode(), 4);
 }
 
 TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {
@@ -98,12 +104,22 @@ TEST(SessionReplies, LockRefusesAllButProbePasswordAndLock) {
 }
 
 TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
+    // A lock byte left from an earlier session does not excuse a unit that
+    // stays busy now: the session fails as any other, and judges no chip.
+    for (uint8_t lockState : {0, 1}) {
+        ScriptedApp app;
+        app.wire.modem = kModemDsr;
+        app.linked.block.SetOpCode(4);
+        app.linked.block[cb::kLockState] = lockState;
+        app.linked.AutoRunMarker = 30;
+        EXPECT_FALSE(OpenSession(app.linked));
+        EXPECT_TRUE(app.wire.written.empty());
+        EXPECT_EQ(app.linked.LinkErrorFlag, 1) << int(lockState);
+        EXPECT_EQ(app.linked.AutoRunMarker, 0) << int(lockState);
+        EXPECT_EQ(app.Status(), kTextConnectionError) << int(lockState);
+    }
+
     ScriptedApp app;
-    app.wire.modem = kModemDsr;
-    app.linked.block.SetOpCode(4);
-    EXPECT_FALSE(OpenSession(app.linked));
-    EXPECT_TRUE(app.wire.written.empty());
-    EXPECT_EQ(app.Status(), kTextConnectionError);
 
     app.wire.queuesOk = false;
     app.linked.ConnectedFlag = 1;
@@ -160,32 +176,29 @@ std::string Addresses(std::initializer_list<uint32_t> list) {
     return out;
 }
 
-TEST(SessionReplies, ProgressMovesForwardWithinTheRangeOrTheStreamCountsAsDamaged) {
+TEST(SessionReplies, ProgressMayRepeatOrOvershootButNeverRunsForEver) {
     auto run = [](const std::string& bytes, uint32_t start, uint32_t end, uint32_t mask = 0xFFFFFF) {
         ScriptedApp app;
         app.wire.Queue(bytes);
+        app.linked.AutoRunMarker = 30;
         ProgressStream stream(start, end, mask);
         std::vector<uint32_t> seen;
         uint32_t address = 0;
         while (stream.Next(app.linked, address)) seen.push_back(address);
-        EXPECT_EQ(app.linked.LinkErrorFlag, 1);
-        EXPECT_EQ(app.linked.AutoRunMarker, 0);
+        EXPECT_EQ(app.linked.LinkErrorFlag, 1);  // silence, or one report too many
+        EXPECT_EQ(app.linked.AutoRunMarker, 30);  // a reply reader judges no chip
         return seen;
     };
     using V = std::vector<uint32_t>;
-    // A real stream, the address it stopped at named twice, then silence.
-    EXPECT_EQ(run(Addresses({0x100, 0x180, 0x180, 0x200, 0x280}), 0x100, 0x27F), (V{0x100, 0x180, 0x180, 0x200, 0x280}));
-    // Stuck: a third report of the same address before the end ends the stream.
-    EXPECT_EQ(run(Addresses({0x180, 0x180, 0x180, 0x180}), 0x100, 0x27F), (V{0x180, 0x180}));
-    // Backwards, or past end + 1.
-    EXPECT_EQ(run(Addresses({0x180, 0x17F}), 0x100, 0x27F), (V{0x180}));
-    EXPECT_EQ(run(Addresses({0x0FF}), 0x100, 0x27F), V{});
-    EXPECT_EQ(run(Addresses({0x281}), 0x100, 0x27F), V{});
-    // A 16-bit counter over a range that crosses 64 KB wraps, so addresses are
-    // not compared; the number of reports is still bounded by the range.
-    std::string many;
-    for (int i = 0; i < 40; ++i) many += Addresses({0x0005});
-    EXPECT_EQ(run(many, 0xFFF0, 0x10010, 0xFFFF).size(), 0x23u);
+    // Repeats, a step back and an overshoot are the unit's way of counting.
+    EXPECT_EQ(run(Addresses({0x100, 0x180, 0x180, 0x17F, 0x300}), 0x100, 0x27F),
+              (V{0x100, 0x180, 0x180, 0x17F, 0x300}));
+    // A stuck unit: one report per byte of the range and a margin of 16, then no more.
+    std::string stuck;
+    for (int i = 0; i < 40; ++i) stuck += Addresses({0x0180});
+    EXPECT_EQ(run(stuck, 0x180, 0x18F).size(), 0x10u + 16);
+    // A 16-bit counter keeps only the low bits of each address.
+    EXPECT_EQ(run(Addresses({0x012345}), 0xFFF0, 0x10010, 0xFFFF), V{0x2345});
 }
 
 }  // namespace
