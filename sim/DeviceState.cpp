@@ -88,6 +88,18 @@ Timing Timing::Instant() {
     return t;
 }
 
+// Variations
+
+bool* Variations::Named(const std::string& word) {
+    if (word == "ack") return &ack;
+    if (word == "status") return &status;
+    if (word == "tokens") return &tokens;
+    if (word == "progress") return &progress;
+    if (word == "nofile") return &nofile;
+    if (word == "slow") return &slow;
+    return nullptr;
+}
+
 // The unit
 
 DeviceState::DeviceState() : memory(kMemorySize, 0xFF) {}

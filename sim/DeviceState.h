@@ -94,6 +94,26 @@ struct Timing {
     static Timing Instant();
 };
 
+// Choices the host must not depend on: a real unit may make any of them.
+// Off, the unit answers as documented; each flag makes it answer the other way.
+struct Variations {
+    bool ack = false;       // an acknowledgement of the unit's own making, not an echo
+    bool status = false;    // another ready status word than REDY
+    bool tokens = false;    // "AK" for each "OK" the host goes past without examining
+    bool progress = false;  // progress every 0x100, some addresses twice, the last rounded up
+    bool nofile = false;    // an empty directory block answers 21 with "NO"
+    bool slow = false;      // long initialisation, a late first reply in every session
+
+    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = on; }
+    // The flag a "sim vary" word names; nullptr when none.
+    bool* Named(const std::string& word);
+};
+inline constexpr char kVariedStatus[] = "IDLE";
+inline constexpr char kVariedOk[] = "AK";
+constexpr uint32_t kVariedProgressInterval = 0x100;
+constexpr int kSlowMemoryInitMs = 8000;
+constexpr int kSlowFirstReplyMs = 25;
+
 enum class FaultKind {
     Ev,       // "EV" in place of a token, then silence
     NoReply,  // the reply is not sent, the operation ends
@@ -149,6 +169,7 @@ public:
     Chip chip;
     std::array<DirectoryBlock, kBlockCount> blocks;  // blocks[0] is block 1
     Timing timing;
+    Variations vary;
     std::vector<Fault> faults;
     std::vector<uint64_t> fired;  // serials of the faults that acted, in order
     std::vector<LogEntry> log;

@@ -125,12 +125,20 @@ void Firmware::Serve() {
     sessionMicros_ = io_->NowMicros();
     fired_.clear();
     pendingMicros_ = 0;
+    firstReplyDue_ = true;
     // A locked unit still lets its owner in to unlock it or change the password.
     bool refused = state_.locked && op_ != 1 && op_ != 23 && op_ != 25;
 
     // The acknowledgement echoes the block as received, then the status word.
     std::vector<uint8_t> ack(block_.bytes.begin(), block_.bytes.end());
-    const char* status = state_.locked ? "LOCK" : kReadyStatus;
+    if (state_.vary.ack) {
+        // A unit may instead answer with a block of its own: the code without
+        // the session mark, its version where the padding was.
+        ack[cb::kOpCode] &= uint8_t(~0x40);
+        ack.resize(cb::kSize - 8);
+        AppendFixed(ack, state_.version, 8);
+    }
+    const char* status = state_.locked ? "LOCK" : state_.vary.status ? kVariedStatus : kReadyStatus;
     ack.insert(ack.end(), status, status + 4);
     if (!refused)
         state_.log.push_back({op_, block_[cb::kBlockNumber], Start(), End()});
@@ -200,6 +208,11 @@ const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& 
 bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
     if (!Alive()) return false;
     if (state_.timing.replyDelayMs > 0 && !PauseMs(state_.timing.replyDelayMs)) return false;
+    if (firstReplyDue_ && !(reply.steps & kAck) && !bytes.empty()) {
+        // Only the first reply is late: what follows it comes at its usual time.
+        firstReplyDue_ = false;
+        if (state_.vary.slow && !PauseMs(kSlowFirstReplyMs)) return false;
+    }
     const Fault* found = FaultFor(bytes, reply);
     if (!found) {
         Put(bytes);
@@ -275,6 +288,15 @@ bool Firmware::Progress(uint32_t address, bool pastMiddle) {
     return Send(Word24(address), reply);
 }
 
+const char* Firmware::UnexaminedOk() const { return state_.vary.tokens ? kVariedOk : "OK"; }
+
+uint32_t Firmware::LastAddress(uint32_t limit) const {
+    if (!state_.vary.progress) return limit;
+    uint32_t rounded = (limit + kVariedProgressInterval - 1) & ~(kVariedProgressInterval - 1);
+    // A unit counting in 16 bits would wrap to 0 there.
+    return (rounded >> 16) == (limit >> 16) ? rounded : limit;
+}
+
 bool Firmware::SendSum(uint32_t sum) {
     Reply reply{kFinal};
     reply.sum = true;
@@ -289,29 +311,42 @@ bool Firmware::Checkpoint(bool pastMiddle) {
 
 // Goes over start..end, visit() once per address and microsPerByte each.
 // With stream, the next address goes out every progress interval and
-// finalAddress at the end; at the first address visit() refuses, that address
-// goes out and the walk stops there.
-Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint32_t finalAddress,
-                                int microsPerByte, const std::function<bool(uint32_t)>& visit) {
+// LastAddress(limit) at the end; at the first address visit() refuses, that
+// address goes out and the walk stops there.
+Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,
+                                const std::function<bool(uint32_t)>& visit) {
     uint64_t total = uint64_t(end) - start + 1;
-    uint64_t interval = std::max<uint32_t>(state_.timing.progressInterval, 1);
+    bool varied = state_.vary.progress;
+    uint64_t interval = varied ? kVariedProgressInterval : std::max<uint32_t>(state_.timing.progressInterval, 1);
     uint64_t perByte = uint64_t(std::max(microsPerByte, 0));
     auto pastMiddle = [&](uint64_t address) { return (address - start) * 2 >= total; };
-    uint64_t since = 0;
+    uint64_t since = 0, reports = 0;
+    uint64_t lastSent = ~uint64_t(0);
+    int copies = 0;  // of lastSent
+    auto report = [&](uint64_t address) {
+        copies = address == lastSent ? copies + 1 : 1;
+        lastSent = address;
+        return Progress(uint32_t(address), pastMiddle(address));
+    };
     for (uint64_t a = start; a <= end; ++a) {
         if (!visit(uint32_t(a))) {
             if (!Pause(since * perByte)) return Walked::Ended;
-            if (stream && !Progress(uint32_t(a), pastMiddle(a))) return Walked::Ended;
+            // Named twice already, it stands last on the line; a third copy
+            // would look like a counter that is stuck.
+            if (stream && !(a == lastSent && copies >= 2) && !report(a)) return Walked::Ended;
             return Walked::Failed;
         }
-        if (++since >= interval && a < end) {
+        // The host stops at the first address that reaches its limit: only
+        // the last report may do so, or a second one would stay on the line.
+        if (++since >= interval && a + 1 < limit) {
             if (!Pause(since * perByte)) return Walked::Ended;
             since = 0;
-            if (stream && !Progress(uint32_t(a + 1), pastMiddle(a + 1))) return Walked::Ended;
+            if (stream && !report(a + 1)) return Walked::Ended;
+            if (stream && varied && ++reports % 3 == 0 && !report(a + 1)) return Walked::Ended;
         }
     }
     if (!Pause(since * perByte)) return Walked::Ended;
-    if (stream && !Progress(finalAddress, true)) return Walked::Ended;
+    if (stream && !Progress(LastAddress(limit), true)) return Walked::Ended;
     return Walked::Done;
 }
 
@@ -337,7 +372,7 @@ void Firmware::ClearArea() {
     int number = block_[cb::kBlockNumber];
     if (number == 0) {
         Busy(true);
-        if (!PauseMs(state_.timing.memoryInitMs)) return;
+        if (!PauseMs(state_.vary.slow ? kSlowMemoryInitMs : state_.timing.memoryInitMs)) return;
         std::fill(state_.memory.begin(), state_.memory.end(), 0xFF);
         Busy(false);
         Token("OK", kFirst | kFinal);
@@ -379,7 +414,7 @@ void Firmware::Download() {
 
 void Firmware::MemoryChecksum() {
     uint32_t start = Start(), end = End();
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     uint32_t sum = 0;
     if (start <= end) {
         auto add = [&](uint32_t a) {
@@ -388,7 +423,7 @@ void Firmware::MemoryChecksum() {
         };
         if (Walk(start, end, start < end, end, state_.timing.memoryMicrosPerByte, add) != Walked::Done) return;
         // With start = end the host still reads one address.
-        if (start == end && !Progress(end, true)) return;
+        if (start == end && !Progress(LastAddress(end), true)) return;
     }
     SendSum(sum);
 }
@@ -404,7 +439,7 @@ void Firmware::ReadData() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     std::vector<uint8_t> data;
     data.reserve(end - start + 1);
     for (uint64_t a = start; a <= end; ++a) {
@@ -460,7 +495,7 @@ void Firmware::ProgramFromMemory() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     Busy(true);
     // A protected chip takes no programming; the verdict says so at the end.
     bool writable = !state_.chip.readProtected && !state_.chip.writeProtected;
@@ -484,7 +519,7 @@ void Firmware::Verify() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     if (start > end) return;
     auto same = [&](uint32_t a) {
         uint8_t have = op_ == 19 ? block->At(a) : state_.chip.Read(a);
@@ -500,7 +535,7 @@ void Firmware::ChipChecksum() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     uint32_t sum = 0;
     if (start <= end) {
         auto add = [&](uint32_t a) {
@@ -518,7 +553,7 @@ void Firmware::CopyChip() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     uint32_t sum = 0;
     if (start <= end) {
         auto copy = [&](uint32_t a) {
@@ -538,7 +573,7 @@ void Firmware::BlankCheck() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     if (start > end) return;
     auto blank = [&](uint32_t a) { return state_.chip.Read(a) == 0xFF; };
     Walk(start, end, true, std::min(end + 1, kMaxAddress), state_.timing.readMicrosPerByte, blank);
@@ -594,7 +629,7 @@ void Firmware::WriteMasterCode() {
 void Firmware::FileInfo() {
     DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
     if (!block || !block->holdsFile) {
-        Token("NOFILE", kFirst | kFinal);
+        Token(state_.vary.nofile ? "NO" : "NOFILE", kFirst | kFinal);
         return;
     }
     if (!Token("OKFILE", kFirst)) return;
@@ -657,7 +692,7 @@ void Firmware::Lock() {
 void Firmware::ProgramStreamed() {
     uint32_t start = Start(), end = End();
     bool ready = ChipReady(start, end) && end < kMemorySize;
-    if (!Token(ready ? "OK" : "NO", kFirst)) return;
+    if (!Token(ready ? UnexaminedOk() : "NO", kFirst)) return;
     Busy(true);
     bool writable = ready && !state_.chip.readProtected && !state_.chip.writeProtected;
     bool ok = writable;
@@ -693,7 +728,7 @@ void Firmware::MasterChecksum() {
         Token("NO", kFirst);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     uint32_t sum = 0;
     if (start <= end) {
         auto add = [&](uint32_t a) {
@@ -703,7 +738,7 @@ void Firmware::MasterChecksum() {
         // The host keeps only the low 16 bits of each address, so the last
         // one is the end itself, never end + 1.
         if (Walk(start, end, start < end, end, state_.timing.memoryMicrosPerByte, add) != Walked::Done) return;
-        if (start == end && !Progress(end, true)) return;
+        if (start == end && !Progress(LastAddress(end), true)) return;
     }
     SendSum(sum);
 }
@@ -716,7 +751,7 @@ void Firmware::WriteIdCode() {
         if (Token("NO", kFirst)) Token("NO", kFinal);
         return;
     }
-    if (!Token("OK", kFirst)) return;
+    if (!Token(UnexaminedOk(), kFirst)) return;
     Busy(true);
     if (!Pause(3 * uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
     bool ok = chip.Holds(address, address + 2) && !chip.readProtected && !chip.writeProtected;

@@ -46,12 +46,16 @@ private:
     bool Send(std::vector<uint8_t> bytes, const Reply& reply);
     bool Token(const char* text, unsigned steps);
     bool Progress(uint32_t address, bool pastMiddle);
+    // The "OK" of a token the host goes past without examining it.
+    const char* UnexaminedOk() const;
+    // The address that ends a stream the host follows up to limit.
+    uint32_t LastAddress(uint32_t limit) const;
     bool SendSum(uint32_t sum);
     bool Checkpoint(bool pastMiddle);  // a silent point of a stream
     const Fault* FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const;
     void Hang(const Fault& fault);
 
-    Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t finalAddress, int microsPerByte,
+    Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,
                 const std::function<bool(uint32_t)>& visit);
     bool CheckPassword();  // answers the refusal itself
     bool ChipReady(uint32_t start, uint32_t end) const;
@@ -91,6 +95,7 @@ private:
     std::vector<uint64_t> fired_;  // faults that already acted in this session
     uint64_t pendingMicros_ = 0;   // work time not yet slept
     uint64_t sessionMicros_ = 0;   // when the block was taken
+    bool firstReplyDue_ = false;   // no reply has followed the acknowledgement yet
 };
 
 }  // namespace veldrix::sim

@@ -241,6 +241,24 @@ bool RunSimCommand(DeviceState& state, SimAdapters& adapters, const std::string&
         state.Arm(fault);
         return true;
     }
+    if (verb == "vary") {
+        const char* usage = "usage: vary ack|status|tokens|progress|nofile|slow|all|none ...";
+        if (w.size() < 2) return Fail(error, usage);
+        // All words or none: a bad one leaves the variations as they were.
+        Variations vary = state.vary;
+        for (size_t i = 1; i < w.size(); ++i) {
+            std::string word = Lower(w[i]);
+            if (word == "all" || word == "none") {
+                vary.SetAll(word == "all");
+            } else if (bool* flag = vary.Named(word)) {
+                *flag = true;
+            } else {
+                return Fail(error, usage);
+            }
+        }
+        state.vary = vary;
+        return true;
+    }
     if (verb == "chip") return LoadChip(state, w, error);
     if (verb == "expect-chip" || verb == "expect-memory") {
         uint32_t address;

@@ -1,5 +1,5 @@
 #pragma once
-// The "sim COMMAND" lines of a headless script: plug, power, lock, faults,
+// The "sim COMMAND" lines of a headless script: plug, power, lock, faults, variations,
 // the chip in the socket, and expectations on what the unit now holds.
 #include <string>
 

@@ -89,6 +89,11 @@ TEST_F(FirmwareChip, BlankCheckStopsAtTheFirstProgrammedAddress) {
     EXPECT_EQ(Stream(16, 0x0ABD, 0x0EFF), 0x0F00u);
     // start = end is still checked and reported.
     EXPECT_EQ(Stream(16, 0x0ABD, 0x0ABD), 0x0ABEu);
+    // A varying unit rounds the end up, but names the programmed address as it is.
+    host.state.vary.progress = true;
+    EXPECT_EQ(Stream(16, 0x0ABD, 0x0EFE), 0x0F00u);
+    EXPECT_EQ(Stream(16, 0x0F01, 0x0F10), 0x1000u);
+    EXPECT_EQ(Stream(16, 0, 0x1FFF), 0x0ABCu);
 }
 
 TEST_F(FirmwareChip, VerifyStopsAtTheFirstDifference) {
@@ -102,6 +107,23 @@ TEST_F(FirmwareChip, VerifyStopsAtTheFirstDifference) {
     EXPECT_EQ(Stream(8, 0, 0xFFF), 0x0FFFu);
     host.state.memory[0x0801] ^= 1;
     EXPECT_EQ(Stream(8, 0, 0xFFF), 0x0801u);
+
+    // Every 0x100 with every third address twice: a difference right at a
+    // repeated address still leaves it named only twice.
+    host.state.vary.progress = true;
+    host.Open(SimHost::Block(8, 0, 0xFFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Progress(0x1000), (std::vector<uint32_t>{0x100, 0x200, 0x300, 0x300, 0x400, 0x500, 0x600, 0x600,
+                                                            0x700, 0x800, 0x801}));
+    host.state.memory[0x0801] ^= 1;
+    host.state.memory[0x0600] ^= 1;
+    host.Open(SimHost::Block(8, 0, 0xFFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Progress(0x1000), (std::vector<uint32_t>{0x100, 0x200, 0x300, 0x300, 0x400, 0x500, 0x600, 0x600}));
+    host.state.memory[0x0600] ^= 1;
+    host.state.memory[0x0FFF] ^= 1;
+    EXPECT_EQ(Stream(8, 0, 0xFFE), 0x1000u) << "end + 1 rounded up";
+    EXPECT_EQ(Stream(8, 0, 0xFFF), 0x1000u);
 }
 
 TEST_F(FirmwareChip, ReadProtectedChipReadsBackZeros) {
@@ -148,10 +170,53 @@ TEST_F(FirmwareChip, ChipChecksumAndCopyFollowTheHostsReadingRules) {
     EXPECT_EQ(host.Word16(), (0x1F * 0xFF + 0x01) & 0xFFFF);
     EXPECT_EQ(host.state.memory[0x100], 0x01);
 
+    // A range a whole number of intervals long: only the last report
+    // reaches the end, and the verdict or the sum follows it.
+    for (uint8_t op : {7, 13, 15})
+        for (uint32_t end : {0x400u, 0x800u}) {
+            host.Open(SimHost::Block(op, 0, end));
+            EXPECT_EQ(host.Text(2), "OK");
+            std::vector<uint32_t> seen = host.Progress(end);
+            EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [&](uint32_t a) { return a >= end; }), 1)
+                << int(op) << " to " << end;
+            uint32_t sum = 0;
+            for (uint32_t a = 0; a <= end; ++a) sum += host.state.chip.cells[a];
+            if (op == 7) EXPECT_EQ(host.Text(2), "OK");
+            else EXPECT_EQ(host.Word16(), sum & 0xFFFF) << int(op) << " to " << end;
+            EXPECT_TRUE(host.Reply(1, 5).empty());
+        }
+
     // A range beyond the chip's ROM is refused with nothing after.
     host.Open(SimHost::Block(13, 0xFF00, 0x100FF));
     EXPECT_EQ(host.Text(2), "NO");
     EXPECT_FALSE(host.Word24());
+}
+
+TEST_F(FirmwareChip, VaryingUnitMayWordOnlyTheTokensTheHostDoesNotExamine) {
+    host.state.vary.tokens = true;
+    EXPECT_EQ(Verdict(7), "NO") << "a refusal stays a refusal";
+    Insert(sim::ChipKind::Mtp);
+    // The first token of these is passed over; what follows it is not.
+    for (uint8_t op : {4, 5, 8, 13, 14, 15, 16, 26}) {
+        host.Open(SimHost::Block(op, 0, 0xF));
+        EXPECT_EQ(host.Text(2), "AK") << int(op);
+        host.Sleep(500);
+    }
+    host.Open(SimHost::Block(7, 0, 0xF));
+    EXPECT_EQ(host.Text(2), "AK");
+    EXPECT_EQ(host.Progress(0xF), std::vector<uint32_t>{0xF});
+    EXPECT_EQ(host.Text(2), "OK");
+    CommandBlock id = SimHost::Block(31);
+    id.Put24(cb::kIdAddress, 0x20);
+    host.Open(id);
+    EXPECT_EQ(host.Text(2), "AK");
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(Verdict(6), "OK");
+    EXPECT_EQ(Verdict(11), "OK");
+    CommandBlock init = SimHost::Block(2);
+    init[cb::kBlockNumber] = 0;
+    host.Open(init);
+    EXPECT_EQ(host.Text(2, 100), "OK");
 }
 
 TEST_F(FirmwareChip, IdCodeGoesMostSignificantByteFirst) {

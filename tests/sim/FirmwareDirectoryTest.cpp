@@ -88,13 +88,21 @@ TEST_F(FirmwareDirectory, OfflineFileIsKeptAndSurvivesPowerOff) {
     // Other blocks stay empty.
     host.Open(Protected(21, 4));
     EXPECT_EQ(host.Text(6, 100), "NOFILE");
+    host.state.vary.nofile = true;
+    host.Open(Protected(21, 4));
+    EXPECT_EQ(host.Text(6, 100), "NO");
+    host.Open(Protected(21, 3));
+    EXPECT_EQ(host.Text(6, 100), "OKFILE");
 }
 
 TEST_F(FirmwareDirectory, StoredFileReadsBackAndCopiesIntoMemory) {
     MakeFile(15);
+    // The token before the data is passed over; the password verdict and
+    // the copy's go-ahead are judged.
+    host.state.vary.tokens = true;
     host.Open(Protected(20, 15, 0x1F0, 0x20F));
     EXPECT_EQ(host.Text(5), "OKPWD");
-    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Text(2), "AK");
     host.Sleep(200);
     std::vector<uint8_t> code = Code();
     std::vector<uint8_t> want(code.begin() + 0x1F0, code.end());
@@ -113,6 +121,43 @@ TEST_F(FirmwareDirectory, StoredFileReadsBackAndCopiesIntoMemory) {
     host.Open(Protected(24, 14));
     EXPECT_EQ(host.Text(5), "OKPWD");
     EXPECT_EQ(host.Text(2), "NO") << "copy from an empty block";
+
+    host.Open(Protected(19, 15, 0, 0x1FF));
+    EXPECT_EQ(host.Text(2), "AK");
+    EXPECT_EQ(host.Progress(0x200).back(), 0x200u);
+    host.Open(Protected(30, 15, 0, 0x1FF));
+    EXPECT_EQ(host.Text(2), "AK");
+    EXPECT_EQ(host.Progress(0x1FF).back(), 0x1FFu);
+    EXPECT_EQ(host.Word16(), Sum(code));
+}
+
+TEST_F(FirmwareDirectory, VaryingProgressOfTheMasterChecksumNeverCrossesA64KBoundary) {
+    sim::DirectoryBlock& file = host.state.blocks[1];
+    file.holdsFile = true;
+    file.start = 0;
+    file.end = 0x1FFFF;
+    file.code.resize(0x20000);
+    for (size_t i = 0; i < file.code.size(); ++i) file.code[i] = uint8_t(i >> 3);
+    host.state.vary.progress = true;
+    struct Case {
+        uint32_t start, end;
+        std::vector<uint32_t> progress;
+    };
+    // The host keeps 16 bits of each address: 0x10000 would read as 0.
+    const Case cases[] = {
+        {0xFE00, 0xFFFF, {0xFF00, 0xFFFF}},
+        {0xFE00, 0xFEFE, {0xFF00}},
+        {0x1FE80, 0x1FFFF, {0x1FF80, 0x1FFFF}},
+        {0x10000, 0x10010, {0x10100}},
+    };
+    for (const Case& c : cases) {
+        host.Open(Protected(30, 2, c.start, c.end));
+        EXPECT_EQ(host.Text(2), "OK");
+        EXPECT_EQ(host.Progress(c.end), c.progress) << std::hex << c.start << ".." << c.end;
+        uint32_t sum = 0;
+        for (uint32_t a = c.start; a <= c.end; ++a) sum += file.code[a];
+        EXPECT_EQ(host.Word16(), sum & 0xFFFF) << std::hex << c.start << ".." << c.end;
+    }
 }
 
 TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
@@ -146,6 +191,14 @@ TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
     next[cb::kOpCode] |= 0x40;
     EXPECT_EQ(s.ack, std::vector<uint8_t>(next.bytes.begin(), next.bytes.end()));
     EXPECT_EQ(host.Text(6, 100), "NOFILE");
+    // A slow unit is late with "OKPWD", not with the "OK" behind it.
+    host.state.vary.slow = true;
+    host.Open(Protected(2, 1));
+    host.Sleep(1000);
+    std::string sent;
+    for (const sim::SimLine::Timed& t : host.line.toHost) sent.push_back(char(t.byte));
+    ASSERT_EQ(sent, "OKPWDOK");
+    EXPECT_LT(host.line.toHost[5].at - host.line.toHost[4].at, 1000u);
 }
 
 TEST_F(FirmwareDirectory, PasswordChangeTakesEightCharactersAndRetiresTheOldOne) {

@@ -42,6 +42,13 @@ TEST_F(FirmwareFaults, SupplyFaultTakesThePlaceOfTheTokenOfTheAimedOperationOnly
     host.state.ClearFaults();
     host.Open(SimHost::Block(16, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "OK");
+    // A varying unit's own words are hit all the same.
+    host.state.vary.SetAll(true);
+    host.state.Arm(Aim(FaultKind::Ev, 16, FaultStep::First, true));
+    host.Open(SimHost::Block(16, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), "EV");
+    host.Open(SimHost::Block(16, 0, 0xFF));
+    EXPECT_EQ(host.Text(2), sim::kVariedOk);
 }
 
 TEST_F(FirmwareFaults, NoReplyOnceThenTheUnitAnswersAgain) {
@@ -137,6 +144,13 @@ TEST_F(FirmwareFaults, StopBreaksAStreamHalfway) {
     host.Open(SimHost::Block(16, 0, 0xFFF));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Progress(0x1000), std::vector<uint32_t>{0x400});
+    // Reports every 0x100, some twice: still nothing from the middle on.
+    host.state.vary.progress = true;
+    host.Open(SimHost::Block(16, 0, 0xFFF));
+    EXPECT_EQ(host.Text(2), "OK");
+    EXPECT_EQ(host.Progress(0x1000),
+              (std::vector<uint32_t>{0x100, 0x200, 0x300, 0x300, 0x400, 0x500, 0x600, 0x600, 0x700}));
+    host.state.vary.progress = false;
 
     host.state.Arm(Aim(FaultKind::Stop, 14));
     host.Open(SimHost::Block(14, 0, 0xFF));

@@ -76,6 +76,17 @@ Streamed Download(SimHost& host, const std::vector<uint8_t>& code, uint32_t star
     return StreamCode(host, send, start, end, blockLength, pauseMs);
 }
 
+// When the bytes the unit sent after the opening reach the host, in
+// microseconds from the end of the opening; waits ms for them first.
+std::vector<int64_t> Arrivals(SimHost& host, const CommandBlock& block, int ms) {
+    host.Open(block);
+    int64_t opened = int64_t(host.time.NowMicros());
+    host.Sleep(ms);
+    std::vector<int64_t> at;
+    for (const sim::SimLine::Timed& t : host.line.toHost) at.push_back(int64_t(t.at) - opened);
+    return at;
+}
+
 TEST(FirmwareMemory, InitialisationHoldsDsrAndFillsWithFF) {
     SimHost host;
     host.state.memory[0x1234] = 0x00;
@@ -87,6 +98,30 @@ TEST(FirmwareMemory, InitialisationHoldsDsrAndFillsWithFF) {
     EXPECT_EQ(host.Text(5, 1500), "OK");
     EXPECT_FALSE(host.Busy());
     EXPECT_EQ(host.state.memory[0x1234], 0xFF);
+}
+
+TEST(FirmwareMemory, SlowUnitTakesLongerToInitialiseAndIsLateOnlyWithItsFirstReply) {
+    SimHost host;
+    // Replies then reach the host when sent, not queued behind the acknowledgement.
+    host.line.byteNanos = 0;
+    CommandBlock init = SimHost::Block(2);
+    init[cb::kBlockNumber] = 0;
+    CommandBlock checksum = SimHost::Block(4, 0, 0x7FF);
+    std::vector<int64_t> initAt[2], checksumAt[2];
+    for (bool slow : {false, true}) {
+        host.state.vary.slow = slow;
+        initAt[slow] = Arrivals(host, init, 9000);
+        checksumAt[slow] = Arrivals(host, checksum, 200);
+    }
+    ASSERT_EQ(initAt[0].size(), 2u);
+    ASSERT_EQ(initAt[1].size(), 2u);
+    EXPECT_EQ(initAt[1][0] - initAt[0][0],
+              int64_t(sim::kSlowMemoryInitMs - host.state.timing.memoryInitMs + sim::kSlowFirstReplyMs) * 1000);
+    // Token, two addresses, sum: all of them 25 ms late, none later still.
+    ASSERT_EQ(checksumAt[0].size(), 2u + 3 + 3 + 2);
+    ASSERT_EQ(checksumAt[1].size(), checksumAt[0].size());
+    for (size_t i = 0; i < checksumAt[0].size(); ++i)
+        EXPECT_EQ(checksumAt[1][i] - checksumAt[0][i], int64_t(sim::kSlowFirstReplyMs) * 1000) << i;
 }
 
 TEST(FirmwareMemory, DownloadIsDescrambledPacedByPageAndConfirmedByTheChecksum) {
@@ -143,11 +178,35 @@ TEST(FirmwareMemory, ChecksumSendsProgressOnlyWhereTheHostReadsIt) {
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Word16(), 0u);
     EXPECT_TRUE(host.Reply(1, 5).empty());
-    // A long range: addresses rise every progress interval and stop at the end.
-    host.Open(SimHost::Block(4, 0, 0xFFF));
-    EXPECT_EQ(host.Text(2), "OK");
-    EXPECT_EQ(host.Progress(0xFFF), (std::vector<uint32_t>{0x400, 0x800, 0xC00, 0xFFF}));
-    EXPECT_EQ(host.Word16(), (0xFF * 0xFFF + 0x12) & 0xFFFF);
+    // Longer ranges: addresses rise every progress interval, and only the
+    // last one reaches the end, so the sum comes right behind it. A varying
+    // unit reports every 0x100, names every third address twice and rounds
+    // the last one up to 0x100, but no earlier report reaches the end.
+    struct Case {
+        bool varied;
+        uint32_t start, end;
+        std::vector<uint32_t> progress;
+    };
+    const Case cases[] = {
+        {false, 0, 0xFFF, {0x400, 0x800, 0xC00, 0xFFF}},
+        {false, 0, 0x400, {0x400}},
+        {false, 0, 0x800, {0x400, 0x800}},
+        {false, 0x10, 0x810, {0x410, 0x810}},
+        {true, 0x10, 0x4F0, {0x110, 0x210, 0x310, 0x310, 0x410, 0x500}},
+        {true, 0x80, 0x380, {0x180, 0x280, 0x400}},
+        {true, 0, 0x300, {0x100, 0x200, 0x300}},
+        {true, 0x40, 0x40, {0x100}},
+    };
+    for (const Case& c : cases) {
+        host.state.vary.progress = c.varied;
+        host.Open(SimHost::Block(4, c.start, c.end));
+        EXPECT_EQ(host.Text(2), "OK");
+        EXPECT_EQ(host.Progress(c.end), c.progress) << std::hex << c.start << ".." << c.end;
+        uint32_t sum = 0;
+        for (uint32_t a = c.start; a <= c.end; ++a) sum += host.state.memory[a];
+        EXPECT_EQ(host.Word16(), sum & 0xFFFF) << std::hex << c.start << ".." << c.end;
+        EXPECT_TRUE(host.Reply(1, 5).empty());
+    }
 }
 
 TEST(FirmwareMemory, DataBlockFollowsTheHostsPauseWithExactlyItsLengthAndSum) {

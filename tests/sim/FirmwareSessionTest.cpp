@@ -24,6 +24,20 @@ TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
     ASSERT_EQ(host.state.log.size(), 1u);
     const sim::LogEntry& e = host.state.log[0];
     EXPECT_EQ(std::vector<uint32_t>({e.opCode, e.block, e.start, e.end}), std::vector<uint32_t>({1, 7, 0x123, 0x4567}));
+
+    // A varying unit answers with a block of its own and another word.
+    host.state.vary.ack = host.state.vary.status = true;
+    s = host.Open(block);
+    ASSERT_TRUE(s.opened);
+    EXPECT_NE(s.ack, OnWire(block));
+    EXPECT_EQ(s.status.size(), 4u);
+    EXPECT_NE(s.status, "REDY");
+    EXPECT_NE(s.status, "LOCK");
+    EXPECT_EQ(host.state.log.size(), 2u);
+    // Whatever it says, the operation's traffic follows the status word.
+    s = host.Open(SimHost::Block(29));
+    EXPECT_EQ(s.ack.size(), size_t(cb::kSize));
+    EXPECT_EQ(host.Text(8, 20), sim::kDefaultIdentifier);
 }
 
 TEST(FirmwareSession, FindsTheBlockBehindStrayBytesAndBrokenBlocks) {
@@ -52,6 +66,7 @@ TEST(FirmwareSession, FindsTheBlockBehindStrayBytesAndBrokenBlocks) {
 TEST(FirmwareSession, LockedUnitLetsOnlyProbePasswordAndLockThrough) {
     SimHost host;
     host.state.locked = true;
+    host.state.vary.status = true;  // the ready word may vary, the lock word never
     for (uint8_t op : {4, 5, 7, 16, 21, 29, 37}) {
         EXPECT_EQ(host.Open(SimHost::Block(op, 0, 0xFF)).status, "LOCK") << int(op);
         EXPECT_TRUE(host.Reply(2, 20).empty()) << "op " << int(op) << " went on while locked";
@@ -69,7 +84,7 @@ TEST(FirmwareSession, LockedUnitLetsOnlyProbePasswordAndLockThrough) {
     EXPECT_EQ(host.Open(unlock).status, "LOCK");
     EXPECT_EQ(host.Text(5, 10), "OKPWD");
     EXPECT_EQ(host.Text(2), "OK");
-    EXPECT_EQ(host.Open(SimHost::Block(37)).status, "REDY");
+    EXPECT_EQ(host.Open(SimHost::Block(37)).status, sim::kVariedStatus);
 }
 
 TEST(FirmwareSession, PoweredOffUnitAnswersNothingUntilSwitchedOn) {

@@ -28,7 +28,8 @@ TEST_F(SimCommands, UnplugTakesOnlyTheProgrammersAdapter) {
 
 TEST_F(SimCommands, BadCommandsAreScriptErrors) {
     for (const char* line : {"password 123456789", "id 1234567", "fault", "fault ev 99", "chip eprom",
-                             "expect-chip 10", "expect-memory 10 ABC", "expect-id 10", "log everything", "on now"}) {
+                             "expect-chip 10", "expect-memory 10 ABC", "expect-id 10", "log everything", "on now",
+                             "vary", "vary loud", "vary ack loud"}) {
         EXPECT_FALSE(Run(line)) << line;
         EXPECT_EQ(error.rfind("usage", 0), 0u) << line << ": " << error;
     }
@@ -53,6 +54,28 @@ TEST_F(SimCommands, FaultsAreAimedAndCleared) {
     EXPECT_FALSE(state.faults[2].once);
     EXPECT_TRUE(Run("fault none"));
     EXPECT_TRUE(state.faults.empty());
+}
+
+TEST_F(SimCommands, VariationsAddUpUntilNone) {
+    auto flags = [&] {
+        const sim::Variations& v = state.vary;
+        return std::vector<bool>{v.ack, v.status, v.tokens, v.progress, v.nofile, v.slow};
+    };
+    EXPECT_TRUE(Run("sim vary ack"));
+    EXPECT_TRUE(Run("vary TOKENS slow"));
+    EXPECT_EQ(flags(), (std::vector<bool>{true, false, true, false, false, true}));
+    EXPECT_TRUE(Run("vary status progress nofile"));
+    EXPECT_EQ(flags(), std::vector<bool>(6, true));
+    EXPECT_TRUE(Run("vary none"));
+    EXPECT_EQ(flags(), std::vector<bool>(6, false));
+    EXPECT_TRUE(Run("vary all"));
+    EXPECT_EQ(flags(), std::vector<bool>(6, true));
+    // Words count in order; a bad one changes nothing.
+    EXPECT_TRUE(Run("vary none progress"));
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false}));
+    EXPECT_FALSE(Run("vary nofile sometimes"));
+    EXPECT_EQ(error, "usage: vary ack|status|tokens|progress|nofile|slow|all|none ...");
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false}));
 }
 
 TEST_F(SimCommands, ChipComesBlankFromBinaryOrFromHex) {
