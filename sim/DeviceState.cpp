@@ -23,11 +23,12 @@ Chip Chip::Blank(ChipKind kind, uint32_t romSize) {
 
 uint8_t Chip::Read(uint32_t address) const {
     if (readProtected) return 0x00;
-    return address < RomSize() ? cells[address] : 0xFF;
+    if (address >= RomSize()) return 0xFF;
+    return weakCell == address ? uint8_t(cells[address] | 0x01) : cells[address];
 }
 
 bool Chip::Program(uint32_t address, uint8_t value) {
-    if (address >= RomSize()) return false;
+    if (address >= RomSize() || refusesProgramming) return false;
     uint8_t old = cells[address];
     cells[address] = uint8_t(old & value);
     return (old & value) == value;

@@ -35,6 +35,10 @@ struct Chip {
     bool ldcProtected = false;
     bool writeProtected = false;  // hardware write protection (MTP)
     bool smart = false;
+    // Faulty silicon: a cell whose bit 0 reads back set once programmed, and
+    // a chip that takes no programming at all.
+    std::optional<uint32_t> weakCell;
+    bool refusesProgramming = false;
 
     static Chip Blank(ChipKind kind, uint32_t romSize = kDefaultRomSize);
     uint32_t RomSize() const { return uint32_t(cells.size()); }
@@ -141,6 +145,13 @@ struct Fault {
     uint64_t serial = 0;  // set by Arm
 };
 
+// What the unit itself concluded about the chip in a step, whatever became of
+// the reply that should have told the host.
+struct Verdict {
+    uint8_t opCode;
+    bool passed;
+};
+
 struct LogEntry {
     uint8_t opCode;
     uint8_t block;  // command block byte 26
@@ -173,6 +184,7 @@ public:
     std::vector<Fault> faults;
     std::vector<uint64_t> fired;  // serials of the faults that acted, in order
     std::vector<LogEntry> log;
+    std::vector<Verdict> verdicts;  // of programming, verification, blank check and ID code
 
     DirectoryBlock* Block(int number);  // 1..15, else nullptr
     uint64_t Arm(Fault fault);          // returns the serial

@@ -350,6 +350,8 @@ Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint3
     return Walked::Done;
 }
 
+void Firmware::Judge(bool passed) { state_.verdicts.push_back({op_, passed}); }
+
 bool Firmware::CheckPassword() {
     if (TextAt(block_, cb::kPassword, 8) == state_.password) return true;
     // A refused password gets its own five letters, so the host never mistakes it.
@@ -492,6 +494,7 @@ void Firmware::Protect() {
 void Firmware::ProgramFromMemory() {
     uint32_t start = Start(), end = End();
     if (!ChipReady(start, end)) {
+        Judge(false);
         Token("NO", kFirst);
         return;
     }
@@ -508,6 +511,7 @@ void Firmware::ProgramFromMemory() {
         if (Walk(start, end, start < end, end, state_.timing.programMicrosPerByte, program) != Walked::Done) return;
     }
     Busy(false);
+    Judge(ok);
     Token(ok ? "OK" : "NO", kFinal);
 }
 
@@ -516,6 +520,7 @@ void Firmware::Verify() {
     DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
     bool ready = op_ == 19 ? block && block->holdsFile : ChipReady(start, end);
     if (!ready) {
+        Judge(false);
         Token("NO", kFirst);
         return;
     }
@@ -526,7 +531,8 @@ void Firmware::Verify() {
         return have == state_.memory[a & kAddressMask];
     };
     int perByte = op_ == 19 ? state_.timing.memoryMicrosPerByte : state_.timing.readMicrosPerByte;
-    Walk(start, end, true, std::min(end + 1, kMaxAddress), perByte, same);
+    Walked walked = Walk(start, end, true, std::min(end + 1, kMaxAddress), perByte, same);
+    if (walked != Walked::Ended) Judge(walked == Walked::Done);
 }
 
 void Firmware::ChipChecksum() {
@@ -576,7 +582,8 @@ void Firmware::BlankCheck() {
     if (!Token(UnexaminedOk(), kFirst)) return;
     if (start > end) return;
     auto blank = [&](uint32_t a) { return state_.chip.Read(a) == 0xFF; };
-    Walk(start, end, true, std::min(end + 1, kMaxAddress), state_.timing.readMicrosPerByte, blank);
+    Walked walked = Walk(start, end, true, std::min(end + 1, kMaxAddress), state_.timing.readMicrosPerByte, blank);
+    if (walked != Walked::Ended) Judge(walked == Walked::Done);
 }
 
 void Firmware::WriteConfig() {
@@ -712,6 +719,7 @@ void Firmware::ProgramStreamed() {
     // Whatever the host sends past the end is left to the block search.
     Busy(false);
     bool sumOk = uint16_t(sum) == block_.Get16(cb::kChecksum);
+    Judge(ok && sumOk);
     Token(ok && sumOk ? "OK" : "NO", kFinal);
 }
 
@@ -748,6 +756,7 @@ void Firmware::WriteIdCode() {
     uint32_t address = block_.Get24(cb::kIdAddress);
     uint32_t value = block_.Get24(cb::kCounterCurrent);
     if (!chip.present) {
+        Judge(false);
         if (Token("NO", kFirst)) Token("NO", kFinal);
         return;
     }
@@ -763,6 +772,7 @@ void Firmware::WriteIdCode() {
         ok = a && b && c;
     }
     Busy(false);
+    Judge(ok);
     Token(ok ? "OK" : "NO", kFinal);
 }
 

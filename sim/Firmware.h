@@ -57,6 +57,7 @@ private:
 
     Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,
                 const std::function<bool(uint32_t)>& visit);
+    void Judge(bool passed);  // notes the unit's own verdict on the chip
     bool CheckPassword();  // answers the refusal itself
     bool ChipReady(uint32_t start, uint32_t end) const;
     uint8_t Key(uint64_t offset) const;
