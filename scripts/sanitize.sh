@@ -27,7 +27,19 @@ for kind in "${kinds[@]}"; do
     cmake --build "build-$kind" -j "$jobs" --target veldrix-tests veldrix-sim
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-    # The scenarios run the headless program; the GoogleTests carry the sanitizer here.
-    "build-$kind/tests/veldrix-tests" --gtest_brief=1 2>&1 | tail -n 5
+    # The scenarios run the headless program; the GoogleTests carry the sanitizer
+    # here, in one shard per core.
+    pids=()
+    for ((shard = 0; shard < jobs; ++shard)); do
+        GTEST_TOTAL_SHARDS=$jobs GTEST_SHARD_INDEX=$shard "build-$kind/tests/veldrix-tests" --gtest_brief=1 \
+            >"build-$kind/shard-$shard.log" 2>&1 &
+        pids+=($!)
+    done
+    failed=0
+    for ((shard = 0; shard < jobs; ++shard)); do
+        wait "${pids[$shard]}" || failed=1
+        tail -n 5 "build-$kind/shard-$shard.log"
+    done
+    [ $failed -eq 0 ] || { echo "$kind: a shard failed" >&2; exit 1; }
     echo "$kind: clean"
 done

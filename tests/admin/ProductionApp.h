@@ -17,7 +17,12 @@ namespace veldrix::test {
 struct ProductionApp : LinkedApp {
     TempDir dir;
 
-    ProductionApp() { Start(); }
+    // varied: the unit makes every choice the host must not depend on
+    // differently, from before the first search on.
+    explicit ProductionApp(bool varied = false) {
+        prog.state.vary.SetAll(varied);
+        Start();
+    }
 
     void SelectChip(const std::string& name) {
         ASSERT_TRUE(ui.ApplyComboChoice(id::kChipCombo, name));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "code/Fields.h"
 #include "link/Session.h"
 #include "ops/AutoSequence.h"
+#include "tests/code/HexText.h"
 #include "tests/admin/ProductionApp.h"
 
 namespace veldrix {
@@ -13,6 +15,7 @@ constexpr int kAutoBoxes[] = {id::kAutoVerify,  id::kAutoReadProtect, id::kEnabl
                               id::kAutoLdc,     id::kAutoHwProtect,   id::kAutoIdIncrement};
 
 struct AutoApp : ProductionApp {
+    explicit AutoApp(bool varied = false) : ProductionApp(varied) {}
     // Every automatic box on, even those the chip type greys out: the
     // sequence itself must skip the MTP-only steps for an OTP chip.
     void AllBoxesOn() {
@@ -57,6 +60,39 @@ TEST(AutoSequence, OtpChipRunsItsStepsInOrderAndSkipsTheMtpOnes) {
     EXPECT_EQ(app.ctx.AutoRunActive, 0);
     EXPECT_EQ(app.ctx.BusyFlag, 0);
     EXPECT_FALSE(app.ui.Locked(id::kSetPassword));
+}
+
+// Ranges one past a progress interval: the last report must be read exactly
+// once, whichever way the unit reports.
+TEST(AutoSequence, CodeOnePastAnIntervalDownloadsProgramsAndVerifies) {
+    for (bool varied : {false, true})
+        for (size_t size : {size_t(0x401), size_t(0x801)}) {
+            SCOPED_TRACE((varied ? "varied unit, " : "plain unit, ") + std::to_string(size) + " bytes");
+            AutoApp app(varied);
+            app.SelectChip("S3F9454");
+            app.PutChip(sim::ChipKind::Mtp);
+            const auto code = ProductionApp::Pattern(size, 11);
+            if (size == 0x401) {
+                app.Download(code);
+            } else {
+                std::string text;
+                for (size_t at = 0; at < size; at += 16) {
+                    std::vector<uint8_t> line(code.begin() + long(at), code.begin() + long(std::min(at + 16, size)));
+                    text += test::DataRecord(uint16_t(at), line) + "\r\n";
+                }
+                app.Download(std::vector<uint8_t>(text.begin(), text.end()), "code.hex");
+            }
+            uint16_t sum = 0;
+            for (uint8_t b : code) sum = uint16_t(sum + b);
+            EXPECT_EQ(app.Status(), "编程内存检查和 =  " + Hex(sum, 4));
+            app.ui.SetChecked(id::kAutoReadProtect, false);  // so the chip's sum can be read back
+            app.Run();
+            EXPECT_EQ(app.Status(), "自动编程已成功完成");
+            auto cells = app.Device([](sim::DeviceState& s) { return s.chip.cells; });
+            EXPECT_TRUE(std::equal(code.begin(), code.end(), cells.begin()));
+            app.Click(id::kChipChecksum);
+            EXPECT_EQ(app.Status(), "芯片检查和 = " + Hex(sum, 4));
+        }
 }
 
 TEST(AutoSequence, DebugModeStreamsTheCodeAndChecksTheChipSum) {
