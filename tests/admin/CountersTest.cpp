@@ -140,10 +140,12 @@ TEST(Counters, SetCounterStoresTheFieldsInTheChosenBlock) {
     EXPECT_EQ(app.StoredCurrent(3), 1234u);
     EXPECT_EQ(app.Device([](sim::DeviceState& s) { return s.Block(3)->idAddress; }), 0x0FF0u);
 
-    // A block without a file has no counter to set.
+    // Block 15 travels as 15; an answer other than "OK" after the password
+    // is a failure, whatever the unit's reason.
     app.ui.ComboSelect(id::kDirectory, 14);
     app.ui.QueuePassword(sim::kFactoryPassword);
     app.ui.QueueAnswer(MsgAnswer::No);
+    app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 22, sim::FaultStep::Final, true}); });
     app.Click(id::kSetCounter);
     EXPECT_EQ(app.LastBlock()[cb::kBlockNumber], 15);
     EXPECT_EQ(app.Status(), "设置计数器失败");

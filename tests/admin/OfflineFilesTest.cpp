@@ -58,6 +58,18 @@ TEST(OfflineFiles, AWrongPasswordStopsBeforeTheBlockChanges) {
     EXPECT_EQ(app.StoredName(3), "keep.bin");
     EXPECT_EQ(app.ctx.codeInMemory, 1);
 
+    // A probe that gets no answer still asks before anything is overwritten;
+    // No stops there.
+    mark = app.Mark();
+    app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::NoReply, 21, sim::FaultStep::First, true}); });
+    app.ui.QueueAnswer(MsgAnswer::No);
+    app.Click(id::kMakeOfflineFile);
+    ASSERT_TRUE(app.ui.LastBox());
+    EXPECT_EQ(app.ui.LastBox()->spec.text, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?");
+    EXPECT_EQ(app.Status(), kTextAborted);
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+    EXPECT_EQ(app.StoredName(3), "keep.bin");
+
     mark = app.Mark();
     app.ui.QueueAnswer(MsgAnswer::Ok);
     app.ui.QueuePassword("guess");
