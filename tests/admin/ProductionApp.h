@@ -39,6 +39,11 @@ struct ProductionApp : LinkedApp {
         Click(id::kOpenFile);
         ASSERT_EQ(ctx.codeInMemory, 1) << Status();
     }
+    // The adapter with the programmer behind it, in or out.
+    void SetPlugged(bool plugged) {
+        for (auto& a : prog.adapters.adapters)
+            if (a.hasProgrammer) a.plugged = plugged;
+    }
     static std::vector<uint8_t> Pattern(size_t size, uint8_t seed = 3) {
         std::vector<uint8_t> out(size);
         for (size_t i = 0; i < size; ++i) out[i] = uint8_t(i * 7 + seed);

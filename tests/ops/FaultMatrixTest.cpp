@@ -276,10 +276,6 @@ struct Rig : ProductionApp {
             return 0;
         });
     }
-    void SetPlugged(bool plugged) {
-        for (auto& a : prog.adapters.adapters)
-            if (a.hasProgrammer) a.plugged = plugged;
-    }
     std::map<std::string, std::string> Files() {
         std::map<std::string, std::string> out;
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {

@@ -87,10 +87,6 @@ struct Station : ProductionApp {
             return 0;
         });
     }
-    void SetPlugged(bool plugged) {
-        for (auto& a : prog.adapters.adapters)
-            if (a.hasProgrammer) a.plugged = plugged;
-    }
     uint32_t ChipId() {
         return Device([](sim::DeviceState& d) {
             const auto& c = d.chip.cells;
