@@ -160,8 +160,8 @@ TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
         if (link.busyBefore) app.Click(id::kMemoryChecksum);
         if (link.lockByte) app.ctx.block[cb::kLockState] = 1;
         if (link.unplug) {
-            size_t writes = 0, at = 1 + rng() % 6;
-            app.prog.line.onHostWrite = [&, at](const uint8_t*, size_t, uint64_t) {
+            const size_t at = 1 + rng() % 6;
+            app.prog.line.onHostWrite = [&app, at, writes = size_t(0)](const uint8_t*, size_t, uint64_t) mutable {
                 if (++writes == at) app.SetPlugged(false);
             };
         }
