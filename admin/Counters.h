@@ -14,13 +14,6 @@ void SetCounter(AppContext& ctx);
 // Current value, end value and ID address into block bytes 14-19 and 27-29,
 // out-of-range or unreadable values clamped.
 void LoadCounterFields(AppContext& ctx);
-// Checks the ID address and the current value and prepares idValue (current
-// value + 1) and idAddress, also into the block; raises LinkErrorFlag after
-// showing its error box when either is unusable.
-void PrepareIdIncrement(AppContext& ctx);
-
-// True while the pause button offers to pause, i.e. the counts run.
-bool CountingOn(AppContext& ctx);
 // The directory block chosen in "选择目录:" (1 to 15).
 int SelectedBlockNumber(AppContext& ctx);
 

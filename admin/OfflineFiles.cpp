@@ -3,16 +3,17 @@
 #include <algorithm>
 
 #include "admin/Counters.h"
-#include "admin/Password.h"
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
-#include "app/OptionChecks.h"
+#include "link/PasswordCheck.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
+#include "ops/AutoSequence.h"
 #include "ops/ChipOperations.h"
+#include "ops/Counting.h"
 #include "ops/Download.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
 

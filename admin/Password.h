@@ -5,11 +5,6 @@ namespace veldrix {
 
 struct AppContext;
 
-// Puts the password into the block (bytes 30-37), asking for it unless one is
-// remembered for this run; false when the user cancelled.
-bool AcquireOperationPassword(AppContext& ctx);
-// Reads the programmer's verdict on the password after a protected session.
-bool CheckPasswordReply(AppContext& ctx);
 // Operation 23 and 25.
 void ChangePassword(AppContext& ctx);
 void LockProgrammer(AppContext& ctx);

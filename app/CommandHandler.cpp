@@ -1,7 +1,8 @@
 #include "app/CommandHandler.h"
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "code/ChipCatalogue.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/OptionChecks.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeView.h"

@@ -1,6 +1,6 @@
 #include "app/ControlTable.h"
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 
 namespace veldrix {
 

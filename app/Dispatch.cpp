@@ -1,19 +1,21 @@
+#include "app/Dispatch.h"
+
 #include "admin/Counters.h"
+#include "admin/MasterCopy.h"
 #include "admin/OfflineFiles.h"
 #include "admin/Password.h"
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
 #include "app/OptionChecks.h"
 #include "code/CodeFile.h"
-#include "code/CodeView.h"
-#include "code/HexWriter.h"
 #include "link/Session.h"
-#include "link/Worker.h"
 #include "ops/AutoSequence.h"
 #include "ops/ChipOperations.h"
+#include "ops/CodePages.h"
 #include "ops/Copies.h"
 #include "ops/Download.h"
+#include "ops/MemoryHex.h"
 #include "ops/Protection.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 
 namespace veldrix {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/Settings.h"
 #include "link/Worker.h"
@@ -39,13 +39,6 @@ std::string GreetingText() {
            "邮箱: support@zemko.example";
 }
 std::string WelcomeText() { return "欢迎使用泽木科技(ZEMKO)VELDRIX商用批量编程器!"; }
-
-void SetStatus(AppContext& ctx, const std::string& text) { ctx.ui->SetText(id::kStatusLine, text); }
-
-MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption, MsgButtons buttons,
-                  MsgIcon icon, int defaultButton) {
-    return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton});
-}
 
 void CreateMainControls(AppContext& ctx) {
     Ui& ui = *ctx.ui;

@@ -2,11 +2,11 @@
 // Building and initialising the main window.
 #include <string>
 
+#include "state/ControlIds.h"  // kLinkTimerId
+
 namespace veldrix {
 
 struct AppContext;
-
-constexpr int kLinkTimerId = 501;
 
 // The maker's texts; the address is kept scrambled and opened only on a click.
 std::string MakerWebAddress();

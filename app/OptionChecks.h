@@ -7,8 +7,6 @@ struct AppContext;
 
 // Supply voltage and ROM size against the selected chip; false to abort.
 bool CheckChipFit(AppContext& ctx);
-// Questions about switched-off automatic options (worker thread); false to abort.
-bool AutoOptionWarnings(AppContext& ctx);
 void RefuseInDebugMode(AppContext& ctx);
 void RefuseRewrittenMemory(AppContext& ctx);
 void RefuseNoCode(AppContext& ctx);

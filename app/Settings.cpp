@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 
 namespace veldrix {
 
@@ -14,13 +14,6 @@ constexpr size_t kPortBytes = 8;
 constexpr size_t kChipBytes = 16;
 constexpr size_t kFlagBytes = 2;
 }  // namespace
-
-int SelectedSpeed(AppContext& ctx) {
-    if (ctx.ui->IsChecked(id::kSpeedFull)) return 1;
-    if (ctx.ui->IsChecked(id::kSpeedMedium)) return 2;
-    if (ctx.ui->IsChecked(id::kSpeedLow)) return 3;
-    return 1;
-}
 
 void LoadSettings(AppContext& ctx) {
     SettingsStore& store = *ctx.settings;

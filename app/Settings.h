@@ -10,7 +10,5 @@ struct AppContext;
 void LoadSettings(AppContext& ctx);
 // Called when the main window is destroyed.
 void SaveSettings(AppContext& ctx);
-// 1 full, 2 medium, 3 low speed; 1 when none is checked.
-int SelectedSpeed(AppContext& ctx);
 
 }  // namespace veldrix

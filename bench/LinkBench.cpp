@@ -13,10 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
 #include "app/CommandHandler.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
 #include "link/PortDiscovery.h"
@@ -213,6 +214,7 @@ int VirtualBench() {
     AppContext ctx{ui, clock, settings, port, prog.adapters};
     Worker worker{ctx, Worker::Mode::Inline};
     ctx.worker = &worker;
+    ctx.dispatch = DispatchOperation;
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
 
     // The unit's thread must be running before time moves.
@@ -272,6 +274,7 @@ int RealBench(const std::string& path, size_t kb) {
     AppContext ctx{ui, clock, settings, port, directory};
     Worker worker{ctx, Worker::Mode::Inline};
     ctx.worker = &worker;
+    ctx.dispatch = DispatchOperation;
     CreateMainControls(ctx);
     ConnectProgrammer(ctx);
     if (!ctx.ConnectedFlag) {

@@ -1,12 +1,12 @@
-#include "app/ChipCatalogue.h"
+#include "code/ChipCatalogue.h"
 
 #include <cctype>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/Fields.h"
-#include "platform/Files.h"
-#include "platform/Platform.h"
+#include "seams/Files.h"
+#include "seams/Platform.h"
 
 namespace veldrix {
 

@@ -1,30 +1,14 @@
 #pragma once
 // The chips the program knows, from samlist.txt in the installation directory.
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "state/ChipRecord.h"
+
 namespace veldrix {
 
 struct AppContext;
-
-struct ChipRecord {
-    std::string name;        // at most 15 characters, upper case
-    std::string memoryType;  // "MTP", else OTP
-    std::string reserved;
-    std::string vpp;         // "12V", "11V", else VCC
-    std::string vdd;         // "5V" or "3V"
-};
-
-struct ChipCatalogue {
-    static constexpr size_t kSlots = 256;
-    std::array<ChipRecord, kSlots> records{};
-    uint32_t count = 0;
-    bool loaded = false;
-};
-
-enum class ChipType { Otp, Mtp };
 
 // The fields of one line of the chip list.
 std::vector<std::string> SplitFields(const std::string& line);

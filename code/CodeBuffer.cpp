@@ -1,7 +1,7 @@
 #include "code/CodeBuffer.h"
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/Fields.h"
 
 namespace veldrix {

@@ -4,13 +4,13 @@
 #include <cctype>
 #include <filesystem>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "code/HexFile.h"
 #include "code/ProjectFile.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
 

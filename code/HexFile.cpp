@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "code/Fields.h"
 #include "code/TextLines.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
 

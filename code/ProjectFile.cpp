@@ -4,14 +4,20 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
-#include "app/Settings.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "code/TextLines.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
+
+int SelectedSpeed(AppContext& ctx) {
+    if (ctx.ui->IsChecked(id::kSpeedFull)) return 1;
+    if (ctx.ui->IsChecked(id::kSpeedMedium)) return 2;
+    if (ctx.ui->IsChecked(id::kSpeedLow)) return 3;
+    return 1;
+}
 
 namespace {
 

@@ -7,6 +7,9 @@ namespace veldrix {
 
 struct AppContext;
 
+// 1 full, 2 medium, 3 low speed; 1 when none is checked.
+int SelectedSpeed(AppContext& ctx);
+
 // "保存工程": asks for a name and writes the project file.
 void SaveProject(AppContext& ctx);
 // Applies a project file to the controls; false (LinkErrorFlag raised, status

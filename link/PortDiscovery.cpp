@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "link/Session.h"
 
 namespace veldrix {

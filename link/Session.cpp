@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
-#include "admin/Password.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
+#include "link/PasswordCheck.h"
 #include "code/Fields.h"
 
 namespace veldrix {

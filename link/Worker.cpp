@@ -2,12 +2,11 @@
 
 #include <chrono>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
-#include "app/MainWindow.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
-#include "platform/Platform.h"
+#include "seams/Platform.h"
 
 namespace veldrix {
 
@@ -31,7 +30,7 @@ void RunOperation(AppContext& ctx) {
     } else {
         if (op >= 60)
             for (int selector : kViewSelectors) ui.SendBusyState(selector, true);
-        DispatchOperation(ctx, op);
+        if (ctx.dispatch) ctx.dispatch(ctx, op);
     }
 
     if (ctx.AutoRunActive) return;

@@ -16,8 +16,6 @@ struct AppContext;
 void RunOperation(AppContext& ctx);
 // Sets the operation code and runs the body on the calling thread.
 void RunOperationNow(AppContext& ctx, int opCode);
-// The routine of one operation code (the worker's step 3).
-void DispatchOperation(AppContext& ctx, int opCode);
 void MonitorLink(AppContext& ctx);
 
 class Worker {

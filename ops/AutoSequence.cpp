@@ -1,12 +1,11 @@
 #include "ops/AutoSequence.h"
 
-#include "admin/Counters.h"
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
-#include "app/OptionChecks.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "link/Worker.h"
+#include "ops/Counting.h"
 
 namespace veldrix {
 
@@ -75,6 +74,29 @@ bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) 
 }
 
 }  // namespace
+
+bool AutoOptionWarnings(AppContext& ctx) {
+    uint8_t flags = ctx.block[cb::kAutoFlags];
+    auto ask = [&](const char* text, MsgIcon icon) {
+        return ShowBox(ctx, text, "提示:", MsgButtons::YesNo, icon) == MsgAnswer::Yes;
+    };
+    if (!(flags & autoflag::kVerify) &&
+        !ask("您没有勾选自动编程系统的[自动校验]选项,\n烧写的芯片将不会予以校验写入代码是否正确!\n"
+             "建议您勾选该选项,以保证烧写到目标芯片中代码的准确无误!\n\n是否继续进行当前操作?",
+             MsgIcon::None))
+        return false;
+    if (!(flags & autoflag::kReadProtect) &&
+        !ask("您没有勾选自动编程系统的[自动读保护]选项,\n烧写的芯片将不会予以加密保护!\n"
+             "建议您勾选该选项,以保证烧写到目标芯片中代码不被他人非法读出!\n\n是否继续进行当前操作?",
+             MsgIcon::None))
+        return false;
+    if (ctx.block[cb::kChipType] == 2 && !(flags & autoflag::kSmart) &&
+        !ask("您没有勾选自动编程系统的[使能SMART]选项,\n烧写的芯片将不会写入SMART OPTION工作配置数据!\n"
+             "对于MTP芯片类型,必须使能该选项,否则烧写的芯片可能无法正常工作!\n\n是否继续进行当前操作?",
+             MsgIcon::Error))
+        return false;
+    return true;
+}
 
 void RunAutoSequence(AppContext& ctx) {
     Ui& ui = *ctx.ui;

@@ -6,6 +6,9 @@ namespace veldrix {
 
 struct AppContext;
 
+// Questions about switched-off automatic options (worker thread); false to abort.
+bool AutoOptionWarnings(AppContext& ctx);
+
 // Operation 46; debug mode streams the code and checks the chip's sum instead
 // of programming from and verifying against programmer memory.
 void RunAutoSequence(AppContext& ctx);

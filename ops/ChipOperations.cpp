@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"

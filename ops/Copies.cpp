@@ -1,13 +1,9 @@
 #include "ops/Copies.h"
 
-#include "admin/Counters.h"
-#include "admin/OfflineFiles.h"
-#include "admin/Password.h"
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/Fields.h"
 #include "link/Session.h"
-#include "ops/Download.h"
 
 namespace veldrix {
 
@@ -16,8 +12,8 @@ namespace {
 constexpr const char* kTextInitialising = "正在初始化编程存储器,该过程约需几秒到几十秒时间,请耐心等候......";
 constexpr const char* kTextInitFailed = "初始化编程存储器失败!请尝试重新初始化!";
 constexpr const char* kTextCopyingChip = "请稍候,拷贝芯片数据到编程内存";
-constexpr const char* kTextCopyingMaster = "请稍候,拷贝母片数据到编程内存";
-constexpr const char* kTextMasterInfoError = "读取编程信息出错! 操作已异常中止!";
+
+}  // namespace
 
 bool ConfirmMemoryChange(AppContext& ctx) {
     if (ShowBox(ctx, "这个操作将改变编程内存代码数据,是否继续?", "警告", MsgButtons::YesNo, MsgIcon::Warning) ==
@@ -27,7 +23,6 @@ bool ConfirmMemoryChange(AppContext& ctx) {
     return false;
 }
 
-// Operation 2 on the programming memory; true when the unit answered "OK".
 bool InitialiseMemory(AppContext& ctx, int tries) {
     ctx.block[cb::kBlockNumber] = 0;
     ctx.block.SetOpCode(2);
@@ -39,8 +34,6 @@ bool InitialiseMemory(AppContext& ctx, int tries) {
     return false;
 }
 
-// Progress addresses, each after a pause, until one reaches end; false when a
-// read failed first.
 bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs) {
     uint32_t position = 0;
     ProgressStream stream(0, end);
@@ -51,8 +44,6 @@ bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs) {
     } while (position < end);
     return true;
 }
-
-}  // namespace
 
 void CopyChipToMemory(AppContext& ctx) {
     if (!ConfirmMemoryChange(ctx)) return;
@@ -80,52 +71,6 @@ void CopyChipToMemory(AppContext& ctx) {
     ctx.codeInMemory = 1;
     ctx.ui->SetText(id::kChecksum, Hex(value, 4));
     SetStatus(ctx, text + Hex(value, 4));
-}
-
-void CopyMasterToMemory(AppContext& ctx) {
-    if (!AcquireOperationPassword(ctx)) return;
-    if (!ConfirmMemoryChange(ctx)) return;
-    ctx.memoryRewritten = 1;
-    ctx.codeInMemory = 0;  // the initialisation below empties the memory
-    if (!InitialiseMemory(ctx, 1000)) return;
-    SetStatus(ctx, std::string(kTextCopyingMaster) + "......");
-    ctx.Sleep(100);
-
-    ctx.LinkErrorFlag = 0;
-    ctx.probeOnly = false;
-    ReadFileInfo(ctx);
-    if (ctx.LinkErrorFlag) {
-        ShowBox(ctx, "读取文件信息错误,指定的目录下没有文件.", "警告");
-        return;
-    }
-    ctx.block.SetOpCode(24);  // byte 26 still names the block
-    if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
-        ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, kTextMasterInfoError);
-    }
-    Reply endBytes = ReadWholeReply(ctx, 16, 3, 50);
-    if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextMasterInfoError);
-    const uint32_t end = uint32_t(endBytes[0]) << 16 | uint32_t(endBytes[1]) << 8 | endBytes[2];
-    ctx.programmingRange.end = end;
-    ctx.ui->SetText(id::kStartAddress, "0000");
-    ctx.ui->SetText(id::kEndAddress, Hex(end, 4));
-
-    const std::string text = "拷贝母片数据检查和 =  ";
-    // A copy that broke off leaves the memory half filled: it must stay
-    // marked as rewritten, never be adopted by the checksum below.
-    if (end != 0 && !FollowCopy(ctx, kTextCopyingMaster, end, 20)) {
-        ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, text + "XXXX");
-    }
-    ctx.memoryRewritten = 0;
-    CheckProgrammerMemory(ctx, 24);
-    if (ctx.LinkErrorFlag) {
-        ctx.memoryRewritten = 1;
-        return SetStatus(ctx, text + "XXXX");
-    }
-    ctx.codeInMemory = 1;
-    SetStatus(ctx, text + ctx.ui->GetText(id::kChecksum).substr(0, 4));
 }
 
 }  // namespace veldrix

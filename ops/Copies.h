@@ -1,6 +1,7 @@
 #pragma once
 // Filling the programmer's memory from inside the unit: from the chip in the
-// socket or from an offline file in a directory block.
+// socket here, from an offline file in admin/MasterCopy with the steps below.
+#include <cstdint>
 
 namespace veldrix {
 
@@ -9,8 +10,13 @@ struct AppContext;
 // Operation 15 over programmingRange. The memory then no longer matches any
 // file here, so it stays marked as rewritten.
 void CopyChipToMemory(AppContext& ctx);
-// Operation 24 from the chosen directory block; programmingRange ends where
-// the file ends and the memory counts as checked.
-void CopyMasterToMemory(AppContext& ctx);
+
+// Asks before the programming memory changes; false (status: aborted) to stop.
+bool ConfirmMemoryChange(AppContext& ctx);
+// Operation 2 on the programming memory; true when the unit answered "OK".
+bool InitialiseMemory(AppContext& ctx, int tries);
+// Progress addresses, each after a pause, until one reaches end; false when a
+// read failed first.
+bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs);
 
 }  // namespace veldrix

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"

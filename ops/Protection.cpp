@@ -1,6 +1,6 @@
 #include "ops/Protection.h"
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "link/Session.h"
 
 namespace veldrix {

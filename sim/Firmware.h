@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/CommandBlock.h"
+#include "state/CommandBlock.h"
 #include "sim/DeviceIo.h"
 #include "sim/DeviceState.h"
 

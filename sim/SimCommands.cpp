@@ -8,7 +8,7 @@
 
 #include "code/Fields.h"
 #include "code/HexFile.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix::sim {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "link/Port.h"
-#include "link/PortDirectory.h"
+#include "seams/Port.h"
+#include "seams/PortDirectory.h"
 #include "sim/DeviceIo.h"
 #include "sim/VirtualTime.h"
 

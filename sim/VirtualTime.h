@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Clock.h"
+#include "seams/Clock.h"
 
 namespace veldrix::sim {
 

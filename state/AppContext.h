@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/ChipCatalogue.h"
-#include "app/Clock.h"
-#include "app/SettingsStore.h"
-#include "app/Ui.h"
-#include "link/CommandBlock.h"
-#include "link/Port.h"
-#include "link/PortDirectory.h"
+#include "seams/Clock.h"
+#include "seams/Port.h"
+#include "seams/PortDirectory.h"
+#include "seams/SettingsStore.h"
+#include "seams/Ui.h"
+#include "state/ChipRecord.h"
+#include "state/CommandBlock.h"
 
 namespace veldrix {
 
@@ -40,6 +40,10 @@ struct AppContext {
     Port* port;
     PortDirectory* portDirectory;
     Worker* worker = nullptr;  // set by whoever runs the window
+    // The routine of each operation code (DispatchOperation of the window
+    // logic); the worker calls it, so the link stays below the operations.
+    // Set by whoever runs the window, with worker.
+    void (*dispatch)(AppContext& ctx, int opCode) = nullptr;
 
     CommandBlock block;
     std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);

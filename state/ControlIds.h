@@ -118,3 +118,10 @@ constexpr int kSetCounter = 173;
 constexpr int kWindow = 0;
 
 }  // namespace veldrix::id
+
+namespace veldrix {
+
+// The main window's timer for the link checks.
+constexpr int kLinkTimerId = 501;
+
+}  // namespace veldrix

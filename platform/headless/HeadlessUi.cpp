@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 
 namespace veldrix {
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-#include "app/SettingsStore.h"
+#include "seams/SettingsStore.h"
 
 namespace veldrix {
 

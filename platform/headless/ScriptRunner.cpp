@@ -3,12 +3,13 @@
 #include <istream>
 #include <ostream>
 
-#include "app/ChipCatalogue.h"
+#include "code/ChipCatalogue.h"
+#include "app/Dispatch.h"
 #include "app/CommandHandler.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
-#include "code/CodeView.h"
+#include "ops/CodePages.h"
 #include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
@@ -100,6 +101,7 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
     ctx_ = std::make_unique<AppContext>(ui_, *clock_, *settings_, *port, *directory);
     worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
     ctx_->worker = worker_.get();
+    ctx_->dispatch = DispatchOperation;
 }
 
 ScriptRunner::~ScriptRunner() {

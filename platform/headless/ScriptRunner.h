@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "platform/headless/HeadlessUi.h"
 
 namespace veldrix {

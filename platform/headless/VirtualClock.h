@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/Clock.h"
+#include "seams/Clock.h"
 
 namespace veldrix {
 

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/SettingsStore.h"
+#include "seams/SettingsStore.h"
 
 namespace veldrix {
 

@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "platform/Files.h"
+#include "seams/Files.h"
 
 namespace veldrix {
 

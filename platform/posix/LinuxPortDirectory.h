@@ -4,7 +4,7 @@
 // adapter disappears from the list. A fixed port can be given instead.
 #include <string>
 
-#include "link/PortDirectory.h"
+#include "seams/PortDirectory.h"
 
 namespace veldrix {
 

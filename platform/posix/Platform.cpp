@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "seams/Platform.h"
 
 namespace veldrix {
 

@@ -1,6 +1,6 @@
 #pragma once
 // A termios serial port (real adapters and pseudo-terminals alike).
-#include "link/Port.h"
+#include "seams/Port.h"
 
 namespace veldrix {
 

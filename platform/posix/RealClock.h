@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Clock.h"
+#include "seams/Clock.h"
 
 namespace veldrix {
 

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/WindowMessages.h"

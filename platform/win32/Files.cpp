@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Files.h"
+#include "seams/Files.h"
 #include "platform/win32/Text.h"
 
 namespace veldrix {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"

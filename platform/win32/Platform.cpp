@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/Platform.h"
+#include "seams/Platform.h"
 
 namespace veldrix {
 

@@ -4,7 +4,7 @@
 // waitable timer; where there is none, on Sleep with 1 ms timer resolution.
 #include <windows.h>
 
-#include "app/Clock.h"
+#include "seams/Clock.h"
 
 namespace veldrix {
 

@@ -2,7 +2,7 @@
 // The serial devices Windows lists under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
 #include <windows.h>
 
-#include "link/PortDirectory.h"
+#include "seams/PortDirectory.h"
 
 namespace veldrix {
 

@@ -5,7 +5,7 @@
 // and is looked up there first, in the 32-bit view a 32-bit installer uses.
 #include <windows.h>
 
-#include "app/SettingsStore.h"
+#include "seams/SettingsStore.h"
 
 namespace veldrix {
 

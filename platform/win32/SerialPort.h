@@ -2,7 +2,7 @@
 // The programmer's COM port through the Windows serial services, synchronous.
 #include <windows.h>
 
-#include "link/Port.h"
+#include "seams/Port.h"
 
 namespace veldrix {
 

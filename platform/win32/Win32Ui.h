@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "app/ControlTable.h"
-#include "app/Ui.h"
+#include "seams/Ui.h"
 
 namespace veldrix {
 

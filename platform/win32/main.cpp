@@ -3,9 +3,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/AppContext.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
 #include "app/CommandHandler.h"
-#include "code/CodeView.h"
+#include "ops/CodePages.h"
 #include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
@@ -39,6 +40,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppContext ctx(ui, clock, settings, port, ports);
     Worker worker(ctx, Worker::Mode::Threads);
     ctx.worker = &worker;
+    ctx.dispatch = DispatchOperation;
 
     MainDialog window(ctx, ui);
     window.hooks.onCommand = [&ctx](int id, int parentId) { OnMainCommand(ctx, id, parentId); };

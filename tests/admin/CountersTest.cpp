@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "admin/Counters.h"
+#include "ops/Counting.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
 

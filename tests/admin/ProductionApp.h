@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "tests/support/LinkedApp.h"
 #include "tests/support/TestApp.h"
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/OptionChecks.h"
+#include "code/ChipCatalogue.h"
+#include "ops/AutoSequence.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "tests/support/LinkedApp.h"

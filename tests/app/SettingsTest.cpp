@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
+#include "code/ProjectFile.h"
 #include "tests/support/TestApp.h"
 
 namespace veldrix {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <new>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/CodeFile.h"
 #include "tests/support/TestApp.h"
 

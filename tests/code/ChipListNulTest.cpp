@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "tests/support/TestApp.h"
 
 namespace veldrix {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"

@@ -3,8 +3,9 @@
 
 #include <functional>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/CodeView.h"
+#include "ops/CodePages.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "link/Worker.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/AppContext.h"
+#include "state/AppContext.h"
 #include "code/HexFile.h"
 #include "tests/code/HexText.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/HexFile.h"
 #include "tests/code/HexText.h"
 #include "tests/support/TestApp.h"

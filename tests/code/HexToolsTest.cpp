@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/Fields.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 #include "tests/code/HexText.h"
 #include "tests/support/LinkedApp.h"
 #include "tests/support/TestApp.h"

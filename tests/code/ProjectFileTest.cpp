@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "code/ProjectFile.h"
-#include "platform/Files.h"
+#include "seams/Files.h"
 #include "tests/support/TestApp.h"
 
 namespace veldrix {

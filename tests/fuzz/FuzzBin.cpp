@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"

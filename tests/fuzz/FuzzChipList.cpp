@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/ChipCatalogue.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "code/ChipCatalogue.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "platform/headless/HeadlessUi.h"
 #include "platform/headless/MemorySettings.h"

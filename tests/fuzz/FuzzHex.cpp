@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "code/HexFile.h"
 #include "platform/headless/HeadlessUi.h"

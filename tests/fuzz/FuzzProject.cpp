@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"

@@ -30,15 +30,17 @@
 #include <span>
 #include <string>
 
-#include "app/AppContext.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
 #include "app/CommandHandler.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
 #include "code/CodeBuffer.h"
+#include "code/ChipCatalogue.h"
 #include "code/CodeFile.h"
 #include "code/CodeView.h"
-#include "link/CommandBlock.h"
+#include "state/CommandBlock.h"
 #include "link/Session.h"
 #include "link/Worker.h"
 #include "platform/headless/HeadlessUi.h"
@@ -303,6 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto ctx = std::make_unique<AppContext>(ui, clock, settings, port, adapters);
     Worker worker(*ctx, Worker::Mode::Inline);
     ctx->worker = &worker;
+    ctx->dispatch = DispatchOperation;
     InitMainWindow(*ctx);
     FUZZ_CHECK(ctx->catalogue.count > 1);
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "tests/support/LinkedApp.h"

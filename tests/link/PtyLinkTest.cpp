@@ -5,8 +5,9 @@
 
 #include <cstdio>
 
-#include "app/ControlIds.h"
-#include "app/AppContext.h"
+#include "app/Dispatch.h"
+#include "state/ControlIds.h"
+#include "state/AppContext.h"
 #include "app/MainWindow.h"
 #include "link/PortDiscovery.h"
 #include "link/Worker.h"
@@ -66,6 +67,7 @@ TEST(PseudoTerminalLink, PosixPortFindsTheSimulatorAndReadsItsInformation) {
     AppContext ctx(ui, clock, settings, port, ports);
     Worker worker(ctx, Worker::Mode::Inline);
     ctx.worker = &worker;
+    ctx.dispatch = DispatchOperation;
     InitMainWindow(ctx);
     worker.OnTimerTick();
 

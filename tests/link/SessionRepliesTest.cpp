@@ -4,7 +4,7 @@
 #include <cstring>
 #include <deque>
 
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "link/Session.h"
 #include "tests/support/TestApp.h"
 

@@ -3,8 +3,9 @@
 #include <chrono>
 #include <thread>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "link/Worker.h"
 #include "platform/headless/HeadlessUi.h"
@@ -28,6 +29,7 @@ struct ThreadedApp {
     ThreadedApp() {
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
         ctx.worker = &worker;
+        ctx.dispatch = DispatchOperation;
     }
     // Waits in real time (the threads run on virtual time, so this is short).
     bool WaitIdle(int ms = 5000) {

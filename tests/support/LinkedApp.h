@@ -4,7 +4,8 @@
 // thread takes part in the virtual time for the fixture's lifetime.
 #include <memory>
 
-#include "app/AppContext.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
@@ -29,6 +30,7 @@ struct LinkedApp {
     LinkedApp() {
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
         ctx.worker = &worker;
+        ctx.dispatch = DispatchOperation;
     }
     ~LinkedApp() { worker.Shutdown(1000); }
 

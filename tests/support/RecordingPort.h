@@ -2,8 +2,8 @@
 // Wraps a port and keeps every write with the time it was made.
 #include <vector>
 
-#include "app/Clock.h"
-#include "link/Port.h"
+#include "seams/Clock.h"
+#include "seams/Port.h"
 
 namespace veldrix::test {
 

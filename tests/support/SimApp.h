@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AppContext.h"
+#include "app/Dispatch.h"
+#include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "app/MainWindow.h"
-#include "link/CommandBlock.h"
+#include "state/CommandBlock.h"
 #include "link/PortDiscovery.h"
 #include "link/Worker.h"
 #include "platform/headless/HeadlessUi.h"
@@ -86,6 +87,7 @@ struct SimApp {
 
     SimApp() {
         ctx.worker = &worker;
+        ctx.dispatch = DispatchOperation;
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
         prog.line.onHostWrite = [this](const uint8_t* data, size_t count, uint64_t at) {
             WireEvent e;

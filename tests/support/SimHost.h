@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/CommandBlock.h"
+#include "state/CommandBlock.h"
 #include "sim/DeviceState.h"
 #include "sim/Firmware.h"
 #include "sim/SimLine.h"

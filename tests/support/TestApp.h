@@ -8,8 +8,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "platform/headless/HeadlessUi.h"
 #include "platform/headless/MemorySettings.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Stand-ins for the seams a test does not exercise.
-#include "link/Port.h"
-#include "link/PortDirectory.h"
+#include "seams/Port.h"
+#include "seams/PortDirectory.h"
 
 namespace veldrix::test {
 

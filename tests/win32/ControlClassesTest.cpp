@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestWindow.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "platform/win32/CustomControls.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/WindowMessages.h"

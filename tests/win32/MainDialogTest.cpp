@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "app/AppContext.h"
-#include "app/ControlIds.h"
+#include "state/AppContext.h"
+#include "state/ControlIds.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
 #include "platform/headless/MemorySettings.h"

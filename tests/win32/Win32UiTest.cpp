@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "TestWindow.h"
-#include "app/ControlIds.h"
+#include "state/ControlIds.h"
 #include "platform/win32/SmallDialogs.h"
 #include "platform/win32/Text.h"
 #include "resources/resource.h"

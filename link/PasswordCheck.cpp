@@ -1,0 +1,47 @@
+#include "link/PasswordCheck.h"
+
+#include "link/Session.h"
+#include "state/AppContext.h"
+
+namespace veldrix {
+
+namespace {
+void PutPassword(AppContext& ctx) {
+    for (int i = 0; i < 8; ++i)
+        ctx.block[cb::kPassword + i] =
+            size_t(i) < ctx.rememberedPassword.size() ? uint8_t(ctx.rememberedPassword[size_t(i)]) : 0;
+}
+}  // namespace
+
+bool AcquireOperationPassword(AppContext& ctx) {
+    if (!ctx.passwordRemembered) {
+        std::optional<std::string> typed = ctx.ui->AskPassword();
+        if (!typed) {
+            SetStatus(ctx, kTextAborted);
+            return false;
+        }
+        ctx.rememberedPassword = typed->substr(0, 8);
+    }
+    PutPassword(ctx);
+    return true;
+}
+
+bool CheckPasswordReply(AppContext& ctx) {
+    Reply r = ReadShortReply(ctx, 16, 5, 50);
+    if (ReplyIs(r, "OKPWD")) {
+        if (!ctx.passwordRemembered) {
+            MsgAnswer a = ShowBox(ctx,
+                                  "是否需要记忆该密码? 这样在VELDRIX本次运行期间对一些频繁需要输入密码的操作,\n"
+                                  "您就不需要再额外输入密码,可减少操作的繁琐.",
+                                  "提示:", MsgButtons::YesNo, MsgIcon::Question);
+            ctx.passwordRemembered = a == MsgAnswer::Yes;
+        }
+        return true;
+    }
+    ctx.LinkErrorFlag = 1;
+    ctx.passwordRemembered = false;
+    SetStatus(ctx, "密码错误! 该操作无法继续!");
+    return false;
+}
+
+}  // namespace veldrix

@@ -1,0 +1,15 @@
+#pragma once
+// The operation password within a session: the PC puts it into the command
+// block and reads the programmer's verdict after the session opens.
+
+namespace veldrix {
+
+struct AppContext;
+
+// Puts the password into the block (bytes 30-37), asking for it unless one is
+// remembered for this run; false when the user cancelled.
+bool AcquireOperationPassword(AppContext& ctx);
+// Reads the programmer's verdict on the password after a protected session.
+bool CheckPasswordReply(AppContext& ctx);
+
+}  // namespace veldrix
