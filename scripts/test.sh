@@ -6,6 +6,9 @@ jobs=$(nproc)
 
 scripts/setup.sh build test windows
 
+echo "== layers"
+scripts/check-layers.sh && echo "no include against the layer order"
+
 echo "== native build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
