@@ -69,7 +69,12 @@ int FunctionKey(const std::string& key) {
 
 ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : out_(out) {
     ui_.onLine = [this](const std::string& line) { out_ << line << '\n'; };
-    ui_.onClose = [this] { closed_ = true; };
+    // "退出编程" closes the window as the close box does: settings first.
+    ui_.onClose = [this] {
+        if (closed_) return;
+        OnWindowDestroy(*ctx_);
+        closed_ = true;
+    };
 
     Port* port;
     PortDirectory* directory;
@@ -143,6 +148,8 @@ int ScriptRunner::RunLine(const std::string& line, int lineNo) {
 }
 
 void ScriptRunner::Click(int id) {
+    // The view selectors ignore presses while they show the busy state.
+    if ((id == id::kViewMemory || id == id::kViewChip || id == id::kViewAscii) && ui_.Locked(id)) return;
     if (!ui_.ApplyClick(id)) return;  // hidden or disabled controls take no clicks
     if (id == id::kLinkLabel) {
         ui_.OpenWebAddress(MakerWebAddress());

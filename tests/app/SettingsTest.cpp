@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "code/ChipCatalogue.h"
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "code/ProjectFile.h"
+#include "platform/headless/ScriptRunner.h"
 #include "tests/support/TestApp.h"
 
 namespace veldrix {
@@ -116,6 +120,34 @@ TEST(MainWindowCreation, InitialStateOfTheControls) {
     ASSERT_GE(timers.size(), 2u);
     EXPECT_EQ(timers.back(), (std::pair<int, int>{501, 500}));
     EXPECT_EQ(ui.GetText(id::kStatusLine), WelcomeText());
+}
+
+// The runner's window as the operator uses it: "退出编程" saves what closing
+// the window saves, and a view selector showing the busy state takes no press.
+TEST(HeadlessWindow, QuitSavesTheSettingsAndBusySelectorsIgnorePresses) {
+    test::TempDir dir;
+    RunnerOptions options;
+    options.installDir = VELDRIX_SOURCE_DIR "/resources";
+    options.settingsFile = dir.File("settings.ini");
+    std::ostringstream out;
+    {
+        ScriptRunner runner(options, out);
+        std::istringstream start("start\nclick 139\n");  // the memory view
+        ASSERT_EQ(runner.Run(start), 0) << out.str();
+        ASSERT_TRUE(runner.Window().IsVisible(id::kViewGroup));
+        const std::string before = runner.Window().GetText(id::kStatusLine);
+        runner.Window().SendBusyState(id::kViewChip, true);
+        EXPECT_EQ(runner.RunLine("click 166", 1), -1);
+        EXPECT_EQ(runner.Window().GetText(id::kStatusLine), before);
+        runner.Window().SendBusyState(id::kViewChip, false);
+        EXPECT_EQ(runner.RunLine("click 166", 2), -1);
+        EXPECT_NE(runner.Window().GetText(id::kStatusLine), before);
+        EXPECT_EQ(runner.RunLine("click " + std::to_string(id::kViewBack), 3), -1);
+        EXPECT_EQ(runner.RunLine("click 154", 4), -1);
+    }
+    std::ifstream saved(options.settingsFile);
+    std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("tx_set"), std::string::npos) << out.str();
 }
 
 }  // namespace
