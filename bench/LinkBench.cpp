@@ -119,8 +119,9 @@ public:
     bool Purge() override { return Around([&] { return inner_.Purge(); }); }
     bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
     uint32_t ModemStatus() override { return inner_.ModemStatus(); }
-    void WaitTransmitEmpty() override {
-        Around([&] { inner_.WaitTransmitEmpty(); return 0; });
+    bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
+    bool WaitTransmitEmpty(int timeoutMs) override {
+        return Around([&] { return inner_.WaitTransmitEmpty(timeoutMs); });
     }
     size_t Read(uint8_t* buffer, size_t count) override {
         size_t n = Around([&] { return inner_.Read(buffer, count); });

@@ -18,6 +18,7 @@ constexpr int kDsrPolls = 1000;
 constexpr int kPurgeTries = 100;
 constexpr size_t kWriteChunk = 256;
 constexpr size_t kReadChunk = 16;
+constexpr int kTransmitDrainMs = 1000;
 // Reports a stream may bring beyond one per byte of its range.
 constexpr uint64_t kProgressMargin = 16;
 
@@ -54,11 +55,13 @@ Exchange BlockExchange(AppContext& ctx) {
     b.SetOpCode(uint8_t(b.OpCode() | 0x40));
     size_t moved = 0;
     std::array<uint8_t, cb::kSize> ack{};
+    // Armed before the write, or a queue that drains at once goes unseen.
+    ctx.port->ArmTransmitEmpty();
     bool sent = WriteBytes(ctx, cb::kSize, b.bytes.data(), moved) && !ctx.LinkErrorFlag;
-    if (sent) {
-        ctx.port->WaitTransmitEmpty();
-        ctx.Sleep(100);
-    }
+    // The block needs about 11 ms on the wire; a queue that has not drained
+    // long after is a port that has stopped.
+    if (sent) sent = ctx.port->WaitTransmitEmpty(kTransmitDrainMs);
+    if (sent) ctx.Sleep(100);
     // What the acknowledgement holds is the unit's own business: 38 bytes of
     // anything will do.
     if (!sent || !ReadBytes(ctx, cb::kSize, ack.data(), moved) || ctx.LinkErrorFlag) {

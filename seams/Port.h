@@ -30,8 +30,13 @@ public:
     virtual bool SetLine(const std::string& mode) = 0;
     // Modem status bits (kModemDsr); 0 where the line has no modem status.
     virtual uint32_t ModemStatus() = 0;
-    // Blocks until everything written has left the transmitter.
-    virtual void WaitTransmitEmpty() = 0;
+    // Arms the transmit-empty wait; the session opening calls it before it
+    // writes its block, so a queue that drains at once is still seen drained.
+    virtual bool ArmTransmitEmpty() = 0;
+    // Waits until everything written has left the transmitter, at most
+    // timeoutMs: no driver may hold the caller for ever. False when the
+    // queue did not drain in time or the port failed.
+    virtual bool WaitTransmitEmpty(int timeoutMs) = 0;
     // Synchronous transfers under the time-outs; the count moved.
     virtual size_t Read(uint8_t* buffer, size_t count) = 0;
     virtual size_t Write(const uint8_t* data, size_t count) = 0;

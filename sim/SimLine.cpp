@@ -144,12 +144,18 @@ uint32_t SimPort::ModemStatus() {
     return line_.busy ? kModemDsr : 0;
 }
 
-void SimPort::WaitTransmitEmpty() {
-    if (!Live()) return;
-    uint64_t done = line_.TxDoneMicros(line_.hostTxNanos);
+bool SimPort::ArmTransmitEmpty() { return Usable(); }
+
+bool SimPort::WaitTransmitEmpty(int timeoutMs) {
+    if (!Usable()) return false;
+    if (!Live()) return true;  // nothing behind the adapter: the bytes are gone at once
+    const uint64_t done = line_.TxDoneMicros(line_.hostTxNanos);
+    const uint64_t deadline = line_.time.NowMicros() + uint64_t(timeoutMs > 0 ? timeoutMs : 0) * 1000;
+    const uint64_t until = std::min(done, deadline);
     std::function<bool()> ready = [] { return false; };
-    std::function<uint64_t()> wake = [done] { return done; };
-    if (done > line_.time.NowMicros()) line_.time.WaitFor(ready, wake);
+    std::function<uint64_t()> wake = [until] { return until; };
+    if (until > line_.time.NowMicros()) line_.time.WaitFor(ready, wake);
+    return done <= deadline;
 }
 
 size_t SimPort::Read(uint8_t* buffer, size_t count) {

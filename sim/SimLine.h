@@ -95,7 +95,8 @@ public:
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
     uint32_t ModemStatus() override;
-    void WaitTransmitEmpty() override;
+    bool ArmTransmitEmpty() override;
+    bool WaitTransmitEmpty(int timeoutMs) override;
     size_t Read(uint8_t* buffer, size_t count) override;
     size_t Write(const uint8_t* data, size_t count) override;
 

@@ -107,8 +107,19 @@ uint32_t PosixPort::ModemStatus() {
     return (bits & TIOCM_DSR) ? kModemDsr : 0;
 }
 
-void PosixPort::WaitTransmitEmpty() {
-    if (fd_ >= 0) tcdrain(fd_);
+bool PosixPort::ArmTransmitEmpty() { return fd_ >= 0; }
+
+bool PosixPort::WaitTransmitEmpty(int timeoutMs) {
+    if (fd_ < 0) return false;
+    const int64_t deadline = NowMs() + (timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        int queued = 0;
+        // Without a queue count, only the blocking drain is left.
+        if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return tcdrain(fd_) == 0;
+        if (queued == 0) return true;
+        if (NowMs() >= deadline) return false;
+        usleep(1000);
+    }
 }
 
 size_t PosixPort::Read(uint8_t* buffer, size_t count) {

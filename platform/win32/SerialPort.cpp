@@ -37,16 +37,28 @@ bool SerialPort::Purge() {
     return IsOpen() && PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
-bool SerialPort::SetLine(const std::string& mode) {
-    if (!IsOpen()) return false;
-    DCB dcb{};
+bool MakeLineSettings(const std::string& mode, DCB& dcb) {
+    // From zero, not from the driver's last state: flow control, DSR
+    // sensitivity, null stripping or an error character another program
+    // left behind would silently hold or drop bytes.
+    dcb = DCB{};
     dcb.DCBlength = sizeof dcb;
-    GetCommState(handle_, &dcb);
     // A line error must not stall every later transfer until it is cleared.
     dcb.fAbortOnError = FALSE;
     dcb.fParity = TRUE;
     if (!BuildCommDCBA(mode.c_str(), &dcb)) return false;
-    return SetCommState(handle_, &dcb);
+    dcb.fBinary = TRUE;  // the only mode Windows supports
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fErrorChar = FALSE;
+    // Windows refuses a record whose XON and XOFF characters are equal.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    return true;
+}
+
+bool SerialPort::SetLine(const std::string& mode) {
+    DCB dcb;
+    return IsOpen() && MakeLineSettings(mode, dcb) && SetCommState(handle_, &dcb);
 }
 
 uint32_t SerialPort::ModemStatus() {
@@ -55,13 +67,19 @@ uint32_t SerialPort::ModemStatus() {
     return status;
 }
 
-void SerialPort::WaitTransmitEmpty() {
-    if (!IsOpen()) return;
-    DWORD events = 0;
-    if (SetCommMask(handle_, EV_TXEMPTY)) {
-        WaitCommEvent(handle_, &events, nullptr);
-    } else {
-        FlushFileBuffers(handle_);
+bool SerialPort::ArmTransmitEmpty() { return IsOpen() && SetCommMask(handle_, EV_TXEMPTY); }
+
+// The output queue drained, polled: an event that fired before anyone waited
+// for it would leave WaitCommEvent waiting for ever.
+bool SerialPort::WaitTransmitEmpty(int timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (!IsOpen() || !ClearCommError(handle_, &errors, &stat)) return false;
+        if (stat.cbOutQue == 0) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(1);
     }
 }
 

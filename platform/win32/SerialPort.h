@@ -6,6 +6,10 @@
 
 namespace veldrix {
 
+// The line settings of a mode text such as "baud=38400 parity=E data=8
+// stop=1", built from an all-zero record: no flow control of any kind.
+bool MakeLineSettings(const std::string& mode, DCB& dcb);
+
 class SerialPort : public Port {
 public:
     SerialPort() = default;
@@ -21,7 +25,8 @@ public:
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
     uint32_t ModemStatus() override;
-    void WaitTransmitEmpty() override;
+    bool ArmTransmitEmpty() override;
+    bool WaitTransmitEmpty(int timeoutMs) override;
     size_t Read(uint8_t* buffer, size_t count) override;
     size_t Write(const uint8_t* data, size_t count) override;
 

@@ -105,7 +105,8 @@ public:
         Idle("modem polls");
         return 0;
     }
-    void WaitTransmitEmpty() override {}
+    bool ArmTransmitEmpty() override { return true; }
+    bool WaitTransmitEmpty(int) override { return true; }
     size_t Read(uint8_t* buffer, size_t count) override {
         while (burst_ == 0 && echo_ == 0) {
             if (pause_) {

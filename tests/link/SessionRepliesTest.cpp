@@ -29,7 +29,16 @@ public:
     bool Purge() override { return true; }
     bool SetLine(const std::string&) override { return true; }
     uint32_t ModemStatus() override { return modem; }
-    void WaitTransmitEmpty() override {}
+    bool drains = true;
+    std::vector<std::string> calls;  // the transmit-side calls, in order
+    bool ArmTransmitEmpty() override {
+        calls.push_back("arm");
+        return true;
+    }
+    bool WaitTransmitEmpty(int timeoutMs) override {
+        calls.push_back("wait " + std::to_string(timeoutMs));
+        return drains;
+    }
     size_t Read(uint8_t* buffer, size_t count) override {
         size_t n = 0;
         while (n < count && !replies.empty()) {
@@ -40,6 +49,7 @@ public:
     }
     size_t Write(const uint8_t* data, size_t count) override {
         written.insert(written.end(), data, data + count);
+        calls.push_back("write " + std::to_string(count));
         return count;
     }
 };
@@ -61,6 +71,8 @@ TEST(SessionReplies, AnyAcknowledgementOfFullLengthOpensTheSession) {
     EXPECT_TRUE(OpenSession(app.linked));
     EXPECT_EQ(app.linked.LinkErrorFlag, 0);
     EXPECT_EQ(app.linked.block.OpCode(), 4);
+    // The wait is armed before the block goes, and bounded.
+    EXPECT_EQ(app.wire.calls, (std::vector<std::string>{"arm", "write 38", "wait 1000"}));
 
     // Cut short, it fails the session; the block goes back to its plain code.
     ScriptedApp shortAck;
@@ -72,6 +84,16 @@ TEST(SessionReplies, AnyAcknowledgementOfFullLengthOpensTheSession) {
     EXPECT_EQ(shortAck.linked.AutoRunMarker, 0);
     EXPECT_EQ(shortAck.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
     EXPECT_EQ(shortAck.linked.block.OpCode(), 4);
+
+    // A transmit queue that never drains fails the exchange; nothing is read.
+    ScriptedApp stuck;
+    stuck.linked.block.SetOpCode(4);
+    stuck.wire.drains = false;
+    stuck.wire.Queue(std::string(38, 'B') + "RDY!");
+    EXPECT_FALSE(OpenSession(stuck.linked));
+    EXPECT_EQ(stuck.linked.LinkErrorFlag, 1);
+    EXPECT_EQ(stuck.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
+    EXPECT_EQ(stuck.wire.replies.size(), 42u);
 }
 
 TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {

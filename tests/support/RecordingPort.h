@@ -29,7 +29,8 @@ public:
     bool Purge() override { return inner_.Purge(); }
     bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
     uint32_t ModemStatus() override { return inner_.ModemStatus(); }
-    void WaitTransmitEmpty() override { inner_.WaitTransmitEmpty(); }
+    bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
+    bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
     size_t Read(uint8_t* b, size_t n) override { return inner_.Read(b, n); }
     size_t Write(const uint8_t* d, size_t n) override {
         writes.push_back({clock_.NowMicros(), std::vector<uint8_t>(d, d + n)});

@@ -56,11 +56,12 @@ public:
         events_.push_back(e);
         return status;
     }
-    void WaitTransmitEmpty() override { inner_.WaitTransmitEmpty(); }
+    bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
+    bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
     size_t Read(uint8_t* buffer, size_t count) override { return inner_.Read(buffer, count); }
     size_t Write(const uint8_t* data, size_t count) override {
         size_t n = inner_.Write(data, count);
-        if (paced) inner_.WaitTransmitEmpty();
+        if (paced) inner_.WaitTransmitEmpty(60000);
         if (!events_.empty() && events_.back().kind == WireEvent::Write) events_.back().doneAt = clock_.NowMicros();
         return n;
     }

@@ -85,8 +85,9 @@ public:
         }
         if (!ready) return s;
         block[cb::kOpCode] |= 0x40;
+        port.ArmTransmitEmpty();
         port.Write(block.bytes.data(), block.bytes.size());
-        port.WaitTransmitEmpty();
+        port.WaitTransmitEmpty(1000);
         Sleep(100);
         s.ack = Read(cb::kSize);
         std::vector<uint8_t> status = Reply(4, 10);
@@ -147,7 +148,7 @@ public:
     // A real port's write returns once the bytes have left.
     void Write(const std::vector<uint8_t>& bytes) {
         port.Write(bytes.data(), bytes.size());
-        port.WaitTransmitEmpty();
+        port.WaitTransmitEmpty(60000);
     }
     bool Busy() { return port.ModemStatus() & kModemDsr; }
     void Sleep(int ms) { time.Sleep(ms); }

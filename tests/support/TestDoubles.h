@@ -16,7 +16,8 @@ public:
     bool Purge() override { return false; }
     bool SetLine(const std::string&) override { return false; }
     uint32_t ModemStatus() override { return 0; }
-    void WaitTransmitEmpty() override {}
+    bool ArmTransmitEmpty() override { return false; }
+    bool WaitTransmitEmpty(int) override { return false; }
     size_t Read(uint8_t*, size_t) override { return 0; }
     size_t Write(const uint8_t*, size_t) override { return 0; }
 };
