@@ -39,7 +39,7 @@ void SaveSettings(AppContext& ctx) {
     SettingsStore& store = *ctx.settings;
     Ui& ui = *ctx.ui;
     // A failed save loses this run's changes, silently.
-    if (!store.Write("com", ctx.rememberedPort.substr(0, kPortBytes))) return;
+    if (!store.Write("com", ctx.rememberedPort.Get().substr(0, kPortBytes))) return;
     store.Write("chip", ctx.catalogue.records[FindSelectedChip(ctx) % ChipCatalogue::kSlots].name);
     store.Write("tx_set", ui.IsChecked(id::kSpeedFull) ? "1" : ui.IsChecked(id::kSpeedMedium) ? "2" : "3");
     store.Write("mode", ui.IsChecked(id::kDebugMode) ? "1" : "0");

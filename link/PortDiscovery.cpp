@@ -40,7 +40,11 @@ bool OpenPort(AppContext& ctx, const std::string& name) {
     if (ctx.port->IsOpen()) ctx.port->Close();
     if (!ctx.port->Open(name)) return false;
     ctx.port->SetQueues(32768, 32768);
-    ctx.port->SetTimeouts(PortTimeouts{});
+    // Without these time-outs a read that gets nothing would wait for ever.
+    if (!ctx.port->SetTimeouts(PortTimeouts{})) {
+        ctx.port->Close();
+        return false;
+    }
     ctx.block.Fill(0x55);
     FillCommandBlockHeader(ctx);
     ctx.block.SetOpCode(1);
@@ -55,8 +59,8 @@ void ConnectProgrammer(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     DiscoverPorts(ctx);
 
-    std::string candidate = ctx.rememberedPort;
-    if (OpenPort(ctx, ctx.rememberedPort)) {
+    std::string candidate = ctx.rememberedPort.Get();
+    if (OpenPort(ctx, candidate)) {
         ctx.ConnectedFlag = 1;
     } else {
         for (const std::string& name : std::vector<std::string>(ctx.portList)) {
@@ -90,7 +94,7 @@ void ConnectProgrammer(AppContext& ctx) {
 
 bool IsPortStillPresent(AppContext& ctx) {
     if (ctx.portValueNames.empty()) return false;
-    std::string wanted = Upper(ctx.rememberedPort);
+    std::string wanted = Upper(ctx.rememberedPort.Get());
     for (size_t i = 0; i < ctx.portList.size(); ++i) {
         // Registry names are upper case already; device paths elsewhere are not.
         if (Upper(ctx.portList[i]) != wanted) continue;

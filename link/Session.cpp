@@ -136,10 +136,10 @@ void FillCommandBlockHeader(AppContext& ctx) {
     b.Put16(cb::kChecksum, uint32_t(ParseDigits(sum, 16)));
 }
 
-void ConfigureLine(AppContext& ctx) {
+bool ConfigureLine(AppContext& ctx) {
     // A port that never accepts the purge must not hang the search.
     for (int i = 0; i < kPurgeTries && !ctx.port->Purge(); ++i) ctx.Sleep(1);
-    ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
+    return ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
 }
 
 bool OpenSession(AppContext& ctx) {
@@ -152,7 +152,11 @@ bool OpenSession(AppContext& ctx) {
         SetStatus(ctx, "连接烧写器端口硬件错误!");
         return false;
     }
-    ConfigureLine(ctx);
+    // A line left at another speed or parity would only garble the block.
+    if (!ConfigureLine(ctx)) {
+        MarkLinkFailure(ctx);
+        return false;
+    }
     ctx.LinkErrorFlag = 0;
     Exchange result = Exchange::Failed;
     for (int i = 0; i < kDsrPolls && !ctx.stopRequested.load(); ++i) {

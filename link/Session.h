@@ -16,7 +16,7 @@ bool ReplyIs(const Reply& reply, const char* token);
 std::string ReplyText(const Reply& reply, size_t offset, size_t length);
 
 void FillCommandBlockHeader(AppContext& ctx);
-void ConfigureLine(AppContext& ctx);
+bool ConfigureLine(AppContext& ctx);
 bool OpenSession(AppContext& ctx);
 bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written);
 bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read);

@@ -140,6 +140,14 @@ void Worker::StartSearch() {
     LaunchMonitor([this] { ConnectProgrammer(ctx_); });
 }
 
+void Worker::WaitForLinkCheck() {
+    while (monitorActive_) {
+        ctx_.ui->ServePendingCalls();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    JoinMonitor();
+}
+
 bool Worker::Shutdown(int timeoutMs, const std::function<void()>& pump) {
     ctx_.stopRequested = true;
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

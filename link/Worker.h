@@ -42,6 +42,10 @@ public:
     // short waits (the window thread keeps its messages flowing), at most
     // timeoutMs. True when both ended.
     bool Shutdown(int timeoutMs, const std::function<void()>& pump = {});
+    // For the window thread's own short operation: waits until a link check
+    // in progress has let go of the port, serving the window calls it makes
+    // meanwhile. The caller holds BusyFlag, so no new one starts.
+    void WaitForLinkCheck();
 
 private:
     void LaunchMonitor(std::function<void()> body);

@@ -63,10 +63,23 @@ void ShowCodePage(AppContext& ctx, int opCode) {
 
 void EditCodeByte(AppContext& ctx, int row, int column) {
     Ui& ui = *ctx.ui;
-    if (ctx.BusyFlag || !DebugMode(ui)) return;
+    if (ctx.BusyFlag || (ctx.worker && ctx.worker->OperationRunning()) || !DebugMode(ui)) return;
     if (row < 0 || row >= kCodeRows || column < 1 || column > 16) return;
     std::string label = ui.ListCell(id::kCodeList, row, 0);
     if (label.empty()) return;  // no page shown yet: the list has no rows to hit
+
+    // Busy for the whole edit, as an operation is: no link check starts while
+    // the dialog is open, and one already running lets go of the command
+    // block before the edit writes it.
+    ctx.BusyFlag = 1;
+    ctx.ui->RefreshCursor();
+    struct Release {
+        AppContext& ctx;
+        ~Release() {
+            ctx.BusyFlag = 0;
+            ctx.ui->RefreshCursor();
+        }
+    } release{ctx};
 
     ctx.LinkErrorFlag = 0;
     if (ui.IsChecked(id::kViewChip) || ui.IsChecked(id::kViewMaster)) {
@@ -96,6 +109,7 @@ void EditCodeByte(AppContext& ctx, int row, int column) {
     for (char& c : value) c = char(std::toupper(static_cast<unsigned char>(c)));  // the edit box is upper-case
     ui.ListSetCell(id::kCodeList, row, column, value);
     uint8_t byte = uint8_t(ParseDigits(value, 16));
+    if (ctx.worker) ctx.worker->WaitForLinkCheck();
 
     ctx.codeBuffer[address] = byte;
     ctx.block[cb::kDataByte] = byte;

@@ -74,6 +74,9 @@ public:
     // MSG_BUSY_STATE to one button: locks or unlocks it.
     virtual void SendBusyState(int id, bool busy) = 0;
     virtual void CloseMainWindow() = 0;
+    // Runs the calls other threads are waiting to make on the window thread;
+    // the window thread calls it while it waits for one of them.
+    virtual void ServePendingCalls() = 0;
 };
 
 }  // namespace veldrix

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,27 @@ struct AddressRange {
     uint32_t start = 0;
     uint32_t end = 0;
     bool operator==(const AddressRange&) const = default;
+};
+
+// A text one thread may write while another reads it: the remembered port is
+// set by a search on the link-monitor thread and saved by the window thread.
+class GuardedText {
+public:
+    explicit GuardedText(std::string value) : value_(std::move(value)) {}
+    std::string Get() const {
+        std::lock_guard lock(mutex_);
+        return value_;
+    }
+    GuardedText& operator=(std::string value) {
+        std::lock_guard lock(mutex_);
+        value_ = std::move(value);
+        return *this;
+    }
+    bool operator==(const std::string& other) const { return Get() == other; }
+
+private:
+    mutable std::mutex mutex_;
+    std::string value_;
 };
 
 struct AppContext {
@@ -72,7 +94,7 @@ struct AppContext {
     // Port discovery
     std::vector<std::string> portList;        // at most 8
     std::vector<std::string> portValueNames;  // registry value name of each entry
-    std::string rememberedPort = "COM1";
+    GuardedText rememberedPort{"COM1"};
 
     // Operation password (for this run only)
     std::string rememberedPassword;

@@ -69,6 +69,7 @@ public:
     void OpenWebAddress(const std::string& url) override;
     void SendBusyState(int id, bool busy) override;
     void CloseMainWindow() override;
+    void ServePendingCalls() override {}  // every call runs on the caller's thread
 
     // Scripted answers
     void QueueAnswer(MsgAnswer answer);

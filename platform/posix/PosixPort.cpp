@@ -27,6 +27,13 @@ speed_t BaudConstant(int baud) {
     default: return 0;
     }
 }
+
+// A pseudo-terminal carries no parity: the kernel drops the bit and then
+// refuses a request that changed nothing else.
+bool IsPseudoTerminal(int fd) {
+    const char* name = ttyname(fd);
+    return name && std::string(name).rfind("/dev/pts/", 0) == 0;
+}
 }  // namespace
 
 bool ParseLineMode(const std::string& mode, LineMode& out) {
@@ -89,7 +96,7 @@ bool PosixPort::SetLine(const std::string& mode) {
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag |= m.dataBits == 8 ? CS8 : m.dataBits == 7 ? CS7 : m.dataBits == 6 ? CS6 : CS5;
-    if (m.parity != 'N') t.c_cflag |= PARENB;
+    if (m.parity != 'N' && !IsPseudoTerminal(fd_)) t.c_cflag |= PARENB;
     if (m.parity == 'O') t.c_cflag |= PARODD;
     if (m.stopBits == 2) t.c_cflag |= CSTOPB;
     t.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);

@@ -459,6 +459,11 @@ void Win32Ui::SendBusyState(int id, bool busy) {
     });
 }
 
+void Win32Ui::ServePendingCalls() {
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 void Win32Ui::CloseMainWindow() {
     RunOnWindowThread([&] {
         if (Owner()) EndDialog(window_, 0);

@@ -62,6 +62,7 @@ public:
     void OpenWebAddress(const std::string& url) override;
     void SendBusyState(int id, bool busy) override;
     void CloseMainWindow() override;
+    void ServePendingCalls() override;
 
 private:
     bool OnWindowThread() const;

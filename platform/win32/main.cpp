@@ -15,16 +15,6 @@
 #include "platform/win32/SerialPort.h"
 #include "platform/win32/Win32Ui.h"
 
-namespace {
-
-// Threads stopping at close may still be sending to the window: serve them.
-void ServeSentMessages() {
-    MSG m;
-    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace veldrix;
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
@@ -48,8 +38,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     window.hooks.onLinkTick = [&worker] { worker.OnTimerTick(); };
     window.hooks.startOperation = [&worker](int opCode) { worker.StartOperation(opCode); };
     window.hooks.onCodeCellDoubleClick = [&ctx](int row, int column) { EditCodeByte(ctx, row, column); };
-    window.hooks.onClosing = [&worker] { worker.Shutdown(3000, ServeSentMessages); };
+    bool threadsEnded = true;
+    window.hooks.onClosing = [&] { threadsEnded = worker.Shutdown(3000, [&ui] { ui.ServePendingCalls(); }); };
     window.Run();
+    // A thread still inside a driver call must not outlive what it uses: end
+    // the process before the context goes (the settings are saved already).
+    if (!threadsEnded) ExitProcess(0);
 
     ctx.worker = nullptr;
     CoUninitialize();

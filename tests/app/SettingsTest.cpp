@@ -27,7 +27,7 @@ protected:
 TEST_F(SettingsRestore, NoKeyAtAllGivesTheDefaults) {
     app.settings.present = false;
     CreateMainControls(app.ctx);
-    EXPECT_EQ(app.ctx.rememberedPort, "COM1");
+    EXPECT_EQ(app.ctx.rememberedPort.Get(), "COM1");
     EXPECT_EQ(app.ui.GetText(id::kChipCombo), "NOSELEC");
     EXPECT_FALSE(app.ui.IsChecked(id::kDebugMode));
     EXPECT_TRUE(app.ui.IsChecked(id::kSpeedLow));
@@ -36,7 +36,7 @@ TEST_F(SettingsRestore, NoKeyAtAllGivesTheDefaults) {
 TEST_F(SettingsRestore, StoredValuesComeBackButSpeedIsAlwaysLow) {
     app.settings.values = {{"com", "com7"}, {"chip", "s3c9228"}, {"mode", "1"}, {"tx_set", "1"}};
     Start();
-    EXPECT_EQ(app.ctx.rememberedPort, "com7");
+    EXPECT_EQ(app.ctx.rememberedPort.Get(), "com7");
     EXPECT_EQ(app.ui.GetText(id::kChipCombo), "S3C9228");
     EXPECT_EQ(app.ui.GetText(id::kEndAddress), "1FFF");  // the chip's selection was applied
     EXPECT_TRUE(app.ui.IsChecked(id::kDebugMode));

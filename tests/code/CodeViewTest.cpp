@@ -251,8 +251,11 @@ TEST_F(CodeView, EveryOtherViewCodeShowsTheSamePageAgain) {
 class EditUi : public HeadlessUi {
 public:
     std::vector<std::pair<std::string, std::string>> shown;  // value, address
+    const std::atomic<int>* busyFlag = nullptr;
+    std::vector<int> busyWhileShown;  // no link check may start under the dialog
     std::optional<std::string> EditCodeDialog(const std::string& value, const std::string& address) override {
         shown.push_back({value, address});
+        if (busyFlag) busyWhileShown.push_back(busyFlag->load());
         return HeadlessUi::EditCodeDialog(value, address);
     }
 };
@@ -261,6 +264,7 @@ class CodeViewEdit : public ::testing::Test {
 protected:
     void SetUp() override {
         app.CreateControls();
+        app.ui.busyFlag = &app.ctx.BusyFlag;
         InitCodeView(app.ctx);
         app.ctx.ConnectedFlag = 1;
         app.ui.SetChecked(id::kDebugMode, true);
@@ -283,6 +287,7 @@ TEST_F(CodeViewEdit, AnEnteredValueGoesIntoTheCodeBufferAndTheCell) {
     Edit(0, 11, "5");  // row 00120, column A
     ASSERT_EQ(app.ui.shown.size(), 1u);
     EXPECT_EQ(app.ui.shown[0], (std::pair<std::string, std::string>{"2A", "0012A"}));
+    EXPECT_EQ(app.ui.busyWhileShown, std::vector<int>{1});
     EXPECT_EQ(app.ctx.codeBuffer[0x12A], 0x05);
     EXPECT_EQ(Cell(0, 11), "05");
     EXPECT_EQ(app.ctx.codeBuffer[0x129], 0x29);

@@ -36,7 +36,7 @@ TEST(ProgrammerSearch, OtherwiseTheFirstAnsweringPortInOrderAfterOneRetry) {
     EXPECT_EQ(app.Status(), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM7");
     // Value names are tried by number: ProlificSerial0 (COM3) before ProlificSerial5 (COM7).
     EXPECT_EQ(app.port.opened, (std::vector<std::string>{"COM9", "COM3", "COM3", "COM7"}));
-    EXPECT_EQ(app.ctx.rememberedPort, "COM7");
+    EXPECT_EQ(app.ctx.rememberedPort.Get(), "COM7");
     EXPECT_EQ(app.ctx.portList, (std::vector<std::string>{"COM3", "COM7"}));
 }
 

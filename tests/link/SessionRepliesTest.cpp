@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "state/ControlIds.h"
+#include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "tests/support/TestApp.h"
 
@@ -18,6 +19,8 @@ public:
     std::vector<uint8_t> written;
     bool open = true;
     bool queuesOk = true;
+    bool timeoutsOk = true;
+    bool lineOk = true;
     uint32_t modem = 0;
 
     void Queue(const std::string& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
@@ -25,9 +28,9 @@ public:
     void Close() override { open = false; }
     bool IsOpen() override { return open; }
     bool SetQueues(size_t, size_t) override { return queuesOk; }
-    bool SetTimeouts(const PortTimeouts&) override { return true; }
+    bool SetTimeouts(const PortTimeouts&) override { return timeoutsOk; }
     bool Purge() override { return true; }
-    bool SetLine(const std::string&) override { return true; }
+    bool SetLine(const std::string&) override { return lineOk; }
     uint32_t ModemStatus() override { return modem; }
     bool drains = true;
     std::vector<std::string> calls;  // the transmit-side calls, in order
@@ -128,9 +131,13 @@ TEST(SessionReplies, LockRefusesAllButProbePasswordAndLock) {
 TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
     // A lock byte left from an earlier session does not excuse a unit that
     // stays busy now: the session fails as any other, and judges no chip.
+    // A line whose settings the driver refused fails the same way, unsent.
+    for (bool busy : {true, false})
     for (uint8_t lockState : {0, 1}) {
         ScriptedApp app;
-        app.wire.modem = kModemDsr;
+        app.wire.modem = busy ? kModemDsr : 0;
+        app.wire.lineOk = busy;
+        app.wire.Queue(kAck + "RDY!");
         app.linked.block.SetOpCode(4);
         app.linked.block[cb::kLockState] = lockState;
         app.linked.AutoRunMarker = 30;
@@ -140,6 +147,14 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
         EXPECT_EQ(app.linked.AutoRunMarker, 0) << int(lockState);
         EXPECT_EQ(app.Status(), kTextConnectionError) << int(lockState);
     }
+
+    // Time-outs the driver refused would leave reads waiting for ever.
+    ScriptedApp noTimeouts;
+    noTimeouts.wire.timeoutsOk = false;
+    noTimeouts.wire.Queue(kAck + "RDY!");
+    EXPECT_FALSE(OpenPort(noTimeouts.linked, "COM1"));
+    EXPECT_FALSE(noTimeouts.wire.IsOpen());
+    EXPECT_TRUE(noTimeouts.wire.written.empty());
 
     ScriptedApp app;
 
