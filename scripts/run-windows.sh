@@ -29,7 +29,7 @@ vw_tools() { # installs what is missing (the native build wants GoogleTest too),
 # --- builds ------------------------------------------------------------------------
 vw_build_sim() {
     cmake -S "$vw_root" -B "$vw_root/build" -G Ninja >/dev/null
-    cmake --build "$vw_root/build" --target veldrix-sim
+    cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
 }
 
 vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
@@ -184,8 +184,11 @@ vw_adapter_listed() { # true while the adapter's value is in the device map
 }
 
 # vw_start_sim [OPTION...]: a fresh simulated programmer behind the COM1 link.
+# Wine programs started afterwards may set even parity on its pseudo-terminal.
 vw_start_sim() {
     vw_stop_sim
+    local shim="$vw_root/build/libveldrix-ptyparity.so"
+    case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
     rm -f "$VW_COM1_LINK"
     "$vw_root/build/veldrix-sim" --link "$VW_COM1_LINK" "$@" >"$VW_HOME/sim.log" 2>&1 &
     vw_sim_pid=$!
