@@ -83,7 +83,7 @@ vw_winpath() { # Z: is the root of the Linux file system in every prefix
 
 # vw_logfont WEIGHT: a LOGFONTW of the CJK face, 12 pixels high, as .reg hex bytes.
 vw_logfont() {
-    local face="WenQuanYi Zen Hei" bytes
+    local face="WenQuanYi Micro Hei" bytes
     bytes="$(printf '%s' "$face" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' ' ')"
     bytes="f4 ff ff ff 00 00 00 00 00 00 00 00 00 00 00 00 $(printf '%02x %02x' $(($1 & 255)) $(($1 >> 8))) 00 00
            00 00 00 01 00 00 00 00 $bytes"
@@ -109,6 +109,20 @@ vw_prefix() {
     mkdir -p "$home" "$install_dir"
     cp "$vw_root/resources/samlist.txt" "$install_dir/"
 
+    # A Chinese system, as the program's users have: code page 936, and the
+    # standard buttons and dialogs in Chinese. The locale is built into the
+    # home (no root needed) and handed to Wine alone.
+    if [ ! -d "$home/locale/zh_CN.UTF-8" ]; then
+        mkdir -p "$home/locale"
+        localedef -i zh_CN -f UTF-8 "$home/locale/zh_CN.UTF-8" >/dev/null 2>&1 || true
+    fi
+    if [ -d "$home/locale/zh_CN.UTF-8" ]; then
+        export LOCPATH="$home/locale"
+        export LC_ALL=zh_CN.UTF-8 2>/dev/null  # this shell has not the locale, only Wine
+    else
+        echo "warning: no Chinese locale for Wine; buttons and dialogs stay English" >&2
+    fi
+
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "making the Wine prefix in $WINEPREFIX"
         "$WINE" wineboot -i >/dev/null 2>&1
@@ -128,7 +142,14 @@ vw_prefix() {
         printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n'
         for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "宋体" "Microsoft Sans Serif" \
                     "Arial" "Segoe UI" "System"; do
-            printf '"%s"="wqy-zenhei.ttc,WenQuanYi Zen Hei"\n' "$face"
+            printf '"%s"="wqy-microhei.ttc,WenQuanYi Micro Hei"\n' "$face"
+        done
+        # The faces a Chinese Windows draws with, none of them here: Micro Hei
+        # keeps every stroke at 12 pixels and, being scalable, the widths the
+        # window asks for.
+        printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+        for face in "SimSun" "宋体" "NSimSun" "新宋体" "SimHei" "黑体" "Microsoft YaHei" "微软雅黑"; do
+            printf '"%s"="WenQuanYi Micro Hei"\n' "$face"
         done
         # Grey-scale smoothing: small CJK glyphs lose strokes when drawn in black and white.
         printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n'

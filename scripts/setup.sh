@@ -8,7 +8,7 @@ for group in "$@"; do
         build) ;;
         test) want+=(libgtest-dev googletest binutils srecord) ;;
         windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
-        wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-zenhei x11-utils) ;;
+        wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-microhei locales x11-utils) ;;
         fuzz) want+=(clang libclang-rt-14-dev) ;;
         *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
     esac

@@ -198,6 +198,13 @@ void Win32Ui::SetFont(int id, const FontDef& font) {
             lf.lfQuality = DEFAULT_QUALITY;
             lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
             std::wstring face = Widen(font.face ? font.face : "");
+            if (face.empty()) {
+                // The system's default face, by name: left unnamed, some font
+                // mappers (Wine's) ignore the width, and a field's digits
+                // outgrow the field.
+                LOGFONTW gui{};
+                if (GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui)) face = gui.lfFaceName;
+            }
             lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
             f = CreateFontIndirectW(&lf);
         }

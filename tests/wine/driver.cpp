@@ -15,6 +15,7 @@
 //   text ID                      print the text of control ID
 //   expect ID TEXT               control ID reads TEXT now
 //   expect-prefix ID TEXT        control ID begins with TEXT now
+//   expect-fits ID               edit field ID shows its whole text, nothing cut off
 //   expect-check ID 0|1          check box or radio state
 //   expect-enabled ID 0|1
 //   expect-visible ID 0|1        visible on the screen (its groups included)
@@ -421,6 +422,26 @@ void Expect(int id, const std::wstring& expected, bool prefix) {
              (prefix ? "a text beginning " : "") + Shown(expected));
 }
 
+// The whole text of an edit field is drawn inside it: not scrolled, and the
+// position past its last character within the client area.
+void ExpectFits(int id) {
+    HWND field = Control(id);
+    std::wstring seen = ReadText(field);
+    if (seen.empty()) Fail("control " + std::to_string(id) + " is empty: nothing to measure");
+    RECT client{};
+    GetClientRect(field, &client);
+    if (seen.size() < 2) Fail("control " + std::to_string(id) + " needs two characters to be measured");
+    LRESULT first = Ask(field, EM_GETFIRSTVISIBLELINE);
+    auto x = [&](size_t i) { return int(short(LOWORD(Ask(field, EM_POSFROMCHAR, WPARAM(i))))); };
+    // The field has no position past its end: the last character is as wide
+    // as the one before it (the values measured are digits).
+    int startX = x(0), last = x(seen.size() - 1), endX = last + (last - x(seen.size() - 2));
+    if (first != 0 || startX < 0 || endX > client.right)
+        Fail("control " + std::to_string(id) + " shows " + Shown(seen) + " from x " + std::to_string(startX) +
+             " to " + std::to_string(endX) + " (first visible character " + std::to_string(first) +
+             ") in a field " + std::to_string(client.right) + " wide");
+}
+
 void SelectEntry(int id, const std::wstring& entry) {
     HWND combo = Control(id);
     LRESULT count = Ask(combo, CB_GETCOUNT);
@@ -531,6 +552,9 @@ void Run(const Args& a) {
     } else if (c == L"expect" || c == L"expect-prefix") {
         Need(a, 2, "expect ID TEXT");
         Expect(ParseId(a[1]), Unescape(a[2]), c == L"expect-prefix");
+    } else if (c == L"expect-fits") {
+        Need(a, 1, "expect-fits ID");
+        ExpectFits(ParseId(a[1]));
     } else if (c == L"expect-check") {
         Need(a, 2, "expect-check ID 0|1");
         bool want = ParseFlag(a[2]);

@@ -6,7 +6,7 @@
 # with the build they use).
 #
 #   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter unplug quit-settings
+#                                                    address-filter field-widths unplug quit-settings
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -24,7 +24,7 @@ for arg in "$@"; do
     esac
 done
 
-all_tests=(startup download info-box address-filter unplug quit-settings auto-program code-view offline-file)
+all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program code-view offline-file)
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -241,6 +241,37 @@ EOF
     shot
 }
 
+# The widest values the fields take are drawn whole in the window's fonts.
+test_field_widths() {
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+select-all 131
+type 131 02A00
+expect 131 02A00
+expect-fits 131
+expect-fits 129
+select-all 316
+type 316 99999999
+expect 316 99999999
+expect-fits 316
+select-all 315
+type 315 88888888
+expect-fits 315
+select-all 30004
+type 30004 00FFD
+expect 30004 00FFD
+expect-fits 30004
+click 139
+wait-status "当前显示代码区段:  00000~000FF" 30
+select-all 162
+type 162 1FFF5
+expect 162 1FFF5
+expect-fits 162
+EOF
+    shot
+}
+
 test_unplug() {
     drive <<EOF || return 1
 wait-window 30
@@ -384,7 +415,7 @@ EOF
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
-        auto-program | code-view | offline-file) echo "--chip mtp" ;;
+        auto-program | code-view | offline-file | field-widths) echo "--chip mtp" ;;
     esac
 }
 
