@@ -236,6 +236,7 @@ vw_start_demo_sim() {
 # adapter (or "unplug" typed to the simulator) takes the link's device away.
 # With VW_PORT_AUTO=1 a returning adapter is looked for under any number.
 vw_watch_adapter() {
+    set +e  # a failed step is tried again at the next turn
     local listed=1 port
     while :; do
         if [ ! -e "$VW_COM1_LINK" ] && [ "${VW_PORT_AUTO:-0}" = 1 ]; then
@@ -260,7 +261,7 @@ vw_start_watch() {
 vw_stop_watch() {
     [ -n "$vw_watch_pid" ] || return 0
     kill "$vw_watch_pid" 2>/dev/null
-    wait "$vw_watch_pid" 2>/dev/null
+    wait "$vw_watch_pid" 2>/dev/null || true  # it ends by the signal
     vw_watch_pid=""
     return 0
 }
@@ -319,7 +320,7 @@ vw_main() {
     vw_tools
     if [ "$port" = auto ]; then
         vw_build_sim veldrix-headless
-        port="$(vw_pl2303_ports | head -n 1)"
+        port="$(vw_pl2303_ports | head -n 1 || true)"
         if [ -z "$port" ]; then
             echo "no programmer attached: no USB serial adapter of the PL2303 kind (067B:2303 or another" \
                  "id the pl2303 driver takes) is plugged in; plug it in, or name its port: --port /dev/ttyUSB0" >&2
