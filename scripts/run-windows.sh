@@ -286,9 +286,10 @@ vw_check_port() {
     fi
 }
 
-# vw_has_wm: a window manager runs on DISPLAY (one that says so, as current ones do).
-vw_has_wm() {
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+# vw_desktop: 1 when the window needs a Wine desktop to get its frame: no
+# window manager runs on DISPLAY (none that says so, as current ones do).
+vw_desktop() {
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then echo 0; else echo 1; fi
 }
 
 # --- the program on its own ---------------------------------------------------------------
@@ -339,14 +340,12 @@ vw_main() {
     fi
 
     trap vw_cleanup EXIT
-    local own_display=0 virtual=1
+    local own_display=0
     if [ -z "${DISPLAY:-}" ]; then
         vw_start_xvfb
         own_display=1
-    elif vw_has_wm; then
-        virtual=0
     fi
-    vw_prefix "${VELDRIX_WINE_HOME:-$vw_win/wine}" "$virtual"
+    vw_prefix "${VELDRIX_WINE_HOME:-$vw_win/wine}" "$(vw_desktop)"
 
     if [ "$run_tests" = 1 ]; then
         vw_server_up

@@ -154,6 +154,9 @@ int main(int argc, char** argv) {
     g_io = &io;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // Started in the background of a terminal, reading it would stop the
+    // whole unit; ignored, the read fails and only the commands end.
+    std::signal(SIGTTIN, SIG_IGN);
 
     std::thread commands(TakeCommands, std::ref(unit));
     veldrix::sim::Firmware firmware(state);

@@ -49,9 +49,8 @@ rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
 trap vw_cleanup EXIT
 unset DISPLAY
 vw_start_xvfb || exit 2
-# A bare X server, as run-windows.sh sees one: the window gets its frame from a Wine desktop.
-if vw_has_wm; then echo "e2e: a window manager runs on the new display" >&2; exit 2; fi
-vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" 1 || exit 2
+# A bare X server: the window gets its frame as run-windows.sh would give it one there.
+vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
 # What the demo types to the simulator, as a person types on run.sh's terminal;
 # held open here for writing, so the simulator's reads never see an end.
 sim_input="$out/sim-input"
