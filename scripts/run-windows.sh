@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds veldrix.exe with mingw-w64 and runs it under Wine in a prefix of its
-# own, connected to the simulated programmer (veldrix-sim) on COM1.
+# own, connected to the simulated programmer (veldrix-sim) on COM1, with a blank
+# MTP chip in its socket; lines typed on the terminal are commands to it.
 #
 #   scripts/run-windows.sh                     build and run until the window closes
+#   scripts/run-windows.sh --port [DEVICE]     the same on the programmer attached to DEVICE (default:
+#                                              the first PL2303 adapter), without the simulated one
 #   scripts/run-windows.sh --screenshot FILE   run until connected, take a screenshot of the display, close
 #   scripts/run-windows.sh --tests             build and run the Windows-side tests under Wine
 #   scripts/run-windows.sh --no-sim            run without the simulated programmer
@@ -10,6 +13,8 @@
 # Environment: VELDRIX_WINE_HOME (default build-win/wine) holds the prefix, the
 # installation folder and the COM1 link; VELDRIX_BUILD_WIN (default build-win) is
 # the Windows build; DISPLAY is used when set, otherwise an Xvfb is started.
+# Without a window manager on the display the window shows in a Wine desktop,
+# which draws its caption and system menu.
 # Sourced (tests/wine/run-e2e.sh does), it only defines the vw_* functions below.
 
 vw_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -27,9 +32,13 @@ vw_tools() { # installs what is missing (the native build wants GoogleTest too),
 }
 
 # --- builds ------------------------------------------------------------------------
-vw_build_sim() {
+vw_build_sim() { # vw_build_sim [TARGET...]: native programs, the simulator and its Wine shim unless named
     cmake -S "$vw_root" -B "$vw_root/build" -G Ninja >/dev/null
-    cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+    if [ $# -gt 0 ]; then
+        cmake --build "$vw_root/build" --target "$@"
+    else
+        cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+    fi
 }
 
 vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
@@ -44,6 +53,7 @@ vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" 
 # --- display, server, prefix -----------------------------------------------------------
 vw_xvfb_pid=""
 vw_sim_pid=""
+vw_watch_pid=""
 
 vw_start_xvfb() { # a private X display of 1024x768, as DISPLAY
     local n=90
@@ -62,6 +72,7 @@ vw_start_xvfb() { # a private X display of 1024x768, as DISPLAY
 }
 
 vw_cleanup() {
+    vw_stop_watch
     vw_stop_sim
     [ -n "${WINESERVER:-}" ] && [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
     if [ -n "$vw_xvfb_pid" ]; then kill "$vw_xvfb_pid" 2>/dev/null; wait "$vw_xvfb_pid" 2>/dev/null; fi
@@ -205,17 +216,26 @@ vw_adapter_listed() { # true while the adapter's value is in the device map
 }
 
 # vw_start_sim [OPTION...]: a fresh simulated programmer behind the COM1 link.
+# It takes commands from VW_SIM_INPUT (a file; default none) and says what
+# it has to say in sim.log, and on the terminal too when VW_SIM_ECHO is 1.
 # Wine programs started afterwards may set even parity on its pseudo-terminal.
 vw_start_sim() {
     vw_stop_sim
     local shim="$vw_root/build/libveldrix-ptyparity.so"
     case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
     rm -f "$VW_COM1_LINK"
-    "$vw_root/build/veldrix-sim" --link "$VW_COM1_LINK" "$@" >"$VW_HOME/sim.log" 2>&1 &
+    local sim="$vw_root/build/veldrix-sim" log="$VW_HOME/sim.log"
+    : >"$log"
+    if [ "${VW_SIM_ECHO:-0}" = 1 ]; then
+        # All but its first line (the pseudo-terminal) to the terminal as well.
+        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" > >(tee -a "$log" | sed -u 1d) 2>&1 &
+    else
+        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" >"$log" 2>&1 &
+    fi
     vw_sim_pid=$!
     local i
     for i in $(seq 100); do
-        [ -L "$VW_COM1_LINK" ] && [ -e "$VW_COM1_LINK" ] && return 0
+        [ -L "$VW_COM1_LINK" ] && [ -e "$VW_COM1_LINK" ] && [ -s "$log" ] && return 0
         kill -0 "$vw_sim_pid" 2>/dev/null || break
         sleep 0.05
     done
@@ -232,16 +252,87 @@ vw_stop_sim() {
     return 0
 }
 
+# The simulated programmer as scripts/run.sh starts it: a blank MTP chip in the
+# socket, so that "自动编程" works on the first chip.
+VW_DEMO_SIM_ARGS=(--chip mtp)
+vw_start_demo_sim() {
+    vw_start_sim "${VW_DEMO_SIM_ARGS[@]}"
+}
+
+# vw_watch_adapter: keeps the adapter's value in the device map in step with
+# the device behind the COM1 link, as the driver does on Windows: a pulled
+# adapter (or "unplug" typed to the simulator) takes the link's device away.
+# With VW_PORT_AUTO=1 a returning adapter is looked for under any number.
+vw_watch_adapter() {
+    set +e  # a failed step is tried again at the next turn
+    local listed=1 port
+    while :; do
+        if [ ! -e "$VW_COM1_LINK" ] && [ "${VW_PORT_AUTO:-0}" = 1 ]; then
+            port="$(vw_pl2303_ports | head -n 1)"
+            [ -n "$port" ] && ln -sfn "$port" "$VW_COM1_LINK"
+        fi
+        if [ -e "$VW_COM1_LINK" ]; then
+            [ "$listed" = 1 ] || { vw_plug; listed=1; }
+        else
+            [ "$listed" = 0 ] || { vw_unplug; listed=0; }
+        fi
+        sleep 0.5
+    done
+}
+
+vw_start_watch() {
+    vw_stop_watch
+    vw_watch_adapter </dev/null >/dev/null 2>&1 &
+    vw_watch_pid=$!
+}
+
+vw_stop_watch() {
+    [ -n "$vw_watch_pid" ] || return 0
+    kill "$vw_watch_pid" 2>/dev/null
+    wait "$vw_watch_pid" 2>/dev/null || true  # it ends by the signal
+    vw_watch_pid=""
+    return 0
+}
+
+# --- the programmer attached ---------------------------------------------------------
+# The PL2303 adapters' ports in the order the program searches them, as
+# veldrix-headless finds them in sysfs (any USB id the pl2303 driver takes).
+vw_pl2303_ports() {
+    "$vw_root/build/veldrix-headless" --list-ports 2>/dev/null
+}
+
+# vw_check_port DEVICE: true when DEVICE is a serial device this user may open.
+vw_check_port() {
+    if [ ! -c "$1" ]; then
+        echo "no such serial device: $1" >&2
+        return 1
+    fi
+    if [ ! -r "$1" ] || [ ! -w "$1" ]; then
+        echo "no access to $1 (owned by group $(stat -c %G "$1")): add yourself to that group, e.g." \
+             "sudo usermod -aG $(stat -c %G "$1") $(id -un), and log in again" >&2
+        return 1
+    fi
+}
+
+# vw_desktop: 1 when the window needs a Wine desktop to get its frame: no
+# window manager runs on DISPLAY (none that says so, as current ones do).
+vw_desktop() {
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then echo 0; else echo 1; fi
+}
+
 # --- the program on its own ---------------------------------------------------------------
 vw_main() {
     set -euo pipefail
-    local screenshot="" run_tests=0 sim=1
+    local screenshot="" run_tests=0 sim=1 port=""
     while [ $# -gt 0 ]; do
         case "$1" in
             --screenshot) screenshot="${2:?--screenshot needs a file name}"; shift 2 ;;
             --tests) run_tests=1; shift ;;
             --no-sim) sim=0; shift ;;
-            -h|--help) sed -n '2,14p' "${BASH_SOURCE[0]}"; exit 0 ;;
+            --port)
+                sim=0
+                if [ $# -gt 1 ] && [ "${2#-}" = "$2" ]; then port="$2"; shift 2; else port=auto; shift; fi ;;
+            -h|--help) sed -n '2,20p' "${BASH_SOURCE[0]}"; exit 0 ;;
             *) echo "unknown option: $1" >&2; exit 2 ;;
         esac
     done
@@ -249,7 +340,24 @@ vw_main() {
         case "$screenshot" in /*) ;; *) screenshot="$PWD/$screenshot" ;; esac
     fi
 
+    # A named device that is not there ends the run before anything is built.
+    if [ -n "$port" ] && [ "$port" != auto ]; then
+        case "$port" in /*) ;; *) port="/dev/$port" ;; esac
+        vw_check_port "$port" || exit 1
+    fi
+
     vw_tools
+    if [ "$port" = auto ]; then
+        vw_build_sim veldrix-headless
+        port="$(vw_pl2303_ports | head -n 1 || true)"
+        if [ -z "$port" ]; then
+            echo "no programmer attached: no USB serial adapter of the PL2303 kind (067B:2303 or another" \
+                 "id the pl2303 driver takes) is plugged in; plug it in, or name its port: --port /dev/ttyUSB0" >&2
+            exit 1
+        fi
+        vw_check_port "$port" || exit 1
+        VW_PORT_AUTO=1
+    fi
     if [ "$run_tests" = 1 ]; then
         vw_build_windows ON veldrix-win32-tests
     else
@@ -265,7 +373,7 @@ vw_main() {
         vw_start_xvfb
         own_display=1
     fi
-    vw_prefix "${VELDRIX_WINE_HOME:-$vw_win/wine}" "$own_display"
+    vw_prefix "${VELDRIX_WINE_HOME:-$vw_win/wine}" "$(vw_desktop)"
 
     if [ "$run_tests" = 1 ]; then
         vw_server_up
@@ -274,17 +382,31 @@ vw_main() {
     fi
 
     if [ "$sim" = 1 ]; then
-        vw_start_sim
-        echo "simulated programmer: $(head -n 1 "$VW_HOME/sim.log") behind $VW_COM1_LINK (COM1)"
+        # Typed lines reach the simulator while the window runs.
+        [ -z "$screenshot" ] && VW_SIM_INPUT=/dev/stdin VW_SIM_ECHO=1
+        vw_start_demo_sim
+        echo "simulated programmer: $(head -n 1 "$VW_HOME/sim.log") behind $VW_COM1_LINK (COM1), a blank MTP chip in its socket"
+    elif [ -n "$port" ]; then
+        ln -sfn "$port" "$VW_COM1_LINK"
+        echo "the programmer's adapter: $port behind $VW_COM1_LINK (COM1)"
     fi
     vw_server_up
-    # The device map is rebuilt at the server's start: list the adapter now.
-    [ "$sim" = 1 ] && vw_plug
+    # The device map is rebuilt at the server's start: list the adapter now,
+    # and keep it listed while its device is there.
+    if [ "$sim" = 1 ] || [ -n "$port" ]; then
+        vw_plug
+        vw_start_watch
+    fi
 
     local exe="$vw_win/veldrix.exe"
     if [ -z "$screenshot" ]; then
         [ "$own_display" = 1 ] && echo "VELDRIX runs on the Xvfb display $DISPLAY; it ends when its window closes"
-        "$WINE" "$exe"
+        if [ "$sim" = 1 ] && [ -t 0 ]; then
+            echo "type to the simulated programmer, one command a line: \"chip mtp\" a new blank chip," \
+                 "\"fault noreply\" / \"fault none\" break / mend the link, \"unplug\" / \"plug\" the adapter (all: README)"
+            echo "a HEX file to open: $(vw_winpath "$vw_root/resources/sample.hex")"
+        fi
+        "$WINE" "$exe" </dev/null
         return
     fi
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds both programs and runs VELDRIX against the
-# simulated programmer.
+# simulated programmer, a blank MTP chip in its socket; --port [DEVICE] runs it
+# on the programmer attached instead (see scripts/run-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -x scripts/run-windows.sh ]; then

@@ -48,7 +48,8 @@ bool PtyDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
     uint64_t deadline = timeoutMs < 0 ? UINT64_MAX : NowNanos() + uint64_t(timeoutMs) * 1000000ull;
     while (!stop_) {
         ssize_t n = ::read(master_, &byte, 1);
-        if (n == 1) return true;
+        if (n == 1 && plugged_) return true;
+        if (n == 1) continue;
         uint64_t now = NowNanos();
         if (now >= deadline) return false;
         // Short polls so a stop request is seen promptly.
@@ -60,6 +61,7 @@ bool PtyDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
 }
 
 void PtyDeviceIo::Write(const uint8_t* data, size_t count) {
+    if (!plugged_) return;
     size_t done = 0;
     while (done < count && !stop_) {
         size_t chunk = count - done;

@@ -21,6 +21,9 @@ public:
     // The path the host opens.
     const std::string& SlavePath() const { return slavePath_; }
     void RequestStop() { stop_ = true; }
+    // Unplugged, the line carries nothing either way: what the host sends is
+    // lost and the unit's answers never arrive.
+    void SetPlugged(bool plugged) { plugged_ = plugged; }
 
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
     void Write(const uint8_t* data, size_t count) override;
@@ -37,6 +40,7 @@ private:
     bool pace_;
     uint64_t txFreeNanos_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> plugged_{true};
 };
 
 }  // namespace veldrix::sim

@@ -1,66 +1,167 @@
 // veldrix-sim: the simulated programmer on a pseudo-terminal.
-//   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp]
+//   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE]
 // Prints the pseudo-terminal's path on the first line, then serves until
 // interrupted. --link makes PATH a symbolic link to it (for Wine's COM1);
 // --pace holds the unit's output to the real 38400 baud; --fast uses the
-// zero-latency timing; --chip puts a blank chip of that kind in the socket.
+// zero-latency timing; --chip puts a blank chip of that kind in the socket;
+// --script runs the sim commands of FILE (a headless script's "sim" lines,
+// with or without the "sim") before serving. Lines on the standard input are
+// the same commands, taken while the unit serves: "chip mtp" puts a new chip
+// in the socket, "fault noreply" breaks the link, "unplug" pulls the adapter,
+// which takes the link away as Linux takes a pulled adapter's device.
+#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "sim/DeviceState.h"
 #include "sim/Firmware.h"
 #include "sim/PtyDeviceIo.h"
+#include "sim/SimCommands.h"
+#include "sim/SimLine.h"
 
 namespace {
 veldrix::sim::PtyDeviceIo* g_io = nullptr;
 void OnSignal(int) {
     if (g_io) g_io->RequestStop();
 }
+
+using veldrix::sim::DeviceState;
+using veldrix::sim::PtyDeviceIo;
+using veldrix::sim::SimAdapters;
+
+// The unit, its one adapter, and the link the host opens.
+struct Unit {
+    DeviceState& state;
+    PtyDeviceIo& io;
+    SimAdapters adapters;
+    std::string link;
+    bool serving = false;  // the link exists only from then on
+    bool linked = false;
+
+    // The adapter's plug state reaches the line and the link.
+    void ApplyPlug() {
+        bool plugged = adapters.adapters[0].plugged;
+        io.SetPlugged(plugged);
+        if (!serving || link.empty() || plugged == linked) return;
+        if (plugged) {
+            ::unlink(link.c_str());
+            if (::symlink(io.SlavePath().c_str(), link.c_str()) != 0) {
+                std::perror("veldrix-sim: cannot create the link");
+                return;
+            }
+        } else {
+            ::unlink(link.c_str());
+        }
+        linked = plugged;
+    }
+
+    // 0 done, 1 a failed expectation, 2 a bad command; prints what the
+    // command says, or "ok" when asked to confirm.
+    int Run(std::string line, bool confirm) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        size_t first = line.find_first_not_of(' ');
+        if (first == std::string::npos || line[first] == '#') return 0;
+        std::string output, error;
+        bool ok = veldrix::sim::RunSimCommand(state, adapters, line, output, error);
+        ApplyPlug();
+        if (!output.empty()) std::printf("%s\n", output.c_str());
+        if (ok && confirm && output.empty()) std::printf("ok\n");
+        std::fflush(stdout);
+        if (ok) return 0;
+        std::fprintf(stderr, "veldrix-sim: %s\n", error.c_str());
+        return error.rfind("usage", 0) == 0 || error.rfind("unknown", 0) == 0 ? 2 : 1;
+    }
+};
+
+// Commands from the standard input until it ends or the unit stops; each gets
+// an answer, and a bad one is reported and the next one taken.
+void TakeCommands(Unit& unit) {
+    std::string pending;
+    char buffer[512];
+    while (!unit.io.Stopping()) {
+        pollfd p{0, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n <= 0) break;
+        pending.append(buffer, size_t(n));
+        for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+            unit.Run(pending.substr(0, nl), true);
+            pending.erase(0, nl + 1);
+        }
+    }
+}
+
+const char kUsage[] = "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE]\n";
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string link;
+    std::string link, script;
     bool pace = false, fast = false;
     std::string chip;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
+        else if (a == "--script" && i + 1 < argc) script = argv[++i];
         else if (a == "--pace") pace = true;
         else if (a == "--fast") fast = true;
         else if (a == "--chip" && i + 1 < argc && (std::string(argv[i + 1]) == "otp" || std::string(argv[i + 1]) == "mtp"))
             chip = argv[++i];
         else {
-            std::fprintf(stderr, "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    veldrix::sim::PtyDeviceIo io(pace);
+    PtyDeviceIo io(pace);
     if (!io.Ok()) {
         std::perror("veldrix-sim: cannot open a pseudo-terminal");
         return 1;
     }
-    if (!link.empty()) {
-        ::unlink(link.c_str());
-        if (::symlink(io.SlavePath().c_str(), link.c_str()) != 0) {
-            std::perror("veldrix-sim: cannot create the link");
-            return 1;
+
+    DeviceState state;
+    if (fast) state.timing = veldrix::sim::Timing::Instant();
+    if (!chip.empty())
+        state.chip = veldrix::sim::Chip::Blank(chip == "mtp" ? veldrix::sim::ChipKind::Mtp : veldrix::sim::ChipKind::Otp);
+    // One adapter with the unit behind it, as a host sees it on COM1.
+    Unit unit{state, io, {}, link};
+    unit.adapters.adapters.push_back({0, "COM1", true, true});
+
+    // The script sets the unit up before any host can reach it.
+    if (!script.empty()) {
+        std::ifstream file(script);
+        if (!file) {
+            std::fprintf(stderr, "veldrix-sim: cannot read %s\n", script.c_str());
+            return 2;
+        }
+        std::string line;
+        for (int lineNo = 1; std::getline(file, line); ++lineNo) {
+            if (int status = unit.Run(line, false)) {
+                std::fprintf(stderr, "veldrix-sim: %s line %d\n", script.c_str(), lineNo);
+                return status;
+            }
         }
     }
+    unit.serving = true;
+    unit.ApplyPlug();
+    if (!link.empty() && unit.adapters.adapters[0].plugged && !unit.linked) return 1;
     std::printf("%s\n", io.SlavePath().c_str());
     std::fflush(stdout);
     g_io = &io;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // Started in the background of a terminal, reading it would stop the
+    // whole unit; ignored, the read fails and only the commands end.
+    std::signal(SIGTTIN, SIG_IGN);
 
-    veldrix::sim::DeviceState state;
-    if (fast) state.timing = veldrix::sim::Timing::Instant();
-    if (!chip.empty())
-        state.chip = veldrix::sim::Chip::Blank(chip == "mtp" ? veldrix::sim::ChipKind::Mtp : veldrix::sim::ChipKind::Otp);
+    std::thread commands(TakeCommands, std::ref(unit));
     veldrix::sim::Firmware firmware(state);
     firmware.Run(io);
-    if (!link.empty()) ::unlink(link.c_str());
+    commands.join();
+    if (unit.linked) ::unlink(link.c_str());
     return 0;
 }

@@ -1,10 +1,23 @@
 // veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT
+// veldrix-headless --list-ports: the PL2303 adapters' ports, in the order a
+// search tries them; exit status 1 when there is none.
 #include <fstream>
 #include <iostream>
 
 #include "platform/headless/ScriptRunner.h"
+#include "platform/posix/LinuxPortDirectory.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--list-ports") {
+        veldrix::LinuxPortDirectory ports;
+        bool any = false;
+        for (int n = 0; n < 256; ++n)
+            if (auto name = ports.Lookup("\\Device\\ProlificSerial" + std::to_string(n))) {
+                std::cout << *name << '\n';
+                any = true;
+            }
+        return any ? 0 : 1;
+    }
     veldrix::RunnerOptions options;
     std::string script;
     for (int i = 1; i < argc; ++i) {

@@ -38,6 +38,7 @@
 //                                least one must have seen a text beginning with BUSY
 //   dialogs                      list the dialogs of the main window and their controls
 //   close                        ask the main window to close (WM_CLOSE)
+//   wait-frame T                 the screen shows the main window's caption bar, system menu included
 // In TEXT arguments "\n" stands for a line break.
 #include <windows.h>
 
@@ -414,6 +415,56 @@ void WaitStatusColour(const std::wstring& expected, const std::wstring& colour, 
              Shown(expected) + " in " + Utf8(colour) + " within " + SecondsText(seconds) + OpenDialogsNote());
 }
 
+// Between two colours channel by channel: a caption bar is one colour or a
+// gradient from one to the other.
+bool Between(COLORREF c, int from, int to) {
+    COLORREF a = GetSysColor(from), b = GetSysColor(to);
+    auto in = [](int v, int x, int y) { return v >= (x < y ? x : y) - 8 && v <= (x < y ? y : x) + 8; };
+    return in(GetRValue(c), GetRValue(a), GetRValue(b)) && in(GetGValue(c), GetGValue(a), GetGValue(b)) &&
+           in(GetBValue(c), GetBValue(a), GetBValue(b));
+}
+
+// What the screen shows, not what the window says it has: where nothing
+// draws the caption (no window manager, no Wine desktop) the band above the
+// client area holds whatever lies behind it.
+void WaitFrame(double seconds) {
+    HWND main = MainWindow();
+    LONG style = GetWindowLongW(main, GWL_STYLE);
+    if ((style & WS_CAPTION) != WS_CAPTION || !(style & WS_SYSMENU)) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(style));
+        Fail(std::string("the main window has no caption bar or no system menu: style ") + text);
+    }
+    RECT outer;
+    GetWindowRect(main, &outer);
+    POINT client{0, 0};
+    ClientToScreen(main, &client);
+    int caption = GetSystemMetrics(SM_CYCAPTION);
+    if (client.y - outer.top < caption) Fail("the main window has no room for a caption bar");
+    // Between the title and the caption buttons.
+    int y = client.y - caption / 2;
+    int x = outer.right - GetSystemMetrics(SM_CXFIXEDFRAME) - 3 * GetSystemMetrics(SM_CXSIZE) - 10;
+    std::string seen;
+    bool ok = WaitFor(seconds, [&] {
+        HDC screen = GetDC(nullptr);
+        seen.clear();
+        bool drawn = true;
+        for (int i = 0; i < 5; ++i) {
+            COLORREF c = GetPixel(screen, x - 10 * i, y);
+            char text[32];
+            std::snprintf(text, sizeof text, " %02X%02X%02X", GetRValue(c), GetGValue(c), GetBValue(c));
+            seen += text;
+            drawn = drawn && (Between(c, COLOR_ACTIVECAPTION, COLOR_GRADIENTACTIVECAPTION) ||
+                              Between(c, COLOR_INACTIVECAPTION, COLOR_GRADIENTINACTIVECAPTION));
+        }
+        ReleaseDC(nullptr, screen);
+        return drawn;
+    });
+    if (!ok)
+        Fail("the caption bar is not drawn: the screen shows" + seen + " where it should be, after " +
+             SecondsText(seconds));
+}
+
 void Expect(int id, const std::wstring& expected, bool prefix) {
     std::wstring seen = ReadText(Control(id));
     bool ok = prefix ? seen.compare(0, expected.size(), expected) == 0 : seen == expected;
@@ -623,6 +674,9 @@ void Run(const Args& a) {
         ClickAt(button, "button " + Utf8(a[1]) + " of the message box");
         if (!WaitFor(5, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
             Fail("the message box stayed open after " + Utf8(a[1]));
+    } else if (c == L"wait-frame") {
+        Need(a, 1, "wait-frame T");
+        WaitFrame(Seconds(a[1]));
     } else if (c == L"no-box") {
         Need(a, 0, "no-box");
         if (!OwnedDialogs(MainWindow()).empty()) Fail("a dialog is open:" + OpenDialogsNote());

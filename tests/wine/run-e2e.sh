@@ -6,7 +6,7 @@
 # with the build they use).
 #
 #   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter field-widths unplug quit-settings
+#                                                    address-filter field-widths unplug quit-settings demo
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -24,7 +24,7 @@ for arg in "$@"; do
     esac
 done
 
-all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program code-view offline-file)
+all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file)
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -49,7 +49,14 @@ rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
 trap vw_cleanup EXIT
 unset DISPLAY
 vw_start_xvfb || exit 2
-vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" 1 || exit 2
+# A bare X server: the window gets its frame as run-windows.sh would give it one there.
+vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
+# What the demo types to the simulator, as a person types on run.sh's terminal;
+# held open here for writing, so the simulator's reads never see an end.
+sim_input="$out/sim-input"
+rm -f "$sim_input"
+mkfifo "$sim_input" || exit 2
+exec {sim_typing}<>"$sim_input"
 vw_start_sim --fast || exit 2
 "$WINESERVER" -p >/dev/null 2>&1 </dev/null
 setup_seconds=$((SECONDS - started))
@@ -412,11 +419,48 @@ EOF
     shot
 }
 
+# scripts/run.sh on a fresh machine: the simulator as it starts it, the sample
+# HEX file opened, "自动编程" pressed; then "unplug" typed to the simulator
+# reaches the window as a pulled adapter.
+test_demo() {
+    local sample="$root/resources/sample.hex" sum
+    sum="$(make_hex "$out/demo.hex" 1024)"
+    if ! cmp -s "$out/demo.hex" "$sample"; then log "FAIL: $sample is not the 1 KB sample"; return 1; fi
+    drive <<EOF || return 1
+wait-window 30
+wait-frame 10
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$(vw_winpath "$sample")" 15
+wait-status "编程内存检查和 =  $sum" 60
+click 136
+wait-status "自动编程已成功完成" 60
+expect 179 1
+no-box
+EOF
+    shot
+    log "-- typed to the simulator: unplug"
+    echo unplug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-box "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!" 15
+answer IDOK
+EOF
+}
+
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
         auto-program | code-view | offline-file | field-widths) echo "--chip mtp" ;;
     esac
+}
+
+start_sim() {
+    if [ "$1" = demo ]; then
+        VW_SIM_INPUT="$sim_input" vw_start_demo_sim && vw_start_watch
+        return
+    fi
+    # shellcheck disable=SC2046
+    vw_start_sim --fast $(sim_args "$1")
 }
 
 # --- running them ------------------------------------------------------------------------
@@ -433,14 +477,14 @@ for name in "${selected[@]}"; do
     ok=1
     "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
     vw_adapter_listed || plug || ok=0
-    # shellcheck disable=SC2046
-    vw_start_sim --fast $(sim_args "$name") || ok=0
+    start_sim "$name" || ok=0
     if [ "$ok" = 1 ]; then
         start_app
         "$fn" || ok=0
     fi
     [ "$shot_taken" = 1 ] || shot
     stop_app
+    vw_stop_watch
     if [ "$ok" = 1 ]; then
         passed+=("$name")
         printf 'PASS  %-16s %3d s\n' "$name" $((SECONDS - t0))
