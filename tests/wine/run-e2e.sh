@@ -121,9 +121,18 @@ stop_app() {
 settings_key='HKCU\Software\ZEMKO\VELDRIX'
 
 # Value NAME of the program's settings key, as reg query shows it.
+settings_dump=""
+read_settings() { # the whole key into settings_dump, in one query; one that fails is asked again
+    local try
+    for try in 1 2 3; do
+        settings_dump="$("$WINE" reg query "$settings_key" 2>/dev/null | tr -d '\r')" && return 0
+        sleep 1
+    done
+    return 1
+}
+
 setting() {
-    "$WINE" reg query "$settings_key" /v "$1" 2>/dev/null | tr -d '\r' |
-        awk -v name="$1" '$1 == name && $2 == "REG_SZ" { print $3 }'
+    printf '%s\n' "$settings_dump" | awk -v name="$1" '$1 == name && $2 == "REG_SZ" { print $3 }'
 }
 
 # make_hex FILE SIZE: Intel HEX of SIZE bytes from address 0, byte i = (i*7+3) & 255,
@@ -324,6 +333,7 @@ wait-gone 10
 EOF
     if ! app_gone 10; then log "the program is still running after its window closed"; return 1; fi
     local name want got failed=0
+    read_settings || { log "FAIL: the settings key could not be read"; return 1; }
     for name in com chip mode tx_set; do
         case "$name" in
             com) want=COM1 ;;
@@ -335,7 +345,8 @@ EOF
         if [ "$got" = "$want" ]; then
             log "  ok setting $name = $got"
         else
-            log "FAIL: setting $name is \"$got\", expected \"$want\""
+            log "FAIL: setting $name is \"$got\", expected \"$want\"; the key holds:"
+            printf '%s\n' "$settings_dump" >>"$out/$test_name.log"
             failed=1
         fi
     done
