@@ -1,4 +1,4 @@
-// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT
+// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT
 #include <fstream>
 #include <iostream>
 
@@ -18,15 +18,16 @@ int main(int argc, char** argv) {
         if (a == "--port") ok = value(options.port);
         else if (a == "--install-dir") ok = value(options.installDir);
         else if (a == "--settings") ok = value(options.settingsFile);
+        else if (a == "--log-dir") ok = value(options.logDir);
         else if (!a.empty() && a[0] == '-' && a != "-") ok = false;
         else script = a;
         if (!ok) {
-            std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT\n";
+            std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
             return 2;
         }
     }
     if (script.empty()) {
-        std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT\n";
+        std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
         return 2;
     }
     std::ifstream file;
