@@ -54,8 +54,10 @@ bool CsvReader::Feed(std::string_view piece) {
     if (carry_.size() > kMaxRecord) {
         // Nothing of ours is this long: go on after the next line end.
         size_t lf = carry_.find('\n', kMaxRecord);
-        if (lf == std::string::npos) carry_.clear();
-        else carry_.erase(0, lf + 1);
+        if (lf == std::string::npos)
+            carry_.clear();
+        else
+            carry_.erase(0, lf + 1);
         if (!carry_.empty() && !stopped_) Feed({});
     }
     return !stopped_;

@@ -63,8 +63,10 @@ bool Mending(AppendFile& file, std::string& out) {
         if (!file.ReadAt(at, kScanPiece, piece)) return false;
         quotes += size_t(std::count(piece.begin(), piece.end(), '"'));
     }
-    if (quotes % 2) out += "\"\r\n";
-    else if (tail.empty() || tail.back() != '\n') out += "\r\n";
+    if (quotes % 2)
+        out += "\"\r\n";
+    else if (tail.empty() || tail.back() != '\n')
+        out += "\r\n";
     return true;
 }
 

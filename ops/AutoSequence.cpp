@@ -28,14 +28,17 @@ bool Step(AppContext& ctx, int opCode, int pauseMs = kStepPauseMs) {
     return !ctx.LinkErrorFlag;
 }
 
+std::optional<uint32_t> IfSet(bool set, uint32_t value) {
+    return set ? std::optional<uint32_t>(value) : std::nullopt;
+}
+
 // The record is stored before the tone tells the operator the chip is done.
 void Succeeded(AppContext& ctx, bool idIncrement, bool buzzer, RecordedRun& record) {
     Ui& ui = *ctx.ui;
     SetStatus(ctx, "自动编程已成功完成");
     if (CountingOn(ctx)) ui.SetText(id::kSuccessCount, Dec(++ctx.successCount));
     if (idIncrement) ui.SetText(id::kCounterCurrent, Dec(ctx.idValue));
-    if (idIncrement) record.Finish(RecordResult::Good, ctx.idValue, ctx.idAddress);
-    else record.Finish(RecordResult::Good);
+    record.Finish(RecordResult::Good, IfSet(idIncrement, ctx.idValue), IfSet(idIncrement, ctx.idAddress));
     if (buzzer) ui.Tone(kToneHz, 500);
 }
 
@@ -43,9 +46,8 @@ void Succeeded(AppContext& ctx, bool idIncrement, bool buzzer, RecordedRun& reco
 void Failed(AppContext& ctx, bool buzzer, bool idIncrement, bool idWritten, RecordedRun& record) {
     const bool chipsFault = ctx.AutoRunMarker != 0;
     if (chipsFault && CountingOn(ctx)) ctx.ui->SetText(id::kFailureCount, Dec(++ctx.failureCount));
-    record.Finish(chipsFault ? RecordResult::Bad : RecordResult::Link,
-                  idWritten ? std::optional<uint32_t>(ctx.idValue) : std::nullopt,
-                  idIncrement ? std::optional<uint32_t>(ctx.idAddress) : std::nullopt);
+    record.Finish(chipsFault ? RecordResult::Bad : RecordResult::Link, IfSet(idWritten, ctx.idValue),
+                  IfSet(idIncrement, ctx.idAddress));
     if (!buzzer) return;
     for (int beep = 0; beep < 4; ++beep) {
         if (beep > 0) ctx.Sleep(100);

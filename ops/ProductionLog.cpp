@@ -40,8 +40,9 @@ bool IdCodeUnusedOrAccepted(AppContext& ctx, uint32_t idCode) {
     std::optional<std::string> day = ctx.records->IdCodeOnGoodChip(idCode);
     if (!day) return true;
     return ShowBox(ctx,
-                   "ID码 " + Dec(idCode) + " 已于" + *day + "写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n"
-                   "是否继续进行当前操作?",
+                   "ID码 " + Dec(idCode) + " 已于" + *day +
+                       "写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n"
+                       "是否继续进行当前操作?",
                    "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
 }
 

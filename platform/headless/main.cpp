@@ -4,6 +4,11 @@
 
 #include "platform/headless/ScriptRunner.h"
 
+namespace {
+const char* const kUsage =
+    "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
+}  // namespace
+
 int main(int argc, char** argv) {
     veldrix::RunnerOptions options;
     std::string script;
@@ -22,12 +27,12 @@ int main(int argc, char** argv) {
         else if (!a.empty() && a[0] == '-' && a != "-") ok = false;
         else script = a;
         if (!ok) {
-            std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
+            std::cerr << kUsage;
             return 2;
         }
     }
     if (script.empty()) {
-        std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
+        std::cerr << kUsage;
         return 2;
     }
     std::ifstream file;
