@@ -158,7 +158,7 @@ size_t CsvReader::Parse(std::string_view text) {
             break;
         }
         bool empty = fields_.size() == 1 && fields_[0].empty() && s[start] != '"';
-        if (!empty && !take_(fields_)) stopped_ = true;
+        if (!empty && pos - start <= kMaxRecord && !take_(fields_)) stopped_ = true;
     }
     return pos;
 }
