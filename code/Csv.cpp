@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace veldrix {
 
 namespace {
@@ -14,9 +18,18 @@ constexpr std::array<bool, 256> kFieldEnds = [] {
     return t;
 }();
 
-// The first comma, CR or LF from pos on (n when none), eight bytes at a
-// time: a start-up reads a year of records.
+// The first comma, CR or LF from pos on (n when none), sixteen or eight
+// bytes at a time: a start-up reads a year of records.
 size_t FindFieldEnd(const char* s, size_t pos, size_t n) {
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(','), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; pos + 16 <= n; pos += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + pos));
+        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, comma), _mm_cmpeq_epi8(bytes, cr)),
+                                    _mm_cmpeq_epi8(bytes, lf));
+        if (int mask = _mm_movemask_epi8(hits)) return pos + size_t(__builtin_ctz(unsigned(mask)));
+    }
+#endif
     constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
     auto zeroBytes = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
     for (; pos + 8 <= n; pos += 8) {
