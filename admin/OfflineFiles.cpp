@@ -13,6 +13,7 @@
 #include "ops/ChipOperations.h"
 #include "ops/Counting.h"
 #include "ops/Download.h"
+#include "ops/ProductionLog.h"
 #include "seams/Files.h"
 
 namespace veldrix {
@@ -175,7 +176,24 @@ bool CheckMasterChecksum(AppContext& ctx) {
     return true;
 }
 
-void MakeOfflineFile(AppContext& ctx) {
+namespace {
+
+enum class Made { Written, Stopped, Failed };
+
+Made Stop(AppContext& ctx) {
+    Aborted(ctx);
+    return Made::Stopped;
+}
+
+// A step that failed after the session opened; its text stays.
+Made Fail(AppContext& ctx, const char* text) {
+    SetStatus(ctx, text);
+    return Made::Failed;
+}
+
+// The steps of MakeOfflineFile. Stopped: the block was left as it was (a
+// check, a question, the password). idAddress: the ID address, once checked.
+Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     Ui& ui = *ctx.ui;
     ctx.LinkErrorFlag = 0;
     if (ui.IsChecked(id::kDebugMode)) {
@@ -183,16 +201,16 @@ void MakeOfflineFile(AppContext& ctx) {
         DownloadToProgrammer(ctx);
         // A failed download leaves the debug-mode substitute in "memory": an
         // offline file made now would hold whatever the unit had before.
-        if (ctx.LinkErrorFlag || ctx.AbortFlag) return;
+        if (ctx.LinkErrorFlag || ctx.AbortFlag) return Made::Failed;
     }
     if (ctx.memoryRewritten) {
         ShowBox(ctx, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示:");
-        return Aborted(ctx);
+        return Stop(ctx);
     }
     if (!ctx.codeInMemory) {
         ShowBox(ctx, "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!", "警告", MsgButtons::Ok,
                 MsgIcon::Warning);
-        return Aborted(ctx);
+        return Stop(ctx);
     }
 
     ctx.probeOnly = true;
@@ -201,15 +219,16 @@ void MakeOfflineFile(AppContext& ctx) {
         ctx.probeOnly = false;
         if (ShowBox(ctx, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
                     MsgButtons::YesNo, MsgIcon::Warning) != MsgAnswer::Yes)
-            return Aborted(ctx);
+            return Stop(ctx);
     }
 
     TakeRangeAndChecksum(ctx);
     FillCommandBlockHeader(ctx);
-    if (!AutoOptionWarnings(ctx)) return Aborted(ctx);
+    if (!AutoOptionWarnings(ctx)) return Stop(ctx);
     if (ctx.block[cb::kAutoFlags] & autoflag::kIdIncrement) {
         PrepareIdIncrement(ctx);
-        if (ctx.LinkErrorFlag) return Aborted(ctx);
+        if (ctx.LinkErrorFlag) return Stop(ctx);
+        idAddress = ctx.idAddress;
     }
     const int block = SelectedBlockNumber(ctx);
     ctx.block[cb::kBlockNumber] = uint8_t(block);
@@ -219,29 +238,31 @@ void MakeOfflineFile(AppContext& ctx) {
                 "包括芯片类型,数据类型,VPP及VCC电压,自动编程系统选项,计数器数据\n"
                 "确认请按[确认]开始写入脱机文件,按[取消]可返回主界面修改选项",
                 "\n注: ", MsgButtons::OkCancel, MsgIcon::Question) != MsgAnswer::Ok)
-        return Aborted(ctx);
+        return Stop(ctx);
 
     ui.SetText(id::kOfflineFileName, WithoutDirectory(ui.GetText(id::kCodeFile)));
     ui.SetText(id::kOfflineChip, ui.GetText(id::kChipCombo));
     ui.SetText(id::kOfflineChecksum, ui.GetText(id::kChecksum).substr(0, 4));
-    if (!AcquireOperationPassword(ctx)) return;
+    if (!AcquireOperationPassword(ctx)) return Made::Stopped;
 
     // Empty the block first; the unit checks the password before it does.
     ctx.block[cb::kBlockNumber] = uint8_t(block);
     ctx.block.SetOpCode(2);
     ctx.Sleep(kPauseMs);
-    if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
+    ctx.AutoRunMarker = kAutoRunMarkerRunning;  // the probe's session may have zeroed it
+    if (!OpenSession(ctx)) return Made::Failed;
+    if (!CheckPasswordReply(ctx)) return Made::Stopped;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
     if (!ReplyIs(ReadShortReply(ctx, 128, 5, 300), "OK")) {
         ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, "初始化编程存储器失败!请尝试重新初始化!");
+        return Fail(ctx, "初始化编程存储器失败!请尝试重新初始化!");
     }
 
     SetStatus(ctx, "写入脱机文件编程配置数据....");
     ctx.Sleep(kPauseMs);
     LoadCounterFields(ctx);
     ctx.block.SetOpCode(17);
-    if (!OpenSession(ctx)) return;
+    if (!OpenSession(ctx)) return Made::Failed;
     if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
         size_t written = 0;
@@ -249,7 +270,7 @@ void MakeOfflineFile(AppContext& ctx) {
     }
     if (!ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, "写入脱机文件编程配置数据失败!");
+        return Fail(ctx, "写入脱机文件编程配置数据失败!");
     }
     ctx.LinkErrorFlag = 0;
     SetStatus(ctx, "写入脱机文件编程配置数据成功!");
@@ -272,14 +293,14 @@ void MakeOfflineFile(AppContext& ctx) {
     }
     if (!written) {
         ctx.LinkErrorFlag = 1;
-        return SetStatus(ctx, "脱机文件写入失败!");
+        return Fail(ctx, "脱机文件写入失败!");
     }
 
     SetStatus(ctx, "脱机文件写入已完成,正在清除缓存中的数据,请稍候.....");
     ctx.Sleep(kPauseMs);
     ctx.block[cb::kBlockNumber] = 0;
     ctx.block.SetOpCode(2);
-    if (!OpenSession(ctx)) return;
+    if (!OpenSession(ctx)) return Made::Failed;
     ReadShortReply(ctx, 128, 5, 1500);  // the cache is cleared either way
     ctx.LinkErrorFlag = 0;
     SetStatus(ctx, "缓存中数据已清除!");
@@ -287,6 +308,23 @@ void MakeOfflineFile(AppContext& ctx) {
     SetStatus(ctx, "脱机文件写入成功!您现在即可以实现脱机烧写该文件代码了");
     ctx.codeInMemory = 0;
     ctx.memoryRewritten = 0;
+    return Made::Written;
+}
+
+}  // namespace
+
+void MakeOfflineFile(AppContext& ctx) {
+    RecordedRun record(ctx);
+    // As in the automatic sequence, a session that never opens zeroes it.
+    ctx.AutoRunMarker = kAutoRunMarkerRunning;
+    std::optional<uint32_t> idAddress;
+    switch (MakeOfflineFileSteps(ctx, idAddress)) {
+    case Made::Written: record.Finish(RecordResult::Good, std::nullopt, idAddress); break;
+    case Made::Stopped: record.Finish(RecordResult::Stopped, std::nullopt, idAddress); break;
+    case Made::Failed:
+        record.Finish(ctx.AutoRunMarker ? RecordResult::Bad : RecordResult::Link, std::nullopt, idAddress);
+        break;
+    }
 }
 
 }  // namespace veldrix

@@ -31,6 +31,8 @@ std::string AboutText() {
            "网址: " + MakerWebAddress() + "\n"
            "技术支持: support@zemko.example";
 }
+std::string RecordsMenuText() { return "打开生产记录文件夹"; }
+std::string RecordsNotOpenedText(const std::string& folder) { return "无法打开生产记录文件夹!\n" + folder; }
 std::string GreetingCaption() { return "尊敬的用户"; }
 std::string GreetingText() {
     return "感谢您选用泽木科技VELDRIX批量编程器!\n"

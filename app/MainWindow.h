@@ -14,6 +14,9 @@ std::string WindowCaption();
 std::string AboutMenuText();
 std::string AboutCaption();
 std::string AboutText();
+// The system-menu entry beside About that opens the production records' folder.
+std::string RecordsMenuText();
+std::string RecordsNotOpenedText(const std::string& folder);
 std::string GreetingCaption();
 std::string GreetingText();
 std::string WelcomeText();

@@ -6,6 +6,7 @@
 #include "link/Session.h"
 #include "link/Worker.h"
 #include "ops/Counting.h"
+#include "ops/ProductionLog.h"
 
 namespace veldrix {
 
@@ -27,16 +28,26 @@ bool Step(AppContext& ctx, int opCode, int pauseMs = kStepPauseMs) {
     return !ctx.LinkErrorFlag;
 }
 
-void Succeeded(AppContext& ctx, bool idIncrement, bool buzzer) {
+std::optional<uint32_t> IfSet(bool set, uint32_t value) {
+    return set ? std::optional<uint32_t>(value) : std::nullopt;
+}
+
+// The record is stored before the tone tells the operator the chip is done.
+void Succeeded(AppContext& ctx, bool idIncrement, bool buzzer, RecordedRun& record) {
     Ui& ui = *ctx.ui;
     SetStatus(ctx, "自动编程已成功完成");
     if (CountingOn(ctx)) ui.SetText(id::kSuccessCount, Dec(++ctx.successCount));
     if (idIncrement) ui.SetText(id::kCounterCurrent, Dec(ctx.idValue));
+    record.Finish(RecordResult::Good, IfSet(idIncrement, ctx.idValue), IfSet(idIncrement, ctx.idAddress));
     if (buzzer) ui.Tone(kToneHz, 500);
 }
 
-void Failed(AppContext& ctx, bool buzzer) {
-    if (ctx.AutoRunMarker != 0 && CountingOn(ctx)) ctx.ui->SetText(id::kFailureCount, Dec(++ctx.failureCount));
+// idWritten: the ID step held before a later step failed.
+void Failed(AppContext& ctx, bool buzzer, bool idIncrement, bool idWritten, RecordedRun& record) {
+    const bool chipsFault = ctx.AutoRunMarker != 0;
+    if (chipsFault && CountingOn(ctx)) ctx.ui->SetText(id::kFailureCount, Dec(++ctx.failureCount));
+    record.Finish(chipsFault ? RecordResult::Bad : RecordResult::Link, IfSet(idWritten, ctx.idValue),
+                  IfSet(idIncrement, ctx.idAddress));
     if (!buzzer) return;
     for (int beep = 0; beep < 4; ++beep) {
         if (beep > 0) ctx.Sleep(100);
@@ -45,7 +56,7 @@ void Failed(AppContext& ctx, bool buzzer) {
 }
 
 // The steps after the start tone; false at the first that failed.
-bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) {
+bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp, bool& idWritten) {
     if ((flags & autoflag::kBlankCheck) && !Step(ctx, 16, 0)) return false;
     if (mtp && !Step(ctx, 6)) return false;
     if (!Step(ctx, codes.program)) return false;
@@ -57,6 +68,7 @@ bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) 
             SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
             return false;
         }
+        idWritten = true;
     }
     if ((flags & autoflag::kSmart) && mtp && !Step(ctx, codes.smart)) return false;
     // LDC and hardware write protection are extras: whatever becomes of
@@ -107,28 +119,29 @@ void RunAutoSequence(AppContext& ctx) {
     const bool mtp = ctx.block[cb::kChipType] == 2;
     const bool idIncrement = flags & autoflag::kIdIncrement;
 
+    RecordedRun record(ctx);
     ctx.AutoRunMarker = kAutoRunMarkerRunning;
     ctx.AutoRunActive = 1;
-    if (!AutoOptionWarnings(ctx)) {
+    // Ends before any step: nothing counted, no tone.
+    auto stop = [&](std::optional<uint32_t> idAddress = std::nullopt) {
         SetStatus(ctx, kTextAborted);
+        record.Finish(RecordResult::Stopped, std::nullopt, idAddress);
         ctx.AutoRunActive = 0;
-        return;
-    }
+    };
+    if (!AutoOptionWarnings(ctx)) return stop();
     if (idIncrement) {
         PrepareIdIncrement(ctx);
-        if (ctx.LinkErrorFlag) {
-            SetStatus(ctx, kTextAborted);
-            ctx.AutoRunActive = 0;
-            return;
-        }
+        if (ctx.LinkErrorFlag) return stop();
+        if (!IdCodeUnusedOrAccepted(ctx, ctx.idValue)) return stop(ctx.idAddress);
     }
     const bool buzzer = ui.IsChecked(id::kBuzzer);
     if (buzzer) ui.Tone(kToneHz, 100);
 
-    if (RunSteps(ctx, codes, flags, mtp))
-        Succeeded(ctx, idIncrement, buzzer);
+    bool idWritten = false;
+    if (RunSteps(ctx, codes, flags, mtp, idWritten))
+        Succeeded(ctx, idIncrement, buzzer, record);
     else
-        Failed(ctx, buzzer);
+        Failed(ctx, buzzer, idIncrement, idWritten, record);
     ctx.AutoRunActive = 0;
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and prints link timings and HEX file handling figures.
+# Builds the benchmarks and prints link timings, HEX file handling and production-record figures.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
@@ -8,7 +8,7 @@ trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 "$root/scripts/setup.sh" build test
 cmake -S "$root" -B "$build" -DVELDRIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target veldrix-bench veldrix-headless veldrix-sim >/dev/null
+cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "== link, virtual time"
@@ -63,3 +63,10 @@ report "veldrix-headless save (incl. load)" $v
 report "srec_cat binary->ihex" $s
 report "objcopy binary->ihex" $o
 ratio "$v" "$s" "$o"
+
+echo "== production records: start-up with a year of records, appends (files in the page cache)"
+"$build/veldrix-bench-records" generate "$work/records" 1000000 365
+echo "folder: $(du -sh "$work/records" | cut -f1)"
+for _ in 1 2 3 4 5; do "$build/veldrix-bench-records" load "$work/records"; done
+# Each append is flushed to the disk of the work folder before it returns.
+"$build/veldrix-bench-records" append "$work/appends" 1000

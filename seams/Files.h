@@ -1,9 +1,11 @@
 #pragma once
 // Whole-file reads and writes with UTF-8 path names, and the text encoding of
 // files: the system's ANSI code page on Windows, bytes as they stand elsewhere.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veldrix {
 
@@ -37,6 +39,34 @@ private:
 };
 
 bool WriteFileReplacing(const std::string& path, std::string_view data);
+
+// Creates the folder and any missing parents; true when it exists afterwards.
+bool MakeFolders(const std::string& path);
+// The names of the plain files in a folder; false when it cannot be listed.
+bool ListFiles(const std::string& folder, std::vector<std::string>& names);
+
+// A file that only grows, such as a log: each Append goes to its end and is
+// on the disk when it returns. Others may read the file meanwhile.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Creates the file when missing; false when it cannot be opened for writing.
+    bool Open(const std::string& path);
+    uint64_t Size() const { return size_; }
+    // Up to count bytes from offset; false when the read fails.
+    bool ReadAt(uint64_t offset, size_t count, std::string& out);
+    // Writes data whole at the end, then flushes it to the disk.
+    bool Append(std::string_view data);
+    void Close();
+
+private:
+    intptr_t handle_ = -1;
+    uint64_t size_ = 0;
+};
 
 std::string ToFileText(std::string_view utf8);
 std::string FromFileText(std::string_view bytes);

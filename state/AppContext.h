@@ -12,6 +12,7 @@
 #include "seams/Clock.h"
 #include "seams/Port.h"
 #include "seams/PortDirectory.h"
+#include "seams/ProductionRecords.h"
 #include "seams/SettingsStore.h"
 #include "seams/Ui.h"
 #include "state/ChipRecord.h"
@@ -66,6 +67,10 @@ struct AppContext {
     // logic); the worker calls it, so the link stays below the operations.
     // Set by whoever runs the window, with worker.
     void (*dispatch)(AppContext& ctx, int opCode) = nullptr;
+    // The production records of the automatic sequence and the offline
+    // files; none kept when null. Set by whoever runs the window.
+    ProductionRecords* records = nullptr;
+    bool recordsWarned = false;  // the warning about records that could not be stored, once a run
 
     CommandBlock block;
     std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);

@@ -9,6 +9,7 @@
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
+#include "code/RecordFolder.h"
 #include "ops/CodePages.h"
 #include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
@@ -104,6 +105,11 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
     }
 
     ctx_ = std::make_unique<AppContext>(ui_, *clock_, *settings_, *port, *directory);
+    if (!options.logDir.empty()) {
+        records_ = std::make_unique<RecordFolder>(options.logDir);
+        records_->Load();
+        ctx_->records = records_.get();
+    }
     worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
     ctx_->worker = worker_.get();
     ctx_->dispatch = DispatchOperation;
@@ -113,6 +119,7 @@ ScriptRunner::~ScriptRunner() {
     if (worker_) worker_->Shutdown(1000);
     worker_.reset();  // its destructor still touches the context
     ctx_.reset();
+    records_.reset();
     programmer_.reset();
 }
 

@@ -16,11 +16,13 @@ class InProcessProgrammer;
 class VirtualTime;
 }  // namespace sim
 class Worker;
+class RecordFolder;
 
 struct RunnerOptions {
     std::string port;          // empty: the simulated programmer
     std::string installDir;    // holds samlist.txt
     std::string settingsFile;  // empty: settings in memory
+    std::string logDir;        // the production records' folder; empty: none kept
 };
 
 class ScriptRunner {
@@ -55,6 +57,7 @@ private:
     std::unique_ptr<Port> realPort_;
     std::unique_ptr<PortDirectory> realDirectory_;
     std::unique_ptr<SettingsStore> settings_;
+    std::unique_ptr<RecordFolder> records_;
     Clock* clock_ = nullptr;
     std::unique_ptr<AppContext> ctx_;
     std::unique_ptr<Worker> worker_;

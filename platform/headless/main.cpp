@@ -1,11 +1,20 @@
+<<<<<<< HEAD
 // veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT
 // veldrix-headless --list-ports: the PL2303 adapters' ports, in the order a
 // search tries them; exit status 1 when there is none.
+=======
+// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT
+>>>>>>> prodlog
 #include <fstream>
 #include <iostream>
 
 #include "platform/headless/ScriptRunner.h"
 #include "platform/posix/LinuxPortDirectory.h"
+
+namespace {
+const char* const kUsage =
+    "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT\n";
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--list-ports") {
@@ -31,15 +40,16 @@ int main(int argc, char** argv) {
         if (a == "--port") ok = value(options.port);
         else if (a == "--install-dir") ok = value(options.installDir);
         else if (a == "--settings") ok = value(options.settingsFile);
+        else if (a == "--log-dir") ok = value(options.logDir);
         else if (!a.empty() && a[0] == '-' && a != "-") ok = false;
         else script = a;
         if (!ok) {
-            std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT\n";
+            std::cerr << kUsage;
             return 2;
         }
     }
     if (script.empty()) {
-        std::cerr << "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT\n";
+        std::cerr << kUsage;
         return 2;
     }
     std::ifstream file;

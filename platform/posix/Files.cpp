@@ -1,5 +1,10 @@
-#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "seams/Files.h"
 
@@ -64,6 +69,73 @@ void FileWriter::Discard() {
 bool WriteFileReplacing(const std::string& path, std::string_view data) {
     FileWriter w;
     return w.Open(path) && w.Write(data) && w.Commit();
+}
+
+bool MakeFolders(const std::string& path) {
+    struct stat st;
+    if (path.empty()) return false;
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
+    return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool ListFiles(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    while (dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        struct stat st;
+        if (::stat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+AppendFile::~AppendFile() { Close(); }
+
+bool AppendFile::Open(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    size_ = uint64_t(st.st_size);
+    return true;
+}
+
+bool AppendFile::ReadAt(uint64_t offset, size_t count, std::string& out) {
+    out.assign(count, '\0');
+    if (handle_ < 0) return false;
+    ssize_t n = ::pread(int(handle_), out.data(), count, off_t(offset));
+    if (n < 0) return false;
+    out.resize(size_t(n));
+    return true;
+}
+
+bool AppendFile::Append(std::string_view data) {
+    if (handle_ < 0) return false;
+    // One write puts the whole record in place; a short one (a full disk) goes on.
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(int(handle_), data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    size_ += done;
+    return ::fdatasync(int(handle_)) == 0;
+}
+
+void AppendFile::Close() {
+    if (handle_ >= 0) ::close(int(handle_));
+    handle_ = -1;
+    size_ = 0;
 }
 
 std::string ToFileText(std::string_view utf8) { return std::string(utf8); }

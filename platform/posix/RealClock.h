@@ -8,6 +8,7 @@ class RealClock : public Clock {
 public:
     void Sleep(int ms, const std::atomic<bool>* stop = nullptr) override;
     uint64_t NowMicros() override;
+    LocalTime LocalNow() override;
 };
 
 }  // namespace veldrix

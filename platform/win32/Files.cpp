@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "seams/Files.h"
+#include "seams/Platform.h"
 #include "platform/win32/Text.h"
 
 namespace veldrix {
@@ -68,6 +69,83 @@ void FileWriter::Discard() {
 bool WriteFileReplacing(const std::string& path, std::string_view data) {
     FileWriter w;
     return w.Open(path) && w.Write(data) && w.Commit();
+}
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) return false;
+    std::wstring wide = Widen(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    auto slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
+    return CreateDirectoryW(wide.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool ListFiles(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Widen(JoinPath(folder, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(Narrow(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+AppendFile::~AppendFile() { Close(); }
+
+bool AppendFile::Open(const std::string& path) {
+    Close();
+    // Others may read and even write while we hold it; a program that holds
+    // it without sharing (a spreadsheet) makes this fail.
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(file);
+    size_ = uint64_t(size.QuadPart);
+    return true;
+}
+
+bool AppendFile::ReadAt(uint64_t offset, size_t count, std::string& out) {
+    out.assign(count, '\0');
+    if (handle_ == -1) return false;
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), out.data(), DWORD(count), &got, &at) &&
+        GetLastError() != ERROR_HANDLE_EOF)
+        return false;
+    out.resize(got);
+    return true;
+}
+
+bool AppendFile::Append(std::string_view data) {
+    if (handle_ == -1) return false;
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    LARGE_INTEGER none{};
+    if (!SetFilePointerEx(file, none, nullptr, FILE_END)) return false;
+    size_t done = 0;
+    while (done < data.size()) {
+        DWORD wrote = 0;
+        if (!WriteFile(file, data.data() + done, DWORD(data.size() - done), &wrote, nullptr) || wrote == 0)
+            return false;
+        done += wrote;
+    }
+    size_ += done;
+    return FlushFileBuffers(file) != 0;
+}
+
+void AppendFile::Close() {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+    size_ = 0;
 }
 
 std::string ToFileText(std::string_view utf8) { return Narrow(Widen(utf8), CP_ACP); }

@@ -107,6 +107,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             MessageBoxW(window_, Widen(AboutText()).c_str(), Widen(AboutCaption()).c_str(), MB_OK);
             return TRUE;
         }
+        if ((wParam & 0xFFF0) == IDM_RECORDS && hooks.openRecords) {
+            hooks.openRecords();
+            return TRUE;
+        }
         return FALSE;
     case WM_PAINT:
         return OnPaint();
@@ -181,6 +185,7 @@ void MainDialog::OnInit() {
     if (HMENU menu = GetSystemMenu(window_, FALSE); menu && !about.empty()) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, Widen(about).c_str());
+        if (hooks.openRecords) AppendMenuW(menu, MF_STRING, IDM_RECORDS, Widen(RecordsMenuText()).c_str());
     }
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_ ? smallIcon_ : icon_));

@@ -24,6 +24,8 @@ struct MainWindowHooks {
     std::function<void(int row, int column)> onCodeCellDoubleClick;
     // At destroy, after the settings were saved: stop the monitor and the worker.
     std::function<void()> onClosing;
+    // The system menu's records entry; without it the entry is not there.
+    std::function<void()> openRecords;
 };
 
 class MainDialog {

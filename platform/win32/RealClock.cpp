@@ -72,4 +72,19 @@ void RealClock::Sleep(int ms, const std::atomic<bool>* stop) {
     }
 }
 
+LocalTime RealClock::LocalNow() {
+    FILETIME utc;
+    GetSystemTimeAsFileTime(&utc);
+    SYSTEMTIME utcParts, localParts;
+    FILETIME local = utc;
+    // The offset is the one in force at this moment, summer time included.
+    if (FileTimeToSystemTime(&utc, &utcParts) && SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts))
+        SystemTimeToFileTime(&localParts, &local);
+    auto ticks = [](const FILETIME& f) { return int64_t(uint64_t(f.dwHighDateTime) << 32 | f.dwLowDateTime); };
+    constexpr int64_t kUnixEpochTicks = 116444736000000000;  // 1970-01-01 in 100 ns since 1601
+    int64_t offsetTicks = ticks(local) - ticks(utc);
+    int offsetMinutes = int((offsetTicks + (offsetTicks < 0 ? -300000000 : 300000000)) / 600000000);
+    return LocalTimeAt((ticks(utc) - kUnixEpochTicks) / 10000, offsetMinutes);
+}
+
 }  // namespace veldrix

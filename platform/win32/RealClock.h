@@ -18,6 +18,7 @@ public:
 
     void Sleep(int ms, const std::atomic<bool>* stop = nullptr) override;
     uint64_t NowMicros() override;
+    LocalTime LocalNow() override;
     // Whether this thread sleeps on a high-resolution timer.
     static bool HighResolutionTimer();
 

@@ -3,16 +3,22 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <memory>
+
 #include "app/Dispatch.h"
 #include "state/AppContext.h"
 #include "app/CommandHandler.h"
+#include "app/MainWindow.h"
+#include "code/RecordFolder.h"
 #include "ops/CodePages.h"
 #include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
+#include "platform/win32/RecordsFolder.h"
 #include "platform/win32/RegistryPortDirectory.h"
 #include "platform/win32/RegistrySettings.h"
 #include "platform/win32/SerialPort.h"
+#include "platform/win32/Text.h"
 #include "platform/win32/Win32Ui.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -28,6 +34,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     SerialPort port;
     RegistryPortDirectory ports;
     AppContext ctx(ui, clock, settings, port, ports);
+    // Read once here: the ID codes of good chips, for the whole run.
+    std::unique_ptr<RecordFolder> records;
+    if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
+        records = std::make_unique<RecordFolder>(folder);
+        records->Load();
+        ctx.records = records.get();
+    }
     Worker worker(ctx, Worker::Mode::Threads);
     ctx.worker = &worker;
     ctx.dispatch = DispatchOperation;
@@ -40,6 +53,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     window.hooks.onCodeCellDoubleClick = [&ctx](int row, int column) { EditCodeByte(ctx, row, column); };
     bool threadsEnded = true;
     window.hooks.onClosing = [&] { threadsEnded = worker.Shutdown(3000, [&ui] { ui.ServePendingCalls(); }); };
+    if (records)
+        window.hooks.openRecords = [&window, folder = records->Folder()] {
+            if (!OpenInFileManager(folder))
+                MessageBoxW(window.Handle(), Widen(RecordsNotOpenedText(folder)).c_str(), Widen("错误").c_str(),
+                            MB_OK | MB_ICONERROR);
+        };
     window.Run();
     // A thread still inside a driver call must not outlive what it uses: end
     // the process before the context goes (the settings are saved already).

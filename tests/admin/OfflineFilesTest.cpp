@@ -163,5 +163,53 @@ TEST(OfflineFiles, IdFieldsAreCheckedWhenTheFileCarriesTheIncrement) {
     EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
 }
 
+// Every making leaves a record: the file written, stopped with the block as
+// it was, failed on the unit's word or on the link. No chip got an ID code.
+TEST(OfflineFiles, EveryMakingLeavesARecord) {
+    OfflineApp app;
+    app.KeepRecords(app.dir.File("logs"));
+    app.Download(ProductionApp::Pattern(0x100));
+    app.ui.SetChecked(id::kAutoIdIncrement, true);
+    struct Case {
+        std::function<void()> make;
+        const char *result, *status;
+    };
+    auto arm = [&](sim::Fault fault) {
+        return [&app, fault] {
+            app.Device([&](sim::DeviceState& s) { return s.ClearFaults(), s.Arm(fault); });
+            app.MakeFile();
+        };
+    };
+    const Case cases[] = {
+        {[&] { app.MakeFile(); }, "good", kWritten},
+        {[&] {
+             app.ui.QueueAnswer(MsgAnswer::Cancel);
+             app.Click(id::kMakeOfflineFile);
+         },
+         "stopped", kTextAborted},
+        {[&] {
+             app.ui.QueueAnswer(MsgAnswer::Ok);
+             app.ui.QueuePassword("guess");
+             app.Click(id::kMakeOfflineFile);
+         },
+         "stopped", "密码错误! 该操作无法继续!"},
+        {arm({sim::FaultKind::BadSum, 30}), "bad", "脱机文件写入失败!"},
+        {arm({sim::FaultKind::NoReply, 17, sim::FaultStep::Ack}), "link", kTextConnectionError},
+    };
+    int block = 6;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        app.ChooseBlock(block++);
+        if (!app.ctx.codeInMemory) app.Download(ProductionApp::Pattern(0x100));
+        c.make();
+        EXPECT_EQ(app.Status(), c.status);
+        auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
+        ASSERT_FALSE(records.empty());
+        const std::vector<std::string> have{records.back()[column::kResult], records.back()[column::kStatus],
+                                            records.back()[column::kIdCode], records.back()[column::kIdAddress]};
+        EXPECT_EQ(have, (std::vector<std::string>{c.result, c.status, "", "0FF0H"}));
+    }
+}
+
 }  // namespace
 }  // namespace veldrix

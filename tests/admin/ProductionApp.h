@@ -3,11 +3,15 @@
 // in the socket, a code file downloaded, and the sessions the host opened.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "code/ChipCatalogue.h"
+#include "code/Csv.h"
+#include "code/RecordFolder.h"
+#include "seams/Files.h"
 #include "state/ControlIds.h"
 #include "tests/support/LinkedApp.h"
 #include "tests/support/TestApp.h"
@@ -78,11 +82,36 @@ struct ProductionApp : LinkedApp {
         std::lock_guard lock(prog.state.mutex);
         return f(prog.state);
     }
+    // Production records in folder from now on, as the program keeps them
+    // from its start.
+    std::unique_ptr<RecordFolder> records;
+    void KeepRecords(const std::string& folder) {
+        records = std::make_unique<RecordFolder>(folder);
+        records->Load();
+        ctx.records = records.get();
+    }
+
     std::vector<std::string> Boxes() {
         std::vector<std::string> out;
         for (const auto& b : ui.Boxes()) out.push_back(b.spec.text);
         return out;
     }
 };
+
+// The records of a day's file as fields, its header line first; the
+// byte-order mark must open the file.
+inline std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
+    std::string text;
+    std::vector<std::vector<std::string>> out;
+    if (!ReadFileBytes(path, text)) return out;
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF", 0), 0u) << path;
+    CsvReader reader([&](const std::vector<std::string_view>& fields) {
+        out.emplace_back(fields.begin(), fields.end());
+        return true;
+    });
+    reader.Feed(std::string_view(text).substr(std::min<size_t>(text.size(), 3)));
+    EXPECT_FALSE(reader.Pending()) << path << " ends in a torn record";
+    return out;
+}
 
 }  // namespace veldrix::test

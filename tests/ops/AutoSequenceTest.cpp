@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
 
 #include "code/Fields.h"
 #include "link/Session.h"
+#include "platform/headless/ScriptRunner.h"
 #include "ops/AutoSequence.h"
 #include "tests/code/HexText.h"
 #include "tests/admin/ProductionApp.h"
@@ -257,6 +262,206 @@ TEST(AutoSequence, UnusableIdFieldsStopBeforeAnythingIsSent) {
     EXPECT_EQ(app.Status(), "自动编程已成功完成");
     EXPECT_EQ(app.ChipId(0x0FFD), 16777215u);
     EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "16777215");
+}
+
+
+// The wall clock's reading in milliseconds since 1970 for a local time at UTC+8.
+int64_t WallMs(int year, int month, int day, int hour, int minute, int second) {
+    return DaysFromCivil(year, month, day) * 86400000 + ((hour - 8) * 3600 + minute * 60 + second) * 1000LL;
+}
+
+TEST(AutoSequence, EveryRunLeavesARecordGoodBadStoppedOrLink) {
+    AutoApp app;
+    app.KeepRecords(app.dir.File("logs"));
+    app.SelectChip("S3C9454");
+    // A name a spreadsheet would split: it must come back whole.
+    app.Download(ProductionApp::Pattern(0x200), "remote, \"v2\".bin");
+    app.AllBoxesOn();
+    app.ui.SetChecked(id::kBuzzer, false);  // failure beeps would come after the record
+    app.IdFields("41", "0FF0");
+    const std::string code = app.ui.GetText(id::kCodeFile), sum = app.ui.GetText(id::kChecksum) + "H";
+
+    std::vector<std::vector<std::string>> want{{}};
+    CsvReader([&](const std::vector<std::string_view>& f) {
+        want[0].assign(f.begin(), f.end());
+        return true;
+    }).Feed(std::string(kRecordHeader) + "\r\n");
+    struct Run {
+        std::function<void()> setUp;
+        const char *result, *status, *idCode, *success, *failure;
+    };
+    const Run runs[] = {
+        {[] {}, "good", "自动编程已成功完成", "42", "1", "0"},
+        // The ID step itself fails: no ID code went into the chip.
+        {[&] { app.Device([](sim::DeviceState& s) { return s.chip.cells[0x0FF2] = 0x00; }); }, "bad",
+         "ID码写入失败! 编程过程已终止!", "", "1", "1"},
+        // Read protection fails after the ID code was written: a bad chip that holds 43.
+        {[&] { app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 10}); }); }, "bad",
+         "芯片读保护失败!", "43", "1", "2"},
+        // A session that never opened: the chip is not blamed.
+        {[&] {
+             app.Device([](sim::DeviceState& s) {
+                 s.ClearFaults();
+                 return s.Arm({sim::FaultKind::NoReply, 7, sim::FaultStep::Ack});
+             });
+         },
+         "link", kTextConnectionError, "", "1", "2"},
+        // The operator declines a switched-off option: nothing reached the unit.
+        {[&] {
+             app.Device([](sim::DeviceState& s) { return s.ClearFaults(), 0; });
+             app.ui.SetChecked(id::kAutoVerify, false);
+             app.ui.QueueAnswer(MsgAnswer::No);
+         },
+         "stopped", kTextAborted, "", "1", "2"},
+    };
+    for (const Run& run : runs) {
+        app.PutChip(sim::ChipKind::Otp);
+        run.setUp();
+        uint64_t from = app.time.NowMs();
+        app.Run();
+        EXPECT_EQ(app.Status(), run.status);
+        uint64_t to = app.time.NowMs();
+        std::string time = IsoTime(LocalTimeAt(DaysFromCivil(2025, 3, 3) * 86400000 + int64_t(to), 480));
+        bool stopped = std::string(run.result) == "stopped";
+        want.push_back({time, run.result, run.status, "S3C9454", code, sum, "0000H", "01FFH", run.idCode,
+                        stopped ? "" : "0FF0H", run.success, run.failure, std::to_string(to - from), "COM1"});
+    }
+    EXPECT_EQ(test::ReadRecords(app.dir.File("logs/2025-03-03.csv")), want);
+    EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "42");
+}
+
+// The ID code of a good chip is asked about after a restart of the program;
+// No (the default) ends the run as the ID checks do, Yes writes it again.
+TEST(AutoSequence, AnIdCodeOnAGoodChipIsAskedAboutAfterARestart) {
+    test::TempDir dir;
+    RunnerOptions options;
+    options.installDir = VELDRIX_SOURCE_DIR "/resources";
+    options.logDir = dir.File("logs");
+    const std::string setUp = "start\nselect 1000 S3C9454\nsim chip otp blank\nopen " VELDRIX_SOURCE_DIR
+                              "/tests/scenarios/data/admin_code.bin\nclick 146\nclick 126\nset 30004 0FF0\nset 315 41\n";
+    const std::string question =
+        "ID码 42 已于2025-03-03写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n是否继续进行当前操作?";
+    {
+        std::ostringstream out;
+        ScriptRunner first(options, out);
+        std::istringstream script(setUp + "click 136\nexpect-status 自动编程已成功完成\nsim expect-id 0FF0 42\nquit\n");
+        ASSERT_EQ(first.Run(script), 0) << out.str();
+        EXPECT_EQ(out.str().find("已于"), std::string::npos);  // a fresh folder asks nothing
+    }
+    {
+        std::ostringstream out;
+        ScriptRunner again(options, out);
+        std::istringstream script(setUp + "click 136\n");
+        ASSERT_EQ(again.Run(script), 0) << out.str();
+        auto box = again.Window().LastBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->spec.text, question);
+        EXPECT_EQ(box->spec.buttons, MsgButtons::YesNo);
+        EXPECT_EQ(box->spec.defaultButton, 1);
+        EXPECT_EQ(box->answer, MsgAnswer::No);  // nothing queued: the default button
+        EXPECT_EQ(again.Window().GetText(id::kStatusLine), kTextAborted);
+        EXPECT_TRUE(again.Window().Tones().empty());
+        EXPECT_EQ(again.Window().GetText(id::kFailureCount), "00000");
+        EXPECT_EQ(again.Window().GetText(id::kCounterCurrent), "41");
+
+        std::istringstream yes("answer yes\nclick 136\nexpect-status 自动编程已成功完成\nsim expect-id 0FF0 42\n"
+                               "expect 315 42\nexpect 179 1\nquit\n");
+        ASSERT_EQ(again.Run(yes), 0) << out.str();
+        EXPECT_EQ(again.Window().LastBox()->spec.text, question);
+    }
+    auto records = test::ReadRecords(dir.File("logs/2025-03-03.csv"));
+    ASSERT_EQ(records.size(), 4u);
+    const std::vector<std::string> results{records[1][1], records[2][1], records[3][1]};
+    EXPECT_EQ(results, (std::vector<std::string>{"good", "stopped", "good"}));
+    EXPECT_EQ(records[2][column::kIdCode], "");
+    EXPECT_EQ(records[3][column::kIdCode], "42");
+    // Both good chips carry 42; the first day stays the one named.
+    RecordFolder later(dir.File("logs"));
+    EXPECT_EQ(later.Load().goodIdCodes, 1u);
+    EXPECT_EQ(later.IdCodeOnGoodChip(42), "2025-03-03");
+    EXPECT_EQ(later.IdCodeOnGoodChip(41), std::nullopt);
+}
+
+// Records that cannot be written: one warning a run naming where they should
+// have gone; production goes on and the chip's status line stays.
+TEST(AutoSequence, RecordsThatCannotBeWrittenWarnOnceAndProductionGoesOn) {
+    struct Case {
+        const char* what;
+        std::function<std::string(test::TempDir&)> folder;  // makes the folder unwritable; returns it
+    };
+    std::vector<Case> cases = {
+        {"folder under a file", [](test::TempDir& d) { return d.Write("plain", "x") + "/logs"; }},
+        {"the day's file held as a folder",
+         [](test::TempDir& d) {
+             std::filesystem::create_directories(d.File("logs/2025-03-03.csv"));
+             return d.File("logs");
+         }},
+    };
+    // Permissions do not bind the superuser.
+    if (geteuid() != 0)
+        cases.push_back({"read-only folder", [](test::TempDir& d) {
+                             std::filesystem::create_directories(d.File("logs"));
+                             ::chmod(d.File("logs").c_str(), 0555);
+                             return d.File("logs");
+                         }});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AutoApp app;
+        const std::string folder = c.folder(app.dir);
+        app.KeepRecords(folder);
+        app.SelectChip("S3F9454");
+        app.Download(ProductionApp::Pattern(0x100));
+        app.AllBoxesOn();
+        app.IdFields("7", "0F00");
+        for (int chip = 1; chip <= 3; ++chip) {
+            app.PutChip(sim::ChipKind::Mtp);
+            size_t boxes = app.BoxCount();
+            app.Run();
+            EXPECT_EQ(app.Status(), "自动编程已成功完成");
+            EXPECT_EQ(app.ui.GetText(id::kSuccessCount), std::to_string(chip));
+            EXPECT_EQ(app.ChipId(0x0F00), uint32_t(7 + chip));
+            EXPECT_EQ(app.BoxCount(), boxes + (chip == 1 ? 1 : 0));
+        }
+        auto warnings = app.Boxes();
+        ASSERT_EQ(std::count_if(warnings.begin(), warnings.end(),
+                                [&](const std::string& t) { return t.find(folder) != std::string::npos; }),
+                  1);
+        EXPECT_EQ(app.ui.Boxes().back().spec.caption, "警告");
+        // The status texts never named the trouble.
+        for (const std::string& status : app.ui.StatusHistory()) EXPECT_EQ(status.find(folder), std::string::npos);
+        // The run still knows the codes it wrote, though none reached a file.
+        EXPECT_EQ(app.records->IdCodeOnGoodChip(9), "2025-03-03");
+        ::chmod(folder.c_str(), 0755);
+    }
+}
+
+TEST(AutoSequence, RecordsCrossMidnightIntoTheNextDaysFile) {
+    AutoApp app;
+    app.KeepRecords(app.dir.File("logs"));
+    app.SelectChip("S3F9454");
+    app.Download(ProductionApp::Pattern(0x100));
+    app.time.SetWallClock(WallMs(2025, 3, 31, 23, 59, 55), 480);
+    app.AllBoxesOn();
+    app.IdFields("100", "0F00");
+    for (int chip = 0; chip < 4; ++chip) {
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Run();
+        ASSERT_EQ(app.Status(), "自动编程已成功完成");
+    }
+    auto march = test::ReadRecords(app.dir.File("logs/2025-03-31.csv"));
+    auto april = test::ReadRecords(app.dir.File("logs/2025-04-01.csv"));
+    ASSERT_GE(march.size(), 2u);
+    ASSERT_GE(april.size(), 2u);
+    EXPECT_EQ(march.size() + april.size(), 6u);  // a header in each
+    EXPECT_EQ(march[0], april[0]);
+    for (size_t i = 1; i < march.size(); ++i) EXPECT_EQ(march[i][0].substr(0, 11), "2025-03-31T");
+    for (size_t i = 1; i < april.size(); ++i) EXPECT_EQ(april[i][0].substr(0, 11), "2025-04-01T");
+    EXPECT_EQ(april.back()[column::kIdCode], "104");
+
+    RecordFolder restarted(app.dir.File("logs"));
+    EXPECT_EQ(restarted.Load().records, 4u);
+    EXPECT_EQ(restarted.IdCodeOnGoodChip(101), "2025-03-31");
+    EXPECT_EQ(restarted.IdCodeOnGoodChip(104), "2025-04-01");
 }
 
 }  // namespace

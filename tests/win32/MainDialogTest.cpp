@@ -103,7 +103,10 @@ TEST_F(MainWindowRun, FirstTickSearchesThenTicksCheckTheLinkWhenIdle) {
 
 TEST_F(MainWindowRun, PrivateMessagesAnswerFromTheFlags) {
     LRESULT linkError = -1, released = -1, releasedAgain = -1;
+    int recordsEntry = -1;
     RunWith([&](HWND main) {
+        // No records kept, no entry for them.
+        recordsEntry = GetMenuStringW(GetSystemMenu(main, FALSE), IDM_RECORDS, nullptr, 0, MF_BYCOMMAND);
         ctx.LinkErrorFlag = 1;
         linkError = Send(main, msg::kQueryLinkError);
         Send(main, msg::kLinkPressed);
@@ -112,6 +115,7 @@ TEST_F(MainWindowRun, PrivateMessagesAnswerFromTheFlags) {
         Send(main, msg::kAbortRequest);
         Send(main, WM_CLOSE);
     });
+    EXPECT_EQ(recordsEntry, 0);
     EXPECT_EQ(linkError, 1);
     EXPECT_EQ(released, 1);
     EXPECT_EQ(releasedAgain, 0);
@@ -155,20 +159,27 @@ TEST_F(MainWindowRun, FocusFollowsTheOfflineFieldChain) {
     EXPECT_EQ(focusAfter316, C(id::kSetCounter));
 }
 
-TEST_F(MainWindowRun, WindowCarriesIconAboutEntryAndSavesTheSettingsOnClose) {
-    std::wstring about;
+TEST_F(MainWindowRun, WindowCarriesIconAboutAndRecordsEntriesAndSavesTheSettingsOnClose) {
+    std::wstring about, records;
     LRESULT dragIcon = 0;
     RECT client{};
+    std::atomic<int> opened{0};
+    window.hooks.openRecords = [&] { ++opened; };
     RunWith([&](HWND main) {
         wchar_t text[256] = {};
         GetMenuStringW(GetSystemMenu(main, FALSE), IDM_ABOUTBOX, text, 256, MF_BYCOMMAND);
         about = text;
+        GetMenuStringW(GetSystemMenu(main, FALSE), IDM_RECORDS, text, 256, MF_BYCOMMAND);
+        records = text;
+        Send(main, WM_SYSCOMMAND, IDM_RECORDS);
         dragIcon = Send(main, WM_QUERYDRAGICON);
         GetClientRect(main, &client);
         ui.SetChecked(id::kDebugMode, true);
         Send(main, WM_CLOSE);
     });
     EXPECT_EQ(Narrow(about), AboutMenuText());
+    EXPECT_EQ(Narrow(records), RecordsMenuText());
+    EXPECT_EQ(opened, 1);
     EXPECT_EQ(reinterpret_cast<HICON>(dragIcon), window.Icon());
     EXPECT_NE(window.Icon(), nullptr);
     // Every control of the table lies inside the client area, whatever the dialog font made of it.
