@@ -26,7 +26,7 @@ void RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, st
     r.successCount = ctx_.successCount;
     r.failureCount = ctx_.failureCount;
     r.durationMs = ctx_.clock->NowMs() - startMs_;
-    r.port = ctx_.rememberedPort;
+    r.port = ctx_.rememberedPort.Get();
     if (ctx_.records->Append(r) || ctx_.recordsWarned) return;
     ctx_.recordsWarned = true;
     ShowBox(ctx_,

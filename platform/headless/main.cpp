@@ -1,10 +1,6 @@
-<<<<<<< HEAD
-// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] SCRIPT
+// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT
 // veldrix-headless --list-ports: the PL2303 adapters' ports, in the order a
 // search tries them; exit status 1 when there is none.
-=======
-// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--log-dir DIR] SCRIPT
->>>>>>> prodlog
 #include <fstream>
 #include <iostream>
 
