@@ -66,7 +66,9 @@ void Aborted(AppContext& ctx) { SetStatus(ctx, kTextAborted); }
 std::array<uint8_t, kOfflineConfigSize> MakeConfigRecord(const std::string& fileName, const std::string& chipName) {
     std::array<uint8_t, kOfflineConfigSize> record{};
     std::string name = ToFileText(fileName);
-    std::string chip = ToFileText(chipName.substr(0, 7));
+    // The file name keeps its first 16 bytes; the chip name, shown again when
+    // the block is read, is cut between characters.
+    std::string chip = ToFileText(CutToCodePage(chipName, 7));
     std::copy_n(name.begin(), std::min<size_t>(name.size(), 16), record.begin());
     std::copy_n(chip.begin(), std::min<size_t>(chip.size(), 10), record.begin() + 16);
     return record;

@@ -12,7 +12,7 @@ void ChangePassword(AppContext& ctx) {
     if (!AcquireOperationPassword(ctx)) return;
     std::optional<std::string> fresh = ctx.ui->AskNewPassword();
     if (!fresh) return;
-    std::string now = fresh->substr(0, 8);
+    std::string now = PasswordBytes(*fresh);
     CommandBlock& b = ctx.block;
     for (int i = 0; i < 6; ++i) b[cb::kStartAddress + i] = size_t(i) < now.size() ? uint8_t(now[size_t(i)]) : 0;
     for (int i = 0; i < 2; ++i) b[cb::kChecksum + i] = size_t(6 + i) < now.size() ? uint8_t(now[size_t(6 + i)]) : 0;

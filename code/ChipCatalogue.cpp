@@ -12,9 +12,10 @@ namespace veldrix {
 
 namespace {
 
-constexpr size_t kFieldChars = 15;
-constexpr size_t kShortFieldChars = 7;
-constexpr size_t kLineChars = 127;  // one read of the chip list
+// Sizes in bytes of the system code page, as the file holds its text.
+constexpr size_t kFieldBytes = 15;
+constexpr size_t kShortFieldBytes = 7;
+constexpr size_t kLineBytes = 127;  // one read of the chip list
 const char* const kSeparators = " ,\t;:";
 
 std::string Upper(std::string s) {
@@ -47,7 +48,7 @@ std::vector<std::string> SplitFields(const std::string& rawLine) {
     while (i < line.size()) {
         size_t start = i;
         while (i < line.size() && !IsSeparator(line[i])) ++i;
-        fields.push_back(line.substr(start, std::min(i - start, kFieldChars)));
+        fields.push_back(CutToCodePage(std::string_view(line).substr(start, i - start), kFieldBytes));
         if (i == line.size()) break;
         while (i < line.size() && IsSeparator(line[i])) ++i;
         if (i == line.size()) fields.emplace_back();  // a separator ends the line
@@ -60,12 +61,13 @@ uint32_t ParseChipList(const std::string& text, ChipCatalogue& catalogue) {
     catalogue.count = 0;
     size_t pos = 0;
     while (pos < text.size()) {
-        // One read: up to the line end or 127 characters, whichever comes first.
+        // One read: up to the line end or 127 bytes, whichever comes first; a
+        // character the read would cut in two starts the next one.
         size_t nl = text.find('\n', pos);
         size_t lineEnd = nl == std::string::npos ? text.size() : nl + 1;
-        size_t take = std::min(lineEnd - pos, kLineChars);
-        std::string piece = text.substr(pos, take);
-        pos += take;
+        std::string piece = CutToCodePage(std::string_view(text).substr(pos, lineEnd - pos), kLineBytes);
+        if (piece.empty()) piece = text.substr(pos, 1);
+        pos += piece.size();
 
         std::vector<std::string> f = SplitFields(piece);
         if (f.size() < 6 || f[5] == "4") continue;
@@ -73,10 +75,10 @@ uint32_t ParseChipList(const std::string& text, ChipCatalogue& catalogue) {
         if (catalogue.count >= ChipCatalogue::kSlots) continue;
         ChipRecord& r = catalogue.records[catalogue.count++];
         r.name = Upper(f[0]);
-        r.memoryType = Upper(f[1].substr(0, kShortFieldChars));
-        r.reserved = Upper(f[2].substr(0, kShortFieldChars));
-        r.vpp = Upper(f[3].substr(0, kShortFieldChars));
-        r.vdd = Upper(f[4].substr(0, kShortFieldChars));
+        r.memoryType = Upper(CutToCodePage(f[1], kShortFieldBytes));
+        r.reserved = Upper(CutToCodePage(f[2], kShortFieldBytes));
+        r.vpp = Upper(CutToCodePage(f[3], kShortFieldBytes));
+        r.vdd = Upper(CutToCodePage(f[4], kShortFieldBytes));
     }
     return catalogue.count;
 }

@@ -10,9 +10,11 @@ namespace veldrix {
 
 struct AppContext;
 
-// The fields of one line of the chip list.
+// The fields of one line of the chip list, each kept to 15 bytes of the
+// system code page.
 std::vector<std::string> SplitFields(const std::string& line);
-// Parses the whole chip list text into the catalogue; returns the count.
+// Parses the whole chip list, as text read from the file's code page, into the
+// catalogue; returns the count.
 uint32_t ParseChipList(const std::string& text, ChipCatalogue& catalogue);
 uint32_t MaxRomAddressForName(const std::string& name);
 

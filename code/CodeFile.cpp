@@ -16,18 +16,9 @@ namespace veldrix {
 
 namespace {
 
-constexpr size_t kNameChars = 1023;
+constexpr size_t kNameBytes = 1023;  // a 1024-byte path buffer
 
-// At most max bytes, without splitting a UTF-8 character.
-std::string CutText(std::string text, size_t max) {
-    if (text.size() <= max) return text;
-    size_t cut = max;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
-    return text;
-}
-
-std::string CodeFileName(AppContext& ctx) { return CutText(ctx.ui->GetText(id::kCodeFile), kNameChars); }
+std::string CodeFileName(AppContext& ctx) { return CutToCodePage(ctx.ui->GetText(id::kCodeFile), kNameBytes); }
 
 // Exactly the last four characters, lower-cased; shorter names have none.
 std::string Ending(const std::string& name) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "seams/Files.h"
+
 namespace veldrix {
 
 const std::string_view HexCharset("0123456789ABCDEFabcdef\x07\x0A\x0D\x09", 26);
@@ -14,6 +16,17 @@ int DigitValue(char c, int base) {
     else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
     else return -1;
     return v < base ? v : -1;
+}
+
+// Bytes of the UTF-8 character at pos; a byte that starts no whole character
+// counts as one.
+size_t CharacterLength(std::string_view text, size_t pos) {
+    uint8_t lead = uint8_t(text[pos]);
+    size_t length = lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (pos + length > text.size()) return 1;
+    for (size_t i = 1; i < length; ++i)
+        if ((uint8_t(text[pos + i]) & 0xC0) != 0x80) return 1;
+    return length;
 }
 }  // namespace
 
@@ -66,6 +79,25 @@ std::string Dec(uint32_t value, int width) {
     std::string out;
     FormatDigits(10, value, out, 32, width);
     return out;
+}
+
+std::string FirstCharacters(std::string_view text, size_t count) {
+    size_t end = 0;
+    for (size_t n = 0; n < count && end < text.size(); ++n) end += CharacterLength(text, end);
+    return std::string(text.substr(0, end));
+}
+
+std::string CutToCodePage(std::string_view text, size_t maxBytes) {
+    // Character by character: each takes at least one byte, so the walk ends
+    // within maxBytes + 1 characters however long the text.
+    size_t end = 0, used = 0;
+    while (end < text.size()) {
+        size_t length = CharacterLength(text, end);
+        used += ToFileText(text.substr(end, length)).size();
+        if (used > maxBytes) break;
+        end += length;
+    }
+    return std::string(text.substr(0, end));
 }
 
 }  // namespace veldrix

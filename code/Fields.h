@@ -1,5 +1,6 @@
 #pragma once
-// Text-and-number helpers for the address and value fields.
+// Text-and-number helpers for the address and value fields, and the measure
+// of text in the fixed fields of files, settings and the unit.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,5 +26,12 @@ bool PadLeftZeros(std::string_view text, int width, std::string& out);
 std::string Hex(uint32_t value, int width);
 // At least width decimal digits.
 std::string Dec(uint32_t value, int width = 1);
+
+// The first count characters of UTF-8 text.
+std::string FirstCharacters(std::string_view text, size_t count);
+// The longest start of text, in whole characters, that takes at most maxBytes
+// in the system code page: a field of so many bytes, cut where the operator
+// still reads whole characters.
+std::string CutToCodePage(std::string_view text, size_t maxBytes);
 
 }  // namespace veldrix

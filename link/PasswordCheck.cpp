@@ -1,6 +1,7 @@
 #include "link/PasswordCheck.h"
 
 #include "link/Session.h"
+#include "seams/Files.h"
 #include "state/AppContext.h"
 
 namespace veldrix {
@@ -13,6 +14,12 @@ void PutPassword(AppContext& ctx) {
 }
 }  // namespace
 
+std::string PasswordBytes(const std::string& typed) {
+    // The unit compares bytes: the first eight, even where they end inside a
+    // character, so a password set from another program still matches.
+    return ToFileText(typed).substr(0, 8);
+}
+
 bool AcquireOperationPassword(AppContext& ctx) {
     if (!ctx.passwordRemembered) {
         std::optional<std::string> typed = ctx.ui->AskPassword();
@@ -20,7 +27,7 @@ bool AcquireOperationPassword(AppContext& ctx) {
             SetStatus(ctx, kTextAborted);
             return false;
         }
-        ctx.rememberedPassword = typed->substr(0, 8);
+        ctx.rememberedPassword = PasswordBytes(*typed);
     }
     PutPassword(ctx);
     return true;

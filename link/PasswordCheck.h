@@ -1,11 +1,14 @@
 #pragma once
 // The operation password within a session: the PC puts it into the command
 // block and reads the programmer's verdict after the session opens.
+#include <string>
 
 namespace veldrix {
 
 struct AppContext;
 
+// The password as the unit gets it: its first 8 bytes in the system code page.
+std::string PasswordBytes(const std::string& typed);
 // Puts the password into the block (bytes 30-37), asking for it unless one is
 // remembered for this run; false when the user cancelled.
 bool AcquireOperationPassword(AppContext& ctx);

@@ -1,6 +1,8 @@
 #pragma once
 // Whole-file reads and writes with UTF-8 path names, and the text encoding of
-// files: the system's ANSI code page on Windows, bytes as they stand elsewhere.
+// whatever leaves the program as bytes: files, the registry's read buffers, the
+// unit's records and password. That is the system's ANSI code page on Windows
+// (GBK on a Chinese system); elsewhere UTF-8 bytes as they stand.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -69,6 +71,8 @@ private:
 };
 
 std::string ToFileText(std::string_view utf8);
+// On Windows a character cut short at the end (a name the unit kept to its
+// field) is dropped rather than shown as a stray sign.
 std::string FromFileText(std::string_view bytes);
 
 }  // namespace veldrix

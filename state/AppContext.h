@@ -102,7 +102,7 @@ struct AppContext {
     GuardedText rememberedPort{"COM1"};
 
     // Operation password (for this run only)
-    std::string rememberedPassword;
+    std::string rememberedPassword;  // as the unit gets it (PasswordBytes)
     bool passwordRemembered = false;
 
     // Counters and ID code

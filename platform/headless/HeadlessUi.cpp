@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "code/Fields.h"
 #include "state/ControlIds.h"
 
 namespace veldrix {
@@ -221,7 +222,7 @@ std::optional<std::string> HeadlessUi::AskPassword() {
     }
     auto entry = passwords_.front();
     passwords_.pop_front();
-    if (entry) return entry->substr(0, 8);
+    if (entry) return FirstCharacters(*entry, 8);
     return std::nullopt;
 }
 
@@ -235,7 +236,7 @@ std::optional<std::string> HeadlessUi::AskNewPassword() {
         auto entry = newPasswords_.front();
         newPasswords_.pop_front();
         if (!entry) return std::nullopt;
-        std::string a = entry->first.substr(0, 8), b = entry->second.substr(0, 8);
+        std::string a = FirstCharacters(entry->first, 8), b = FirstCharacters(entry->second, 8);
         if (a == b) return a;
         // The dialog stays open with both fields cleared.
         MessageBox({"新密码两次输入不相同,请重新输入!", "输入错误", MsgButtons::Ok, MsgIcon::Warning, 0});

@@ -18,10 +18,8 @@ public:
         std::lock_guard lock(mutex_);
         if (!present) return std::nullopt;
         auto it = values.find(name);
-        if (it == values.end()) return std::nullopt;
-        std::string v = it->second;
-        if (maxBytes > 0 && v.size() > maxBytes - 1) v.resize(maxBytes - 1);
-        return v;
+        if (it == values.end() || !FitsReadBuffer(it->second, maxBytes)) return std::nullopt;
+        return it->second;
     }
     bool Write(const std::string& name, const std::string& value) override {
         std::lock_guard lock(mutex_);

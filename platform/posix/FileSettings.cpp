@@ -32,10 +32,8 @@ std::optional<std::string> FileSettings::Read(const std::string& name, size_t ma
     std::map<std::string, std::string> values;
     if (!Load(values)) return std::nullopt;
     auto it = values.find(name);
-    if (it == values.end()) return std::nullopt;
-    std::string v = it->second;
-    if (maxBytes > 0 && v.size() > maxBytes - 1) v.resize(maxBytes - 1);
-    return v;
+    if (it == values.end() || !FitsReadBuffer(it->second, maxBytes)) return std::nullopt;
+    return it->second;
 }
 
 bool FileSettings::Write(const std::string& name, const std::string& value) {

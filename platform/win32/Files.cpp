@@ -148,7 +148,7 @@ void AppendFile::Close() {
     size_ = 0;
 }
 
-std::string ToFileText(std::string_view utf8) { return Narrow(Widen(utf8), CP_ACP); }
-std::string FromFileText(std::string_view bytes) { return Narrow(Widen(bytes, CP_ACP), CP_UTF8); }
+std::string ToFileText(std::string_view utf8) { return ToCodePage(utf8, CP_ACP); }
+std::string FromFileText(std::string_view bytes) { return FromCodePage(bytes, CP_ACP); }
 
 }  // namespace veldrix

@@ -36,18 +36,16 @@ std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& pa
     return out;
 }
 
-std::string CutToBuffer(std::string text, size_t maxBytes) {
-    if (maxBytes == 0 || text.size() <= maxBytes - 1) return text;
-    size_t n = maxBytes - 1;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    text.resize(n);
-    return text;
+std::array<RegistrySettings::Place, 3> RegistrySettings::Places() const {
+    // HKCU\Software is one key in both views; HKLM\Software is not.
+    return {{{&user_, 0}, {&machine_, KEY_WOW64_32KEY}, {&machine_, KEY_WOW64_64KEY}}};
 }
 
 bool RegistrySettings::CanRead() {
-    for (const RegistryLocation* loc : {&user_, &machine_}) {
+    for (const Place& place : Places()) {
         HKEY key;
-        if (RegOpenKeyExW(loc->root, loc->path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(place.location->root, place.location->path.c_str(), 0, KEY_QUERY_VALUE | place.view,
+                          &key) == ERROR_SUCCESS) {
             RegCloseKey(key);
             return true;
         }
@@ -57,17 +55,16 @@ bool RegistrySettings::CanRead() {
 
 std::optional<std::string> RegistrySettings::Read(const std::string& name, size_t maxBytes) {
     std::wstring value = Widen(name);
-    std::optional<std::wstring> found;
-    if (name == "setup") {
-        found = ReadRegistryString(machine_.root, machine_.path, KEY_WOW64_32KEY, value);
-        if (!found) found = ReadRegistryString(machine_.root, machine_.path, 0, value);
-        if (!found) found = ReadRegistryString(user_.root, user_.path, 0, value);
-    } else {
-        found = ReadRegistryString(user_.root, user_.path, 0, value);
-        if (!found) found = ReadRegistryString(machine_.root, machine_.path, 0, value);
+    for (const Place& place : Places()) {
+        std::optional<std::wstring> found =
+            ReadRegistryString(place.location->root, place.location->path, place.view, value);
+        if (!found) continue;
+        std::string text = Narrow(*found);
+        // Too long for the buffer is a failed read: the caller's default applies.
+        if (!FitsReadBuffer(text, maxBytes)) return std::nullopt;
+        return text;
     }
-    if (!found) return std::nullopt;
-    return CutToBuffer(Narrow(*found), maxBytes);
+    return std::nullopt;
 }
 
 bool RegistrySettings::Write(const std::string& name, const std::string& value) {

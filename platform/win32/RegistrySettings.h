@@ -1,9 +1,12 @@
 #pragma once
 // The program's settings in the registry. Each user writes under HKCU, so no
 // administrator rights are needed; reads fall back to the machine-wide key the
-// installer wrote. The installation directory `setup` belongs to the machine
-// and is looked up there first, in the 32-bit view a 32-bit installer uses.
+// installer wrote, in the 32-bit view a 32-bit installer uses, then in the
+// native one. Every read, `setup` and the check that the key exists included,
+// looks in these places in this order.
 #include <windows.h>
+
+#include <array>
 
 #include "seams/SettingsStore.h"
 
@@ -24,13 +27,17 @@ public:
     bool Write(const std::string& name, const std::string& value) override;
 
 private:
+    struct Place {
+        const RegistryLocation* location;
+        REGSAM view;
+    };
+    std::array<Place, 3> Places() const;
+
     RegistryLocation user_, machine_;
 };
 
 // A REG_SZ value, or nothing when the key or the value is missing or not text.
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, REGSAM view,
                                                const std::wstring& name);
-// UTF-8 text cut to at most maxBytes - 1 bytes without splitting a character.
-std::string CutToBuffer(std::string text, size_t maxBytes);
 
 }  // namespace veldrix

@@ -36,6 +36,10 @@ TEST(OfflineFiles, ConfigurationRecordCutsNamesToTheirFields) {
     auto r = MakeConfigRecord("a_code_file_named_long.hex", "S3F9454XYZ");
     EXPECT_EQ(std::string(r.begin(), r.begin() + 16), "a_code_file_name");
     EXPECT_EQ(std::string(r.begin() + 16, r.end()), std::string("S3F9454\0\0\0", 10));
+    // The name keeps its first 16 bytes; the chip, shown again later, whole characters.
+    r = MakeConfigRecord("泽木芯片编程文件.hex", "S3F94泽");
+    EXPECT_EQ(std::string(r.begin(), r.begin() + 16), std::string("泽木芯片编程文件").substr(0, 16));
+    EXPECT_EQ(std::string(r.begin() + 16, r.end()), std::string("S3F94\0\0\0\0\0", 10));
     r = MakeConfigRecord("x.bin", "");
     EXPECT_EQ(std::string(r.begin(), r.begin() + 16), std::string("x.bin\0\0\0\0\0\0\0\0\0\0\0", 16));
     EXPECT_EQ(r[16], 0);

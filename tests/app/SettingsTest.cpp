@@ -9,6 +9,7 @@
 #include "app/Settings.h"
 #include "code/ProjectFile.h"
 #include "platform/headless/ScriptRunner.h"
+#include "platform/posix/FileSettings.h"
 #include "tests/support/TestApp.h"
 
 namespace veldrix {
@@ -83,6 +84,43 @@ TEST_F(SettingsRestore, FailedSaveIsSilent) {
     size_t boxes = app.ui.Boxes().size();
     SaveSettings(app.ctx);
     EXPECT_EQ(app.ui.Boxes().size(), boxes);
+}
+
+// Each store reads a value that does not fit its buffer as missing, so the
+// default stands in: "10" is not debug mode, nor "COM12345" the port "COM1234".
+TEST(SettingsStores, AValueTooLongForItsBufferIsNotRead) {
+    struct Case {
+        const char* name;
+        std::string value;
+        size_t buffer;
+        bool read;
+    };
+    const Case cases[] = {
+        {"mode", "1", 2, true},
+        {"mode", "10", 2, false},
+        {"com", "COM1234", 8, true},
+        {"com", "COM12345", 8, false},
+        {"setup", std::string(259, 'd'), 260, true},
+        {"setup", std::string(260, 'd'), 260, false},
+        {"setup", "/opt/泽木", 12, true},  // measured in bytes: 11 of them here
+        {"setup", "/opt/泽木", 11, false},
+    };
+    test::TempDir dir;
+    MemorySettings memory;
+    FileSettings file(dir.File("settings.ini"));
+    for (SettingsStore* store : {static_cast<SettingsStore*>(&memory), static_cast<SettingsStore*>(&file)}) {
+        for (const Case& c : cases) {
+            ASSERT_TRUE(store->Write(c.name, c.value));
+            EXPECT_EQ(store->Read(c.name, c.buffer), c.read ? std::optional<std::string>(c.value) : std::nullopt)
+                << c.name << "=" << c.value << " in " << c.buffer;
+        }
+    }
+
+    test::TestApp app;
+    app.settings.values = {{"setup", VELDRIX_SOURCE_DIR "/resources"}, {"com", "COM12345"}, {"mode", "10"}};
+    CreateMainControls(app.ctx);
+    EXPECT_EQ(app.ctx.rememberedPort, "COM1");
+    EXPECT_FALSE(app.ui.IsChecked(id::kDebugMode));
 }
 
 TEST(MainWindowCreation, InitialStateOfTheControls) {

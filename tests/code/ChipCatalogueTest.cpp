@@ -17,6 +17,9 @@ TEST(ChipListParsing, SplitsOnRunsOfSeparatorsAndCutsLongFields) {
     EXPECT_EQ(SplitFields("a,b,c,d,e,  ;"), (std::vector<std::string>{"a", "b", "c", "d", "e", ""}));
     // More than 15 characters: the rest of the field is dropped, no new field.
     EXPECT_EQ(SplitFields("ABCDEFGHIJKLMNOPQRS,x"), (std::vector<std::string>{"ABCDEFGHIJKLMNO", "x"}));
+    // Bytes of the system code page (UTF-8 here), cut between characters.
+    EXPECT_EQ(SplitFields("泽木ABCDEFGHI,x"), (std::vector<std::string>{"泽木ABCDEFGHI", "x"}));
+    EXPECT_EQ(SplitFields("ABCDEFGHIJKLMN泽,x"), (std::vector<std::string>{"ABCDEFGHIJKLMN", "x"}));
     EXPECT_TRUE(SplitFields(" ,;\r\n").empty());
     EXPECT_TRUE(SplitFields(std::string("\0\0", 2)).empty());
 }
@@ -46,6 +49,10 @@ TEST(ChipListParsing, LongPhysicalLinesArriveInPiecesAndTheTableStopsAt256) {
     std::string longLine = "S3F9454,MTP,DIP20,12V,5V,1" + std::string(101, ' ') + "S3C9454,OTP,DIP20,12V,5V,1\n";
     EXPECT_EQ(ParseChipList(longLine, c), 2u);
     EXPECT_EQ(c.records[1].name, "S3C9454");
+    // A character the 127th byte would cut in two begins the next piece whole.
+    std::string splitLine = "S3F9454,MTP,DIP20,12V,5V,1" + std::string(100, ' ') + "泽S3C,OTP,DIP20,12V,5V,1\n";
+    EXPECT_EQ(ParseChipList(splitLine, c), 2u);
+    EXPECT_EQ(c.records[1].name, "泽S3C");
 
     std::string many;
     for (int i = 0; i < 300; ++i) many += "CHIP" + std::to_string(i) + ",MTP,X,12V,5V,1\n";

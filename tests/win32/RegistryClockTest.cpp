@@ -3,19 +3,30 @@
 
 #include <thread>
 
+#include "app/ControlTable.h"
+#include "code/ChipCatalogue.h"
+#include "platform/headless/HeadlessUi.h"
+#include "platform/headless/VirtualClock.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RegistryPortDirectory.h"
 #include "platform/win32/RegistrySettings.h"
+#include "platform/win32/Text.h"
+#include "state/AppContext.h"
+#include "tests/support/TestDoubles.h"
 
 namespace veldrix {
 namespace {
 
 const wchar_t kRoot[] = L"Software\\VeldrixTest";
+const wchar_t kMachine32[] = L"Software\\VeldrixTest32";  // a machine key in the 32-bit view only
 
 class Registry : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, kRoot); }
-    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kRoot); }
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachine32, KEY_WOW64_32KEY, 0);
+    }
     static void Put(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
         HKEY key;
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
@@ -44,21 +55,62 @@ TEST_F(Registry, UserValuesComeFirstThenTheMachineKey) {
     EXPECT_EQ(settings.Read("mode", 2), std::nullopt);
 }
 
-TEST_F(Registry, InstallationDirectoryComesFromTheMachineKeyFirst) {
-    Put(user, L"setup", L"C:\\Users\\op\\veldrix");
-    EXPECT_EQ(settings.Read("setup", 260), "C:\\Users\\op\\veldrix");
+TEST_F(Registry, InstallationDirectoryIsLookedUpLikeEveryOtherValue) {
     Put(machine, L"setup", L"C:\\Program Files\\泽木\\VELDRIX");
     EXPECT_EQ(settings.Read("setup", 260), "C:\\Program Files\\泽木\\VELDRIX");
+    Put(user, L"setup", L"C:\\Users\\op\\veldrix");
+    EXPECT_EQ(settings.Read("setup", 260), "C:\\Users\\op\\veldrix");
 }
 
-TEST_F(Registry, WritesGoToTheUserKeyAndReadsAreCutLikeAFixedBuffer) {
+TEST_F(Registry, WritesGoToTheUserKeyAndValuesTooLongForTheirBufferAreNotRead) {
     ASSERT_TRUE(settings.Write("chip", "S3F94C4EZZ"));
     ASSERT_TRUE(settings.Write("com", "COM12"));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, user, 0, L"chip"), std::wstring(L"S3F94C4EZZ"));
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, machine, 0, L"chip"), std::nullopt);
-    EXPECT_EQ(settings.Read("chip", 10), "S3F94C4EZ");
+    EXPECT_EQ(settings.Read("chip", 16), "S3F94C4EZZ");
+    EXPECT_EQ(settings.Read("chip", 10), std::nullopt);  // not "S3F94C4EZ", another chip
     EXPECT_EQ(settings.Read("tx_set", 2), std::nullopt);
-    EXPECT_EQ(CutToBuffer("泽木", 5), "泽");  // never half a character
+    Put(user, L"mode", L"10");
+    EXPECT_EQ(settings.Read("mode", 2), std::nullopt);  // not "1", debug mode
+    // Measured in the system code page: 243 bytes in GBK, 123 in a one-byte
+    // code page, but 363 in UTF-8.
+    std::wstring deep = L"C:\\" + std::wstring(120, L'\u6CFD');
+    Put(machine, L"setup", deep);
+    EXPECT_EQ(settings.Read("setup", 260), Narrow(deep));
+    Put(machine, L"setup", L"C:\\" + std::wstring(257, L'd'));  // 260 bytes, no room for the terminator
+    EXPECT_EQ(settings.Read("setup", 260), std::nullopt);
+    Put(machine, L"setup", L"C:\\" + std::wstring(256, L'd'));
+    EXPECT_EQ(settings.Read("setup", 260), "C:\\" + std::string(256, 'd'));
+}
+
+// A 32-bit installer writes the program key into the 32-bit view of
+// HKLM\Software only; start-up must find the chip list through it.
+TEST_F(Registry, OnlyThe32BitMachineKeyStillGivesTheChipList) {
+    const wchar_t* path = kMachine32;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    std::wstring dir = Widen(VELDRIX_RESOURCES_DIR);
+    RegSetValueExW(key, L"setup", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
+                   DWORD((dir.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    // The native view does not see it, as on 64-bit Windows.
+    EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"setup"), std::nullopt);
+
+    RegistrySettings installed{{HKEY_CURRENT_USER, user}, {HKEY_LOCAL_MACHINE, path}};
+    EXPECT_TRUE(installed.CanRead());
+    EXPECT_EQ(installed.Read("setup", 260), VELDRIX_RESOURCES_DIR);
+    HeadlessUi ui;
+    for (const ControlDef& def : MainControls()) ui.CreateControl(def);
+    VirtualClock clock;
+    test::NullPort port;
+    test::NullPortDirectory ports;
+    AppContext ctx{ui, clock, installed, port, ports};
+    LoadChipCatalogue(ctx);
+    EXPECT_TRUE(ctx.catalogue.loaded);
+    EXPECT_GT(ctx.catalogue.count, 1u);
+    EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes().front().spec.text;
 }
 
 TEST_F(Registry, SerialDeviceListFollowsTheValuesAsTheyComeAndGo) {
