@@ -158,7 +158,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         err << "veldrix-cli: " << error << '\n';
         return kExitUsage;
     }
-    Secrets secrets(o.passwordFile, o.newPasswordFile);
+    Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
 
     // The programmers: simulated on virtual time, or the ports given (none:
     // the window's own search).
@@ -226,6 +226,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
             return;
         }
         if ((record.exit = PrepareUnit(unit, o))) {
+            // A unit without a link tries again with the next chip.
             if (record.exit == kExitUsage) record.stopped = true;
             return;
         }

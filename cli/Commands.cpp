@@ -226,8 +226,14 @@ int PrepareUnit(Unit& unit, const Options& o) {
 }
 
 int RunChip(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
-    (void)o;
     AppContext& ctx = unit.Context();
+    if (!record.codeReady) {
+        if (!ctx.ConnectedFlag)
+            if (int exit = unit.Connect()) return exit;
+        if (!o.file.empty())
+            if (int exit = unit.PutCodeInMemory(o.file)) return exit;
+        record.codeReady = true;
+    }
     std::optional<uint32_t> code;
     if (ids) {
         code = ids->Take();
@@ -312,10 +318,7 @@ int RunCommand(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record
         ui.saveTarget = o.file;
         return unit.Button(id::kMakeHex, "read");
     }
-    if (c == "auto") {
-        if (int exit = withCode()) return exit;
-        return RunChip(unit, o, ids, record);
-    }
+    if (c == "auto") return RunChip(unit, o, ids, record);
     if (c == "offline") return Offline(unit, o, record);
     if (c == "counter") {
         SelectBlock(unit, o.block);

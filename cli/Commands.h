@@ -16,6 +16,7 @@ struct UnitRecord {
     int chips = 0;
     std::vector<uint32_t> ids;  // ID codes of good chips
     bool stopped = false;       // no further chips: a usage error, or the codes are used up
+    bool codeReady = false;     // connected, and the code is in the programmer's memory
     Json extra = Json::object();  // the command's own result fields
 };
 
@@ -25,7 +26,8 @@ inline int Worse(int a, int b) { return a > b ? a : b; }
 int PrepareUnit(Unit& unit, const Options& options);
 // The subcommand on a prepared unit (for auto: the code and the first chip).
 int RunCommand(Unit& unit, const Options& options, IdSequence* ids, UnitRecord& record);
-// The next chip of a repeat run.
+// The next chip of a repeat run; a unit that lost its link or never had the
+// code first connects and downloads again.
 int RunChip(Unit& unit, const Options& options, IdSequence* ids, UnitRecord& record);
 // load FILE: the window's loading and what it makes of the file, no programmer.
 int RunLoad(Unit& unit, const Options& options, UnitRecord& record);

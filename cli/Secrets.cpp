@@ -75,7 +75,10 @@ std::optional<std::string> PromptHidden(const std::string& prompt) {
 
 std::optional<std::string> Secrets::Password() {
     std::lock_guard lock(mutex_);
-    if (!password_) password_ = passwordFile_.empty() ? PromptHidden("请输入操作密码: ") : FirstLineOf(passwordFile_);
+    if (!password_)
+        password_ = !passwordFile_.empty() ? FirstLineOf(passwordFile_)
+                    : mayPrompt_           ? PromptHidden("请输入操作密码: ")
+                                           : std::nullopt;
     return *password_;
 }
 
@@ -84,11 +87,13 @@ std::optional<std::string> Secrets::NewPassword() {
     if (!newPassword_) {
         if (!newPasswordFile_.empty()) {
             newPassword_ = FirstLineOf(newPasswordFile_);
-        } else {
+        } else if (mayPrompt_) {
             auto first = PromptHidden("请输入新密码: ");
             auto again = first ? PromptHidden("请再次输入新密码: ") : std::nullopt;
             // Two entries that differ set nothing, as in the set-password dialog.
             newPassword_ = first && again && *first == *again ? first : std::nullopt;
+        } else {
+            newPassword_ = std::optional<std::string>();
         }
     }
     return *newPassword_;

@@ -10,8 +10,9 @@ namespace veldrix::cli {
 
 class Secrets {
 public:
-    Secrets(std::string passwordFile, std::string newPasswordFile)
-        : passwordFile_(std::move(passwordFile)), newPasswordFile_(std::move(newPasswordFile)) {}
+    // mayPrompt: a person is at the terminal to type it.
+    Secrets(std::string passwordFile, std::string newPasswordFile, bool mayPrompt)
+        : passwordFile_(std::move(passwordFile)), newPasswordFile_(std::move(newPasswordFile)), mayPrompt_(mayPrompt) {}
 
     std::optional<std::string> Password();
     std::optional<std::string> NewPassword();
@@ -19,6 +20,7 @@ public:
 private:
     std::mutex mutex_;
     std::string passwordFile_, newPasswordFile_;
+    bool mayPrompt_;
     std::optional<std::optional<std::string>> password_, newPassword_;
 };
 
