@@ -215,9 +215,8 @@ int PrepareUnit(Unit& unit, const Options& o) {
             std::string command, error;
             if (!SimCommandFor(spec, unit.Number(), command)) continue;
             if (!SimDo(unit, command, error)) {
-                unit.Emit("step", Json{{"step", "sim"}, {"exit", kExitUsage}, {"outcome", ExitWord(kExitUsage)},
-                                       {"status", error}},
-                          "--sim-do " + spec + ": " + error);
+                unit.BeginStep();
+                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": " + error);
                 return kExitUsage;
             }
         }
@@ -239,9 +238,8 @@ int RunChip(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
         code = ids->Take();
         if (!code) {
             record.stopped = true;
-            unit.Emit("step", Json{{"step", "id"}, {"exit", kExitUsage}, {"outcome", ExitWord(kExitUsage)},
-                                   {"status", "ID码已用完"}},
-                      "ID码已用完,编程过程已终止!");
+            unit.BeginStep();
+            unit.EmitStep("id", kExitUsage, "ID码已用完", "ID码已用完,编程过程已终止!");
             return kExitUsage;
         }
         // The field holds the code of the chip before; the sequence adds one.

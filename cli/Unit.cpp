@@ -169,7 +169,15 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
          line);
 }
 
+void Unit::EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text) {
+    double took = double(int64_t((NowMs() - stepStartMs_) * 10 + 0.5)) / 10;
+    Emit("step",
+         Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status}, {"took_ms", took}},
+         text);
+}
+
 void Unit::BeginStep() {
+    stepStartMs_ = NowMs();
     sawLink_ = sawLocked_ = sawPassword_ = false;
     ui_.ResetMarks();
 }
@@ -198,8 +206,7 @@ int Unit::EndStep(const std::string& step, bool expectStart, bool autoSequence, 
     std::string text = status;
     if (exit == kExitUsage && ui_.questionRefused) text += " (需要 --yes 回答问题)";
     if (exit == kExitUsage && ui_.passwordMissing) text += " (没有可用的操作密码: --password-file 或在终端输入)";
-    Emit("step", Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status}},
-         quiet ? std::string() : text);
+    EmitStep(step, exit, status, quiet ? std::string() : text);
     return exit;
 }
 
@@ -219,8 +226,7 @@ bool Unit::Click(int controlId) {
 int Unit::Button(int controlId, const std::string& step, bool quiet) {
     BeginStep();
     if (!ui_.IsEnabled(controlId)) {
-        Emit("step", Json{{"step", step}, {"exit", kExitUsage}, {"outcome", ExitWord(kExitUsage)}, {"status", ""}},
-             "所选芯片类型不能进行该操作");
+        EmitStep(step, kExitUsage, "", "所选芯片类型不能进行该操作");
         return kExitUsage;
     }
     Click(controlId);
@@ -232,8 +238,7 @@ int Unit::LoadFile(const std::string& path, const std::string& step) {
     ui_.SetText(id::kCodeFile, path);
     LoadCodeFile(*ctx_);
     int exit = ctx_->LinkErrorFlag ? kExitUsage : kExitOk;
-    Emit("step", Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", Status()}},
-         exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
+    EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
     return exit;
 }
 
@@ -259,12 +264,12 @@ std::string Unit::SetBox(int controlId, int value, const char* option) {
 }
 
 int Unit::BuildWindow() {
+    BeginStep();
     CreateMainControls(*ctx_);
     const Options& o = options_;
     std::string error;
     auto fail = [&](const std::string& text) {
-        Emit("step", Json{{"step", "options"}, {"exit", kExitUsage}, {"outcome", ExitWord(kExitUsage)}, {"status", text}},
-             "veldrix-cli: " + text);
+        EmitStep("options", kExitUsage, text, "veldrix-cli: " + text);
         return kExitUsage;
     };
     if (!o.chip.empty()) {
@@ -317,8 +322,7 @@ int Unit::Connect() {
     ConnectProgrammer(*ctx_);
     int exit = ctx_->ConnectedFlag ? kExitOk : kExitLink;
     if (!links_.fixedPort && exit == kExitOk) links_.label = ctx_->rememberedPort;
-    Emit("step", Json{{"step", "connect"}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", Status()}},
-         exit == kExitOk && !options_.verbose ? std::string() : Status());
+    EmitStep("connect", exit, Status(), exit == kExitOk && !options_.verbose ? std::string() : Status());
     return exit;
 }
 

@@ -73,6 +73,10 @@ public:
     int PutCodeInMemory(const std::string& path);
 
     void Emit(const std::string& kind, Json fields, const std::string& text);
+    // The end of a step: its name, exit status and status text, and how long
+    // it took since BeginStep.
+    void EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text);
+    void BeginStep();
     // Text in the unit's name, not an event (listings in text mode).
     void Line(const std::string& text) { output_.Line(Label(), text); }
     std::string Status();
@@ -80,7 +84,6 @@ public:
 private:
     void OnStatus(const std::string& text);
     void OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused);
-    void BeginStep();
     int EndStep(const std::string& step, bool expectStart, bool autoSequence, bool quiet = false);
     int Judge(bool expectStart, bool autoSequence);
     bool Click(int controlId);
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<Worker> worker_;
     bool sawLink_ = false, sawLocked_ = false, sawPassword_ = false;
     std::string lastBox_;
+    double stepStartMs_ = 0;
 };
 
 }  // namespace veldrix::cli

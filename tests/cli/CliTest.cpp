@@ -72,7 +72,9 @@ struct CliRun {
 
 // One call with --json, on virtual time; the simulated units as the hooks see them.
 CliRun Cli(std::vector<std::string> args, const std::string& input = "", cli::CliHooks hooks = {}) {
-    args.insert(args.begin(), {"--json", "--settings", TestFiles().Path("no-settings")});
+    if (std::find(args.begin(), args.end(), "--settings") == args.end())
+        args.insert(args.begin(), {"--settings", TestFiles().Path("no-settings")});
+    args.insert(args.begin(), "--json");
     if (std::find(args.begin(), args.end(), "--sim-units") == args.end()) args.insert(args.begin(), "--sim");
     std::istringstream in(input);
     std::ostringstream out, err;
@@ -269,7 +271,7 @@ TEST(Cli, JsonEventsFollowOneShape) {
         {"status", {"text"}},
         {"progress", {"text", "address", "percent"}},
         {"box", {"caption", "text", "buttons", "answer", "refused"}},
-        {"step", {"step", "exit", "outcome", "status"}},
+        {"step", {"step", "exit", "outcome", "status", "took_ms"}},
         {"chip", {"chip", "exit", "outcome", "good", "bad", "id"}},
         {"result", {"command", "exit", "outcome", "status"}},
         {"summary", {"exit", "outcome", "units"}},
@@ -393,6 +395,29 @@ TEST(Cli, RepeatRunsChipAfterChipKeepingCounts) {
     CliRun three = Cli({"--sim-units", "2", "auto", TestFiles().Path("code.hex"), "--repeat"}, "\n\n");
     EXPECT_EQ(three.Of("chip").size(), 6u);
     EXPECT_EQ(three.exit, 0);
+}
+
+// What the window keeps (chip, debug mode, the chip list's folder) is what a
+// call starts from; a call changes none of it.
+TEST(Cli, DefaultsComeFromTheWindowsSettings) {
+    Files& f = TestFiles();
+    const std::string settings = "setup=" VELDRIX_SOURCE_DIR "/resources\nchip=S3C9442\nmode=1\ncom=COM1\ntx_set=1\n";
+    f.Write("settings", settings);
+    auto with = [&](std::vector<std::string> args, cli::CliHooks hooks = {}) {
+        args.insert(args.begin(), {"--settings", f.Path("settings")});
+        return Cli(args, "", hooks);
+    };
+    EXPECT_EQ(with({"load", f.Path("code.hex")}).Of("file").at(0)["chip"], "S3C9442");
+    EXPECT_EQ(with({"erase"}).exit, 3);  // an OTP chip: the window has the button off
+    EXPECT_EQ(with({"erase", "--chip", "S3F9454"}).exit, 0);
+    // Debug mode: the code stays here, the unit's memory is not written.
+    CliRun debug = with({"download", f.Path("code.hex")}, After([](sim::DeviceState& s) { EXPECT_EQ(s.memory[0], 0xFF); }));
+    EXPECT_EQ(debug.exit, 0);
+    CliRun normal = with({"download", f.Path("code.hex"), "--no-debug"},
+                         After([&](sim::DeviceState& s) { EXPECT_EQ(s.memory[0], f.code[0]); }));
+    EXPECT_EQ(normal.exit, 0);
+    std::ifstream in(f.Path("settings"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
 }
 
 TEST(Cli, UsageErrors) {
