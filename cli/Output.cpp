@@ -46,6 +46,7 @@ void Output::DrawBar() {
 
 void Output::Emit(const std::string& kind, const std::string& unit, double ms, Json fields, const std::string& text) {
     std::lock_guard lock(mutex_);
+    if (!style_.json && text.empty()) return;
     if (style_.json) {
         Json event;
         event["event"] = kind;
