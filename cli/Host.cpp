@@ -84,7 +84,7 @@ private:
 };
 }  // namespace
 
-std::vector<HostAdapter> ListHostAdapters() {
+std::vector<HostAdapter> ListHostAdapters(const std::string&) {
     std::vector<HostAdapter> list;
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -136,11 +136,12 @@ std::string ReadLine(const fs::path& path) {
 }
 }  // namespace
 
-std::vector<HostAdapter> ListHostAdapters() {
+std::vector<HostAdapter> ListHostAdapters(const std::string& sysfsRoot) {
     std::vector<HostAdapter> list;
     std::error_code ec;
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator("/sys/class/tty", ec)) {
+    const fs::path tty = fs::path(sysfsRoot) / "class" / "tty";
+    for (const auto& entry : fs::directory_iterator(tty, ec)) {
         std::string name = entry.path().filename().string();
         if (name.rfind("ttyUSB", 0) == 0) names.push_back(name);
     }
@@ -151,7 +152,7 @@ std::vector<HostAdapter> ListHostAdapters() {
     for (const std::string& name : names) {
         HostAdapter a;
         a.port = "/dev/" + name;
-        fs::path device = fs::canonical("/sys/class/tty/" + name + "/device", ec);
+        fs::path device = fs::canonical(tty / name / "device", ec);
         if (ec) continue;
         std::string driver = fs::canonical(device / "driver", ec).filename().string();
         // ttyUSB<n> under its interface, under the USB device that has the ids.

@@ -19,7 +19,8 @@ struct HostAdapter {
     bool pl2303 = false;
 };
 
-std::vector<HostAdapter> ListHostAdapters();
+// sysfsRoot: where /sys is (Linux; tests give a tree of their own).
+std::vector<HostAdapter> ListHostAdapters(const std::string& sysfsRoot = "/sys");
 bool IsPl2303(const std::string& usbIds);
 
 std::unique_ptr<Port> MakeHostPort();

@@ -225,6 +225,8 @@ HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
         if (result == LineResult::SkippedNoMark &&
             piece.text.find_first_not_of(" \t\r") == std::string_view::npos)
             return;
+        // A long line reaches the loader in pieces: one report for it.
+        if (!d.issues.empty() && d.issues.back().line == line && d.issues.back().kind == IssueKind(result)) return;
         if (d.issues.size() >= maxIssues) {
             ++d.moreIssues;
             return;

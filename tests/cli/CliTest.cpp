@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/Host.h"
 #include "cli/Output.h"
 #include "code/HexText.h"
 #include "sim/InProcessProgrammer.h"
@@ -35,6 +36,8 @@ struct Files {
         std::string bad = DataRecord(0, {1, 2}) + "\n" + DataRecord(2, {3}) + "\n" + ":0100040005F5\n" +
                           DataRecord(5, {6}) + "\n" + ":01000600X7F2\n" + "remark\n" + EndRecord() + "\n";
         Write("bad.hex", bad);
+        // A line longer than the loader reads at once still counts as one.
+        Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
         Write("pw", "000000\n");
         Write("pw-wrong", "999999\n");
         Write("pw-new", "4321\n");
@@ -257,6 +260,12 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(run.Of("hex-issue")[0]["text"], "行检查和错误: 该行检查和为 F5, 应为 F6");
 
+    CliRun afterLong = Cli({"load", TestFiles().Path("long.hex")});
+    ASSERT_EQ(afterLong.Of("hex-issue").size(), 2u);  // once for the long line, however many pieces
+    EXPECT_EQ(afterLong.Of("hex-issue")[0]["line"], 1);
+    EXPECT_EQ(afterLong.Of("hex-issue")[1]["line"], 2);
+    EXPECT_EQ(afterLong.Of("hex-issue")[1]["kind"], "checksum");
+
     // The same in text, as a person reads it.
     std::istringstream in;
     std::ostringstream out, err;
@@ -418,6 +427,39 @@ TEST(Cli, DefaultsComeFromTheWindowsSettings) {
     EXPECT_EQ(normal.exit, 0);
     std::ifstream in(f.Path("settings"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
+}
+
+// The adapters as Linux lists them: ttyUSB<n> under its USB interface, the
+// vendor and product ids two levels up, the driver beside it.
+TEST(Cli, PortsFromSysfs) {
+    fs::path root = TestFiles().dir / "sys";
+    auto adapter = [&](const std::string& tty, const std::string& usb, const std::string& driver, const char* vendor,
+                       const char* product) {
+        fs::path device = root / "devices" / usb / (usb + ":1.0") / tty;
+        fs::create_directories(device);
+        fs::create_directories(root / "drivers" / driver);
+        fs::create_symlink(fs::relative(root / "drivers" / driver, device), device / "driver");
+        std::ofstream(root / "devices" / usb / "idVendor") << vendor << "\n";
+        std::ofstream(root / "devices" / usb / "idProduct") << product << "\n";
+        fs::create_directories(root / "class" / "tty" / tty);
+        fs::create_symlink(fs::relative(device, root / "class" / "tty" / tty), root / "class" / "tty" / tty / "device");
+    };
+    adapter("ttyUSB10", "1-3", "pl2303", "067b", "23a3");  // a newer PL2303 (GC)
+    adapter("ttyUSB2", "1-1", "pl2303", "067b", "2303");
+    adapter("ttyUSB3", "1-2", "ftdi_sio", "0403", "6001");
+    auto list = cli::ListHostAdapters(root.string());
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].port, "/dev/ttyUSB2");
+    EXPECT_EQ(list[0].usb, "067B:2303");
+    EXPECT_EQ(list[0].device, "\\Device\\ProlificSerial2");
+    EXPECT_TRUE(list[0].pl2303);
+    EXPECT_EQ(list[1].usb, "0403:6001");
+    EXPECT_FALSE(list[1].pl2303);
+    EXPECT_EQ(list[2].port, "/dev/ttyUSB10");
+    EXPECT_TRUE(list[2].pl2303);
+    EXPECT_TRUE(cli::IsPl2303("067b:23F3"));
+    EXPECT_FALSE(cli::IsPl2303("067B:2304"));
+    fs::remove_all(root);
 }
 
 TEST(Cli, UsageErrors) {
