@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "state/AppContext.h"
 #include "code/Fields.h"
@@ -29,7 +30,18 @@ struct CharTables {
 };
 const CharTables kTables;
 
-enum class LineResult { Skipped, Used, ChecksumError, OutOfBuffer };
+// The Skipped kinds are lines the loader passes over; they say why, for a
+// diagnosis only.
+enum class LineResult {
+    Used,
+    ChecksumError,
+    OutOfBuffer,
+    SkippedNoMark,
+    SkippedBadCharacter,
+    SkippedShort,
+    SkippedBadLength,
+    SkippedLengthMismatch,
+};
 
 struct HexLoader {
     explicit HexLoader(uint8_t* image) : buffer(image) {}
@@ -40,6 +52,9 @@ struct HexLoader {
     // address byte from beyond its own bytes: that must be a byte this loader
     // wrote (0 before the first record), never whatever the memory held.
     uint8_t rec[255 + 5] = {};
+    // What the last refused line held, for a diagnosis.
+    uint8_t statedSum = 0, rightSum = 0;
+    uint64_t refusedAddress = 0;
 
     LineResult Take(const TextPiece& piece) {
         const unsigned char* first = reinterpret_cast<const unsigned char*>(piece.text.data());
@@ -48,19 +63,19 @@ struct HexLoader {
         while (last > first && (last[-1] == ' ' || last[-1] == '\t')) --last;
         const unsigned char* colon = last;
         while (colon > first && colon[-1] != ':') --colon;
-        if (colon == first) return LineResult::Skipped;  // no ':' at all
+        if (colon == first) return LineResult::SkippedNoMark;
         const unsigned char* digits = colon;               // just after the last ':'
         size_t count = size_t(last - digits);
         for (const unsigned char* p = digits; p < last; ++p)
-            if (!kTables.allowed[*p]) return LineResult::Skipped;
+            if (!kTables.allowed[*p]) return LineResult::SkippedBadCharacter;
 
         size_t length = 1 + count + (piece.lineEnd ? 1 : 0);
-        if (length < 11) return LineResult::Skipped;
+        if (length < 11) return LineResult::SkippedShort;
         // A length field that is not two hex digits cannot be trusted.
         int hi = kTables.nibble[digits[0]], lo = kTables.nibble[digits[1]];
-        if (hi < 0 || lo < 0) return LineResult::Skipped;
+        if (hi < 0 || lo < 0) return LineResult::SkippedBadLength;
         size_t dataLength = size_t(hi * 16 + lo);
-        if (length < 2 * dataLength + 11) return LineResult::Skipped;
+        if (length < 2 * dataLength + 11) return LineResult::SkippedLengthMismatch;
 
         // A pair that is not two hex digits (the line end, a tab) reads 0xFF,
         // as a failed parse does.
@@ -75,7 +90,11 @@ struct HexLoader {
             rec[i] = value;
             sum = uint8_t(sum + value);
         }
-        if (sum != 0) return LineResult::ChecksumError;
+        if (sum != 0) {
+            statedSum = rec[recLength - 1];
+            rightSum = uint8_t(statedSum - sum);
+            return LineResult::ChecksumError;
+        }
 
         uint8_t type = rec[3];
         if (type == 0x02 || type == 0x04) {
@@ -84,6 +103,7 @@ struct HexLoader {
         } else if (type == 0x00 || type == 0x20) {
             uint64_t address = uint64_t(rec[1]) * 256 + rec[2] + base;
             if (address + dataLength > kBufferLimit) {
+                refusedAddress = address;
                 if (dataLength > 0) return LineResult::OutOfBuffer;
                 // An empty record out there loses nothing, but the end it
                 // would set lies beyond the image every reader of it holds.
@@ -101,6 +121,11 @@ struct HexLoader {
 class HexParser {
 public:
     explicit HexParser(uint8_t* image) : loader_(image) {}
+
+    // Sees every line piece's result with its line number (from 1). A parser
+    // with an observer goes on past the lines that end a load.
+    std::function<void(LineResult, uint64_t line, const TextPiece&, const HexLoader&)> observer;
+    uint64_t Lines() const { return linesDone_; }
 
     // False once the parse has ended with an error.
     bool Feed(std::string_view text) {
@@ -136,26 +161,47 @@ private:
     void TakeLongLineStart() {
         size_t taken = 0;
         while (status_ == HexStatus::Ok && pending_.size() - taken >= kLineChars + 2) {
-            Result(loader_.Take(TextPiece{std::string_view(pending_).substr(taken, kLineChars), false}));
+            Take(TextPiece{std::string_view(pending_).substr(taken, kLineChars), false});
             taken += kLineChars;
         }
         pending_.erase(0, taken);
     }
-    void Result(LineResult result) {
-        if (result == LineResult::ChecksumError) status_ = HexStatus::LineChecksum;
-        if (result == LineResult::OutOfBuffer) status_ = HexStatus::OutOfBuffer;
+    void Take(const TextPiece& piece) {
+        LineResult result = loader_.Take(piece);
+        if (observer) {
+            observer(result, linesDone_ + 1, piece, loader_);
+        } else {
+            if (result == LineResult::ChecksumError) status_ = HexStatus::LineChecksum;
+            if (result == LineResult::OutOfBuffer) status_ = HexStatus::OutOfBuffer;
+        }
+        if (piece.lineEnd) ++linesDone_;
     }
     void Lines(std::string_view lines) {
         TextLineReader reader(lines, kLineChars);
         TextPiece piece;
         // An end-of-file record does not end the read: the whole file counts.
-        while (status_ == HexStatus::Ok && reader.Next(piece)) Result(loader_.Take(piece));
+        while (status_ == HexStatus::Ok && reader.Next(piece)) Take(piece);
     }
 
     HexLoader loader_;
     std::string pending_;  // the start of a line whose end has not arrived
     HexStatus status_ = HexStatus::Ok;
+    uint64_t linesDone_ = 0;
 };
+
+HexIssue::Kind IssueKind(LineResult result) {
+    switch (result) {
+    case LineResult::ChecksumError: return HexIssue::Kind::Checksum;
+    case LineResult::OutOfBuffer: return HexIssue::Kind::OutOfBuffer;
+    case LineResult::SkippedNoMark: return HexIssue::Kind::NoRecordMark;
+    case LineResult::SkippedBadCharacter: return HexIssue::Kind::BadCharacter;
+    case LineResult::SkippedShort: return HexIssue::Kind::TooShort;
+    case LineResult::SkippedBadLength: return HexIssue::Kind::BadLengthField;
+    case LineResult::SkippedLengthMismatch: return HexIssue::Kind::LengthMismatch;
+    case LineResult::Used: break;
+    }
+    return HexIssue::Kind::Checksum;
+}
 
 }  // namespace
 
@@ -163,6 +209,43 @@ HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestE
     HexParser parser(image);
     parser.Feed(text);
     return parser.Finish(highestEnd);
+}
+
+HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
+    HexDiagnosis d;
+    std::vector<uint8_t> image(kImageSize, 0xFF);
+    HexParser parser(image.data());
+    parser.observer = [&](LineResult result, uint64_t line, const TextPiece& piece, const HexLoader& loader) {
+        if (result == LineResult::Used) {
+            ++d.recordsUsed;
+            return;
+        }
+        if (result == LineResult::ChecksumError || result == LineResult::OutOfBuffer) d.refused = true;
+        // Blank lines are nothing to report.
+        if (result == LineResult::SkippedNoMark &&
+            piece.text.find_first_not_of(" \t\r") == std::string_view::npos)
+            return;
+        // A long line reaches the loader in pieces: one report for it.
+        if (!d.issues.empty() && d.issues.back().line == line && d.issues.back().kind == IssueKind(result)) return;
+        if (d.issues.size() >= maxIssues) {
+            ++d.moreIssues;
+            return;
+        }
+        HexIssue issue;
+        issue.line = line;
+        issue.kind = IssueKind(result);
+        issue.refused = result == LineResult::ChecksumError || result == LineResult::OutOfBuffer;
+        issue.statedSum = loader.statedSum;
+        issue.rightSum = loader.rightSum;
+        issue.address = loader.refusedAddress;
+        d.issues.push_back(issue);
+    };
+    d.readOk = ReadFilePieces(path, [&](std::string_view piece) { return parser.Feed(piece); });
+    uint32_t end = 0;
+    parser.Finish(end);
+    d.highestEnd = uint32_t(end);
+    d.lines = parser.Lines();
+    return d;
 }
 
 uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veldrix {
 
@@ -18,5 +19,37 @@ enum class HexStatus { Ok, LineChecksum, OutOfBuffer };
 // LoadHexFile returns it, never beyond the image. Stops at the first line
 // whose checksum fails or whose data would lie beyond the image.
 HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestEnd);
+
+// A line of a HEX file that the loader refuses the file for, or passes over.
+struct HexIssue {
+    enum class Kind {
+        Checksum,        // refused: the line's bytes do not sum to 0
+        OutOfBuffer,     // refused: data beyond the 1 MB image
+        NoRecordMark,    // passed over: no ':' in a line that is not blank
+        BadCharacter,    // passed over: a character that is no hex digit after the ':'
+        TooShort,        // passed over: fewer characters than the smallest record
+        BadLengthField,  // passed over: the length field is not two hex digits
+        LengthMismatch,  // passed over: fewer digits than the length field announces
+    };
+    uint64_t line = 0;  // from 1, as an editor counts them
+    Kind kind = Kind::Checksum;
+    bool refused = false;
+    uint8_t statedSum = 0, rightSum = 0;  // Checksum: the line's last byte, and the one that sums to 0
+    uint64_t address = 0;                 // OutOfBuffer: the record's first address
+};
+
+struct HexDiagnosis {
+    bool readOk = false;
+    bool refused = false;  // the loader refuses the file (a Checksum or OutOfBuffer line)
+    std::vector<HexIssue> issues;  // in line order, at most maxIssues
+    uint64_t moreIssues = 0;       // those beyond maxIssues
+    uint64_t lines = 0;
+    uint64_t recordsUsed = 0;
+    uint32_t highestEnd = 0;  // as LoadHexFile would return it, were nothing refused
+};
+
+// Every line of the file as the loader judges it, going on past the line that
+// ends a load; the window's loading is not changed by it.
+HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues = 1000);
 
 }  // namespace veldrix

@@ -8,11 +8,14 @@ trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 "$root/scripts/setup.sh" build test
 cmake -S "$root" -B "$build" -DVELDRIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim >/dev/null
+cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "== link, virtual time"
 "$build/veldrix-bench"
+
+echo "== veldrix-cli against the window, virtual time"
+"$build/veldrix-cli-bench" || echo "veldrix-cli benchmark out of bounds"
 
 echo "== link, real time"
 "$build/veldrix-sim" --pace --fast --link "$work/pty" >"$work/sim.log" 2>&1 &

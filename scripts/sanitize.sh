@@ -17,7 +17,7 @@ for kind in "${kinds[@]}"; do
             filter="" ;;
         tsan)
             flags="-fsanitize=thread"
-            filter="(WorkerThreads|PtyLink|link/Connect)" ;;
+            filter="(WorkerThreads|PtyLink|link/Connect|tests/cli/)" ;;
         *) echo "sanitize.sh: unknown kind $kind" >&2; exit 2 ;;
     esac
     echo "== native tests under $kind"

@@ -2,7 +2,9 @@
 # Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz]...
 set -euo pipefail
 
-want=(cmake ninja-build g++ make pkg-config)
+# CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
+# /usr/include, the Windows build too.
+want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev)
 for group in "$@"; do
     case "$group" in
         build) ;;

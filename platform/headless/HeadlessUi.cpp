@@ -64,7 +64,7 @@ HeadlessUi::Control* HeadlessUi::Find(int id) {
 }
 
 void HeadlessUi::Emit(const std::string& line) {
-    transcript_.push_back(line);
+    if (keepRecords) transcript_.push_back(line);
     if (onLine) onLine(line);
 }
 
@@ -97,7 +97,7 @@ void HeadlessUi::SetText(int id, const std::string& text) {
     Control* c = Find(id);
     if (!c) return;
     if (id == id::kStatusLine) {
-        statusHistory_.push_back(text);
+        if (keepRecords) statusHistory_.push_back(text);
         if (c->text != text) Emit("status: " + Escape(text));
     }
     c->text = text;
@@ -209,7 +209,7 @@ MsgAnswer HeadlessUi::MessageBox(const MessageBoxSpec& spec) {
                   (answers_.empty() ? ", none queued)" : ", queued answer does not fit)");
         }
     }
-    boxes_.push_back({spec, answer});
+    if (keepRecords) boxes_.push_back({spec, answer});
     Emit("box: " + Escape(spec.caption) + " | " + Escape(spec.text) + " | " + AnswerWord(answer) + how);
     return answer;
 }
@@ -278,7 +278,7 @@ std::optional<std::string> HeadlessUi::EditCodeDialog(const std::string&, const 
 
 void HeadlessUi::Tone(int hz, int ms) {
     std::lock_guard lock(mutex_);
-    tones_.push_back({hz, ms});
+    if (keepRecords) tones_.push_back({hz, ms});
     Emit("tone: " + std::to_string(hz) + " " + std::to_string(ms));
 }
 

@@ -36,6 +36,9 @@ public:
     std::function<void(const std::string&)> onLine;
     // Called when the main window is asked to close.
     std::function<void()> onClose;
+    // False: transcript, status history, boxes and tones are passed to onLine
+    // only, not kept (a production run of thousands of chips).
+    bool keepRecords = true;
 
     // Ui
     void CreateControl(const ControlDef& def) override;

@@ -1,0 +1,276 @@
+#include "cli/Cli.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "cli/Host.h"
+#include "cli/IdSequence.h"
+#include "cli/Options.h"
+#include "cli/Output.h"
+#include "cli/Secrets.h"
+#include "cli/Unit.h"
+#include "link/PortDiscovery.h"
+#include "sim/InProcessProgrammer.h"
+#include "sim/VirtualTime.h"
+
+namespace veldrix::cli {
+
+namespace {
+
+// Every unit's part at once, each on a thread of its own. On virtual time the
+// threads are counted in before any of them runs, so none starts late.
+void RunParallel(sim::VirtualTime* time, const std::vector<size_t>& which, const std::function<void(size_t)>& part) {
+    std::vector<std::thread> threads;
+    {
+        std::optional<sim::VirtualTime::Participation> hold;
+        if (time) hold.emplace(*time);
+        for (size_t i : which) {
+            threads.emplace_back([time, i, &part] {
+                // Counted in already (Expect below): Join, not a Participation.
+                if (time) time->Join();
+                part(i);
+                if (time) time->Leave();
+            });
+            if (time) time->Expect(threads.back().get_id());
+        }
+    }
+    for (std::thread& t : threads) t.join();
+}
+
+std::string Padded(const std::string& text, size_t width) {
+    // Chinese characters take two columns and three bytes.
+    size_t columns = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) == 0x80) continue;
+        columns += c >= 0xE0 ? 2 : 1;
+    }
+    return columns >= width ? text + " " : text + std::string(width - columns, ' ');
+}
+
+int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::InProcessProgrammer>>& sims,
+             sim::VirtualTime* time, Clock& clock, SettingsStore& settings) {
+    struct Entry {
+        HostAdapter adapter;
+        Port* port;
+        PortDirectory* directory;
+    };
+    std::vector<Entry> entries;
+    std::vector<std::unique_ptr<Port>> ports;
+    std::vector<std::unique_ptr<PortDirectory>> directories;
+    if (!sims.empty()) {
+        for (auto& s : sims)
+            for (const sim::SimAdapter& a : s->adapters.adapters)
+                entries.push_back({{a.portName, "\\Device\\ProlificSerial" + std::to_string(a.valueIndex), "067B:2303", true},
+                                   &s->port, &s->adapters});
+    } else {
+        for (const HostAdapter& a : ListHostAdapters()) {
+            ports.push_back(MakeHostPort());
+            directories.push_back(MakeHostDirectory(a.port));
+            entries.push_back({a, ports.back().get(), directories.back().get()});
+        }
+    }
+    if (entries.empty()) output.Line("", "未找到USB转串口适配器");
+    int answered = 0;
+    std::optional<sim::VirtualTime::Participation> part;
+    if (time) part.emplace(*time);
+    for (const Entry& e : entries) {
+        UnitLinks links{e.adapter.port, 1, true, &clock, e.port, e.directory, &settings, nullptr, nullptr, 0};
+        Unit probe(links, o, output);
+        bool programmer = OpenPort(probe.Context(), e.adapter.port);
+        e.port->Close();
+        answered += programmer;
+        output.Emit("port", "", 0,
+                    Json{{"port", e.adapter.port},
+                         {"device", e.adapter.device},
+                         {"usb", e.adapter.usb.empty() ? Json(nullptr) : Json(e.adapter.usb)},
+                         {"pl2303", e.adapter.pl2303},
+                         {"programmer", programmer}},
+                    Padded(e.adapter.port, 16) + Padded(e.adapter.device, 28) + Padded(e.adapter.usb, 11) +
+                        Padded(e.adapter.pl2303 ? "PL2303" : "", 8) + (programmer ? "编程器已应答" : "无应答"));
+    }
+    return answered > 0 ? kExitOk : kExitLink;
+}
+
+// The names of the simulated units: the ports given, then COM1, COM2, ...
+std::vector<std::string> SimNames(const Options& o) {
+    size_t count = size_t(std::max<int>({o.simUnits, int(o.ports.size()), 1}));
+    std::vector<std::string> names = o.ports;
+    for (int n = 1; names.size() < count; ++n) {
+        std::string name = "COM" + std::to_string(n);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
+}
+
+void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>>& units,
+             const std::vector<UnitRecord>& records, int worst, double ms) {
+    Json list = Json::array();
+    std::string table = Padded("端口", 12) + Padded("结果", 16) + Padded("片数", 6) + Padded("良品", 6) +
+                        Padded("不良品", 8) + "ID码\n";
+    for (size_t i = 0; i < units.size(); ++i) {
+        AppContext& ctx = units[i]->Context();
+        const UnitRecord& r = records[i];
+        Json entry{{"unit", units[i]->Label()}, {"exit", r.exit}, {"outcome", ExitWord(r.exit)}};
+        if (o.command == "auto") {
+            entry["chips"] = r.chips;
+            entry["good"] = ctx.successCount;
+            entry["bad"] = ctx.failureCount;
+            if (o.id) entry["ids"] = r.ids;
+        }
+        list.push_back(entry);
+        table += Padded(units[i]->Label(), 12) + Padded(OutcomeText(r.exit), 16);
+        if (o.command == "auto")
+            table += Padded(std::to_string(r.chips), 6) + Padded(std::to_string(ctx.successCount), 6) +
+                     Padded(std::to_string(ctx.failureCount), 8) + IdList(r.ids);
+        table += "\n";
+    }
+    table += "退出状态: " + std::to_string(worst);
+    output.Emit("summary", "", ms, Json{{"exit", worst}, {"outcome", ExitWord(worst)}, {"units", list}}, table);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+           bool terminal, const CliHooks& hooks) {
+    ParseResult parsed = ParseCommandLine(args);
+    if (parsed.exit >= 0) {
+        (parsed.exit == kExitOk ? out : err) << parsed.message << std::flush;
+        return parsed.exit;
+    }
+    const Options& o = parsed.options;
+    if (!o.logDir.empty()) {
+        // The production log plugs in here: a store opened on o.logDir, handed
+        // to RunChip for each chip and to the IdSequence as alreadyUsed.
+        err << "veldrix-cli: --log-dir: 生产记录尚未接入本程序\n";
+        return kExitUsage;
+    }
+
+    std::string error;
+    std::unique_ptr<SettingsStore> settings = MakeHostSettings(o.settingsFile, o.installDir, error);
+    if (!settings) {
+        err << "veldrix-cli: " << error << '\n';
+        return kExitUsage;
+    }
+    Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
+
+    // The programmers: simulated on virtual time, or the ports given (none:
+    // the window's own search).
+    std::vector<std::string> names = o.sim ? SimNames(o) : o.ports;
+    if (names.empty()) names.push_back("");
+    if (o.command == "load") names.resize(1);
+    std::unique_ptr<sim::VirtualTime> time;
+    std::vector<std::unique_ptr<sim::InProcessProgrammer>> sims;
+    std::unique_ptr<Clock> hostClock;
+    std::vector<std::unique_ptr<Port>> ports;
+    std::vector<std::unique_ptr<PortDirectory>> directories;
+    Clock* clock;
+    if (o.sim) {
+        time = std::make_unique<sim::VirtualTime>();
+        clock = time.get();
+        for (size_t i = 0; i < names.size(); ++i) {
+            sims.push_back(std::make_unique<sim::InProcessProgrammer>(*time));
+            sims.back()->adapters.adapters[0].portName = names[i];
+        }
+    } else {
+        hostClock = MakeHostClock();
+        clock = hostClock.get();
+        for (const std::string& name : names) {
+            ports.push_back(MakeHostPort());
+            directories.push_back(MakeHostDirectory(name));
+        }
+    }
+
+    OutputStyle style{o.json, o.verbose, terminal, names.size() > 1};
+    Output output(out, err, style);
+    if (o.command == "ports") {
+        int exit = RunPorts(o, output, sims, time.get(), *clock, *settings);
+        return exit;
+    }
+
+    if (hooks.beforeRun)
+        for (size_t i = 0; i < sims.size(); ++i) hooks.beforeRun(int(i) + 1, *sims[i]);
+    const uint64_t epoch = clock->NowMicros();
+    std::vector<std::unique_ptr<Unit>> units;
+    for (size_t i = 0; i < names.size(); ++i) {
+        UnitLinks links;
+        links.label = names[i];
+        links.number = int(i) + 1;
+        links.fixedPort = !names[i].empty();
+        links.clock = clock;
+        links.port = o.sim ? static_cast<Port*>(&sims[i]->port) : ports[i].get();
+        links.directory = o.sim ? static_cast<PortDirectory*>(&sims[i]->adapters) : directories[i].get();
+        links.settings = settings.get();
+        links.sim = o.sim ? sims[i].get() : nullptr;
+        links.secrets = &secrets;
+        links.epochMicros = epoch;
+        units.push_back(std::make_unique<Unit>(links, o, output));
+    }
+    std::vector<UnitRecord> records(units.size());
+    std::unique_ptr<IdSequence> ids;
+    if (o.id && o.command == "auto") ids = std::make_unique<IdSequence>(o.id->first, o.id->last);
+
+    std::vector<size_t> all;
+    for (size_t i = 0; i < units.size(); ++i) all.push_back(i);
+    RunParallel(time.get(), all, [&](size_t i) {
+        Unit& unit = *units[i];
+        UnitRecord& record = records[i];
+        if (o.command == "load") {
+            record.exit = RunLoad(unit, o, record);
+            return;
+        }
+        if ((record.exit = PrepareUnit(unit, o))) {
+            // A unit without a link tries again with the next chip.
+            if (record.exit == kExitUsage) record.stopped = true;
+            return;
+        }
+        record.exit = RunCommand(unit, o, ids.get(), record);
+    });
+
+    // Chip after chip: each line of standard input starts the next one on
+    // every unit still running.
+    while (o.repeat) {
+        std::vector<size_t> running;
+        for (size_t i = 0; i < units.size(); ++i)
+            if (!records[i].stopped) running.push_back(i);
+        if (running.empty()) break;
+        if (terminal) output.Note("放入下一片芯片后按回车继续, 输入 q 结束");
+        std::string line;
+        if (!std::getline(in, line)) break;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "q" || line == "quit") break;
+        if (o.sim) {
+            // A handler's next chip; "sim COMMAND" lines change it.
+            for (size_t i : running) FreshSimChip(*units[i]);
+            if (line.rfind("sim ", 0) == 0) {
+                for (size_t i : running) {
+                    std::string command, problem;
+                    if (SimCommandFor(line.substr(4), units[i]->Number(), command) && !SimDo(*units[i], command, problem))
+                        output.Note("sim: " + problem);
+                }
+            }
+        }
+        RunParallel(time.get(), running, [&](size_t i) {
+            records[i].exit = Worse(records[i].exit, RunChip(*units[i], o, ids.get(), records[i]));
+        });
+    }
+
+    int worst = kExitOk;
+    for (size_t i = 0; i < units.size(); ++i) {
+        ReportUnit(*units[i], o, records[i]);
+        worst = Worse(worst, records[i].exit);
+    }
+    if (units.size() > 1) Summary(output, o, units, records, worst, double(clock->NowMicros() - epoch) / 1000.0);
+    if (hooks.afterRun)
+        for (size_t i = 0; i < sims.size(); ++i) hooks.afterRun(int(i) + 1, *sims[i]);
+    units.clear();
+    return worst;
+}
+
+}  // namespace veldrix::cli

@@ -1,0 +1,70 @@
+#include "cli/CliUi.h"
+
+#include "state/ControlIds.h"
+
+namespace veldrix::cli {
+
+CliUi::CliUi(Hooks hooks) : hooks_(std::move(hooks)) { keepRecords = false; }
+
+void CliUi::ResetMarks() {
+    questionRefused = false;
+    passwordMissing = false;
+    operationsStarted = 0;
+}
+
+void CliUi::SetText(int id, const std::string& text) {
+    bool changed = id == id::kStatusLine && GetText(id) != text;
+    HeadlessUi::SetText(id, text);
+    if (changed && hooks_.status) hooks_.status(text);
+}
+
+MsgAnswer CliUi::MessageBox(const MessageBoxSpec& spec) {
+    MsgAnswer answer = MsgAnswer::Ok;
+    bool refused = false;
+    switch (spec.buttons) {
+    case MsgButtons::Ok: break;
+    case MsgButtons::OkCancel:
+        answer = yes ? MsgAnswer::Ok : MsgAnswer::Cancel;
+        refused = !yes;
+        break;
+    case MsgButtons::YesNo:
+        answer = yes ? MsgAnswer::Yes : MsgAnswer::No;
+        refused = !yes;
+        break;
+    }
+    if (refused) questionRefused = true;
+    if (hooks_.box) hooks_.box(spec, answer, refused);
+    return answer;
+}
+
+std::optional<std::string> CliUi::AskPassword() {
+    auto typed = hooks_.password ? hooks_.password() : std::nullopt;
+    if (!typed) passwordMissing = true;
+    else if (typed->size() > 8) typed->resize(8);  // the entry field takes 8 characters
+    return typed;
+}
+
+std::optional<std::string> CliUi::AskNewPassword() {
+    auto typed = hooks_.newPassword ? hooks_.newPassword() : std::nullopt;
+    if (!typed) passwordMissing = true;
+    else if (typed->size() > 8) typed->resize(8);
+    return typed;
+}
+
+std::optional<std::string> CliUi::OpenFileDialog(const std::vector<FileFilter>&) {
+    // The code file is named on the command line and put into its field.
+    std::string path = GetText(id::kCodeFile);
+    return path.empty() ? std::nullopt : std::optional<std::string>(path);
+}
+
+std::optional<std::string> CliUi::SaveFileDialog(const std::vector<FileFilter>&) { return saveTarget; }
+
+std::optional<std::string> CliUi::EditCodeDialog(const std::string&, const std::string&) { return std::nullopt; }
+
+void CliUi::SendBusyState(int id, bool busy) {
+    // Every operation the worker runs locks the password button first.
+    if (id == id::kSetPassword && busy) ++operationsStarted;
+    HeadlessUi::SendBusyState(id, busy);
+}
+
+}  // namespace veldrix::cli

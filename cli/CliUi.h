@@ -1,0 +1,50 @@
+#pragma once
+// The main window as veldrix-cli keeps it: the in-memory window of the
+// control table, whose status line, boxes and dialogs become the command
+// line's output and answers. Questions are refused unless --yes answers them.
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/headless/HeadlessUi.h"
+
+namespace veldrix::cli {
+
+class CliUi : public HeadlessUi {
+public:
+    struct Hooks {
+        std::function<void(const std::string& text)> status;
+        // refused: a question answered against it because --yes was not given.
+        std::function<void(const MessageBoxSpec& spec, MsgAnswer answer, bool refused)> box;
+        // The operation password, and a new one (nothing: none to be had).
+        std::function<std::optional<std::string>()> password;
+        std::function<std::optional<std::string>()> newPassword;
+    };
+
+    explicit CliUi(Hooks hooks);
+
+    bool yes = false;
+    // The file a save dialog is answered with (read FILE).
+    std::optional<std::string> saveTarget;
+    // Since the last ResetMarks().
+    bool questionRefused = false;
+    bool passwordMissing = false;
+    int operationsStarted = 0;
+    void ResetMarks();
+
+    void SetText(int id, const std::string& text) override;
+    MsgAnswer MessageBox(const MessageBoxSpec& spec) override;
+    std::optional<std::string> AskPassword() override;
+    std::optional<std::string> AskNewPassword() override;
+    std::optional<std::string> OpenFileDialog(const std::vector<FileFilter>& filters) override;
+    std::optional<std::string> SaveFileDialog(const std::vector<FileFilter>& filters) override;
+    std::optional<std::string> EditCodeDialog(const std::string& value, const std::string& address) override;
+    void Tone(int, int) override {}
+    void SendBusyState(int id, bool busy) override;
+    void CloseMainWindow() override {}
+
+private:
+    Hooks hooks_;
+};
+
+}  // namespace veldrix::cli

@@ -1,0 +1,390 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/ControlTable.h"
+#include "code/ChipCatalogue.h"
+#include "code/CodeBuffer.h"
+#include "code/Fields.h"
+#include "code/HexFile.h"
+#include "link/Session.h"
+#include "sim/InProcessProgrammer.h"
+#include "sim/SimCommands.h"
+#include "state/ControlIds.h"
+
+namespace veldrix::cli {
+
+namespace {
+
+const char* const kTextNoFile = "读取文件信息错误,指定的目录下没有文件.";
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Ending(const std::string& path) { return path.size() < 4 ? "" : Lower(path.substr(path.size() - 4)); }
+
+// The four digits after "= " of a checksum text; nothing for "XXXX".
+Json ChecksumOf(const std::string& status) {
+    size_t eq = status.rfind("= ");
+    if (eq == std::string::npos) return nullptr;
+    size_t p = status.find_first_not_of(' ', eq + 1);
+    std::string digits = p == std::string::npos ? "" : status.substr(p);
+    if (digits.size() < 4 || digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) return nullptr;
+    return digits;
+}
+
+void SelectBlock(Unit& unit, int block) { unit.Window().ComboSelect(id::kDirectory, block - 1); }
+
+// The offline panel after a file information read.
+int ReportBlock(Unit& unit, int block, bool holdsFile) {
+    CliUi& ui = unit.Window();
+    Json fields{{"block", block}, {"file", holdsFile}};
+    std::string text = "目录块 " + std::to_string(block) + ": ";
+    if (!holdsFile) {
+        text += "无文件";
+    } else {
+        fields["name"] = ui.GetText(id::kOfflineFileName);
+        fields["chip"] = ui.GetText(id::kOfflineChip);
+        fields["checksum"] = ui.GetText(id::kOfflineChecksum);
+        fields["current"] = ui.GetText(id::kCounterCurrent);
+        fields["end"] = ui.GetText(id::kCounterEnd);
+        fields["id_address"] = ui.GetText(id::kIdAddress);
+        text += ui.GetText(id::kOfflineFileName) + "  芯片 " + ui.GetText(id::kOfflineChip) + "  检查和 " +
+                ui.GetText(id::kOfflineChecksum) + "  计数器 " + ui.GetText(id::kCounterCurrent) + "/" +
+                ui.GetText(id::kCounterEnd) + "  ID码地址 " + ui.GetText(id::kIdAddress);
+    }
+    unit.Emit("block", fields, text);
+    return kExitOk;
+}
+
+// One block's information; an empty block is an answer, not a failure, when
+// the unit said so (the panel then shows the empty block).
+int ReadBlock(Unit& unit, int block, bool& holdsFile) {
+    CliUi& ui = unit.Window();
+    SelectBlock(unit, block);
+    ui.SetText(id::kOfflineFileName, "");
+    int exit = unit.Button(id::kReadFileInfo, "offline-info", true);
+    holdsFile = exit == kExitOk;
+    if (exit == kExitChip && unit.Status() == kTextNoFile && ui.GetText(id::kOfflineFileName) == "No File") exit = kExitOk;
+    if (exit != kExitOk) unit.Line(unit.Status());
+    return exit;
+}
+
+int Offline(Unit& unit, const Options& o, UnitRecord& record) {
+    if (o.what == "list") {
+        Json blocks = Json::array();
+        for (int block = 1; block <= 15; ++block) {
+            bool holdsFile = false;
+            if (int exit = ReadBlock(unit, block, holdsFile)) return exit;
+            ReportBlock(unit, block, holdsFile);
+            if (holdsFile) blocks.push_back(block);
+        }
+        record.extra["blocks_with_file"] = blocks;
+        return kExitOk;
+    }
+    if (o.what == "info") {
+        bool holdsFile = false;
+        int exit = ReadBlock(unit, o.block, holdsFile);
+        if (exit == kExitOk) ReportBlock(unit, o.block, holdsFile);
+        // Asked for one block, an empty one is the answer "no".
+        return exit == kExitOk && !holdsFile ? kExitChip : exit;
+    }
+    if (o.what == "make") {
+        if (!o.file.empty())
+            if (int exit = unit.PutCodeInMemory(o.file)) return exit;
+        SelectBlock(unit, o.block);
+        return unit.Button(id::kMakeOfflineFile, "offline-make");
+    }
+    SelectBlock(unit, o.block);
+    if (o.what == "delete") return unit.Button(id::kDeleteFile, "offline-delete");
+    return unit.Button(id::kReadFileToMemory, "offline-load");
+}
+
+std::string HexIssueKind(HexIssue::Kind kind) {
+    switch (kind) {
+    case HexIssue::Kind::Checksum: return "checksum";
+    case HexIssue::Kind::OutOfBuffer: return "out-of-buffer";
+    case HexIssue::Kind::NoRecordMark: return "no-record-mark";
+    case HexIssue::Kind::BadCharacter: return "bad-character";
+    case HexIssue::Kind::TooShort: return "too-short";
+    case HexIssue::Kind::BadLengthField: return "bad-length-field";
+    case HexIssue::Kind::LengthMismatch: return "length-mismatch";
+    }
+    return "";
+}
+
+std::string HexIssueText(const HexIssue& issue) {
+    switch (issue.kind) {
+    case HexIssue::Kind::Checksum:
+        return "行检查和错误: 该行检查和为 " + Hex(issue.statedSum, 2) + ", 应为 " + Hex(issue.rightSum, 2);
+    case HexIssue::Kind::OutOfBuffer: return "数据地址 " + Hex(uint32_t(issue.address), 5) + " 超出1MB代码缓冲区";
+    case HexIssue::Kind::NoRecordMark: return "没有记录起始符':', 该行被忽略";
+    case HexIssue::Kind::BadCharacter: return "含有非十六进制字符, 该行被忽略";
+    case HexIssue::Kind::TooShort: return "记录太短, 该行被忽略";
+    case HexIssue::Kind::BadLengthField: return "数据长度不是十六进制数, 该行被忽略";
+    case HexIssue::Kind::LengthMismatch: return "数据少于长度字段所示, 该行被忽略";
+    }
+    return "";
+}
+
+// Every line of a HEX file the loader refuses or passes over.
+void DiagnoseHex(Unit& unit, const std::string& path, UnitRecord& record) {
+    HexDiagnosis d = DiagnoseHexFile(path, 200);
+    if (!d.readOk) return;
+    for (const HexIssue& issue : d.issues)
+        unit.Emit("hex-issue",
+                  Json{{"line", issue.line}, {"kind", HexIssueKind(issue.kind)}, {"refused", issue.refused},
+                       {"text", HexIssueText(issue)}},
+                  "第" + std::to_string(issue.line) + "行: " + HexIssueText(issue));
+    if (d.moreIssues) unit.Line("另有 " + std::to_string(d.moreIssues) + " 行有问题");
+    record.extra["hex_lines"] = d.lines;
+    record.extra["hex_issues"] = d.issues.size() + d.moreIssues;
+    if (!d.refused && d.highestEnd == 0) {
+        unit.Emit("hex-issue", Json{{"line", nullptr}, {"kind", "no-data"}, {"refused", true}, {"text", "文件中没有数据记录"}},
+                  "文件中没有数据记录");
+    }
+}
+
+}  // namespace
+
+const char* OutcomeText(int exit) {
+    switch (exit) {
+    case kExitOk: return "成功";
+    case kExitChip: return "芯片失败";
+    case kExitLink: return "连接失败";
+    case kExitUsage: return "用法或文件错误";
+    case kExitRefused: return "编程器拒绝";
+    }
+    return "";
+}
+
+std::string IdList(const std::vector<uint32_t>& ids) {
+    std::vector<uint32_t> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    std::string out;
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
+        if (!out.empty()) out += ",";
+        out += std::to_string(sorted[i]);
+        if (j > i) out += "-" + std::to_string(sorted[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+bool SimCommandFor(const std::string& spec, int number, std::string& command) {
+    size_t colon = spec.find(':');
+    bool numbered = colon != std::string::npos && colon > 0 &&
+                    spec.find_first_not_of("0123456789") == colon;
+    if (!numbered) {
+        command = spec;
+        return true;
+    }
+    command = spec.substr(colon + 1);
+    return std::stoi(spec.substr(0, colon)) == number;
+}
+
+bool SimDo(Unit& unit, const std::string& command, std::string& error) {
+    sim::InProcessProgrammer* sim = unit.Sim();
+    if (!sim) {
+        error = "--sim-do 只用于模拟编程器";
+        return false;
+    }
+    std::string output;
+    bool ok = sim::RunSimCommand(sim->state, sim->adapters, command, output, error);
+    if (!output.empty()) unit.Line(output);
+    return ok;
+}
+
+void FreshSimChip(Unit& unit) {
+    AppContext& ctx = unit.Context();
+    std::string kind = unit.Window().IsChecked(id::kMtp) ? "mtp" : "otp";
+    std::string error;
+    SimDo(unit, "chip " + kind + " blank " + Hex(ChipMaxRomAddress(ctx) + 1, 4), error);
+}
+
+int PrepareUnit(Unit& unit, const Options& o) {
+    if (int exit = unit.BuildWindow()) return exit;
+    if (unit.Sim()) {
+        FreshSimChip(unit);
+        for (const std::string& spec : o.simDo) {
+            std::string command, error;
+            if (!SimCommandFor(spec, unit.Number(), command)) continue;
+            if (!SimDo(unit, command, error)) {
+                unit.BeginStep();
+                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": " + error);
+                return kExitUsage;
+            }
+        }
+    }
+    return unit.Connect();
+}
+
+int RunChip(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
+    AppContext& ctx = unit.Context();
+    if (!record.codeReady) {
+        if (!ctx.ConnectedFlag)
+            if (int exit = unit.Connect()) return exit;
+        if (!o.file.empty())
+            if (int exit = unit.PutCodeInMemory(o.file)) return exit;
+        record.codeReady = true;
+    }
+    std::optional<uint32_t> code;
+    if (ids) {
+        code = ids->Take();
+        if (!code) {
+            record.stopped = true;
+            unit.BeginStep();
+            unit.EmitStep("id", kExitUsage, "ID码已用完", "ID码已用完,编程过程已终止!");
+            return kExitUsage;
+        }
+        // The field holds the code of the chip before; the sequence adds one.
+        unit.Window().SetText(id::kCounterCurrent, Dec(*code - 1));
+    }
+    if (record.chips > 0) unit.CheckLink();
+    int exit = unit.Button(id::kAutoProgram, "auto");
+    ++record.chips;
+    if (code) {
+        if (exit == kExitOk) record.ids.push_back(*code);
+        else ids->GiveBack(*code);
+    }
+    // A chip the window's checks refused will be refused again.
+    if (exit == kExitUsage) record.stopped = true;
+    // The production log records the chip here once it is plugged in
+    // (port, chip number, outcome, ID code).
+    std::string text = "第" + std::to_string(record.chips) + "片: " + OutcomeText(exit) + "  良品 " +
+                       std::to_string(ctx.successCount) + "  不良品 " + std::to_string(ctx.failureCount);
+    if (code && exit == kExitOk) text += "  ID码 " + std::to_string(*code);
+    unit.Emit("chip",
+              Json{{"chip", record.chips},
+                   {"exit", exit},
+                   {"outcome", ExitWord(exit)},
+                   {"good", ctx.successCount},
+                   {"bad", ctx.failureCount},
+                   {"id", code && exit == kExitOk ? Json(*code) : Json(nullptr)}},
+              text);
+    return exit;
+}
+
+int RunCommand(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
+    AppContext& ctx = unit.Context();
+    CliUi& ui = unit.Window();
+    const std::string& c = o.command;
+    auto withCode = [&] { return o.file.empty() ? kExitOk : unit.PutCodeInMemory(o.file); };
+
+    if (c == "info") {
+        // The firmware's texts come in a box; a failure also says so below it.
+        int exit = unit.Operation(37, "info", true);
+        record.extra["text"] = unit.LastBox();
+        if (exit != kExitOk) unit.Line(unit.Status());
+        return exit;
+    }
+    if (c == "download") return unit.PutCodeInMemory(o.file);
+    if (c == "program") {
+        if (int exit = withCode()) return exit;
+        ReadProgrammingRange(ctx);  // as the sequence's program step has it
+        return unit.Operation(7, "program");
+    }
+    if (c == "verify") {
+        if (int exit = withCode()) return exit;
+        return unit.Button(id::kVerifyChip, "verify");
+    }
+    if (c == "blank") return unit.Button(id::kBlankCheck, "blank");
+    if (c == "checksum") {
+        int exit;
+        if (o.what == "chip") {
+            exit = unit.Button(id::kChipChecksum, "checksum-chip");
+        } else {
+            if ((exit = unit.LoadFile(o.file, "load"))) return exit;
+            unit.ApplyRange();
+            exit = unit.Button(id::kMemoryChecksum, "checksum-memory");
+        }
+        record.extra["checksum"] = ChecksumOf(unit.Status());
+        return exit;
+    }
+    if (c == "erase") return unit.Button(id::kEraseMtp, "erase");
+    if (c == "protect") {
+        if (o.what == "smart") return unit.Operation(ui.IsChecked(id::kDebugMode) ? 27 : 9, "protect-smart");
+        int button = o.what == "read" ? id::kReadProtect : o.what == "ldc" ? id::kLdcProtect : id::kHwProtect;
+        return unit.Button(button, "protect-" + o.what);
+    }
+    if (c == "read") {
+        ui.saveTarget = o.file;
+        return unit.Button(id::kMakeHex, "read");
+    }
+    if (c == "auto") return RunChip(unit, o, ids, record);
+    if (c == "offline") return Offline(unit, o, record);
+    if (c == "counter") {
+        SelectBlock(unit, o.block);
+        return unit.Button(id::kSetCounter, "counter");
+    }
+    if (c == "password") return unit.Button(id::kSetPassword, "password");
+    if (c == "lock" || c == "unlock") {
+        // The click turns the box to what the operation then sends.
+        bool lock = c == "lock";
+        ui.SetChecked(id::kLockProgrammer, !lock);
+        return unit.Button(id::kLockProgrammer, c);
+    }
+    return kExitUsage;
+}
+
+int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
+    if (int exit = unit.BuildWindow()) return exit;
+    AppContext& ctx = unit.Context();
+    CliUi& ui = unit.Window();
+    int exit = unit.LoadFile(o.file, "load");
+    std::string ending = Ending(o.file);
+    // A project names the code file it loads.
+    std::string codeFile = ui.GetText(id::kCodeFile);
+    std::string format = ending == ".hex" ? "hex" : ending == ".bin" ? "bin" : ending == ".pvx" ? "project" : "unknown";
+    Json fields{{"file", o.file}, {"format", format}};
+    std::string text = "文件: " + o.file + "\n格式: " +
+                       (format == "hex" ? "Intel HEX" : format == "bin" ? "二进制" : format == "project" ? "工程文件" : "无法识别");
+    if (format == "project") {
+        fields["code_file"] = codeFile;
+        text += " (代码文件: " + codeFile + ")";
+    }
+    if (exit == kExitOk) {
+        AddressRange r = ctx.programmingRange;
+        uint32_t highest = ChipMaxRomAddress(ctx);
+        std::string chip = ui.GetText(id::kChipCombo);
+        bool fits = r.end <= highest;
+        fields["start"] = Hex(r.start, 4);
+        fields["end"] = Hex(r.end, 4);
+        fields["checksum"] = ui.GetText(id::kChecksum);
+        fields["chip"] = chip;
+        fields["chip_max_address"] = Hex(highest, 4);
+        fields["fits_chip"] = fits;
+        text += "\n地址范围: " + Hex(r.start, 4) + "-" + Hex(r.end, 4) + "  检查和: " + ui.GetText(id::kChecksum) +
+                "\n芯片 " + chip + ": ROM最大有效地址 " + Hex(highest, 4) +
+                (fits ? ", 代码在芯片ROM之内" : ", 代码终止地址超出了芯片ROM!");
+    }
+    unit.Emit("file", fields, text);
+    if (Ending(codeFile) == ".hex") DiagnoseHex(unit, codeFile, record);
+    return exit;
+}
+
+void ReportUnit(Unit& unit, const Options& o, const UnitRecord& record) {
+    AppContext& ctx = unit.Context();
+    Json fields{{"command", o.command}, {"exit", record.exit}, {"outcome", ExitWord(record.exit)},
+                {"status", unit.Status()}};
+    std::string text = "结果: " + std::string(OutcomeText(record.exit));
+    if (o.command == "auto") {
+        fields["chips"] = record.chips;
+        fields["good"] = ctx.successCount;
+        fields["bad"] = ctx.failureCount;
+        text += "  良品 " + std::to_string(ctx.successCount) + "  不良品 " + std::to_string(ctx.failureCount);
+        if (o.id) {
+            fields["ids"] = record.ids;
+            if (!record.ids.empty()) text += "  ID码 " + IdList(record.ids);
+        }
+    }
+    for (auto& [key, value] : record.extra.items()) fields[key] = value;
+    unit.Emit("result", fields, text);
+}
+
+}  // namespace veldrix::cli

@@ -1,0 +1,61 @@
+#pragma once
+// What one call of veldrix-cli asks for.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veldrix::cli {
+
+struct IdRange {
+    uint32_t address = 0;  // where the three bytes go
+    uint32_t first = 1;    // the ID code of the first chip
+    std::optional<uint32_t> last;
+};
+
+struct Options {
+    // The subcommand and what it works on.
+    std::string command;  // ports info load download program verify blank checksum erase protect read auto offline counter password lock unlock
+    std::string what;     // checksum chip|memory, protect read|ldc|hw|smart, offline list|info|make|delete|load
+    std::string file;     // a code file; for read, the HEX file to write
+    int block = 0;        // offline N, counter N
+
+    // Which programmers.
+    std::vector<std::string> ports;
+    bool sim = false;
+    int simUnits = 0;
+    std::vector<std::string> simDo;  // [N:]COMMAND for the simulated units
+    std::string settingsFile;
+    std::string installDir;
+
+    // The window's options; 0 leaves a box as the window sets it, +1 on, -1 off.
+    std::string chip;
+    std::string chipType;  // otp, mtp
+    std::string vpp;       // 12, 11, vcc
+    std::string vdd;       // 5, 3.3
+    std::string speed;     // full, medium, low
+    int debug = 0;
+    int blank = 0, verify = 0, readProtect = 0, smart = 0, ldc = 0, hwProtect = 0;
+    std::optional<IdRange> id;
+    std::optional<std::pair<uint32_t, uint32_t>> range;
+    bool noDownload = false;
+
+    // How.
+    bool yes = false;
+    bool json = false;
+    bool verbose = false;
+    bool repeat = false;
+    std::string passwordFile;
+    std::string newPasswordFile;
+    std::string logDir;
+};
+
+struct ParseResult {
+    int exit = -1;  // -1: go on; else the exit status (help, or a usage error)
+    std::string message;
+    Options options;
+};
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+}  // namespace veldrix::cli

@@ -1,0 +1,102 @@
+#include "cli/Secrets.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "seams/Files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <conio.h>
+#include "platform/win32/Text.h"
+#else
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace veldrix::cli {
+
+std::optional<std::string> FirstLineOf(const std::string& path) {
+    std::string text;
+    if (!ReadFileBytes(path, text)) return std::nullopt;
+    size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+#ifdef _WIN32
+std::optional<std::string> PromptHidden(const std::string& prompt) {
+    DWORD mode = 0;
+    // The console itself, even when standard input is a pipe from a handler.
+    HANDLE console = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) {
+        if (console != INVALID_HANDLE_VALUE) CloseHandle(console);
+        return std::nullopt;
+    }
+    std::wstring wide = Widen(prompt);
+    DWORD written = 0;
+    HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
+    WriteConsoleW(out, wide.c_str(), DWORD(wide.size()), &written, nullptr);
+    SetConsoleMode(console, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    std::wstring line;
+    wchar_t c;
+    DWORD read = 0;
+    while (ReadConsoleW(console, &c, 1, &read, nullptr) && read == 1 && c != L'\r' && c != L'\n') line += c;
+    SetConsoleMode(console, mode);
+    CloseHandle(console);
+    WriteConsoleW(out, L"\r\n", 2, &written, nullptr);
+    return Narrow(line);
+}
+#else
+std::optional<std::string> PromptHidden(const std::string& prompt) {
+    // The terminal itself, even when standard input is a pipe from a handler.
+    int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    termios saved{};
+    if (::tcgetattr(fd, &saved) != 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::write(fd, prompt.data(), prompt.size());
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    std::string line;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    ::close(fd);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+#endif
+
+std::optional<std::string> Secrets::Password() {
+    std::lock_guard lock(mutex_);
+    if (!password_)
+        password_ = !passwordFile_.empty() ? FirstLineOf(passwordFile_)
+                    : mayPrompt_           ? PromptHidden("请输入操作密码: ")
+                                           : std::nullopt;
+    return *password_;
+}
+
+std::optional<std::string> Secrets::NewPassword() {
+    std::lock_guard lock(mutex_);
+    if (!newPassword_) {
+        if (!newPasswordFile_.empty()) {
+            newPassword_ = FirstLineOf(newPasswordFile_);
+        } else if (mayPrompt_) {
+            auto first = PromptHidden("请输入新密码: ");
+            auto again = first ? PromptHidden("请再次输入新密码: ") : std::nullopt;
+            // Two entries that differ set nothing, as in the set-password dialog.
+            newPassword_ = first && again && *first == *again ? first : std::nullopt;
+        } else {
+            newPassword_ = std::optional<std::string>();
+        }
+    }
+    return *newPassword_;
+}
+
+}  // namespace veldrix::cli

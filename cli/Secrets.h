@@ -1,0 +1,32 @@
+#pragma once
+// The operation password for every unit of one call: from --password-file,
+// else typed at the terminal without echo; never from the command line.
+// Asked once and kept for the call.
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace veldrix::cli {
+
+class Secrets {
+public:
+    // mayPrompt: a person is at the terminal to type it.
+    Secrets(std::string passwordFile, std::string newPasswordFile, bool mayPrompt)
+        : passwordFile_(std::move(passwordFile)), newPasswordFile_(std::move(newPasswordFile)), mayPrompt_(mayPrompt) {}
+
+    std::optional<std::string> Password();
+    std::optional<std::string> NewPassword();
+
+private:
+    std::mutex mutex_;
+    std::string passwordFile_, newPasswordFile_;
+    bool mayPrompt_;
+    std::optional<std::optional<std::string>> password_, newPassword_;
+};
+
+// The first line of a file, without its line end; nothing when unreadable.
+std::optional<std::string> FirstLineOf(const std::string& path);
+// A line typed at the terminal without echo; nothing without a terminal.
+std::optional<std::string> PromptHidden(const std::string& prompt);
+
+}  // namespace veldrix::cli

@@ -1,0 +1,335 @@
+#include "cli/Unit.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "app/CommandHandler.h"
+#include "app/ControlTable.h"
+#include "app/Dispatch.h"
+#include "app/MainWindow.h"
+#include "code/ChipCatalogue.h"
+#include "code/CodeBuffer.h"
+#include "code/CodeFile.h"
+#include "code/Fields.h"
+#include "code/HexFile.h"
+#include "link/PortDiscovery.h"
+#include "link/Session.h"
+#include "state/ControlIds.h"
+
+namespace veldrix::cli {
+
+namespace {
+
+// Texts of the window that name the outcome; compared whole.
+bool IsLinkText(const std::string& t) {
+    return t == kTextConnectionError || t == "连接烧写器端口硬件错误!" ||
+           t == "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]" || t == "通信异常中断!" ||
+           t == "请先行启动编程器USB连接";
+}
+bool IsLockedText(const std::string& t) { return t == "编程器已被锁定,请先解除锁定状态!"; }
+bool IsPasswordText(const std::string& t) { return t == "密码错误! 该操作无法继续!" || t == "密码错误! 操作失败!"; }
+bool IsAbortText(const std::string& t) { return t == kTextAborted || t == "操作已终止" || t == "编程过程已终止"; }
+
+// A running operation's status shows the address it has reached after
+// "地址:"; result texts that name an address start otherwise.
+bool ProgressAddress(const std::string& text, uint32_t& address) {
+    if (text.rfind("请稍候", 0) != 0 && text.rfind("[双击这里", 0) != 0) return false;
+    static const std::string kMark = "地址:";
+    size_t at = text.rfind(kMark);
+    if (at == std::string::npos) return false;
+    size_t p = at + kMark.size();
+    while (p < text.size() && text[p] == ' ') ++p;
+    size_t digits = 0;
+    address = 0;
+    while (p < text.size() && std::isxdigit(static_cast<unsigned char>(text[p])) && digits < 6) {
+        char c = text[p++];
+        address = address * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10);
+        ++digits;
+    }
+    return digits >= 4;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string AnswerText(MsgAnswer a) {
+    switch (a) {
+    case MsgAnswer::Ok: return "确定";
+    case MsgAnswer::Cancel: return "取消";
+    case MsgAnswer::Yes: return "是";
+    case MsgAnswer::No: return "否";
+    }
+    return "";
+}
+
+const char* ButtonsWord(MsgButtons b) {
+    switch (b) {
+    case MsgButtons::Ok: return "ok";
+    case MsgButtons::OkCancel: return "ok/cancel";
+    case MsgButtons::YesNo: return "yes/no";
+    }
+    return "";
+}
+
+const char* AnswerWordOf(MsgAnswer a) {
+    switch (a) {
+    case MsgAnswer::Ok: return "ok";
+    case MsgAnswer::Cancel: return "cancel";
+    case MsgAnswer::Yes: return "yes";
+    case MsgAnswer::No: return "no";
+    }
+    return "";
+}
+
+// A box's further lines under its first.
+std::string Indented(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') continue;
+        out += c;
+        if (c == '\n') out += "    ";
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
+    return out;
+}
+
+std::string CaptionWord(const std::string& caption) {
+    std::string c = caption;
+    while (!c.empty() && (c.front() == '\n' || c.front() == ' ')) c.erase(c.begin());
+    while (!c.empty() && (c.back() == ' ' || c.back() == ':')) c.pop_back();
+    if (c.size() >= 3 && c.compare(c.size() - 3, 3, "：") == 0) c.resize(c.size() - 3);
+    return c.empty() ? "提示" : c;
+}
+
+}  // namespace
+
+Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
+    : links_(links),
+      options_(options),
+      output_(output),
+      ui_(CliUi::Hooks{
+          [this](const std::string& text) { OnStatus(text); },
+          [this](const MessageBoxSpec& spec, MsgAnswer answer, bool refused) { OnBox(spec, answer, refused); },
+          [this]() { return links_.secrets ? links_.secrets->Password() : std::nullopt; },
+          [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
+      }) {
+    ui_.yes = options.yes;
+    ctx_ = std::make_unique<AppContext>(ui_, *links.clock, *links.settings, *links.port, *links.directory);
+    worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
+    ctx_->worker = worker_.get();
+    ctx_->dispatch = DispatchOperation;
+}
+
+Unit::~Unit() {
+    worker_->Shutdown(1000);
+    worker_.reset();  // its destructor still touches the context
+    ctx_.reset();
+}
+
+double Unit::NowMs() { return double(links_.clock->NowMicros() - links_.epochMicros) / 1000.0; }
+
+std::string Unit::Status() { return ui_.GetText(id::kStatusLine); }
+
+void Unit::Emit(const std::string& kind, Json fields, const std::string& text) {
+    output_.Emit(kind, Label(), NowMs(), std::move(fields), text);
+}
+
+void Unit::OnStatus(const std::string& text) {
+    if (IsLinkText(text)) sawLink_ = true;
+    if (IsLockedText(text)) sawLocked_ = true;
+    if (IsPasswordText(text)) sawPassword_ = true;
+    uint32_t address = 0;
+    if (ProgressAddress(text, address)) {
+        AddressRange r = ctx_->programmingRange;
+        uint64_t span = uint64_t(r.end >= r.start ? r.end - r.start : 0) + 1;
+        uint64_t done = address > r.start ? address - r.start : 0;
+        int percent = int(std::min<uint64_t>(100, done * 100 / span));
+        std::string label = text;
+        if (label.rfind("[", 0) == 0 && label.find("] ") != std::string::npos) label = label.substr(label.find("] ") + 2);
+        output_.Progress(Label(), NowMs(), label.substr(0, label.rfind(',') == std::string::npos ? label.size() : label.rfind(',')),
+                         address, percent);
+        return;
+    }
+    Emit("status", Json{{"text", text}}, options_.verbose ? text : std::string());
+}
+
+void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
+    lastBox_ = spec.text;
+    std::string line = CaptionWord(spec.caption) + ": " + Indented(spec.text);
+    if (spec.buttons != MsgButtons::Ok) line += " → " + AnswerText(answer) + (refused ? " (未加 --yes)" : "");
+    Emit("box",
+         Json{{"caption", CaptionWord(spec.caption)},
+              {"text", spec.text},
+              {"buttons", ButtonsWord(spec.buttons)},
+              {"answer", AnswerWordOf(answer)},
+              {"refused", refused}},
+         line);
+}
+
+void Unit::EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text) {
+    double took = double(int64_t((NowMs() - stepStartMs_) * 10 + 0.5)) / 10;
+    Emit("step",
+         Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status}, {"took_ms", took}},
+         text);
+}
+
+void Unit::BeginStep() {
+    stepStartMs_ = NowMs();
+    sawLink_ = sawLocked_ = sawPassword_ = false;
+    ui_.ResetMarks();
+}
+
+int Unit::Judge(bool expectStart, bool autoSequence) {
+    const std::string status = Status();
+    if (expectStart && ui_.operationsStarted == 0) {
+        // The window's own checks stopped it before anything started.
+        return sawLink_ ? kExitLink : kExitUsage;
+    }
+    if (ui_.passwordMissing) return kExitUsage;
+    bool failed = ctx_->LinkErrorFlag || IsAbortText(status);
+    if (!failed) return kExitOk;
+    if (sawLocked_ || sawPassword_) return kExitRefused;
+    if (IsAbortText(status)) return kExitUsage;  // a question refused, or a check of the window
+    // The sequence counts a chip bad once a session has opened; a run it does
+    // not count never reached the chip.
+    if (autoSequence) return ctx_->AutoRunMarker == 0 ? kExitLink : kExitChip;
+    return sawLink_ ? kExitLink : kExitChip;
+}
+
+int Unit::EndStep(const std::string& step, bool expectStart, bool autoSequence, bool quiet) {
+    int exit = Judge(expectStart, autoSequence);
+    output_.ProgressDone(Label());
+    std::string status = Status();
+    std::string text = status;
+    if (exit == kExitUsage && ui_.questionRefused) text += " (需要 --yes 回答问题)";
+    if (exit == kExitUsage && ui_.passwordMissing) text += " (没有可用的操作密码: --password-file 或在终端输入)";
+    EmitStep(step, exit, status, quiet ? std::string() : text);
+    return exit;
+}
+
+int Unit::Operation(int opCode, const std::string& step, bool quiet) {
+    BeginStep();
+    worker_->StartOperation(opCode);
+    return EndStep(step, true, opCode == 46, quiet);
+}
+
+bool Unit::Click(int controlId) {
+    if (!ui_.ApplyClick(controlId)) return false;
+    const ControlDef* def = FindControl(controlId);
+    OnMainCommand(*ctx_, controlId, def ? def->parent : 0);
+    return true;
+}
+
+int Unit::Button(int controlId, const std::string& step, bool quiet) {
+    BeginStep();
+    if (!ui_.IsEnabled(controlId)) {
+        EmitStep(step, kExitUsage, "", "所选芯片类型不能进行该操作");
+        return kExitUsage;
+    }
+    Click(controlId);
+    return EndStep(step, true, controlId == id::kAutoProgram, quiet);
+}
+
+int Unit::LoadFile(const std::string& path, const std::string& step) {
+    BeginStep();
+    ui_.SetText(id::kCodeFile, path);
+    LoadCodeFile(*ctx_);
+    int exit = ctx_->LinkErrorFlag ? kExitUsage : kExitOk;
+    EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
+    return exit;
+}
+
+int Unit::PutCodeInMemory(const std::string& path) {
+    if (int exit = LoadFile(path, "load")) return exit;
+    ApplyRange();
+    if (!options_.noDownload) {
+        int exit = Button(id::kRefreshMemory, "download");
+        ApplyRange();
+        return exit;
+    }
+    // The memory's own sum against the file, as the download checks it.
+    int exit = Button(id::kMemoryChecksum, "checksum-memory");
+    if (exit == kExitOk) ctx_->codeInMemory = 1;
+    return exit;
+}
+
+std::string Unit::SetBox(int controlId, int value, const char* option) {
+    if (value == 0) return {};
+    if (!ui_.IsEnabled(controlId)) return std::string("所选芯片不能使用选项 ") + option;
+    ui_.SetChecked(controlId, value > 0);
+    return {};
+}
+
+int Unit::BuildWindow() {
+    BeginStep();
+    CreateMainControls(*ctx_);
+    const Options& o = options_;
+    std::string error;
+    auto fail = [&](const std::string& text) {
+        EmitStep("options", kExitUsage, text, "veldrix-cli: " + text);
+        return kExitUsage;
+    };
+    if (!o.chip.empty()) {
+        int found = -1;
+        for (int i = 0; i < ui_.ComboCount(id::kChipCombo) && found < 0; ++i)
+            if (Upper(ui_.ComboEntry(id::kChipCombo, i)) == Upper(o.chip)) found = i;
+        if (found < 0) return fail("芯片列表中没有 " + o.chip);
+        ui_.ComboSelect(id::kChipCombo, found);
+        ApplyChipSelection(*ctx_);
+    }
+    if (!o.chipType.empty() && !Click(o.chipType == "otp" ? id::kOtp : id::kMtp))
+        return fail("所选芯片不能选择芯片类型 " + o.chipType);
+    if (!o.vpp.empty() && !Click(o.vpp == "12" ? id::kVpp12 : o.vpp == "11" ? id::kVpp11 : id::kVppVcc))
+        return fail("所选芯片不能选择 Vpp " + o.vpp);
+    if (!o.vdd.empty() && !Click(o.vdd == "5" ? id::kVdd50 : id::kVdd33)) return fail("所选芯片不能选择 Vdd " + o.vdd);
+    if (!o.speed.empty()) {
+        int speed = o.speed == "full" ? id::kSpeedFull : o.speed == "medium" ? id::kSpeedMedium : id::kSpeedLow;
+        for (int r : {id::kSpeedFull, id::kSpeedMedium, id::kSpeedLow}) ui_.SetChecked(r, r == speed);
+    }
+    if (o.debug) ui_.SetChecked(id::kDebugMode, o.debug > 0);
+    const struct {
+        int id, value;
+        const char* option;
+    } boxes[] = {{id::kAutoBlankCheck, o.blank, "--blank"},     {id::kAutoVerify, o.verify, "--verify"},
+                 {id::kAutoReadProtect, o.readProtect, "--read-protect"}, {id::kEnableSmart, o.smart, "--smart"},
+                 {id::kAutoLdc, o.ldc, "--ldc"},                  {id::kAutoHwProtect, o.hwProtect, "--hw-protect"}};
+    for (const auto& b : boxes)
+        if (error = SetBox(b.id, b.value, b.option); !error.empty()) return fail(error);
+    if (o.id) {
+        if (o.command == "auto" || o.command == "offline")
+            if (error = SetBox(id::kAutoIdIncrement, 1, "--id"); !error.empty()) return fail(error);
+        ui_.SetText(id::kIdAddress, Hex(o.id->address, 4));
+        // The field holds the code of the chip before: the next one gets one more.
+        ui_.SetText(id::kCounterCurrent, Dec(o.id->first - 1));
+        if (o.id->last) ui_.SetText(id::kCounterEnd, Dec(*o.id->last));
+    }
+    ApplyRange();
+    return kExitOk;
+}
+
+void Unit::ApplyRange() {
+    if (!options_.range) return;
+    ui_.SetText(id::kStartAddress, Hex(options_.range->first, 4));
+    ui_.SetText(id::kEndAddress, Hex(options_.range->second, 4));
+}
+
+int Unit::Connect() {
+    BeginStep();
+    if (links_.fixedPort) ctx_->rememberedPort = links_.label;
+    ConnectProgrammer(*ctx_);
+    int exit = ctx_->ConnectedFlag ? kExitOk : kExitLink;
+    if (!links_.fixedPort && exit == kExitOk) links_.label = ctx_->rememberedPort;
+    EmitStep("connect", exit, Status(), exit == kExitOk && !options_.verbose ? std::string() : Status());
+    return exit;
+}
+
+void Unit::CheckLink() {
+    // Two ticks of the window's timer: the first notices a vanished adapter,
+    // the next searches again.
+    for (int tick = 0; tick < 2; ++tick) MonitorLink(*ctx_);
+}
+
+}  // namespace veldrix::cli

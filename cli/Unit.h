@@ -1,0 +1,103 @@
+#pragma once
+// One programmer as veldrix-cli drives it: its own context, window and
+// worker, as the window program has them, and the steps a subcommand takes
+// through them. Each step ends with an exit status judged from what the
+// operation left behind.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cli/CliUi.h"
+#include "cli/Options.h"
+#include "cli/Output.h"
+#include "cli/Secrets.h"
+#include "link/Worker.h"
+#include "state/AppContext.h"
+
+namespace veldrix::sim {
+class InProcessProgrammer;
+}
+
+namespace veldrix::cli {
+
+// What a unit talks through; owned by whoever runs the units.
+struct UnitLinks {
+    std::string label;   // the port as the unit's lines name it
+    int number = 1;      // from 1, as --sim-do N: names the unit
+    bool fixedPort = false;  // only this port: the search must not go on to another
+    Clock* clock = nullptr;
+    Port* port = nullptr;
+    PortDirectory* directory = nullptr;
+    SettingsStore* settings = nullptr;
+    sim::InProcessProgrammer* sim = nullptr;
+    Secrets* secrets = nullptr;
+    uint64_t epochMicros = 0;  // times are reported from here
+};
+
+class Unit {
+public:
+    Unit(const UnitLinks& links, const Options& options, Output& output);
+    ~Unit();
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
+
+    const std::string& Label() const { return links_.label; }
+    int Number() const { return links_.number; }
+    AppContext& Context() { return *ctx_; }
+    CliUi& Window() { return ui_; }
+    sim::InProcessProgrammer* Sim() { return links_.sim; }
+    Output& Out() { return output_; }
+    double NowMs();
+
+    // The window as the program builds it (settings, chip list), then the
+    // options of the command line as clicks on it. kExitOk or kExitUsage.
+    int BuildWindow();
+    // The options that name a range; again after a file set the fields.
+    void ApplyRange();
+    // The programmer search of the window's first tick; kExitOk or kExitLink.
+    // A unit without a port of its own is named after the port that answered.
+    int Connect();
+    // The last box's text (info shows the firmware's in one).
+    const std::string& LastBox() const { return lastBox_; }
+    // The window's link check between chips: searches again after a failure.
+    void CheckLink();
+
+    // Steps. Each reports its end and returns its exit status.
+    // quiet: the step's line only in JSON; the caller reports.
+    int Operation(int opCode, const std::string& step, bool quiet = false);
+    int Button(int controlId, const std::string& step, bool quiet = false);
+    // The file into the code buffer only, as the window's loading does.
+    int LoadFile(const std::string& path, const std::string& step);
+    // The file into the programmer's memory (op 3), or with --no-download,
+    // loaded here and checked against the memory's sum.
+    int PutCodeInMemory(const std::string& path);
+
+    void Emit(const std::string& kind, Json fields, const std::string& text);
+    // The end of a step: its name, exit status and status text, and how long
+    // it took since BeginStep.
+    void EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text);
+    void BeginStep();
+    // Text in the unit's name, not an event (listings in text mode).
+    void Line(const std::string& text) { output_.Line(Label(), text); }
+    std::string Status();
+
+private:
+    void OnStatus(const std::string& text);
+    void OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused);
+    int EndStep(const std::string& step, bool expectStart, bool autoSequence, bool quiet = false);
+    int Judge(bool expectStart, bool autoSequence);
+    bool Click(int controlId);
+    std::string SetBox(int controlId, int value, const char* option);
+
+    UnitLinks links_;
+    const Options& options_;
+    Output& output_;
+    CliUi ui_;
+    std::unique_ptr<AppContext> ctx_;
+    std::unique_ptr<Worker> worker_;
+    bool sawLink_ = false, sawLocked_ = false, sawPassword_ = false;
+    std::string lastBox_;
+    double stepStartMs_ = 0;
+};
+
+}  // namespace veldrix::cli

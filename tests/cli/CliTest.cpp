@@ -1,0 +1,480 @@
+// veldrix-cli against the simulated programmer: every subcommand's outcome
+// and exit status, the JSON events, the HEX diagnosis, several units at once.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/Cli.h"
+#include "cli/Host.h"
+#include "cli/Output.h"
+#include "code/HexText.h"
+#include "sim/InProcessProgrammer.h"
+
+namespace veldrix::test {
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+struct Files {
+    fs::path dir = fs::temp_directory_path() / ("veldrix-cli-test-" + std::to_string(::getpid()));
+    std::vector<uint8_t> code = Ramp(0x11, 0x1000);  // 0000-0FFF
+    Files() {
+        fs::create_directories(dir);
+        std::string hex;
+        for (uint16_t a = 0; a < code.size(); a += 16)
+            hex += DataRecord(a, std::vector<uint8_t>(code.begin() + a, code.begin() + a + 16)) + "\n";
+        Write("code.hex", hex + EndRecord() + "\n");
+        // Line 3 with a wrong sum, line 5 with a letter that is no hex digit,
+        // line 6 a remark; the window only says the file has errors.
+        std::string bad = DataRecord(0, {1, 2}) + "\n" + DataRecord(2, {3}) + "\n" + ":0100040005F5\n" +
+                          DataRecord(5, {6}) + "\n" + ":01000600X7F2\n" + "remark\n" + EndRecord() + "\n";
+        Write("bad.hex", bad);
+        // A line longer than the loader reads at once still counts as one.
+        Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
+        Write("pw", "000000\n");
+        Write("pw-wrong", "999999\n");
+        Write("pw-new", "4321\n");
+    }
+    ~Files() { fs::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    void Write(const std::string& name, const std::string& text) { std::ofstream(dir / name) << text; }
+    uint16_t Sum() const {
+        unsigned s = 0;
+        for (uint8_t b : code) s += b;
+        return uint16_t(s);
+    }
+};
+
+Files& TestFiles() {
+    static Files files;
+    return files;
+}
+
+struct CliRun {
+    int exit = -1;
+    std::vector<Json> events;
+    std::string errors;
+    std::vector<Json> Of(const std::string& kind) const {
+        std::vector<Json> out;
+        for (const Json& e : events)
+            if (e["event"] == kind) out.push_back(e);
+        return out;
+    }
+    Json Result() const {
+        auto r = Of("result");
+        return r.empty() ? Json() : r.back();
+    }
+};
+
+// One call with --json, on virtual time; the simulated units as the hooks see them.
+CliRun Cli(std::vector<std::string> args, const std::string& input = "", cli::CliHooks hooks = {}) {
+    if (std::find(args.begin(), args.end(), "--settings") == args.end())
+        args.insert(args.begin(), {"--settings", TestFiles().Path("no-settings")});
+    args.insert(args.begin(), "--json");
+    if (std::find(args.begin(), args.end(), "--sim-units") == args.end()) args.insert(args.begin(), "--sim");
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    CliRun run;
+    run.exit = cli::RunCli(args, in, out, err, false, hooks);
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) run.events.push_back(Json::parse(line));
+    run.errors = err.str();
+    return run;
+}
+
+// A unit's state after the call.
+using Check = std::function<void(sim::DeviceState&)>;
+cli::CliHooks After(Check check) {
+    cli::CliHooks hooks;
+    hooks.afterRun = [check](int, sim::InProcessProgrammer& p) {
+        std::lock_guard lock(p.state.mutex);
+        check(p.state);
+    };
+    return hooks;
+}
+
+void BlockWithFile(sim::DeviceState& s, int number) {
+    sim::DirectoryBlock* b = s.Block(number);
+    b->holdsFile = true;
+    b->start = 0;
+    b->end = 0x0FFF;
+    b->code = TestFiles().code;
+    std::string name = "code.hex";
+    std::copy(name.begin(), name.end(), b->config.begin());
+}
+
+cli::CliHooks Before(std::function<void(sim::DeviceState&)> setUp, Check check = {}) {
+    cli::CliHooks hooks = check ? After(check) : cli::CliHooks{};
+    hooks.beforeRun = [setUp](int, sim::InProcessProgrammer& p) {
+        std::lock_guard lock(p.state.mutex);
+        setUp(p.state);
+    };
+    return hooks;
+}
+
+std::string Hex4(unsigned v) {
+    char s[8];
+    std::snprintf(s, sizeof s, "%04X", v);
+    return s;
+}
+
+TEST(Cli, EverySubcommandEndsWithItsOutcome) {
+    Files& f = TestFiles();
+    const std::string code = f.Path("code.hex"), pw = "--password-file=" + f.Path("pw");
+    const std::string chipWithCode = "chip mtp " + code;
+    auto programmed = [&](sim::DeviceState& s) {
+        EXPECT_TRUE(std::equal(f.code.begin(), f.code.end(), s.chip.cells.begin()));
+    };
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string status;  // the last step's status line ("" not checked)
+        cli::CliHooks hooks = {};
+    };
+    const Case cases[] = {
+        {{"info"}, 0, ""},
+        {{"download", code}, 0, "编程内存检查和 =  " + Hex4(f.Sum())},
+        {{"download", f.Path("missing.hex")}, 3, "代码文件有错误!"},
+        {{"program", code}, 0, "编程成功", After(programmed)},
+        {{"verify", code, "--sim-do", chipWithCode}, 0, "校验芯片成功!"},
+        {{"verify", code}, 1, "校验芯片失败! 在地址: 00000"},
+        {{"verify"}, 3, "操作已中止"},  // nothing known to be in the memory
+        {{"blank"}, 0, "芯片是空的, 在地址空间: 00000~~00FFF"},
+        {{"blank", "--sim-do", chipWithCode}, 1, "芯片不空, 在地址: 00000"},
+        {{"checksum", "chip", "--sim-do", chipWithCode}, 0, "芯片检查和 = " + Hex4(f.Sum())},
+        {{"checksum", "memory", code}, 1, "编程内存检查和 =  XXXX"},
+        {{"checksum", "memory", code}, 0, "编程内存检查和 =  " + Hex4(f.Sum()),
+         Before([&](sim::DeviceState& s) { std::copy(f.code.begin(), f.code.end(), s.memory.begin()); })},
+        {{"auto", code, "--no-download"}, 0, "自动编程已成功完成",
+         Before([&](sim::DeviceState& s) { std::copy(f.code.begin(), f.code.end(), s.memory.begin()); })},
+        {{"erase", "--sim-do", chipWithCode}, 0, "芯片已擦除!",
+         After([](sim::DeviceState& s) { EXPECT_EQ(s.chip.cells[0], 0xFF); })},
+        {{"erase", "--type", "otp"}, 3, ""},  // the button is off for OTP chips
+        {{"protect", "read"}, 0, "芯片读保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.readProtected); })},
+        {{"protect", "ldc"}, 0, "芯片LDC保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.ldcProtected); })},
+        {{"protect", "hw"}, 0, "芯片硬件写保护成功!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.writeProtected); })},
+        {{"protect", "smart"}, 0, "芯片SMART系统已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.smart); })},
+        {{"protect", "read", "--sim-do", "chip none"}, 1, "芯片读保护失败!"},
+        {{"read", f.Path("out.hex")}, 0, "代码文件文件已成功保存在: " + f.Path("out.hex")},
+        {{"auto", code}, 0, "自动编程已成功完成", After(programmed)},
+        {{"auto", code, "--sim-do", "fault ev 7"}, 1, "编程电压错误,编程失败"},
+        {{"auto", code, "--sim-do", "fault noreply 7 ack"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
+        {{"auto", code, "--no-verify"}, 3, "操作已中止"},  // the window asks; no --yes
+        {{"auto", code, "--no-verify", "--yes"}, 0, "自动编程已成功完成"},
+        {{"auto", code, "--sim-do", "lock"}, 4, "编程器已被锁定,请先解除锁定状态!"},
+        {{"auto", code, "--sim-do", "unplug"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
+        {{"auto"}, 3, ""},  // no code: the window's check stops it before it starts
+        {{"offline", "info", "3"}, 1, "读取文件信息错误,指定的目录下没有文件."},
+        {{"offline", "info", "3"}, 0, "读取目录文件信息成功!", Before([](sim::DeviceState& s) { BlockWithFile(s, 3); })},
+        {{"offline", "make", "2", code, "--yes", pw}, 0, "脱机文件写入成功!您现在即可以实现脱机烧写该文件代码了",
+         After([&](sim::DeviceState& s) {
+             EXPECT_TRUE(s.Block(2)->holdsFile);
+             EXPECT_EQ(s.Block(2)->Checksum(), f.Sum());
+         })},
+        {{"offline", "make", "2", code, pw}, 3, "操作已中止"},
+        {{"offline", "delete", "4", "--yes", pw}, 0, "指定的目录文件块已删除",
+         Before([](sim::DeviceState& s) { BlockWithFile(s, 4); },
+                [](sim::DeviceState& s) { EXPECT_FALSE(s.Block(4)->holdsFile); })},
+        {{"offline", "load", "5", "--yes", pw}, 0, "拷贝母片数据检查和 =  " + Hex4(f.Sum()),
+         Before([](sim::DeviceState& s) { BlockWithFile(s, 5); },
+                [&](sim::DeviceState& s) { EXPECT_TRUE(std::equal(f.code.begin(), f.code.end(), s.memory.begin())); })},
+        {{"counter", "6", "--id", "3FF0:101:900", pw}, 0, "设置计数器成功",
+         Before([](sim::DeviceState& s) { BlockWithFile(s, 6); },
+                [](sim::DeviceState& s) {
+                    EXPECT_EQ(s.Block(6)->counterCurrent, 100u);
+                    EXPECT_EQ(s.Block(6)->counterEnd, 900u);
+                    EXPECT_EQ(s.Block(6)->idAddress, 0x3FF0u);
+                })},
+        {{"counter", "6", "--id", "3FF0:101:900", pw}, 1, "设置计数器失败"},  // no file there
+        {{"password", pw, "--new-password-file", f.Path("pw-new")}, 0, "密码修改成功! 请您牢记新密码!",
+         After([](sim::DeviceState& s) { EXPECT_EQ(s.password, "4321"); })},
+        {{"password", "--password-file", f.Path("pw-wrong"), "--new-password-file", f.Path("pw-new")}, 4,
+         "密码错误! 操作失败!"},
+        {{"lock", pw}, 0, "已设定编程器为锁定状态", After([](sim::DeviceState& s) { EXPECT_TRUE(s.locked); })},
+        {{"unlock", pw, "--sim-do", "lock"}, 0, "已解除编程器锁定状态",
+         After([](sim::DeviceState& s) { EXPECT_FALSE(s.locked); })},
+        {{"lock", "--password-file", f.Path("pw-wrong")}, 4, "密码错误! 操作失败!"},
+        {{"lock"}, 3, "操作已中止"},  // no password file and no terminal
+        {{"load", code}, 0, "调入代码成功!"},
+        {{"load", f.Path("bad.hex")}, 3, "代码文件有错误!"},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        for (const std::string& a : c.args) name += a.substr(a.rfind('/') == std::string::npos ? 0 : a.rfind('/') + 1) + " ";
+        SCOPED_TRACE(name);
+        CliRun run = Cli(c.args, "", c.hooks);
+        EXPECT_EQ(run.exit, c.exit) << run.errors;
+        Json result = run.Result();
+        ASSERT_TRUE(result.is_object());
+        EXPECT_EQ(result["exit"], c.exit);
+        if (!c.status.empty()) {
+            auto steps = run.Of("step");
+            ASSERT_FALSE(steps.empty());
+            EXPECT_EQ(steps.back()["status"], c.status);
+        }
+    }
+}
+
+TEST(Cli, ResultsCarryWhatTheUnitSaid) {
+    Files& f = TestFiles();
+    CliRun info = Cli({"info"});
+    EXPECT_NE(info.Result()["text"].get<std::string>().find("编程器内置软件版本: VELDRIX V2.31"), std::string::npos);
+
+    CliRun sum = Cli({"checksum", "chip"});  // a blank chip over 0000-0FFF
+    EXPECT_EQ(sum.Result()["checksum"], "F000");
+
+    CliRun list = Cli({"offline", "list"}, "", Before([](sim::DeviceState& s) { BlockWithFile(s, 7); }));
+    ASSERT_EQ(list.Of("block").size(), 15u);
+    EXPECT_EQ(list.Of("block")[6]["name"], "code.hex");
+    EXPECT_EQ(list.Of("block")[5]["file"], false);
+    EXPECT_EQ(list.Result()["blocks_with_file"], Json::array({7}));
+
+    CliRun ports = Cli({"ports", "--sim-units", "2"});
+    ASSERT_EQ(ports.Of("port").size(), 2u);
+    for (const Json& p : ports.Of("port")) EXPECT_EQ(p["programmer"], true);
+
+    CliRun load = Cli({"load", f.Path("code.hex"), "--chip", "S3F9454"});
+    Json file = load.Of("file").at(0);
+    EXPECT_EQ(file["end"], "0FFF");
+    EXPECT_EQ(file["checksum"], Hex4(f.Sum()));
+    EXPECT_EQ(file["fits_chip"], true);
+    CliRun tooBig = Cli({"load", f.Path("code.hex"), "--chip", "S3C9442"});
+    EXPECT_EQ(tooBig.Of("file").at(0)["fits_chip"], false);
+}
+
+TEST(Cli, BadHexFileNamesEachLineAndWhy) {
+    CliRun run = Cli({"load", TestFiles().Path("bad.hex")});
+    EXPECT_EQ(run.exit, 3);
+    std::vector<std::tuple<int, std::string, bool>> seen;
+    for (const Json& issue : run.Of("hex-issue"))
+        seen.emplace_back(issue["line"].get<int>(), issue["kind"].get<std::string>(), issue["refused"].get<bool>());
+    const std::vector<std::tuple<int, std::string, bool>> expected = {
+        {3, "checksum", true}, {5, "bad-character", false}, {6, "no-record-mark", false}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(run.Of("hex-issue")[0]["text"], "行检查和错误: 该行检查和为 F5, 应为 F6");
+
+    CliRun afterLong = Cli({"load", TestFiles().Path("long.hex")});
+    ASSERT_EQ(afterLong.Of("hex-issue").size(), 2u);  // once for the long line, however many pieces
+    EXPECT_EQ(afterLong.Of("hex-issue")[0]["line"], 1);
+    EXPECT_EQ(afterLong.Of("hex-issue")[1]["line"], 2);
+    EXPECT_EQ(afterLong.Of("hex-issue")[1]["kind"], "checksum");
+
+    // The same in text, as a person reads it.
+    std::istringstream in;
+    std::ostringstream out, err;
+    cli::RunCli({"--settings", TestFiles().Path("none"), "load", TestFiles().Path("bad.hex")}, in, out, err, false);
+    EXPECT_NE(out.str().find("第3行: 行检查和错误: 该行检查和为 F5, 应为 F6"), std::string::npos) << out.str();
+}
+
+// Every event: its kind, its unit, its time, and the fields of its kind.
+TEST(Cli, JsonEventsFollowOneShape) {
+    Files& f = TestFiles();
+    const std::map<std::string, std::vector<std::string>> fields = {
+        {"status", {"text"}},
+        {"progress", {"text", "address", "percent"}},
+        {"box", {"caption", "text", "buttons", "answer", "refused"}},
+        {"step", {"step", "exit", "outcome", "status", "took_ms"}},
+        {"chip", {"chip", "exit", "outcome", "good", "bad", "id"}},
+        {"result", {"command", "exit", "outcome", "status"}},
+        {"summary", {"exit", "outcome", "units"}},
+        {"file", {"file", "format"}},
+        {"hex-issue", {"line", "kind", "refused", "text"}},
+        {"block", {"block", "file"}},
+        {"port", {"port", "device", "usb", "pl2303", "programmer"}},
+    };
+    std::set<std::string> kinds;
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"auto", f.Path("code.hex"), "--no-verify"},
+             {"--sim-units", "2", "auto", f.Path("code.hex"), "--id", "3FF0:1"},
+             {"load", f.Path("bad.hex")},
+             {"offline", "list"},
+             {"ports"}}) {
+        CliRun run = Cli(args);
+        double last = 0;
+        for (const Json& e : run.events) {
+            SCOPED_TRACE(e.dump());
+            ASSERT_TRUE(e["event"].is_string());
+            std::string kind = e["event"];
+            kinds.insert(kind);
+            ASSERT_TRUE(fields.count(kind));
+            EXPECT_TRUE(e["unit"].is_string() || e["unit"].is_null());
+            ASSERT_TRUE(e["ms"].is_number());
+            if (kind != "port") {
+                EXPECT_GE(e["ms"].get<double>(), last);  // in the order they happened
+            }
+            last = std::max(last, e["ms"].get<double>());
+            for (const std::string& field : fields.at(kind)) EXPECT_TRUE(e.contains(field)) << field;
+            if (e.contains("exit")) {
+                EXPECT_EQ(e["outcome"], cli::ExitWord(e["exit"].get<int>()));
+            }
+        }
+    }
+    EXPECT_EQ(kinds.size(), fields.size());
+}
+
+TEST(Cli, FourUnitsWriteFourConsecutiveIdCodes) {
+    const uint32_t address = 0x3FF0;
+    std::map<int, uint32_t> written;
+    cli::CliHooks hooks;
+    hooks.afterRun = [&](int unit, sim::InProcessProgrammer& p) {
+        std::lock_guard lock(p.state.mutex);
+        const auto& c = p.state.chip.cells;
+        written[unit] = uint32_t(c[address]) << 16 | uint32_t(c[address + 1]) << 8 | c[address + 2];
+    };
+    CliRun run = Cli({"--sim-units", "4", "auto", TestFiles().Path("code.hex"), "--id", "3FF0:5001"}, "", hooks);
+    EXPECT_EQ(run.exit, 0);
+    std::set<uint32_t> codes;
+    for (auto [unit, code] : written) codes.insert(code);
+    EXPECT_EQ(codes, (std::set<uint32_t>{5001, 5002, 5003, 5004}));
+    // Each unit reports the code its chip holds.
+    for (const Json& chip : run.Of("chip")) {
+        int unit = std::stoi(chip["unit"].get<std::string>().substr(3));
+        EXPECT_EQ(chip["id"], written[unit]);
+    }
+    EXPECT_EQ(run.Of("summary").at(0)["exit"], 0);
+}
+
+TEST(Cli, LinkFaultOnOneUnitLeavesTheOthers) {
+    // Two chips on each unit; the second unit's link fails at its first. A
+    // code taken by a chip that failed goes to the next chip, so the good
+    // chips carry 1..n.
+    const struct {
+        std::string fault;
+        int good;  // chips with their code over all units
+    } cases[] = {{"2:unplug", 6}, {"2:fault noreply 7 ack once", 7}, {"2:fault busy 29 ack once", 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::map<int, bool> holdsCode;
+        cli::CliHooks hooks;
+        hooks.afterRun = [&](int unit, sim::InProcessProgrammer& p) {
+            std::lock_guard lock(p.state.mutex);
+            holdsCode[unit] = std::equal(TestFiles().code.begin(), TestFiles().code.end(), p.state.chip.cells.begin());
+        };
+        CliRun run = Cli({"--sim-units", "4", "--sim-do", c.fault, "auto", TestFiles().Path("code.hex"), "--id",
+                          "3FF0:1", "--repeat"},
+                         "\n", hooks);
+        EXPECT_EQ(run.exit, 2);
+        std::map<std::string, Json> results;
+        for (const Json& r : run.Of("result")) results[r["unit"]] = r;
+        EXPECT_EQ(results["COM2"]["exit"], 2);
+        std::set<uint32_t> ids;
+        size_t good = 0;
+        for (auto& [unit, r] : results) {
+            if (unit != "COM2") {
+                EXPECT_EQ(r["exit"], 0) << unit;
+                EXPECT_EQ(r["good"], 2) << unit;
+            }
+            EXPECT_EQ(r["bad"], 0) << unit;  // the chip never got its command: not counted
+            for (uint32_t id : r["ids"]) ids.insert(id);
+            good += r["ids"].size();
+        }
+        EXPECT_EQ(good, size_t(c.good));
+        EXPECT_EQ(ids.size(), good);
+        EXPECT_EQ(*ids.rbegin(), uint32_t(c.good));
+        for (int unit : {1, 3, 4}) EXPECT_TRUE(holdsCode[unit]) << unit;
+        EXPECT_EQ(run.Of("summary").at(0)["exit"], 2);
+    }
+}
+
+TEST(Cli, RepeatRunsChipAfterChipKeepingCounts) {
+    // Two more chips after the first: an empty socket, then a good one; a
+    // failed chip gives its ID code to the next.
+    CliRun run = Cli({"auto", TestFiles().Path("code.hex"), "--repeat", "--id", "3FF0:71"}, "sim chip none\n\nq\n");
+    auto chips = run.Of("chip");
+    ASSERT_EQ(chips.size(), 3u);
+    EXPECT_EQ(chips[0]["id"], 71);
+    EXPECT_EQ(chips[1]["exit"], 1);
+    EXPECT_EQ(chips[2]["id"], 72);
+    EXPECT_EQ(chips[2]["good"], 2);
+    EXPECT_EQ(chips[2]["bad"], 1);
+    EXPECT_EQ(run.Result()["ids"], Json::array({71, 72}));
+    EXPECT_EQ(run.exit, 1);  // the worst chip
+
+    // The end of the sequence stops the run; end of input ends it too.
+    CliRun used = Cli({"auto", TestFiles().Path("code.hex"), "--repeat", "--id", "3FF0:8:9"}, "\n\n\n");
+    EXPECT_EQ(used.Result()["ids"], Json::array({8, 9}));
+    EXPECT_EQ(used.exit, 3);
+    CliRun three = Cli({"--sim-units", "2", "auto", TestFiles().Path("code.hex"), "--repeat"}, "\n\n");
+    EXPECT_EQ(three.Of("chip").size(), 6u);
+    EXPECT_EQ(three.exit, 0);
+}
+
+// What the window keeps (chip, debug mode, the chip list's folder) is what a
+// call starts from; a call changes none of it.
+TEST(Cli, DefaultsComeFromTheWindowsSettings) {
+    Files& f = TestFiles();
+    const std::string settings = "setup=" VELDRIX_SOURCE_DIR "/resources\nchip=S3C9442\nmode=1\ncom=COM1\ntx_set=1\n";
+    f.Write("settings", settings);
+    auto with = [&](std::vector<std::string> args, cli::CliHooks hooks = {}) {
+        args.insert(args.begin(), {"--settings", f.Path("settings")});
+        return Cli(args, "", hooks);
+    };
+    EXPECT_EQ(with({"load", f.Path("code.hex")}).Of("file").at(0)["chip"], "S3C9442");
+    EXPECT_EQ(with({"erase"}).exit, 3);  // an OTP chip: the window has the button off
+    EXPECT_EQ(with({"erase", "--chip", "S3F9454"}).exit, 0);
+    // Debug mode: the code stays here, the unit's memory is not written.
+    CliRun debug = with({"download", f.Path("code.hex")}, After([](sim::DeviceState& s) { EXPECT_EQ(s.memory[0], 0xFF); }));
+    EXPECT_EQ(debug.exit, 0);
+    CliRun normal = with({"download", f.Path("code.hex"), "--no-debug"},
+                         After([&](sim::DeviceState& s) { EXPECT_EQ(s.memory[0], f.code[0]); }));
+    EXPECT_EQ(normal.exit, 0);
+    std::ifstream in(f.Path("settings"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
+}
+
+// The adapters as Linux lists them: ttyUSB<n> under its USB interface, the
+// vendor and product ids two levels up, the driver beside it.
+TEST(Cli, PortsFromSysfs) {
+    fs::path root = TestFiles().dir / "sys";
+    auto adapter = [&](const std::string& tty, const std::string& usb, const std::string& driver, const char* vendor,
+                       const char* product) {
+        fs::path device = root / "devices" / usb / (usb + ":1.0") / tty;
+        fs::create_directories(device);
+        fs::create_directories(root / "drivers" / driver);
+        fs::create_symlink(fs::relative(root / "drivers" / driver, device), device / "driver");
+        std::ofstream(root / "devices" / usb / "idVendor") << vendor << "\n";
+        std::ofstream(root / "devices" / usb / "idProduct") << product << "\n";
+        fs::create_directories(root / "class" / "tty" / tty);
+        fs::create_symlink(fs::relative(device, root / "class" / "tty" / tty), root / "class" / "tty" / tty / "device");
+    };
+    adapter("ttyUSB10", "1-3", "pl2303", "067b", "23a3");  // a newer PL2303 (GC)
+    adapter("ttyUSB2", "1-1", "pl2303", "067b", "2303");
+    adapter("ttyUSB3", "1-2", "ftdi_sio", "0403", "6001");
+    auto list = cli::ListHostAdapters(root.string());
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].port, "/dev/ttyUSB2");
+    EXPECT_EQ(list[0].usb, "067B:2303");
+    EXPECT_EQ(list[0].device, "\\Device\\ProlificSerial2");
+    EXPECT_TRUE(list[0].pl2303);
+    EXPECT_EQ(list[1].usb, "0403:6001");
+    EXPECT_FALSE(list[1].pl2303);
+    EXPECT_EQ(list[2].port, "/dev/ttyUSB10");
+    EXPECT_TRUE(list[2].pl2303);
+    EXPECT_TRUE(cli::IsPl2303("067b:23F3"));
+    EXPECT_FALSE(cli::IsPl2303("067B:2304"));
+    fs::remove_all(root);
+}
+
+TEST(Cli, UsageErrors) {
+    for (auto args : std::vector<std::vector<std::string>>{{"frobnicate"},
+                                                            {"auto", "--id", "3FF0"},
+                                                            {"auto", "--id", "3FF0:9:8"},
+                                                            {"counter", "3", "--id", "3FF0:1"},
+                                                            {"blank", "--repeat"},
+                                                            {"offline", "info"},
+                                                            {"blank", "--chip", "NOSUCHCHIP"},
+                                                            {"blank", "--log-dir", "/tmp"}}) {
+        SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
+        EXPECT_EQ(Cli(args).exit, 3);
+    }
+}
+
+}  // namespace
+}  // namespace veldrix::test
