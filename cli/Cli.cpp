@@ -15,6 +15,7 @@
 #include "cli/Output.h"
 #include "cli/Secrets.h"
 #include "cli/Unit.h"
+#include "code/RecordFolder.h"
 #include "link/PortDiscovery.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/VirtualTime.h"
@@ -145,18 +146,20 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return parsed.exit;
     }
     const Options& o = parsed.options;
-    if (!o.logDir.empty()) {
-        // The production log plugs in here: a store opened on o.logDir, handed
-        // to RunChip for each chip and to the IdSequence as alreadyUsed.
-        err << "veldrix-cli: --log-dir: 生产记录尚未接入本程序\n";
-        return kExitUsage;
-    }
 
     std::string error;
     std::unique_ptr<SettingsStore> settings = MakeHostSettings(o.settingsFile, o.installDir, error);
     if (!settings) {
         err << "veldrix-cli: " << error << '\n';
         return kExitUsage;
+    }
+    // The window's records, shared by every unit; a simulated run keeps none
+    // unless asked, so its chips never count as produced ones.
+    std::unique_ptr<RecordFolder> log;
+    if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
+        !folder.empty()) {
+        log = std::make_unique<RecordFolder>(folder);
+        log->Load();
     }
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
 
@@ -209,12 +212,16 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         links.settings = settings.get();
         links.sim = o.sim ? sims[i].get() : nullptr;
         links.secrets = &secrets;
+        links.records = log.get();
         links.epochMicros = epoch;
         units.push_back(std::make_unique<Unit>(links, o, output));
     }
     std::vector<UnitRecord> records(units.size());
     std::unique_ptr<IdSequence> ids;
-    if (o.id && o.command == "auto") ids = std::make_unique<IdSequence>(o.id->first, o.id->last);
+    if (o.id && o.command == "auto") {
+        ids = std::make_unique<IdSequence>(o.id->first, o.id->last);
+        if (log) ids->alreadyUsed = [&log](uint32_t code) { return log->IdCodeOnGoodChip(code).has_value(); };
+    }
 
     std::vector<size_t> all;
     for (size_t i = 0; i < units.size(); ++i) all.push_back(i);

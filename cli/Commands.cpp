@@ -254,8 +254,6 @@ int RunChip(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
     }
     // A chip the window's checks refused will be refused again.
     if (exit == kExitUsage) record.stopped = true;
-    // The production log records the chip here once it is plugged in
-    // (port, chip number, outcome, ID code).
     std::string text = "第" + std::to_string(record.chips) + "片: " + OutcomeText(exit) + "  良品 " +
                        std::to_string(ctx.successCount) + "  不良品 " + std::to_string(ctx.failureCount);
     if (code && exit == kExitOk) text += "  ID码 " + std::to_string(*code);

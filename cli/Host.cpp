@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include "platform/win32/RealClock.h"
+#include "platform/win32/RecordsFolder.h"
 #include "platform/win32/RegistryPortDirectory.h"
 #include "platform/win32/RegistrySettings.h"
 #include "platform/win32/SerialPort.h"
@@ -190,5 +191,14 @@ std::unique_ptr<SettingsStore> MakeHostSettings(const std::string& settingsFile,
 }
 
 #endif
+
+std::string DefaultRecordsFolder(SettingsStore& settings) {
+#ifdef _WIN32
+    return RecordsFolderPath(settings);
+#else
+    (void)settings;
+    return {};
+#endif
+}
 
 }  // namespace veldrix::cli

@@ -32,6 +32,11 @@ std::unique_ptr<PortDirectory> MakeHostDirectory(const std::string& fixedPort);
 std::unique_ptr<SettingsStore> MakeHostSettings(const std::string& settingsFile, const std::string& installDir,
                                                 std::string& error);
 
+// Where the window keeps its production records (Windows: the program key's
+// `log_dir`, else VELDRIX\logs under the local application data); empty where
+// the window keeps none by default (elsewhere).
+std::string DefaultRecordsFolder(SettingsStore& settings);
+
 // Reads through to the window's store; writes stay in memory.
 class ReadOnlySettings : public SettingsStore {
 public:

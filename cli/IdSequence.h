@@ -14,8 +14,8 @@ class IdSequence {
 public:
     IdSequence(uint32_t first, std::optional<uint32_t> last) : next_(first), last_(last) {}
 
-    // Whether a code is already on a good chip from an earlier run. Empty:
-    // none is. The production log answers this once it is plugged in.
+    // Whether a code is already on a good chip from an earlier run (the
+    // production log answers). Empty: none is.
     std::function<bool(uint32_t)> alreadyUsed;
 
     // The code for the next chip; nothing once the sequence is used up.

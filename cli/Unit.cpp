@@ -121,6 +121,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
     worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
     ctx_->worker = worker_.get();
     ctx_->dispatch = DispatchOperation;
+    ctx_->records = links.records;
 }
 
 Unit::~Unit() {
@@ -321,7 +322,7 @@ int Unit::Connect() {
     if (links_.fixedPort) ctx_->rememberedPort = links_.label;
     ConnectProgrammer(*ctx_);
     int exit = ctx_->ConnectedFlag ? kExitOk : kExitLink;
-    if (!links_.fixedPort && exit == kExitOk) links_.label = ctx_->rememberedPort;
+    if (!links_.fixedPort && exit == kExitOk) links_.label = ctx_->rememberedPort.Get();
     EmitStep("connect", exit, Status(), exit == kExitOk && !options_.verbose ? std::string() : Status());
     return exit;
 }

@@ -31,6 +31,7 @@ struct UnitLinks {
     SettingsStore* settings = nullptr;
     sim::InProcessProgrammer* sim = nullptr;
     Secrets* secrets = nullptr;
+    ProductionRecords* records = nullptr;  // none: no production log
     uint64_t epochMicros = 0;  // times are reported from here
 };
 

@@ -328,17 +328,37 @@ TEST(Cli, FourUnitsWriteFourConsecutiveIdCodes) {
         const auto& c = p.state.chip.cells;
         written[unit] = uint32_t(c[address]) << 16 | uint32_t(c[address + 1]) << 8 | c[address + 2];
     };
-    CliRun run = Cli({"--sim-units", "4", "auto", TestFiles().Path("code.hex"), "--id", "3FF0:5001"}, "", hooks);
+    const std::string logs = TestFiles().Path("logs");
+    fs::remove_all(logs);
+    auto codesOf = [&] {
+        std::set<uint32_t> codes;
+        for (auto [unit, code] : written) codes.insert(code);
+        return codes;
+    };
+    std::vector<std::string> args{"--sim-units", "4", "--log-dir", logs, "auto", TestFiles().Path("code.hex"),
+                                  "--id", "3FF0:5001"};
+    CliRun run = Cli(args, "", hooks);
     EXPECT_EQ(run.exit, 0);
-    std::set<uint32_t> codes;
-    for (auto [unit, code] : written) codes.insert(code);
-    EXPECT_EQ(codes, (std::set<uint32_t>{5001, 5002, 5003, 5004}));
+    EXPECT_EQ(codesOf(), (std::set<uint32_t>{5001, 5002, 5003, 5004}));
     // Each unit reports the code its chip holds.
     for (const Json& chip : run.Of("chip")) {
         int unit = std::stoi(chip["unit"].get<std::string>().substr(3));
         EXPECT_EQ(chip["id"], written[unit]);
     }
     EXPECT_EQ(run.Of("summary").at(0)["exit"], 0);
+
+    // The same sequence again, with the records of the first: the codes on
+    // good chips are passed over, and every chip has a record.
+    written.clear();
+    CliRun again = Cli(args, "", hooks);
+    EXPECT_EQ(again.exit, 0);
+    EXPECT_EQ(codesOf(), (std::set<uint32_t>{5005, 5006, 5007, 5008}));
+    size_t goodRecords = 0;
+    for (const auto& day : fs::directory_iterator(logs)) {
+        std::ifstream in(day.path());
+        for (std::string line; std::getline(in, line);) goodRecords += line.find(",good,") != std::string::npos;
+    }
+    EXPECT_EQ(goodRecords, 8u);
 }
 
 TEST(Cli, LinkFaultOnOneUnitLeavesTheOthers) {
@@ -469,8 +489,7 @@ TEST(Cli, UsageErrors) {
                                                             {"counter", "3", "--id", "3FF0:1"},
                                                             {"blank", "--repeat"},
                                                             {"offline", "info"},
-                                                            {"blank", "--chip", "NOSUCHCHIP"},
-                                                            {"blank", "--log-dir", "/tmp"}}) {
+                                                            {"blank", "--chip", "NOSUCHCHIP"}}) {
         SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
         EXPECT_EQ(Cli(args).exit, 3);
     }
