@@ -359,7 +359,7 @@ vw_main() {
         VW_PORT_AUTO=1
     fi
     if [ "$run_tests" = 1 ]; then
-        vw_build_windows ON veldrix-win32-tests
+        vw_build_windows ON veldrix-win32-tests veldrix-cli
     else
         local targets=(veldrix)
         [ -n "$screenshot" ] && targets+=(veldrix-driver)
@@ -378,6 +378,20 @@ vw_main() {
     if [ "$run_tests" = 1 ]; then
         vw_server_up
         "$WINE" "$vw_win/tests/win32/veldrix-win32-tests.exe"
+        # The command line as Windows runs it: two simulated units, one ID sequence.
+        local cli_out
+        cli_out="$("$WINE" "$vw_win/veldrix-cli.exe" --sim --sim-units 2 --json auto \
+            "$(vw_winpath "$vw_root/resources/sample.hex")" --id 3FF0:1 2>&1 | tr -d '\r')" || {
+            printf '%s\n' "$cli_out" >&2
+            echo "veldrix-cli.exe: the automatic run on two simulated units failed" >&2
+            return 1
+        }
+        printf '%s\n' "$cli_out" | grep -c '"event":"chip"' | grep -qx 2 || {
+            printf '%s\n' "$cli_out" >&2
+            echo "veldrix-cli.exe: not one chip event a unit" >&2
+            return 1
+        }
+        echo "veldrix-cli.exe: automatic run on two simulated units ok"
         return
     fi
 
