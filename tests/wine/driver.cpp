@@ -15,6 +15,7 @@
 //   text ID                      print the text of control ID
 //   expect ID TEXT               control ID reads TEXT now
 //   expect-prefix ID TEXT        control ID begins with TEXT now
+//   click-taken ID T             click ID until the status line changes, at most T s
 //   expect-fits ID               edit field ID shows its whole text, nothing cut off
 //   expect-check ID 0|1          check box or radio state
 //   expect-enabled ID 0|1
@@ -395,6 +396,22 @@ void WaitText(int id, const std::wstring& expected, bool prefix, double seconds)
          (answered ? "" : " (the window stopped answering)") + OpenDialogsNote());
 }
 
+// Clicks ID until the status line leaves the text it had: a window that is
+// still finishing the last operation ignores the press, as an operator's
+// press too soon after the status changed would be.
+void ClickTaken(int id, double seconds) {
+    HWND button = Control(id);
+    std::wstring before = ReadText(Control(kStatusLine)), seen = before;
+    ULONGLONG deadline = GetTickCount64() + ULONGLONG(seconds * 1000);
+    while (seen == before) {
+        if (GetTickCount64() >= deadline)
+            Fail("control " + std::to_string(id) + " was pressed for " + SecondsText(seconds) +
+                 " and the status line still reads " + Shown(seen));
+        ClickAt(button, "control " + std::to_string(id));
+        WaitFor(0.5, [&] { return TryReadText(Control(kStatusLine), seen) && seen != before; });
+    }
+}
+
 // The status line is red while the last step failed, blue otherwise.
 void WaitStatusColour(const std::wstring& expected, const std::wstring& colour, double seconds) {
     if (colour != L"red" && colour != L"blue") Fail("the status colour is red or blue, not " + Shown(colour));
@@ -624,6 +641,9 @@ void Run(const Args& a) {
     } else if (c == L"click") {
         Need(a, 1, "click ID");
         ClickAt(Control(ParseId(a[1])), "control " + Utf8(a[1]));
+    } else if (c == L"click-taken") {
+        Need(a, 2, "click-taken ID T");
+        ClickTaken(ParseId(a[1]), Seconds(a[2]));
     } else if (c == L"key") {
         Need(a, 2, "key ID KEY");
         PressKey(Control(ParseId(a[1])), VirtualKey(a[2]));

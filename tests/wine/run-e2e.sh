@@ -363,7 +363,7 @@ wait-status "$VW_CONNECTED" 30
 click 146
 open-file "$win" 15
 wait-status "编程内存检查和 =  $sum" 60
-click 136
+click-taken 136 10
 wait-status "自动编程已成功完成" 60
 expect 179 1
 expect 180 00000
@@ -444,7 +444,7 @@ wait-status "$VW_CONNECTED" 30
 click 146
 open-file "$(vw_winpath "$sample")" 15
 wait-status "编程内存检查和 =  $sum" 60
-click 136
+click-taken 136 10
 wait-status "自动编程已成功完成" 60
 expect 179 1
 no-box
