@@ -65,25 +65,6 @@ std::string AnswerText(MsgAnswer a) {
     return "";
 }
 
-const char* ButtonsWord(MsgButtons b) {
-    switch (b) {
-    case MsgButtons::Ok: return "ok";
-    case MsgButtons::OkCancel: return "ok/cancel";
-    case MsgButtons::YesNo: return "yes/no";
-    }
-    return "";
-}
-
-const char* AnswerWordOf(MsgAnswer a) {
-    switch (a) {
-    case MsgAnswer::Ok: return "ok";
-    case MsgAnswer::Cancel: return "cancel";
-    case MsgAnswer::Yes: return "yes";
-    case MsgAnswer::No: return "no";
-    }
-    return "";
-}
-
 // A box's further lines under its first.
 std::string Indented(const std::string& text) {
     std::string out;
@@ -165,7 +146,7 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
          Json{{"caption", CaptionWord(spec.caption)},
               {"text", spec.text},
               {"buttons", ButtonsWord(spec.buttons)},
-              {"answer", AnswerWordOf(answer)},
+              {"answer", AnswerWord(answer)},
               {"refused", refused}},
          line);
 }

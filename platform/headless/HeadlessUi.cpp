@@ -8,14 +8,6 @@
 namespace veldrix {
 
 namespace {
-const char* ButtonsWord(MsgButtons b) {
-    switch (b) {
-    case MsgButtons::Ok: return "ok";
-    case MsgButtons::OkCancel: return "ok/cancel";
-    case MsgButtons::YesNo: return "yes/no";
-    }
-    return "";
-}
 
 MsgAnswer DefaultAnswer(const MessageBoxSpec& spec) {
     switch (spec.buttons) {
@@ -37,6 +29,15 @@ bool AnswerFits(MsgButtons buttons, MsgAnswer a) {
 
 bool IsHexChar(unsigned char c) { return std::isxdigit(c) != 0; }
 }  // namespace
+
+const char* ButtonsWord(MsgButtons b) {
+    switch (b) {
+    case MsgButtons::Ok: return "ok";
+    case MsgButtons::OkCancel: return "ok/cancel";
+    case MsgButtons::YesNo: return "yes/no";
+    }
+    return "";
+}
 
 std::string AnswerWord(MsgAnswer answer) {
     switch (answer) {

@@ -126,6 +126,8 @@ private:
     std::vector<std::pair<int, int>> timers_, tones_;
 };
 
+// The words of the transcript: "ok", "yes/no", ...
 std::string AnswerWord(MsgAnswer answer);
+const char* ButtonsWord(MsgButtons buttons);
 
 }  // namespace veldrix

@@ -81,21 +81,30 @@ private:
     std::string path_;
 };
 
-TEST(PseudoTerminalLink, PosixPortFindsTheSimulatorAndReadsItsInformation) {
-    SimProcess sim;
-    ASSERT_FALSE(sim.Path().empty()) << "veldrix-sim printed no path";
+// The window on the real clock and a real port, finding its adapter at path.
+struct LinkedWindow {
+    explicit LinkedWindow(const std::string& path) : ports(path) {
+        settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+        ctx.worker = &worker;
+        ctx.dispatch = DispatchOperation;
+        InitMainWindow(ctx);
+    }
     HeadlessUi ui;
     RealClock clock;
     MemorySettings settings;
-    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
     PosixPort port;
-    LinuxPortDirectory ports(sim.Path());
-    AppContext ctx(ui, clock, settings, port, ports);
-    Worker worker(ctx, Worker::Mode::Inline);
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
-    InitMainWindow(ctx);
-    worker.OnTimerTick();
+    LinuxPortDirectory ports;
+    AppContext ctx{ui, clock, settings, port, ports};
+    Worker worker{ctx, Worker::Mode::Inline};
+};
+
+TEST(PseudoTerminalLink, PosixPortFindsTheSimulatorAndReadsItsInformation) {
+    SimProcess sim;
+    ASSERT_FALSE(sim.Path().empty()) << "veldrix-sim printed no path";
+    LinkedWindow w(sim.Path());
+    HeadlessUi& ui = w.ui;
+    AppContext& ctx = w.ctx;
+    w.worker.OnTimerTick();
 
     EXPECT_EQ(ui.GetText(id::kStatusLine), "OK, 已检测到 VELDRIX 连接在端口 USB TO " + [&] {
         std::string up = sim.Path();
@@ -129,17 +138,9 @@ TEST(PseudoTerminalLink, TheUnitTakesCommandsWhileItServes) {
     std::string link = dir.File("com1");
     SimProcess sim({"--link", link, "--script", dir.Write("unit.vdx", "# switched off\nsim off\n")});
     ASSERT_FALSE(sim.Path().empty()) << "veldrix-sim printed no path";
-    HeadlessUi ui;
-    RealClock clock;
-    MemorySettings settings;
-    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-    PosixPort port;
-    LinuxPortDirectory ports(link);
-    AppContext ctx(ui, clock, settings, port, ports);
-    Worker worker(ctx, Worker::Mode::Inline);
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
-    InitMainWindow(ctx);
+    LinkedWindow w(link);
+    HeadlessUi& ui = w.ui;
+    AppContext& ctx = w.ctx;
 
     ConnectProgrammer(ctx);
     EXPECT_EQ(ctx.ConnectedFlag, 0) << "a unit switched off by the script answered";

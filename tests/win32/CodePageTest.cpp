@@ -7,32 +7,20 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ControlTable.h"
 #include "code/ChipCatalogue.h"
 #include "link/PasswordCheck.h"
-#include "platform/headless/HeadlessUi.h"
-#include "platform/headless/MemorySettings.h"
-#include "platform/headless/VirtualClock.h"
 #include "platform/win32/Text.h"
-#include "state/AppContext.h"
 #include "state/ControlIds.h"
-#include "tests/support/TestDoubles.h"
+#include "tests/support/TestApp.h"
 
 namespace veldrix {
 namespace {
 
 const bool kGbk = GetACP() == 936;
 
-struct App {
-    App() {
-        for (const ControlDef& def : MainControls()) ui.CreateControl(def);
-    }
-    HeadlessUi ui;
-    VirtualClock clock;
-    MemorySettings settings;
-    test::NullPort port;
-    test::NullPortDirectory ports;
-    AppContext ctx{ui, clock, settings, port, ports};
+struct App : test::TestAppOf<> {
+    App() { CreateControls(); }
+};
 };
 
 TEST(CodePage, GbkBytesAndCharactersCutShortAtTheEnd) {
