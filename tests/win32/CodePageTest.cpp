@@ -21,7 +21,6 @@ const bool kGbk = GetACP() == 936;
 struct App : test::TestAppOf<> {
     App() { CreateControls(); }
 };
-};
 
 TEST(CodePage, GbkBytesAndCharactersCutShortAtTheEnd) {
     EXPECT_EQ(ToCodePage("1密码密码", 936), "1\xC3\xDC\xC2\xEB\xC3\xDC\xC2\xEB");
