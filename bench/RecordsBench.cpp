@@ -131,7 +131,7 @@ int Append(const std::string& dir, int count) {
         ProductionRecord r =
             SampleRecord(random, LocalTimeAt(DaysFromCivil(2025, 6, 2) * 86400000LL + i * 9000, 480), nextId);
         auto t0 = Clock::now();
-        bool ok = folder.Append(r);
+        bool ok = folder.Append(r) == RecordKept::Stored;
         us.push_back(MsSince(t0) * 1000);
         if (!ok) return std::fprintf(stderr, "append failed: %s\n", folder.Location().c_str()), 1;
     }

@@ -156,27 +156,44 @@ void RecordFolder::NoteGood(int32_t day, uint32_t idCode) {
     if (at == kept.end() || *at != idCode) kept.insert(at, idCode);
 }
 
-bool RecordFolder::Append(const ProductionRecord& record) {
+RecordKept RecordFolder::Append(const ProductionRecord& record) {
     std::lock_guard lock(mutex_);
     // The ID code is taken even when the file cannot be written: this run
     // must not hand it out again.
-    if (record.result == RecordResult::Good && record.idCode)
+    if (record.result == RecordResult::Good && record.idCode) {
         NoteGood(int32_t(DaysFromCivil(record.time.year, record.time.month, record.time.day)), *record.idCode);
+        held_.erase(*record.idCode);
+    }
 
     lastFile_ = JoinPath(folder_, DayFileName(record.time));
-    if (!MakeFolders(folder_)) return false;
+    if (!MakeFolders(folder_)) return RecordKept::Lost;
     AppendFile file;
-    if (!file.Open(lastFile_)) return false;
+    if (!file.Open(lastFile_)) return RecordKept::Lost;
     std::string out;
     if (file.Size() == 0) {
         out = kByteOrderMark;
         out += kRecordHeader;
         out += "\r\n";
     } else if (!Mending(file, out)) {
-        return false;
+        return RecordKept::Lost;
     }
     out += CsvRecord(RecordFields(record));
-    return file.Append(out);
+    return file.Append(out) ? RecordKept::Stored : RecordKept::Lost;
+}
+
+IdGrant RecordFolder::TakeIdCode(uint32_t idCode, bool reuse) {
+    std::lock_guard lock(mutex_);
+    if (held_.count(idCode)) return {IdGrant::Answer::HeldElsewhere, {}};
+    if (!reuse)
+        for (const auto& [day, kept] : idsByDay_)
+            if (std::binary_search(kept.begin(), kept.end(), idCode)) return {IdGrant::Answer::OnGoodChip, DateText(day)};
+    held_.insert(idCode);
+    return {};
+}
+
+void RecordFolder::GiveBackIdCode(uint32_t idCode) {
+    std::lock_guard lock(mutex_);
+    held_.erase(idCode);
 }
 
 std::optional<std::string> RecordFolder::IdCodeOnGoodChip(uint32_t idCode) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,10 @@ public:
     // Reads every day's file; a folder that does not exist yet holds none.
     LoadSummary Load();
 
-    bool Append(const ProductionRecord& record) override;
+    RecordKept Append(const ProductionRecord& record) override;
+    bool FlushPending() override { return true; }
+    IdGrant TakeIdCode(uint32_t idCode, bool reuse) override;
+    void GiveBackIdCode(uint32_t idCode) override;
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;
     std::string Location() override;
     const std::string& Folder() const { return folder_; }
@@ -54,6 +58,7 @@ private:
     std::string lastFile_;
     // Days (since 1970) in order, each with its good chips' ID codes sorted.
     std::map<int32_t, std::vector<uint32_t>> idsByDay_;
+    std::set<uint32_t> held_;  // ID codes handed out and not yet confirmed or given back
 };
 
 }  // namespace veldrix

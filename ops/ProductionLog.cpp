@@ -27,7 +27,7 @@ void RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, st
     r.failureCount = ctx_.failureCount;
     r.durationMs = ctx_.clock->NowMs() - startMs_;
     r.port = ctx_.rememberedPort.Get();
-    if (ctx_.records->Append(r) || ctx_.recordsWarned) return;
+    if (ctx_.records->Append(r) == RecordKept::Stored || ctx_.recordsWarned) return;
     ctx_.recordsWarned = true;
     ShowBox(ctx_,
             "生产记录写入失败,记录文件夹可能无法建立,磁盘空间可能不足或记录文件被其它软件(如电子表格)占用!\n" +

@@ -1,9 +1,12 @@
 #pragma once
-// Where production records go: one record for every automatic sequence and
-// every offline file made, and the ID codes already written to good chips.
-// The first store is a folder of CSV files, one a day (code/RecordFolder.h);
-// a store several stations share would answer the same two questions.
-// Called from the worker thread; an implementation guards its own state.
+// Where production records go, and the one authority over ID codes: one
+// record for every chip the automatic sequence tried and every offline file
+// made; every ID code handed out, confirmed by a good chip's record or given
+// back. The first store is a folder of CSV files, one a day
+// (code/RecordFolder.h), shared between programs and PCs through a lock on a
+// file in the folder; code/MemoryRecords.h keeps codes for a run that keeps no
+// records. Called from worker threads (several units of one process share a
+// store); an implementation guards its own state.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,15 +37,45 @@ struct ProductionRecord {
     std::string port;
 };
 
+// What became of a record handed to the store.
+enum class RecordKept {
+    Stored,   // in the records for good (on the disk, or committed)
+    Pending,  // not storable now: kept in memory and in a pending file, stored in order at the next chance
+    Lost,     // not storable now and no pending file could be written either: kept in memory only
+};
+
+// The answer to a request for an ID code.
+struct IdGrant {
+    enum class Answer {
+        Granted,        // held for the asker until a good record confirms it or it is given back
+        OnGoodChip,     // a good chip carries it (date says since when); not granted
+        HeldElsewhere,  // another run (unit, program or PC) holds it now; not granted
+    };
+    Answer answer = Answer::Granted;
+    std::string date;  // OnGoodChip: the local date ("YYYY-MM-DD") a good chip first got it
+};
+
 class ProductionRecords {
 public:
     virtual ~ProductionRecords() = default;
-    // Stores the record for good (on the disk, or committed) before it
-    // returns; false when it could not.
-    virtual bool Append(const ProductionRecord& record) = 0;
+    // Stores the record (for good, on the disk, before it returns) after any
+    // records still pending, in order. A good record with an ID code confirms
+    // the code: it is then on a good chip, also while the record is pending.
+    virtual RecordKept Append(const ProductionRecord& record) = 0;
+    // Stores the pending records, in order; true when none is left.
+    virtual bool FlushPending() = 0;
+
+    // Asks for idCode for the chip about to get it. Never granted while
+    // another run holds it; a code on a good chip only with reuse (the
+    // operator chose to write it again).
+    virtual IdGrant TakeIdCode(uint32_t idCode, bool reuse) = 0;
+    // The chip that held idCode ended without a good record: the code is free
+    // for the next chip.
+    virtual void GiveBackIdCode(uint32_t idCode) = 0;
     // The local date ("YYYY-MM-DD") on which a good chip first got this ID
     // code, or nothing when no good chip has it.
     virtual std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) = 0;
+
     // Where the records go, to name in a warning: the file of the last append.
     virtual std::string Location() = 0;
 };

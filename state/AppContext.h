@@ -17,6 +17,7 @@
 #include "seams/Ui.h"
 #include "state/ChipRecord.h"
 #include "state/CommandBlock.h"
+#include "state/Outcome.h"
 
 namespace veldrix {
 
@@ -71,6 +72,12 @@ struct AppContext {
     // files; none kept when null. Set by whoever runs the window.
     ProductionRecords* records = nullptr;
     bool recordsWarned = false;  // the warning about records that could not be stored, once a run
+    // What the last operation found; reset when an operation starts, read
+    // once it has ended.
+    OperationOutcome outcome;
+    // Progress of a running operation as numbers (the command line's bar);
+    // none when empty. Called on the worker thread.
+    ProgressSink progress;
 
     CommandBlock block;
     std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);

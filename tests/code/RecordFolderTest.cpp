@@ -120,8 +120,8 @@ TEST(RecordFolder, ARecordTornAnywhereHidesNothingBeforeOrAfterIt) {
         test::TempDir dir;
         {
             RecordFolder folder(dir.File("logs"));
-            ASSERT_TRUE(folder.Append(Sample(RecordResult::Good, 7001)));
-            ASSERT_TRUE(folder.Append(Sample(RecordResult::Bad, 7002, "a, \"b\"")));
+            ASSERT_EQ(folder.Append(Sample(RecordResult::Good, 7001)), RecordKept::Stored);
+            ASSERT_EQ(folder.Append(Sample(RecordResult::Bad, 7002, "a, \"b\"")), RecordKept::Stored);
         }
         std::string file = dir.File("logs/2025-03-03.csv"), text;
         ASSERT_TRUE(ReadFileBytes(file, text));
@@ -131,7 +131,7 @@ TEST(RecordFolder, ARecordTornAnywhereHidesNothingBeforeOrAfterIt) {
         RecordFolder::LoadSummary loaded = restarted.Load();
         EXPECT_EQ(loaded.records, 2u);
         EXPECT_EQ(loaded.goodIdCodes, 1u);
-        ASSERT_TRUE(restarted.Append(Sample(RecordResult::Good, 7346)));
+        ASSERT_EQ(restarted.Append(Sample(RecordResult::Good, 7346)), RecordKept::Stored);
 
         auto records = test::ReadRecords(file);
         ASSERT_GE(records.size(), 4u);
@@ -156,12 +156,12 @@ TEST(RecordFolder, OnlyGoodChipsOfDayFilesCountAndTheFirstDayIsNamed) {
     EXPECT_EQ(folder.Load().files, 0u);  // no folder yet
     ProductionRecord late = Sample(RecordResult::Good, 12);
     late.time.day = 9;
-    ASSERT_TRUE(folder.Append(late));
-    ASSERT_TRUE(folder.Append(Sample(RecordResult::Good, 12)));
-    ASSERT_TRUE(folder.Append(Sample(RecordResult::Bad, 13)));
+    ASSERT_EQ(folder.Append(late), RecordKept::Stored);
+    ASSERT_EQ(folder.Append(Sample(RecordResult::Good, 12)), RecordKept::Stored);
+    ASSERT_EQ(folder.Append(Sample(RecordResult::Bad, 13)), RecordKept::Stored);
     ProductionRecord written = Sample(RecordResult::Bad, 14);
     written.idCode = 14;  // a chip that got its code and then failed
-    ASSERT_TRUE(folder.Append(written));
+    ASSERT_EQ(folder.Append(written), RecordKept::Stored);
     // Copies and other files in the folder are not the station's days.
     std::string day;
     ASSERT_TRUE(ReadFileBytes(dir.File("logs/2025-03-03.csv"), day));
@@ -177,7 +177,7 @@ TEST(RecordFolder, OnlyGoodChipsOfDayFilesCountAndTheFirstDayIsNamed) {
     EXPECT_EQ(restarted.IdCodeOnGoodChip(12), "2025-03-03");
     for (uint32_t id : {13u, 14u, 15u}) EXPECT_EQ(restarted.IdCodeOnGoodChip(id), std::nullopt) << id;
     EXPECT_EQ(restarted.Location(), dir.File("logs"));
-    ASSERT_TRUE(restarted.Append(Sample(RecordResult::Good, 16)));
+    ASSERT_EQ(restarted.Append(Sample(RecordResult::Good, 16)), RecordKept::Stored);
     EXPECT_EQ(restarted.Location(), dir.File("logs/2025-03-03.csv"));
     EXPECT_EQ(restarted.IdCodeOnGoodChip(16), "2025-03-03");
 }

@@ -67,17 +67,17 @@ TEST(RecordFiles, DayFilesUnderChineseNamesAndOneHeldByASpreadsheet) {
     r.idCode = 5001;
     {
         RecordFolder records(folder);
-        ASSERT_TRUE(records.Append(r));
+        ASSERT_EQ(records.Append(r), RecordKept::Stored);
         // A spreadsheet opens the file without sharing it: the next append fails.
         HANDLE held = CreateFileW(Widen(JoinPath(folder, "2025-03-03.csv")).c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         r.idCode = 5002;
-        EXPECT_FALSE(records.Append(r));
+        EXPECT_NE(records.Append(r), RecordKept::Stored);
         EXPECT_EQ(records.Location(), JoinPath(folder, "2025-03-03.csv"));
         CloseHandle(held);
         r.idCode = 5003;
-        EXPECT_TRUE(records.Append(r));
+        EXPECT_EQ(records.Append(r), RecordKept::Stored);
     }
     RecordFolder restarted(folder);
     RecordFolder::LoadSummary loaded = restarted.Load();
