@@ -9,6 +9,7 @@
 #include "code/ProjectFile.h"
 #include "link/Session.h"
 #include "link/Worker.h"
+#include "ops/ProductionLog.h"
 
 namespace veldrix {
 
@@ -41,7 +42,13 @@ void AutoProgram(AppContext& ctx) {
         return;
     }
     if (!ctx.codeInMemory) return RefuseNoCode(ctx);
-    if (!CheckChipFit(ctx)) return ChipFitFailed(ctx);
+    if (!CheckChipFit(ctx)) {
+        // The chip in the socket was tried and declined: it is recorded.
+        RecordedRun record(ctx);
+        ChipFitFailed(ctx);
+        record.Finish(RecordResult::Stopped);
+        return;
+    }
     Start(ctx, 46);
 }
 

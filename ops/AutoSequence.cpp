@@ -38,16 +38,19 @@ void Succeeded(AppContext& ctx, bool idIncrement, bool buzzer, RecordedRun& reco
     SetStatus(ctx, "自动编程已成功完成");
     if (CountingOn(ctx)) ui.SetText(id::kSuccessCount, Dec(++ctx.successCount));
     if (idIncrement) ui.SetText(id::kCounterCurrent, Dec(ctx.idValue));
+    ctx.outcome.cls = OutcomeClass::Success;
     record.Finish(RecordResult::Good, IfSet(idIncrement, ctx.idValue), IfSet(idIncrement, ctx.idAddress));
     if (buzzer) ui.Tone(kToneHz, 500);
 }
 
-// idWritten: the ID step held before a later step failed.
-void Failed(AppContext& ctx, bool buzzer, bool idIncrement, bool idWritten, RecordedRun& record) {
+void Failed(AppContext& ctx, bool buzzer, bool idIncrement, RecordedRun& record) {
     const bool chipsFault = ctx.AutoRunMarker != 0;
     if (chipsFault && CountingOn(ctx)) ctx.ui->SetText(id::kFailureCount, Dec(++ctx.failureCount));
-    record.Finish(chipsFault ? RecordResult::Bad : RecordResult::Link, IfSet(idWritten, ctx.idValue),
+    ctx.outcome.cls = chipsFault ? OutcomeClass::ChipFailed : OutcomeClass::LinkFailed;
+    record.Finish(chipsFault ? RecordResult::Bad : RecordResult::Link, ctx.outcome.idWritten,
                   IfSet(idIncrement, ctx.idAddress));
+    // A failed chip's code goes to the next chip, also when it holds it.
+    if (ctx.outcome.idTaken) GiveBackIdCode(ctx, *ctx.outcome.idTaken);
     if (!buzzer) return;
     for (int beep = 0; beep < 4; ++beep) {
         if (beep > 0) ctx.Sleep(100);
@@ -55,34 +58,75 @@ void Failed(AppContext& ctx, bool buzzer, bool idIncrement, bool idWritten, Reco
     }
 }
 
-// The steps after the start tone; false at the first that failed.
-bool RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp, bool& idWritten) {
-    if ((flags & autoflag::kBlankCheck) && !Step(ctx, 16, 0)) return false;
-    if (mtp && !Step(ctx, 6)) return false;
-    if (!Step(ctx, codes.program)) return false;
-    if ((flags & autoflag::kVerify) && !Step(ctx, codes.verify)) return false;
-    if (flags & autoflag::kIdIncrement) {
-        ctx.Sleep(kStepPauseMs);
-        SetStatus(ctx, "正在写入目标芯片ID码....");
-        if (!Step(ctx, 31, 0)) {
-            SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
-            return false;
-        }
-        idWritten = true;
+// A step whose result the sequence ignores: its failure must not change how
+// the chip is counted, so the marker is what it was before it.
+void IgnoredStep(AppContext& ctx, int opCode) {
+    const int marker = ctx.AutoRunMarker;
+    Step(ctx, opCode);
+    ctx.LinkErrorFlag = 0;
+    ctx.AutoRunMarker = marker;
+}
+
+enum class StepsEnd { Succeeded, Failed, Declined };
+
+// The ID code the records grant, from the field's next code on, just before it is written.
+StepsEnd WriteGrantedIdCode(AppContext& ctx) {
+    ctx.Sleep(kStepPauseMs);
+    uint32_t code = ctx.idValue;
+    switch (TakeIdCode(ctx, code)) {
+    case IdTaken::Declined: return StepsEnd::Declined;
+    case IdTaken::UsedUp:
+        SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
+        return StepsEnd::Failed;
+    case IdTaken::Taken: break;
     }
-    if ((flags & autoflag::kSmart) && mtp && !Step(ctx, codes.smart)) return false;
+    ctx.outcome.idTaken = code;
+    ctx.idValue = code;
+    ctx.block.Put24(cb::kCounterCurrent, code);
+    ctx.block.Put24(cb::kIdAddress, ctx.idAddress);
+    SetStatus(ctx, "正在写入目标芯片ID码....");
+    if (!Step(ctx, 31, 0)) {
+        SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
+        return StepsEnd::Failed;
+    }
+    ctx.outcome.idWritten = code;
+    return StepsEnd::Succeeded;
+}
+
+// The steps after the start tone, up to the first that failed.
+StepsEnd RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) {
+    if ((flags & autoflag::kBlankCheck) && !Step(ctx, 16, 0)) return StepsEnd::Failed;
+    if (mtp && !Step(ctx, 6)) return StepsEnd::Failed;
+    if (!Step(ctx, codes.program)) return StepsEnd::Failed;
+    if ((flags & autoflag::kVerify) && !Step(ctx, codes.verify)) return StepsEnd::Failed;
+    if (flags & autoflag::kIdIncrement)
+        if (StepsEnd end = WriteGrantedIdCode(ctx); end != StepsEnd::Succeeded) return end;
+    if ((flags & autoflag::kSmart) && mtp && !Step(ctx, codes.smart)) return StepsEnd::Failed;
     // LDC and hardware write protection are extras: whatever becomes of
     // them, the chip is judged by the steps that went before.
-    if (flags & autoflag::kLdc) {
-        Step(ctx, 11);
-        ctx.LinkErrorFlag = 0;
-    }
-    if ((flags & autoflag::kReadProtect) && !Step(ctx, 10)) return false;
-    if ((flags & autoflag::kHwProtect) && mtp) {
-        Step(ctx, 12);
-        ctx.LinkErrorFlag = 0;
-    }
-    return true;
+    if (flags & autoflag::kLdc) IgnoredStep(ctx, 11);
+    if ((flags & autoflag::kReadProtect) && !Step(ctx, 10)) return StepsEnd::Failed;
+    if ((flags & autoflag::kHwProtect) && mtp) IgnoredStep(ctx, 12);
+    return StepsEnd::Succeeded;
+}
+
+// Code bytes the ID code would overwrite: any of its three bytes inside the
+// programming range that is not blank.
+bool IdCodeOverCode(AppContext& ctx) {
+    for (uint32_t a = ctx.idAddress; a < ctx.idAddress + 3; ++a)
+        if (a >= ctx.programmingRange.start && a <= ctx.programmingRange.end && a < kImageSize &&
+            ctx.codeBuffer[a] != 0xFF)
+            return true;
+    return false;
+}
+
+bool IdCodeOverCodeAccepted(AppContext& ctx) {
+    if (!IdCodeOverCode(ctx)) return true;
+    return ShowBox(ctx,
+                   "ID码地址 " + Hex(ctx.idAddress, 4) +
+                       "H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
+                       "是否继续进行当前操作?",
+                   "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
 }
 
 }  // namespace
@@ -120,34 +164,44 @@ void RunAutoSequence(AppContext& ctx) {
     const bool idIncrement = flags & autoflag::kIdIncrement;
 
     RecordedRun record(ctx);
+    ctx.outcome = {};
     ctx.AutoRunMarker = kAutoRunMarkerRunning;
     ctx.AutoRunActive = 1;
-    // Ends before any step: nothing counted, no tone.
-    auto stop = [&](std::optional<uint32_t> idAddress = std::nullopt) {
+    // Ends where nothing is counted and no tone sounds: before any step, or
+    // at the question about an ID code a good chip carries.
+    auto stop = [&](OutcomeClass why, std::optional<uint32_t> idAddress = std::nullopt) {
         SetStatus(ctx, kTextAborted);
+        ctx.outcome.cls = why;
         record.Finish(RecordResult::Stopped, std::nullopt, idAddress);
         ctx.AutoRunActive = 0;
     };
-    if (!AutoOptionWarnings(ctx)) return stop();
+    if (!AutoOptionWarnings(ctx)) return stop(OutcomeClass::Aborted);
     if (idIncrement) {
+        // The field is read once: the code written is the one checked here
+        // (or the next free one), whatever is typed meanwhile.
         PrepareIdIncrement(ctx);
-        if (ctx.LinkErrorFlag) return stop();
-        if (!IdCodeUnusedOrAccepted(ctx, ctx.idValue)) return stop(ctx.idAddress);
+        if (ctx.LinkErrorFlag) return stop(OutcomeClass::UsageOrFile);
+        if (!RecordsCanTakeIdCodes(ctx)) return stop(OutcomeClass::UsageOrFile, ctx.idAddress);
+        if (!IdCodeOverCodeAccepted(ctx)) return stop(OutcomeClass::Aborted, ctx.idAddress);
     }
     const bool buzzer = ui.IsChecked(id::kBuzzer);
     if (buzzer) ui.Tone(kToneHz, 100);
 
-    bool idWritten = false;
-    if (RunSteps(ctx, codes, flags, mtp, idWritten))
-        Succeeded(ctx, idIncrement, buzzer, record);
-    else
-        Failed(ctx, buzzer, idIncrement, idWritten, record);
+    switch (RunSteps(ctx, codes, flags, mtp)) {
+    case StepsEnd::Succeeded: Succeeded(ctx, idIncrement, buzzer, record); break;
+    case StepsEnd::Failed: Failed(ctx, buzzer, idIncrement, record); break;
+    case StepsEnd::Declined: return stop(OutcomeClass::Aborted, ctx.idAddress);
+    }
     ctx.AutoRunActive = 0;
 }
 
 void WriteIdCode(AppContext& ctx) {
-    PrepareIdIncrement(ctx);
-    if (ctx.LinkErrorFlag) return;
+    // Within the sequence the block already holds the code the records
+    // granted; the field may have been typed into since.
+    if (!ctx.AutoRunActive) {
+        PrepareIdIncrement(ctx);
+        if (ctx.LinkErrorFlag) return;
+    }
     ctx.block.SetOpCode(31);
     if (!OpenSession(ctx)) return;
     // Any acknowledgement but "EV", or none, goes on to the verdict.

@@ -6,13 +6,27 @@
 
 namespace veldrix {
 
+namespace {
+
+Clock& RecordsClock(AppContext& ctx) { return ctx.recordsClock ? *ctx.recordsClock : *ctx.clock; }
+
+bool AskAboutIdOnGoodChip(AppContext& ctx, uint32_t idCode, const std::string& day) {
+    return ShowBox(ctx,
+                   "ID码 " + Dec(idCode) + " 已于" + day +
+                       "写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n"
+                       "是否继续进行当前操作?",
+                   "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
+}
+
+}  // namespace
+
 RecordedRun::RecordedRun(AppContext& ctx) : ctx_(ctx), startMs_(ctx.clock->NowMs()) {}
 
-void RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, std::optional<uint32_t> idAddress) {
-    if (!ctx_.records) return;
+RecordKept RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, std::optional<uint32_t> idAddress) {
+    if (!ctx_.records) return RecordKept::Stored;
     Ui& ui = *ctx_.ui;
     ProductionRecord r;
-    r.time = ctx_.clock->LocalNow();
+    r.time = RecordsClock(ctx_).LocalNow();
     r.result = result;
     r.status = ui.GetText(id::kStatusLine);
     r.chip = ui.GetText(id::kChipCombo);
@@ -26,24 +40,57 @@ void RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, st
     r.successCount = ctx_.successCount;
     r.failureCount = ctx_.failureCount;
     r.durationMs = ctx_.clock->NowMs() - startMs_;
-    r.port = ctx_.rememberedPort.Get();
-    if (ctx_.records->Append(r) == RecordKept::Stored || ctx_.recordsWarned) return;
+    r.port = ctx_.rememberedPort.Get() + ctx_.recordsPortNote;
+    RecordKept kept = ctx_.records->Append(r);
+    // A code on a good chip that only memory remembers: the next chip must
+    // not be numbered until it is kept.
+    if (kept == RecordKept::Lost && idCode) ctx_.recordsUnkept = true;
+    if (kept == RecordKept::Stored || ctx_.recordsWarned) return kept;
     ctx_.recordsWarned = true;
     ShowBox(ctx_,
             "生产记录写入失败,记录文件夹可能无法建立,磁盘空间可能不足或记录文件被其它软件(如电子表格)占用!\n" +
                 ctx_.records->Location() + "\n编程操作将继续进行,本次运行期间不再提示.",
             "警告", MsgButtons::Ok, MsgIcon::Warning);
+    return kept;
 }
 
-bool IdCodeUnusedOrAccepted(AppContext& ctx, uint32_t idCode) {
-    if (!ctx.records) return true;
-    std::optional<std::string> day = ctx.records->IdCodeOnGoodChip(idCode);
-    if (!day) return true;
-    return ShowBox(ctx,
-                   "ID码 " + Dec(idCode) + " 已于" + *day +
-                       "写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n"
-                       "是否继续进行当前操作?",
-                   "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
+IdTaken TakeIdCode(AppContext& ctx, uint32_t& code) {
+    if (!ctx.records) return IdTaken::Taken;
+    bool reuse = false;
+    while (code <= ctx.idLastCode) {
+        IdGrant grant = ctx.records->TakeIdCode(code, reuse);
+        switch (grant.answer) {
+        case IdGrant::Answer::Granted: return IdTaken::Taken;
+        case IdGrant::Answer::OnGoodChip:
+            if (!ctx.idPassOverGood) {
+                if (!AskAboutIdOnGoodChip(ctx, code, grant.date)) return IdTaken::Declined;
+                reuse = true;  // a deliberate rework: ask for it again, now to be written twice
+                continue;
+            }
+            break;
+        case IdGrant::Answer::HeldElsewhere: break;
+        }
+        ++code;
+        reuse = false;
+    }
+    return IdTaken::UsedUp;
+}
+
+void GiveBackIdCode(AppContext& ctx, uint32_t code) {
+    if (ctx.records) ctx.records->GiveBackIdCode(code);
+}
+
+bool RecordsCanTakeIdCodes(AppContext& ctx) {
+    if (!ctx.records || !ctx.recordsUnkept) return true;
+    if (ctx.records->FlushPending()) {
+        ctx.recordsUnkept = false;
+        return true;
+    }
+    ShowBox(ctx,
+            "生产记录无法保存,已写入合格芯片的ID码未能记录!\n" + ctx.records->Location() +
+                "\n为避免两块芯片具有相同的ID码,自动编程已停止,请检查记录文件夹及磁盘空间后重试.",
+            "错误", MsgButtons::Ok, MsgIcon::Error);
+    return false;
 }
 
 }  // namespace veldrix

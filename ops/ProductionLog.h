@@ -1,6 +1,6 @@
 #pragma once
 // The production record of an automatic sequence or an offline file, and the
-// question before an ID code that a good chip already has goes into another.
+// ID code the sequence takes from the records for the chip in the socket.
 #include <cstdint>
 #include <optional>
 
@@ -14,19 +14,32 @@ struct AppContext;
 class RecordedRun {
 public:
     explicit RecordedRun(AppContext& ctx);
-    // Appends the record (nothing when no records are kept). The first record
+    // Appends the record (Stored when no records are kept). The first record
     // of a run of the program that cannot be stored brings one warning box
     // naming where it should have gone; the status line stays as it is.
-    void Finish(RecordResult result, std::optional<uint32_t> idCode = std::nullopt,
-                std::optional<uint32_t> idAddress = std::nullopt);
+    RecordKept Finish(RecordResult result, std::optional<uint32_t> idCode = std::nullopt,
+                      std::optional<uint32_t> idAddress = std::nullopt);
 
 private:
     AppContext& ctx_;
     uint64_t startMs_;
 };
 
-// True when no good chip has the ID code yet, or the operator goes on
-// anyway (No is the default button).
-bool IdCodeUnusedOrAccepted(AppContext& ctx, uint32_t idCode);
+enum class IdTaken {
+    Taken,     // code is the chip's, held for it until its record
+    Declined,  // a good chip carries it and the operator would not write it again
+    UsedUp,    // no free code up to the last one
+};
+// From code on, the first ID code the records grant: a code held by another
+// run is passed over without a word; one on a good chip is asked about (No is
+// the default button), or passed over where the caller asked for that. Without
+// records, code as it stands.
+IdTaken TakeIdCode(AppContext& ctx, uint32_t& code);
+// The chip that took code ended without a good record: the next chip gets it.
+void GiveBackIdCode(AppContext& ctx, uint32_t code);
+
+// Before a sequence that writes ID codes: the records that could not be kept
+// anywhere are stored now, or the operator is told and the run must not go on.
+bool RecordsCanTakeIdCodes(AppContext& ctx);
 
 }  // namespace veldrix

@@ -72,6 +72,13 @@ struct AppContext {
     // files; none kept when null. Set by whoever runs the window.
     ProductionRecords* records = nullptr;
     bool recordsWarned = false;  // the warning about records that could not be stored, once a run
+    // A record with an ID code could be kept neither in the records nor in a
+    // pending file: no further ID code is written until it is.
+    bool recordsUnkept = false;
+    // The records' wall clock and port note: the command line on simulated
+    // units records the real time and marks its ports; null: the clock above.
+    Clock* recordsClock = nullptr;
+    std::string recordsPortNote;
     // What the last operation found; reset when an operation starts, read
     // once it has ended.
     OperationOutcome outcome;
@@ -117,6 +124,11 @@ struct AppContext {
     uint32_t failureCount = 0;
     uint32_t idValue = 0;
     uint32_t idAddress = 0;
+    // How the sequence takes its ID code from the records: a code on a good
+    // chip is asked about (the window) or passed over (the command line), and
+    // no code beyond the last is taken.
+    bool idPassOverGood = false;
+    uint32_t idLastCode = 0xFFFFFF;
     bool probeOnly = false;
 
     // Code view

@@ -156,6 +156,7 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
         sim::FaultKind kind;
         sim::FaultStep at;
         const char *status, *good, *bad;
+        bool readProtectionRefused = false;
     };
     const Case cases[] = {
         {10, sim::FaultKind::NoReply, sim::FaultStep::Any, "操作失败", "1", "2"},
@@ -164,6 +165,10 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
         {12, sim::FaultKind::Ev, sim::FaultStep::Any, "自动编程已成功完成", "4", "2"},
         {12, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "5", "2"},
         {10, sim::FaultKind::NoReply, sim::FaultStep::Ack, kTextConnectionError, "5", "2"},
+        // An LDC session that never opened is passed over; the unit's "NO" to
+        // read protection after it is still the chip's verdict.
+        {11, sim::FaultKind::NoReply, sim::FaultStep::Ack, "芯片读保护失败!", "5", "3", true},
+        {12, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "6", "3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(sim::Name(c.kind)) + " in " + std::to_string(c.step));
@@ -171,6 +176,7 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
         app.Device([&](sim::DeviceState& s) {
             s.ClearFaults();
             s.Arm({c.kind, c.step, c.at});
+            if (c.readProtectionRefused) s.Arm({sim::FaultKind::Refuse, 10});
             return 0;
         });
         app.Run();
@@ -330,8 +336,9 @@ TEST(AutoSequence, EveryRunLeavesARecordGoodBadStoppedOrLink) {
     EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "42");
 }
 
-// The ID code of a good chip is asked about after a restart of the program;
-// No (the default) ends the run as the ID checks do, Yes writes it again.
+// The ID code of a good chip is asked about after a restart of the program,
+// just before it would be written; No (the default) ends the run uncounted
+// with the chip unnumbered, Yes writes it again.
 TEST(AutoSequence, AnIdCodeOnAGoodChipIsAskedAboutAfterARestart) {
     test::TempDir dir;
     RunnerOptions options;
@@ -360,12 +367,17 @@ TEST(AutoSequence, AnIdCodeOnAGoodChipIsAskedAboutAfterARestart) {
         EXPECT_EQ(box->spec.defaultButton, 1);
         EXPECT_EQ(box->answer, MsgAnswer::No);  // nothing queued: the default button
         EXPECT_EQ(again.Window().GetText(id::kStatusLine), kTextAborted);
-        EXPECT_TRUE(again.Window().Tones().empty());
+        // Asked after programming and verifying, before the ID step: only
+        // the start tone sounded, nothing is counted, the chip has no code.
+        EXPECT_EQ(again.Window().Tones().size(), 1u);
         EXPECT_EQ(again.Window().GetText(id::kFailureCount), "00000");
+        EXPECT_EQ(again.Window().GetText(id::kSuccessCount), "00000");
         EXPECT_EQ(again.Window().GetText(id::kCounterCurrent), "41");
+        std::istringstream unnumbered("sim expect-id 0FF0 16777215\n");
+        EXPECT_EQ(again.Run(unnumbered), 0) << out.str();
 
-        std::istringstream yes("answer yes\nclick 136\nexpect-status 自动编程已成功完成\nsim expect-id 0FF0 42\n"
-                               "expect 315 42\nexpect 179 1\nquit\n");
+        std::istringstream yes("answer yes\nsim chip otp blank\nclick 136\nexpect-status 自动编程已成功完成\n"
+                               "sim expect-id 0FF0 42\nexpect 315 42\nexpect 179 1\nquit\n");
         ASSERT_EQ(again.Run(yes), 0) << out.str();
         EXPECT_EQ(again.Window().LastBox()->spec.text, question);
     }
@@ -380,6 +392,109 @@ TEST(AutoSequence, AnIdCodeOnAGoodChipIsAskedAboutAfterARestart) {
     EXPECT_EQ(later.Load().goodIdCodes, 1u);
     EXPECT_EQ(later.IdCodeOnGoodChip(42), "2025-03-03");
     EXPECT_EQ(later.IdCodeOnGoodChip(41), std::nullopt);
+}
+
+// The code a chip gets comes from the records: field + 1 when it is free,
+// else the next free one without a question; a failed chip gives its code
+// back; typing into the field during the run changes nothing.
+TEST(AutoSequence, TheRecordsGrantTheIdCodeTheChipGets) {
+    AutoApp app;
+    app.KeepRecords(app.dir.File("logs"));
+    app.SelectChip("S3F9454");
+    app.Download(ProductionApp::Pattern(0x100));
+    app.AllBoxesOn();
+    app.ui.SetChecked(id::kBuzzer, false);
+    app.IdFields("41", "0F00");
+    struct Row {
+        const char* what;
+        std::function<void()> setUp;
+        const char* status;
+        uint32_t chipId;      // 0xFFFFFF: none written
+        const char* field;    // the field afterwards
+        const char* idTaken;  // the record's ID code
+    };
+    const Row rows[] = {
+        {"another run holds 42: 43 without a question",
+         [&] { ASSERT_EQ(app.records->TakeIdCode(42, false).answer, IdGrant::Answer::Granted); },
+         "自动编程已成功完成", 43, "43", "43"},
+        {"typed into the field while the chip is programmed",
+         [&] {
+             app.ui.onLine = [&](const std::string& line) {
+                 if (line.rfind("status: ", 0) == 0) app.ui.SetText(id::kCounterCurrent, "900");
+             };
+         },
+         "自动编程已成功完成", 44, "44", "44"},
+        {"read protection fails after 45 was written",
+         [&] {
+             app.ui.onLine = nullptr;
+             app.Device([&](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 10}); });
+         },
+         "芯片读保护失败!", 45, "44", "45"},
+        {"the failed chip's 45 goes to the next chip", [&] { app.Device([](sim::DeviceState& s) { return s.ClearFaults(), 0; }); },
+         "自动编程已成功完成", 45, "45", "45"},
+        {"42 given back by the other run is taken by nobody before 46", [&] { app.records->GiveBackIdCode(42); },
+         "自动编程已成功完成", 46, "46", "46"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        app.PutChip(sim::ChipKind::Mtp);
+        row.setUp();
+        size_t boxes = app.BoxCount();
+        app.Run();
+        EXPECT_EQ(app.Status(), row.status);
+        EXPECT_EQ(app.ChipId(0x0F00), row.chipId);
+        EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), row.field);
+        EXPECT_EQ(app.BoxCount(), boxes);
+        auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
+        EXPECT_EQ(records.back()[column::kIdCode], row.idTaken);
+        EXPECT_EQ(app.ctx.outcome.idTaken, std::optional<uint32_t>(std::stoul(row.idTaken)));
+    }
+    EXPECT_EQ(app.records->TakeIdCode(45, false).answer, IdGrant::Answer::OnGoodChip);
+    EXPECT_EQ(app.records->TakeIdCode(47, false).answer, IdGrant::Answer::Granted);
+}
+
+// An ID address inside the code: the three bytes there would be overwritten
+// on every chip, so the sequence asks first (No is the default).
+TEST(AutoSequence, AnIdCodeOverCodeIsAskedAboutBeforeTheSequence) {
+    const std::string question =
+        "ID码地址 0100H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
+        "是否继续进行当前操作?";
+    struct Row {
+        const char* address;
+        bool asked;
+    };
+    // The code is 0000-01FF of pattern bytes; 01FE-0200 reaches into it, 0200 and 0FF0 do not.
+    for (const Row& row : {Row{"0100", true}, Row{"01FE", true}, Row{"0200", false}, Row{"0FF0", false}}) {
+        SCOPED_TRACE(row.address);
+        AutoApp app;
+        app.SelectChip("S3F9454");
+        app.Download(ProductionApp::Pattern(0x200));
+        app.AllBoxesOn();
+        app.IdFields("1", row.address);
+        app.PutChip(sim::ChipKind::Mtp);
+        app.ClearDeviceLog();
+        app.Run();
+        auto boxes = app.Boxes();
+        bool asked = std::find_if(boxes.begin(), boxes.end(), [](const std::string& t) {
+                         return t.find("写入ID码将覆盖编程代码") != std::string::npos;
+                     }) != boxes.end();
+        EXPECT_EQ(asked, row.asked);
+        if (!row.asked) {
+            EXPECT_EQ(app.Status(), "自动编程已成功完成");
+            continue;
+        }
+        EXPECT_EQ(app.ui.Boxes().back().spec.defaultButton, 1);
+        if (std::string(row.address) == "0100") EXPECT_EQ(boxes.back(), question);
+        EXPECT_EQ(app.Status(), kTextAborted);
+        EXPECT_TRUE(app.DeviceLog().empty());
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
+        // Yes goes on to write the code over the code bytes, as asked (the
+        // unit may then fail it where the bits cannot change).
+        app.ui.QueueAnswer(MsgAnswer::Yes);
+        app.Run();
+        auto log = app.DeviceLog();
+        EXPECT_NE(std::find(log.begin(), log.end(), 31), log.end());
+    }
 }
 
 // Records that cannot be written: one warning a run naming where they should
