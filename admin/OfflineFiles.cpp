@@ -58,6 +58,14 @@ bool FollowProgress(AppContext& ctx, const char* text, uint32_t start, uint32_t 
     return true;
 }
 
+// "OKF", "OKFI" or "OKFIL": too much of "OKFILE" to be anything else. One or
+// two bytes say too little to hold up the making.
+bool MaybeFileAnswerCutShort(const Reply& answer, size_t received) {
+    const std::string_view file = "OKFILE";
+    return received >= 3 && received < file.size() &&
+           std::equal(answer.begin(), answer.begin() + long(received), file.begin());
+}
+
 // Stops MakeOfflineFile where the failing step wrote no text of its own.
 void Aborted(AppContext& ctx) { SetStatus(ctx, kTextAborted); }
 
@@ -88,9 +96,12 @@ void ReadFileInfo(AppContext& ctx) {
     ctx.block.SetOpCode(21);
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
-    Reply answer = ReadShortReply(ctx, 16, 6, 100);
+    size_t received = 0;
+    Reply answer = ReadShortReply(ctx, 16, 6, 100, received);
     // No answer at all leaves probeOnly set: the making then asks before it
-    // overwrites, as it does for a block that holds a file.
+    // overwrites, as it does for a block that holds a file. So does a probe
+    // answer that may be "OKFILE" cut short.
+    if (ctx.probeOnly && MaybeFileAnswerCutShort(answer, received)) ctx.LinkErrorFlag = 1;
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
     // The unit says "OKFILE" for a file; whatever else it says, the block is empty.
     if (!ReplyIs(answer, "OKFILE")) {

@@ -112,25 +112,18 @@ std::string HexIssueKind(HexIssue::Kind kind) {
     case HexIssue::Kind::TooShort: return "too-short";
     case HexIssue::Kind::BadLengthField: return "bad-length-field";
     case HexIssue::Kind::LengthMismatch: return "length-mismatch";
+    case HexIssue::Kind::UnknownType: return "unknown-type";
+    case HexIssue::Kind::Above16Bit: return "above-16-bit";
     }
     return "";
 }
 
-std::string HexIssueText(const HexIssue& issue) {
-    switch (issue.kind) {
-    case HexIssue::Kind::Checksum:
-        return "行检查和错误: 该行检查和为 " + Hex(issue.statedSum, 2) + ", 应为 " + Hex(issue.rightSum, 2);
-    case HexIssue::Kind::OutOfBuffer: return "数据地址 " + Hex(uint32_t(issue.address), 5) + " 超出1MB代码缓冲区";
-    case HexIssue::Kind::NoRecordMark: return "没有记录起始符':', 该行被忽略";
-    case HexIssue::Kind::BadCharacter: return "含有非十六进制字符, 该行被忽略";
-    case HexIssue::Kind::TooShort: return "记录太短, 该行被忽略";
-    case HexIssue::Kind::BadLengthField: return "数据长度不是十六进制数, 该行被忽略";
-    case HexIssue::Kind::LengthMismatch: return "数据少于长度字段所示, 该行被忽略";
-    }
-    return "";
-}
+// The texts live beside the diagnosis, which the check before a subcommand
+// words the same way.
+std::string HexIssueText(const HexIssue& issue) { return DescribeHexIssue(issue); }
 
-// Every line of a HEX file the loader refuses or passes over.
+// Every line of a HEX file the loader refuses or passes over, and the first
+// record with data above 0xFFFF (the load's own box warns of that too).
 void DiagnoseHex(Unit& unit, const std::string& path, UnitRecord& record) {
     HexDiagnosis d = DiagnoseHexFile(path, 200);
     if (!d.readOk) return;
@@ -142,6 +135,7 @@ void DiagnoseHex(Unit& unit, const std::string& path, UnitRecord& record) {
     if (d.moreIssues) unit.Line("另有 " + std::to_string(d.moreIssues) + " 行有问题");
     record.extra["hex_lines"] = d.lines;
     record.extra["hex_issues"] = d.issues.size() + d.moreIssues;
+    record.extra["hex_may_lose_code"] = d.MayLoseCode();
     if (!d.refused && d.highestEnd == 0) {
         unit.Emit("hex-issue", Json{{"line", nullptr}, {"kind", "no-data"}, {"refused", true}, {"text", "文件中没有数据记录"}},
                   "文件中没有数据记录");

@@ -10,6 +10,7 @@
 #include "code/Fields.h"
 #include "code/HexFile.h"
 #include "code/ProjectFile.h"
+#include "code/TextLines.h"
 #include "seams/Files.h"
 
 namespace veldrix {
@@ -17,6 +18,7 @@ namespace veldrix {
 namespace {
 
 constexpr size_t kNameBytes = 1023;  // a 1024-byte path buffer
+constexpr uint32_t k16BitLimit = 0x10000;  // the programming range has 16 bits
 
 std::string CodeFileName(AppContext& ctx) { return CutToCodePage(ctx.ui->GetText(id::kCodeFile), kNameBytes); }
 
@@ -42,6 +44,27 @@ bool SizeOnDisk(const std::string& path, uintmax_t& size) {
 void NoCodeFile(AppContext& ctx) {
     ctx.LinkErrorFlag = 1;
     SetStatus(ctx, "请指定一个代码文件");
+}
+
+// The code file a project names, as loading it leaves it in the code-file
+// field: the last "File=" entry, read in the project loader's 511-character
+// pieces, up to its line end and 128 characters. False when it is no project.
+bool ProjectCodeFile(const std::string& path, std::string& codeFile) {
+    constexpr std::string_view kMagic = "THIS-IS-VDX-PROJECT-FILE";
+    std::string data;
+    if (!ReadFileBytes(path, data)) return false;
+    TextLineReader reader(data, 511);
+    TextPiece piece;
+    if (!reader.Next(piece) || !piece.text.starts_with(kMagic)) return false;
+    bool named = false;
+    while (reader.Next(piece)) {
+        if (!piece.text.starts_with("File=")) continue;
+        std::string_view value = piece.text.substr(5);
+        value = value.substr(0, std::min(value.find('\r'), size_t(128)));
+        codeFile = CutToCodePage(FromFileText(value), kNameBytes);
+        named = true;
+    }
+    return named;
 }
 
 }  // namespace
@@ -93,6 +116,7 @@ void LoadCodeFile(AppContext& ctx) {
     }
 
     uint32_t result = 0;
+    uint32_t above16Bit = 0;  // the lowest address above 0xFFFF holding data
     // A project names the code file to load next. One project level only: a
     // project that names a project (itself or another) could go round for ever.
     bool projectLoaded = false;
@@ -100,6 +124,8 @@ void LoadCodeFile(AppContext& ctx) {
         std::string ending = Ending(name);
         if (ending == ".bin") {
             result = LoadBinFile(ctx, name);
+            // Byte i is code byte i: all beyond 64 KB lies above 0xFFFF.
+            if (result > k16BitLimit) above16Bit = k16BitLimit;
             break;
         }
         if (ending == ".pvx") {
@@ -119,7 +145,7 @@ void LoadCodeFile(AppContext& ctx) {
             continue;
         }
         if (ending == ".hex") {
-            result = LoadHexFile(ctx, name);
+            result = LoadHexFile(ctx, name, &above16Bit);
             break;
         }
         // The box says the operation stops: it must, or the buffer's old
@@ -141,6 +167,41 @@ void LoadCodeFile(AppContext& ctx) {
     ctx.ui->SetText(id::kStartAddress, "0000");
     ctx.ui->SetText(id::kEndAddress, Hex(end, 4));
     ctx.ui->SetText(id::kChecksum, Hex(CodeChecksum(ctx, 0, end), 4));
+    // The file loads as it always has; what lies above 0xFFFF is not lost
+    // without a word.
+    if (above16Bit != 0) ShowBox(ctx, Above16BitWarning(above16Bit, end), "警告", MsgButtons::Ok, MsgIcon::Warning);
+}
+
+std::string Above16BitWarning(uint32_t address, uint32_t end) {
+    return "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: " + Hex(address, 5) +
+           " 开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~" + Hex(end, 4);
+}
+
+bool CodeFileMayLoseCode(const std::string& path, std::string& why) {
+    why.clear();
+    std::string name = path;
+    std::string ending = Ending(name);
+    if (ending == ".pvx") {
+        // One project level, as the load has it.
+        if (!ProjectCodeFile(path, name)) return false;
+        ending = Ending(name);
+        if (ending == ".pvx") return false;
+    }
+    std::string found;
+    if (ending == ".hex") {
+        HexDiagnosis d = DiagnoseHexFile(name, 0);
+        if (!d.readOk || d.refused || !d.MayLoseCode()) return false;
+        found = "第" + std::to_string(d.firstLoss.line) + "行: " + DescribeHexIssue(d.firstLoss);
+        if (d.losingLines > 1) found += "\n另有 " + std::to_string(d.losingLines - 1) + " 行有问题";
+    } else if (ending == ".bin") {
+        uintmax_t size = 0;
+        if (!SizeOnDisk(name, size) || size <= k16BitLimit || size > kImageSize) return false;
+        found = Above16BitWarning(k16BitLimit, uint32_t(size - 1) & 0xFFFF);
+    } else {
+        return false;
+    }
+    why = name == path ? found : "代码文件: " + name + "\n" + found;
+    return true;
 }
 
 }  // namespace veldrix

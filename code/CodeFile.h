@@ -17,4 +17,15 @@ void LoadCodeFile(AppContext& ctx);
 // does not fit the 1 MB buffer.
 uint32_t LoadBinFile(AppContext& ctx, const std::string& path);
 
+// The warning a load gives when data lie above 0xFFFF: from address on
+// nothing is programmed, whatever the range 0000 to end holds.
+std::string Above16BitWarning(uint32_t address, uint32_t end);
+
+// Whether loading the file may leave code out of what is programmed: a HEX
+// file with lines the loader passes over (not blank lines, nor records 01, 03
+// and 05) or data above 0xFFFF, a binary file longer than 64 KB, a project
+// whose code file is one of those. why then says what and where. A file that
+// cannot be read, or that a load refuses as a whole, is false: the load says so.
+bool CodeFileMayLoseCode(const std::string& path, std::string& why);
+
 }  // namespace veldrix

@@ -15,6 +15,8 @@ namespace {
 
 constexpr size_t kLineChars = 1023;  // a 1024-byte line buffer
 constexpr uint64_t kBufferLimit = kImageSize;
+constexpr uint64_t k16BitLimit = 0x10000;  // the programming range has 16 bits
+constexpr uint64_t kNoAddress = ~uint64_t(0);
 
 // Table forms of HexCharset and of the digit values; a multi-megabyte file
 // goes through every character, so the loop stays on plain arrays.
@@ -34,6 +36,8 @@ const CharTables kTables;
 // diagnosis only.
 enum class LineResult {
     Used,
+    UsedAbove16Bit,  // stored, some of it above 0xFFFF
+    SkippedUnknownType,
     ChecksumError,
     OutOfBuffer,
     SkippedNoMark,
@@ -55,6 +59,9 @@ struct HexLoader {
     // What the last refused line held, for a diagnosis.
     uint8_t statedSum = 0, rightSum = 0;
     uint64_t refusedAddress = 0;
+    // The last line's first address above 0xFFFF, and the lowest of all.
+    uint64_t lineAbove16Bit = 0;
+    uint64_t lowestAbove16Bit = kNoAddress;
 
     LineResult Take(const TextPiece& piece) {
         const unsigned char* first = reinterpret_cast<const unsigned char*>(piece.text.data());
@@ -111,6 +118,14 @@ struct HexLoader {
             }
             std::memcpy(buffer + address, rec + 4, dataLength);
             if (highestEnd <= address) highestEnd = address + dataLength;
+            if (dataLength > 0 && address + dataLength > k16BitLimit) {
+                lineAbove16Bit = std::max(address, k16BitLimit);
+                lowestAbove16Bit = std::min(lowestAbove16Bit, lineAbove16Bit);
+                return LineResult::UsedAbove16Bit;
+            }
+        } else if (type > 0x05) {
+            // Passed over like 01, 03 and 05, but it is no record of the format.
+            return LineResult::SkippedUnknownType;
         }
         return LineResult::Used;
     }
@@ -126,6 +141,10 @@ public:
     // with an observer goes on past the lines that end a load.
     std::function<void(LineResult, uint64_t line, const TextPiece&, const HexLoader&)> observer;
     uint64_t Lines() const { return linesDone_; }
+    // The lowest address above 0xFFFF a record filled; 0 for none.
+    uint32_t LowestAbove16Bit() const {
+        return loader_.lowestAbove16Bit == kNoAddress ? 0 : uint32_t(loader_.lowestAbove16Bit);
+    }
 
     // False once the parse has ended with an error.
     bool Feed(std::string_view text) {
@@ -198,12 +217,46 @@ HexIssue::Kind IssueKind(LineResult result) {
     case LineResult::SkippedShort: return HexIssue::Kind::TooShort;
     case LineResult::SkippedBadLength: return HexIssue::Kind::BadLengthField;
     case LineResult::SkippedLengthMismatch: return HexIssue::Kind::LengthMismatch;
+    case LineResult::SkippedUnknownType: return HexIssue::Kind::UnknownType;
+    case LineResult::UsedAbove16Bit: return HexIssue::Kind::Above16Bit;
     case LineResult::Used: break;
     }
     return HexIssue::Kind::Checksum;
 }
 
 }  // namespace
+
+bool MayLoseCode(HexIssue::Kind kind) {
+    switch (kind) {
+    case HexIssue::Kind::Checksum:
+    case HexIssue::Kind::OutOfBuffer: return false;  // the whole file is refused
+    case HexIssue::Kind::NoRecordMark:
+    case HexIssue::Kind::BadCharacter:
+    case HexIssue::Kind::TooShort:
+    case HexIssue::Kind::BadLengthField:
+    case HexIssue::Kind::LengthMismatch:
+    case HexIssue::Kind::UnknownType:
+    case HexIssue::Kind::Above16Bit: return true;
+    }
+    return false;
+}
+
+std::string DescribeHexIssue(const HexIssue& issue) {
+    switch (issue.kind) {
+    case HexIssue::Kind::Checksum:
+        return "行检查和错误: 该行检查和为 " + Hex(issue.statedSum, 2) + ", 应为 " + Hex(issue.rightSum, 2);
+    case HexIssue::Kind::OutOfBuffer: return "数据地址 " + Hex(uint32_t(issue.address), 5) + " 超出1MB代码缓冲区";
+    case HexIssue::Kind::NoRecordMark: return "没有记录起始符':', 该行被忽略";
+    case HexIssue::Kind::BadCharacter: return "含有非十六进制字符, 该行被忽略";
+    case HexIssue::Kind::TooShort: return "记录太短, 该行被忽略";
+    case HexIssue::Kind::BadLengthField: return "数据长度不是十六进制数, 该行被忽略";
+    case HexIssue::Kind::LengthMismatch: return "数据少于长度字段所示, 该行被忽略";
+    case HexIssue::Kind::UnknownType: return "无法识别的记录类型 " + Hex(issue.recordType, 2) + ", 该行被忽略";
+    case HexIssue::Kind::Above16Bit:
+        return "数据地址 " + Hex(uint32_t(issue.address), 5) + " 超出16位编程地址范围, 从该地址开始的数据将不会被编程";
+    }
+    return "";
+}
 
 HexStatus ParseHexText(std::string_view text, uint8_t* image, uint32_t& highestEnd) {
     HexParser parser(image);
@@ -215,10 +268,17 @@ HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
     HexDiagnosis d;
     std::vector<uint8_t> image(kImageSize, 0xFF);
     HexParser parser(image.data());
+    bool above16BitSeen = false;
+    uint64_t lastLine = 0;
+    HexIssue::Kind lastKind = HexIssue::Kind::Checksum;
     parser.observer = [&](LineResult result, uint64_t line, const TextPiece& piece, const HexLoader& loader) {
-        if (result == LineResult::Used) {
-            ++d.recordsUsed;
-            return;
+        if (result == LineResult::Used || result == LineResult::UsedAbove16Bit) ++d.recordsUsed;
+        if (result == LineResult::Used) return;
+        // One report for data above 0xFFFF: every record after the first
+        // would say the same.
+        if (result == LineResult::UsedAbove16Bit) {
+            if (above16BitSeen) return;
+            above16BitSeen = true;
         }
         if (result == LineResult::ChecksumError || result == LineResult::OutOfBuffer) d.refused = true;
         // Blank lines are nothing to report.
@@ -226,18 +286,22 @@ HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
             piece.text.find_first_not_of(" \t\r") == std::string_view::npos)
             return;
         // A long line reaches the loader in pieces: one report for it.
-        if (!d.issues.empty() && d.issues.back().line == line && d.issues.back().kind == IssueKind(result)) return;
-        if (d.issues.size() >= maxIssues) {
-            ++d.moreIssues;
-            return;
-        }
+        if (lastLine == line && lastKind == IssueKind(result)) return;
+        lastLine = line;
+        lastKind = IssueKind(result);
         HexIssue issue;
         issue.line = line;
         issue.kind = IssueKind(result);
         issue.refused = result == LineResult::ChecksumError || result == LineResult::OutOfBuffer;
         issue.statedSum = loader.statedSum;
         issue.rightSum = loader.rightSum;
-        issue.address = loader.refusedAddress;
+        issue.address = result == LineResult::UsedAbove16Bit ? loader.lineAbove16Bit : loader.refusedAddress;
+        issue.recordType = loader.rec[3];
+        if (MayLoseCode(issue.kind) && d.losingLines++ == 0) d.firstLoss = issue;
+        if (d.issues.size() >= maxIssues) {
+            ++d.moreIssues;
+            return;
+        }
         d.issues.push_back(issue);
     };
     d.readOk = ReadFilePieces(path, [&](std::string_view piece) { return parser.Feed(piece); });
@@ -248,7 +312,8 @@ HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
     return d;
 }
 
-uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
+uint32_t LoadHexFile(AppContext& ctx, const std::string& path, uint32_t* above16Bit) {
+    if (above16Bit) *above16Bit = 0;
     // Read in pieces: a multi-megabyte file is never held whole. The code
     // buffer is cleared only once the file has opened.
     HexParser parser(ctx.codeBuffer.data());
@@ -283,6 +348,7 @@ uint32_t LoadHexFile(AppContext& ctx, const std::string& path) {
     case HexStatus::Ok:
         break;
     }
+    if (above16Bit) *above16Bit = parser.LowestAbove16Bit();
     return highestEnd;
 }
 

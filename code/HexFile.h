@@ -11,8 +11,10 @@ struct AppContext;
 
 // One past the highest address written by a record that started at or above
 // the previous highest end; 0 on failure (LinkErrorFlag raised) or when no
-// data record was found.
-uint32_t LoadHexFile(AppContext& ctx, const std::string& path);
+// data record was found. above16Bit, when given, receives the lowest address
+// above 0xFFFF that holds data (0 for none): the programming range has only
+// 16 bits, so nothing from there on is programmed.
+uint32_t LoadHexFile(AppContext& ctx, const std::string& path, uint32_t* above16Bit = nullptr);
 
 enum class HexStatus { Ok, LineChecksum, OutOfBuffer };
 // The records of HEX text into a 1 MiB image (not filled first); highestEnd as
@@ -30,13 +32,22 @@ struct HexIssue {
         TooShort,        // passed over: fewer characters than the smallest record
         BadLengthField,  // passed over: the length field is not two hex digits
         LengthMismatch,  // passed over: fewer digits than the length field announces
+        UnknownType,     // passed over: a record type the loader does not know
+        Above16Bit,      // loaded, but beyond the 16-bit programming range
     };
     uint64_t line = 0;  // from 1, as an editor counts them
     Kind kind = Kind::Checksum;
     bool refused = false;
     uint8_t statedSum = 0, rightSum = 0;  // Checksum: the line's last byte, and the one that sums to 0
-    uint64_t address = 0;                 // OutOfBuffer: the record's first address
+    uint64_t address = 0;  // OutOfBuffer: the record's first address; Above16Bit: its first one above 0xFFFF
+    uint8_t recordType = 0;  // UnknownType
 };
+
+// True for the kinds of line whose code may be missing from a load that
+// succeeds: passed over, or loaded where it is never programmed.
+bool MayLoseCode(HexIssue::Kind kind);
+// The issue in a line of text, without the line number.
+std::string DescribeHexIssue(const HexIssue& issue);
 
 struct HexDiagnosis {
     bool readOk = false;
@@ -46,10 +57,16 @@ struct HexDiagnosis {
     uint64_t lines = 0;
     uint64_t recordsUsed = 0;
     uint32_t highestEnd = 0;  // as LoadHexFile would return it, were nothing refused
+    // Lines that may lose code, all of them (data above 0xFFFF counts once),
+    // and the first of them; blank lines and records 01, 03 and 05 are normal.
+    uint64_t losingLines = 0;
+    HexIssue firstLoss;
+    bool MayLoseCode() const { return losingLines > 0; }
 };
 
 // Every line of the file as the loader judges it, going on past the line that
-// ends a load; the window's loading is not changed by it.
+// ends a load; the window's loading is not changed by it. Data above 0xFFFF
+// is one issue, at the first record that holds some.
 HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues = 1000);
 
 }  // namespace veldrix

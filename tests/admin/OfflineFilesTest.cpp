@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "admin/OfflineFiles.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
@@ -30,6 +32,55 @@ struct OfflineApp : ProductionApp {
     std::string StoredName(int block) {
         return Device([&](sim::DeviceState& s) { return s.Block(block)->holdsFile ? s.Block(block)->FileName() : ""; });
     }
+};
+
+// Between the program and the unit: the next file-information session gets
+// the unit's acknowledgement and then the answer given here, whatever the
+// unit says (what it says is left for the next session's purge).
+class ProbeAnswerPort : public Port {
+public:
+    explicit ProbeAnswerPort(Port& inner) : inner_(inner) {}
+    std::optional<std::string> answer;
+
+    bool Open(const std::string& name) override { return inner_.Open(name); }
+    void Close() override { inner_.Close(); }
+    bool IsOpen() override { return inner_.IsOpen(); }
+    bool SetQueues(size_t i, size_t o) override { return inner_.SetQueues(i, o); }
+    bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
+    bool Purge() override { return inner_.Purge(); }
+    bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
+    uint32_t ModemStatus() override { return inner_.ModemStatus(); }
+    bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
+    bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
+    size_t Write(const uint8_t* d, size_t n) override {
+        if (n == size_t(cb::kSize) && d[0] == 'Z') {
+            scripted_ = answer && (d[cb::kOpCode] & 0x3F) == 21;
+            if (scripted_) {
+                reply_ = *answer;
+                answer.reset();
+                openingLeft_ = cb::kSize + 4;  // the echo and the status word
+            }
+        }
+        return inner_.Write(d, n);
+    }
+    size_t Read(uint8_t* b, size_t n) override {
+        if (!scripted_) return inner_.Read(b, n);
+        if (openingLeft_ > 0) {
+            size_t got = inner_.Read(b, std::min(n, openingLeft_));
+            openingLeft_ -= got;
+            return got;
+        }
+        size_t got = std::min(n, reply_.size());
+        std::copy_n(reply_.begin(), got, b);
+        reply_.erase(0, got);
+        return got;
+    }
+
+private:
+    Port& inner_;
+    bool scripted_ = false;
+    size_t openingLeft_ = 0;
+    std::string reply_;
 };
 
 TEST(OfflineFiles, ConfigurationRecordCutsNamesToTheirFields) {
@@ -89,6 +140,49 @@ TEST(OfflineFiles, AWrongPasswordStopsBeforeTheBlockChanges) {
     app.Click(id::kDeleteFile);
     EXPECT_EQ(app.Status(), kTextAborted);
     EXPECT_TRUE(app.SessionsSince(mark).empty());
+}
+
+// The probe before a making: "OKFILE", no answer, or an answer cut short
+// after "OKF" may be a file and is asked about; anything else is an empty
+// block, written without a question.
+TEST(OfflineFiles, AProbeAnswerThatMayBeAFileIsAskedAbout) {
+    OfflineApp app;
+    app.ChooseBlock(3);
+    app.Download(ProductionApp::Pattern(0x100, 1), "keep.bin");
+    app.MakeFile();
+    ASSERT_EQ(app.StoredName(3), "keep.bin");
+    app.Download(ProductionApp::Pattern(0x100, 2), "other.bin");
+    ProbeAnswerPort wire(app.port);
+    app.ctx.port = &wire;
+
+    const char* const question = "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?";
+    const struct {
+        const char* answer;
+        bool asked;
+    } cases[] = {{"", true},      {"O", false},     {"OK", false},     {"OKF", true}, {"OKFI", true},
+                 {"OKFIL", true}, {"OKFILE", true}, {"NO", false},     {"OKX", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.answer + "\"");
+        wire.answer = c.answer;
+        app.ui.DropQueuedAnswers();
+        // No to the question; Cancel to the making's own confirmation, which
+        // comes first when there is no question.
+        app.ui.QueueAnswer(c.asked ? MsgAnswer::No : MsgAnswer::Cancel);
+        size_t mark = app.Mark(), boxes = app.BoxCount();
+        app.Click(id::kMakeOfflineFile);
+        ASSERT_GT(app.BoxCount(), boxes);
+        const auto first = app.ui.Boxes()[boxes].spec;
+        if (c.asked) {
+            EXPECT_EQ(first.text, question);
+            EXPECT_EQ(first.caption, "提示:");
+            EXPECT_EQ(first.buttons, MsgButtons::YesNo);
+        } else {
+            EXPECT_EQ(first.caption, "\n注: ");
+        }
+        EXPECT_EQ(app.Status(), kTextAborted);
+        EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+        EXPECT_EQ(app.StoredName(3), "keep.bin");
+    }
 }
 
 TEST(OfflineFiles, ADebugModeDownloadIsRepeatedForRealFirst) {

@@ -32,10 +32,15 @@ struct Files {
             hex += DataRecord(a, std::vector<uint8_t>(code.begin() + a, code.begin() + a + 16)) + "\n";
         Write("code.hex", hex + EndRecord() + "\n");
         // Line 3 with a wrong sum, line 5 with a letter that is no hex digit,
-        // line 6 a remark; the window only says the file has errors.
+        // line 6 a remark, line 7 a record type of no meaning, lines 9 and 10
+        // data above 0xFFFF; the window only says the file has errors.
         std::string bad = DataRecord(0, {1, 2}) + "\n" + DataRecord(2, {3}) + "\n" + ":0100040005F5\n" +
-                          DataRecord(5, {6}) + "\n" + ":01000600X7F2\n" + "remark\n" + EndRecord() + "\n";
+                          DataRecord(5, {6}) + "\n" + ":01000600X7F2\n" + "remark\n" + HexRecord(0x06, 0, {9}) +
+                          "\n:020000021000EC\n" + DataRecord(0x0100, {7}) + "\n" + DataRecord(0x0101, {8}) + "\n" +
+                          EndRecord() + "\n";
         Write("bad.hex", bad);
+        // Loads, but its last line lies above 0xFFFF.
+        Write("high.hex", hex + ":020000021000EC\n" + DataRecord(0x0100, {7, 8}) + "\n" + EndRecord() + "\n");
         // A line longer than the loader reads at once still counts as one.
         Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
         Write("pw", "000000\n");
@@ -256,9 +261,28 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     for (const Json& issue : run.Of("hex-issue"))
         seen.emplace_back(issue["line"].get<int>(), issue["kind"].get<std::string>(), issue["refused"].get<bool>());
     const std::vector<std::tuple<int, std::string, bool>> expected = {
-        {3, "checksum", true}, {5, "bad-character", false}, {6, "no-record-mark", false}};
+        {3, "checksum", true},          {5, "bad-character", false}, {6, "no-record-mark", false},
+        {7, "unknown-type", false},     {9, "above-16-bit", false}};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(run.Of("hex-issue")[0]["text"], "行检查和错误: 该行检查和为 F5, 应为 F6");
+    EXPECT_EQ(run.Of("hex-issue")[3]["text"], "无法识别的记录类型 06, 该行被忽略");
+    EXPECT_EQ(run.Of("hex-issue")[4]["text"], "数据地址 10100 超出16位编程地址范围, 从该地址开始的数据将不会被编程");
+    EXPECT_EQ(run.Result()["hex_may_lose_code"], true);
+    EXPECT_TRUE(run.Of("box").empty());  // a refused file warns of nothing more
+
+    // A file that loads says once, as the window does, where the code it
+    // will not program begins; the line comes with the diagnosis.
+    CliRun high = Cli({"load", TestFiles().Path("high.hex")});
+    EXPECT_EQ(high.exit, 0);
+    ASSERT_EQ(high.Of("box").size(), 1u);
+    EXPECT_EQ(high.Of("box")[0]["caption"], "警告");
+    EXPECT_EQ(high.Of("box")[0]["text"], "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: 10100 "
+                                         "开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~0101");
+    ASSERT_EQ(high.Of("hex-issue").size(), 1u);
+    EXPECT_EQ(high.Of("hex-issue")[0]["line"], 258);
+    EXPECT_EQ(high.Of("hex-issue")[0]["kind"], "above-16-bit");
+    EXPECT_EQ(high.Result()["hex_may_lose_code"], true);
+    EXPECT_EQ(Cli({"load", TestFiles().Path("code.hex")}).Result()["hex_may_lose_code"], false);
 
     CliRun afterLong = Cli({"load", TestFiles().Path("long.hex")});
     ASSERT_EQ(afterLong.Of("hex-issue").size(), 2u);  // once for the long line, however many pieces
@@ -271,6 +295,12 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     std::ostringstream out, err;
     cli::RunCli({"--settings", TestFiles().Path("none"), "load", TestFiles().Path("bad.hex")}, in, out, err, false);
     EXPECT_NE(out.str().find("第3行: 行检查和错误: 该行检查和为 F5, 应为 F6"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("第7行: 无法识别的记录类型 06, 该行被忽略"), std::string::npos) << out.str();
+    out.str("");
+    cli::RunCli({"--settings", TestFiles().Path("none"), "load", TestFiles().Path("high.hex")}, in, out, err, false);
+    EXPECT_NE(out.str().find("警告: 加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n    从地址: 10100 "),
+              std::string::npos)
+        << out.str();
 }
 
 // Every event: its kind, its unit, its time, and the fields of its kind.

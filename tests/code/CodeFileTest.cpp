@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "state/ControlIds.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
@@ -12,7 +15,21 @@ namespace {
 
 using test::DataRecord;
 using test::EndRecord;
+using test::HexRecord;
 using test::Ramp;
+
+std::string SampleHex() {
+    std::ifstream in(VELDRIX_SOURCE_DIR "/resources/sample.hex", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The window's words for data above 0xFFFF, address and range end in hex.
+std::string Above16BitBox(const std::string& address, const std::string& end) {
+    return "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: " + address +
+           " 开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~" + end;
+}
 
 class FilterRecordingUi : public HeadlessUi {
 public:
@@ -138,6 +155,114 @@ TEST_F(CodeFile, EndAddressKeeps16Bits) {
     ExpectLoaded(0x0001, 0x01FE);  // two bytes of 0xFF at 0 and 1
     EXPECT_EQ(app.ctx.codeBuffer[0x10000], 0x11);
     EXPECT_EQ(app.ctx.codeBuffer[0x10001], 0x22);
+}
+
+// Data above 0xFFFF load as they always have, cut range and all, but never
+// without a warning that names where the unprogrammed data begin.
+TEST_F(CodeFile, DataAbove16BitsLoadWithAWarning) {
+    const std::string sample = SampleHex();
+    const std::string end = EndRecord() + "\n";
+    const std::string above = sample + ":020000021000EC\n" + DataRecord(0x0100, Ramp(1, 16)) + "\n";
+    const std::string project = "THIS-IS-VDX-PROJECT-FILE\r\nFile=" + dir.Write("above.hex", above) + "\r\n";
+    struct Case {
+        const char* what;
+        std::string name, bytes;
+        uint32_t end;
+        const char* boxAddress;  // nullptr: no box
+    } cases[] = {
+        {"the sample", "sample.hex", sample, 0x03FF, nullptr},
+        {"segment record", "seg.hex", above, 0x010F, "10100"},
+        {"linear record", "lin.hex", sample + HexRecord(0x04, 0, {0x00, 0x02}) + "\n" + DataRecord(0x0020, {7}) + "\n",
+         0x0020, "20020"},
+        {"a record across 0xFFFF", "across.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + end, 0x0007, "10000"},
+        {"the lowest address above, not the first", "down.hex",
+         ":020000022000DC\n" + DataRecord(0, {1}) + "\n:020000021000EC\n" + DataRecord(0x30, {2}) + "\n" + end,
+         0x0000, "10030"},
+        {"type 20 data", "t20.hex", ":020000021000EC\n" + HexRecord(0x20, 0x0008, {5}) + "\n", 0x0008, "10008"},
+        {"ending at FFFF", "top.hex", sample + DataRecord(0xFFF0, Ramp(1, 16)) + "\n" + end, 0xFFFF, nullptr},
+        {"only an empty record above", "empty.hex",
+         DataRecord(0, Ramp(1, 16)) + "\n:020000021000EC\n" + DataRecord(0x0100, {}) + "\n" + end, 0x00FF, nullptr},
+        {"binary of 64 KB", "full.bin", std::string(0x10000, '\x5A'), 0xFFFF, nullptr},
+        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x5A'), 0x0000, "10000"},
+        {"project naming such a file", "above.pvx", project, 0x010F, "10100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t boxes = app.ui.Boxes().size();
+        LoadNamed(dir.Write(c.name, c.bytes));
+        EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        EXPECT_EQ(Status(), "调入代码成功!");
+        EXPECT_EQ(app.ctx.programmingRange, (AddressRange{0, c.end}));
+        EXPECT_EQ(app.ui.GetText(id::kEndAddress), Hex(c.end, 4));
+        if (!c.boxAddress) {
+            EXPECT_EQ(app.ui.Boxes().size(), boxes);
+            continue;
+        }
+        ASSERT_EQ(app.ui.Boxes().size(), boxes + 1);
+        const MessageBoxSpec box = app.ui.LastBox()->spec;
+        EXPECT_EQ(box.text, Above16BitBox(c.boxAddress, Hex(c.end, 4)));
+        EXPECT_EQ(box.caption, "警告");
+        EXPECT_EQ(box.icon, MsgIcon::Warning);
+        EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    }
+    // The bytes stay where the file put them.
+    LoadNamed(dir.File("seg.hex"));
+    EXPECT_EQ(app.ctx.codeBuffer[0x10100], 1);
+    EXPECT_EQ(app.ctx.codeBuffer[0x1010F], 16);
+    // A load that fails warns of nothing.
+    size_t boxes = app.ui.Boxes().size();
+    LoadNamed(dir.Write("bad.hex", above + ":0400000001020304F3\n"));
+    EXPECT_EQ(Status(), "代码文件有错误!");
+    EXPECT_EQ(app.ui.Boxes().size(), boxes);
+}
+
+// The check the command line makes before a subcommand that takes a file.
+TEST_F(CodeFile, MayLoseCodeBeforeLoading) {
+    const std::string sample = SampleHex();
+    const std::string above = sample + ":020000021000EC\n" + DataRecord(0x0100, Ramp(1, 16)) + "\n";
+    const std::string aboveHex = dir.Write("above.hex", above), sampleHex = dir.Write("sample.hex", sample);
+    const std::string aboveWhy = "第67行: 数据地址 10100 超出16位编程地址范围, 从该地址开始的数据将不会被编程";
+    auto project = [&](const std::string& body) { return "THIS-IS-VDX-PROJECT-FILE\r\n" + body; };
+    const std::string none;
+    struct Case {
+        const char* what;
+        std::string name, bytes;
+        std::string why;  // empty: nothing may be lost
+    } cases[] = {
+        {"the sample", "s.hex", sample, none},
+        {"blank lines, records 01, 03 and 05", "normal.hex",
+         "\n" + sample + "\n  \n" + HexRecord(0x03, 0, {0, 0, 0x12, 0x34}) + "\r\n" +
+             HexRecord(0x05, 0, {0, 0, 0x12, 0x34}) + "\n" + EndRecord() + "\n\t\n",
+         none},
+        {"data above FFFF", "above.hex", above, aboveWhy},
+        {"an unknown record type", "t06.hex", DataRecord(0, {1}) + "\n" + HexRecord(0x06, 0x10, {2}) + "\n",
+         "第2行: 无法识别的记录类型 06, 该行被忽略"},
+        {"a line without ':'", "remark.hex", DataRecord(0, {1}) + "\nremark\n" + DataRecord(1, {2}) + "\nxx\n",
+         "第2行: 没有记录起始符':', 该行被忽略\n另有 1 行有问题"},
+        {"a damaged line", "damaged.hex", DataRecord(0, {1}) + "\n:01000100X7F2\n", "第2行: 含有非十六进制字符, 该行被忽略"},
+        {"a cut line", "cut.hex", ":0400000001020304\n", "第1行: 数据少于长度字段所示, 该行被忽略"},
+        {"refused as a whole", "sum.hex", "remark\n:0400000001020304F3\n", none},
+        {"binary of 64 KB", "full.bin", std::string(0x10000, '\x01'), none},
+        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x01'), Above16BitBox("10000", "0000")},
+        {"project naming data above FFFF", "p1.pvx", project("File=" + aboveHex + "\r\n"),
+         "代码文件: " + aboveHex + "\n" + aboveWhy},
+        {"project naming the sample", "p2.pvx", project("File=" + sampleHex + "\r\n"), none},
+        // The load takes the last entry; so must the check.
+        {"project naming the sample last", "p3.pvx", project("File=" + aboveHex + "\r\nFile=" + sampleHex + "\r\n"),
+         none},
+        {"project naming a project", "p4.pvx", project("File=" + dir.File("p1.pvx") + "\r\n"), none},
+        {"not a project", "p5.pvx", "File=" + aboveHex + "\r\n", none},
+        {"unknown ending", "above.txt", above, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = dir.Write(c.name, c.bytes), why = "stale";
+        EXPECT_EQ(CodeFileMayLoseCode(path, why), !c.why.empty());
+        EXPECT_EQ(why, c.why);
+    }
+    std::string why;
+    EXPECT_FALSE(CodeFileMayLoseCode(dir.File("missing.hex"), why));
+    EXPECT_FALSE(CodeFileMayLoseCode(dir.File("missing.bin"), why));
 }
 
 // Binary files: byte i is code byte i.

@@ -82,9 +82,63 @@ TEST_F(HexFile, WholeFileIsReadPastTheEndRecord) {
 TEST_F(HexFile, TypeTwentyIsData) {
     EXPECT_EQ(Load(Lines({HexRecord(0x20, 0x0200, {0xAA, 0x55})})), 0x202u);
     EXPECT_EQ(Bytes(0x200, 2), (std::vector<uint8_t>{0xAA, 0x55}));
-    // Other types store nothing.
+    // Other types store nothing and move no base, known or not.
     EXPECT_EQ(Load(Lines({HexRecord(0x03, 0, {0, 0, 0x12, 0x34}), HexRecord(0x05, 0, {0, 0, 0x12, 0x34})})), 0u);
     EXPECT_TRUE(UntouchedOutside(0, 0));
+    EXPECT_EQ(Load(Lines({HexRecord(0x06, 0x10, {0x10, 0x00}), HexRecord(0x21, 0x20, {1}), HexRecord(0xFF, 0, {2}),
+                          DataRecord(0x30, {3})})),
+              0x31u);
+    EXPECT_TRUE(UntouchedOutside(0x30, 1));
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+}
+
+// What the diagnosis says of each kind of line, and whether the file may
+// lose code in a load that succeeds.
+TEST_F(HexFile, DiagnosisNamesLinesThatMayLoseCode) {
+    using K = HexIssue::Kind;
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::tuple<uint64_t, K, uint64_t>> issues;  // line, kind, address or record type
+        bool mayLose;
+    } cases[] = {
+        {"normal lines", Lines({"", DataRecord(0, {1}), HexRecord(0x03, 0, {0, 0, 0x12, 0x34}), "  ",
+                               HexRecord(0x05, 0, {0, 0, 0x12, 0x34}), HexRecord(0x20, 1, {2}), EndRecord(), "\t"},
+                              "\r\n"),
+         {}, false},
+        {"ending at FFFF", Lines({DataRecord(0xFFF0, Ramp(1, 16))}), {}, false},
+        {"unknown types", Lines({HexRecord(0x06, 0, {1}), DataRecord(0, {1}), HexRecord(0xFF, 0, {})}),
+         {{1, K::UnknownType, 0x06}, {3, K::UnknownType, 0xFF}}, true},
+        {"above FFFF once", Lines({DataRecord(0, {1}), ":020000021000EC", DataRecord(0x20, {2}), DataRecord(0x10, {3})}),
+         {{3, K::Above16Bit, 0x10020}}, true},
+        {"across FFFF", Lines({HexRecord(0x04, 0, {0, 0}), DataRecord(0xFFF8, Ramp(1, 16))}),
+         {{2, K::Above16Bit, 0x10000}}, true},
+        {"only an empty record above", Lines({DataRecord(0, {1}), ":020000021000EC", DataRecord(0x100, {})}), {}, false},
+        {"no ':'", Lines({DataRecord(0, {1}), "remark"}), {{2, K::NoRecordMark, 0}}, true},
+        {"damaged", Lines({":0400000001020304", ":0400000001020304x2"}),
+         {{1, K::LengthMismatch, 0}, {2, K::BadCharacter, 0}}, true},
+        {"refused only", Lines({":0400000001020304F3"}), {{1, K::Checksum, 0}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HexDiagnosis d = DiagnoseHexFile(dir.Write("d.hex", c.text));
+        ASSERT_TRUE(d.readOk);
+        std::vector<std::tuple<uint64_t, K, uint64_t>> seen;
+        for (const HexIssue& i : d.issues)
+            seen.emplace_back(i.line, i.kind,
+                              i.kind == K::UnknownType ? i.recordType : i.kind == K::Above16Bit ? i.address : 0);
+        EXPECT_EQ(seen, c.issues);
+        EXPECT_EQ(d.MayLoseCode(), c.mayLose);
+    }
+    // Past the issues kept, every line still counts, and the first is kept.
+    HexDiagnosis d = DiagnoseHexFile(dir.Write("many.hex", Lines({"a", "b", HexRecord(0x07, 0, {}), "c"})), 1);
+    EXPECT_EQ(d.issues.size(), 1u);
+    EXPECT_EQ(d.moreIssues, 3u);
+    EXPECT_EQ(d.losingLines, 4u);
+    EXPECT_EQ(d.firstLoss.line, 1u);
+    d = DiagnoseHexFile(dir.Write("many.hex", Lines({"a", "b"})), 0);
+    EXPECT_TRUE(d.MayLoseCode());
+    EXPECT_EQ(d.firstLoss.kind, K::NoRecordMark);
 }
 
 TEST_F(HexFile, SegmentAndLinearAddressRecordsMoveTheBase) {
