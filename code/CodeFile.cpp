@@ -162,6 +162,8 @@ void LoadCodeFile(AppContext& ctx) {
         return;
     }
     uint32_t end = (result - 1) & 0xFFFF;
+    // An end beyond 0xFFFF (even of an empty record) cuts the range short.
+    if (result > k16BitLimit && above16Bit == 0) above16Bit = k16BitLimit;
     ctx.programmingRange = {0, end};
     SetStatus(ctx, "调入代码成功!");
     ctx.ui->SetText(id::kStartAddress, "0000");
@@ -190,9 +192,15 @@ bool CodeFileMayLoseCode(const std::string& path, std::string& why) {
     std::string found;
     if (ending == ".hex") {
         HexDiagnosis d = DiagnoseHexFile(name, 0);
-        if (!d.readOk || d.refused || !d.MayLoseCode()) return false;
-        found = "第" + std::to_string(d.firstLoss.line) + "行: " + DescribeHexIssue(d.firstLoss);
-        if (d.losingLines > 1) found += "\n另有 " + std::to_string(d.losingLines - 1) + " 行有问题";
+        if (!d.readOk || d.refused) return false;
+        if (d.MayLoseCode()) {
+            found = "第" + std::to_string(d.firstLoss.line) + "行: " + DescribeHexIssue(d.firstLoss);
+            if (d.losingLines > 1) found += "\n另有 " + std::to_string(d.losingLines - 1) + " 行有问题";
+        } else if (d.highestEnd > k16BitLimit) {
+            found = Above16BitWarning(k16BitLimit, (d.highestEnd - 1) & 0xFFFF);
+        } else {
+            return false;
+        }
     } else if (ending == ".bin") {
         uintmax_t size = 0;
         if (!SizeOnDisk(name, size) || size <= k16BitLimit || size > kImageSize) return false;
