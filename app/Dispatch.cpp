@@ -20,6 +20,9 @@
 namespace veldrix {
 
 void DispatchOperation(AppContext& ctx, int opCode) {
+    // Copies into memory, an offline file made from it and a password change
+    // leave it holding something other than the last download.
+    if (opCode == 15 || opCode == 24 || opCode == 49 || opCode == 23) ForgetDownload(ctx);
     switch (opCode) {
     case 3: DownloadToProgrammer(ctx); break;
     case 4: CheckProgrammerMemory(ctx, 0); break;

@@ -1,5 +1,7 @@
 #include "ops/Download.h"
 
+#include "code/DownloadMemo.h"
+
 #include <algorithm>
 
 #include "state/AppContext.h"
@@ -93,6 +95,7 @@ void DownloadToProgrammer(AppContext& ctx) {
 
     if (!ReadProgrammerId(ctx)) return;
 
+    ForgetDownload(ctx);
     // The initialisation wipes the programmer's memory: whatever an earlier
     // download confirmed is gone from here on, until the checksum says so again.
     ctx.codeInMemory = 0;
@@ -130,7 +133,14 @@ void DownloadToProgrammer(AppContext& ctx) {
     ctx.Sleep(500);
     ShowRangeFields(ctx);
     CheckProgrammerMemory(ctx, 0);
-    if (!ctx.LinkErrorFlag) ctx.codeInMemory = 1;
+    if (ctx.LinkErrorFlag) return;
+    ctx.codeInMemory = 1;
+    if (ctx.downloads)
+        ctx.downloads->Remember(ctx.rememberedPort.Get(), DownloadDigest(ctx.codeBuffer, range.start, range.end));
+}
+
+void ForgetDownload(AppContext& ctx) {
+    if (ctx.downloads) ctx.downloads->Forget(ctx.rememberedPort.Get());
 }
 
 void StreamCode(AppContext& ctx, uint32_t start, uint32_t end) {

@@ -20,5 +20,8 @@ void StreamCode(AppContext& ctx, uint32_t start, uint32_t end);
 // Operation 4. sourceOperation 24: the memory was filled from an offline
 // file, so the programmer's sum is adopted without comparing it.
 void CheckProgrammerMemory(AppContext& ctx, int sourceOperation);
+// The port's programmer memory is being changed by something other than a
+// download of the code buffer: what this PC downloaded there is no longer known.
+void ForgetDownload(AppContext& ctx);
 
 }  // namespace veldrix

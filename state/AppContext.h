@@ -22,6 +22,7 @@
 namespace veldrix {
 
 class Worker;
+class DownloadMemo;
 
 constexpr size_t kImageSize = 0x100000;  // 1 MiB code images
 
@@ -85,6 +86,8 @@ struct AppContext {
     // Progress of a running operation as numbers (the command line's bar);
     // none when empty. Called on the worker thread.
     ProgressSink progress;
+    // What this PC last downloaded on each port (code/DownloadMemo.h); none kept when null.
+    DownloadMemo* downloads = nullptr;
 
     CommandBlock block;
     std::vector<uint8_t> codeBuffer = std::vector<uint8_t>(kImageSize, 0xFF);
