@@ -15,7 +15,10 @@
 #include "cli/Output.h"
 #include "cli/Secrets.h"
 #include "cli/Unit.h"
+#include "code/DownloadMemo.h"
+#include "code/MemoryRecords.h"
 #include "code/RecordFolder.h"
+#include "seams/Platform.h"
 #include "link/PortDiscovery.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/VirtualTime.h"
@@ -154,13 +157,19 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return kExitUsage;
     }
     // The window's records, shared by every unit; a simulated run keeps none
-    // unless asked, so its chips never count as produced ones.
-    std::unique_ptr<RecordFolder> log;
+    // unless asked, so its chips never count as produced ones. Without a
+    // folder the codes of this call still come from one authority.
+    std::unique_ptr<ProductionRecords> records;
     if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
         !folder.empty()) {
-        log = std::make_unique<RecordFolder>(folder);
-        log->Load();
+        auto kept = std::make_unique<RecordFolder>(folder, ProgramStateFolder(o.settingsFile));
+        kept->Load();
+        records = std::move(kept);
+    } else {
+        records = std::make_unique<MemoryRecords>();
     }
+    const bool keepsRecords = dynamic_cast<RecordFolder*>(records.get()) != nullptr;
+    DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), "downloads"));
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
 
     // The programmers: simulated on virtual time, or the ports given (none:
@@ -171,12 +180,14 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     std::unique_ptr<sim::VirtualTime> time;
     std::vector<std::unique_ptr<sim::InProcessProgrammer>> sims;
     std::unique_ptr<Clock> hostClock;
+    std::unique_ptr<Clock> wallClock;  // the records' time on simulated units
     std::vector<std::unique_ptr<Port>> ports;
     std::vector<std::unique_ptr<PortDirectory>> directories;
     Clock* clock;
     if (o.sim) {
         time = std::make_unique<sim::VirtualTime>();
         clock = time.get();
+        wallClock = MakeHostClock();
         for (size_t i = 0; i < names.size(); ++i) {
             sims.push_back(std::make_unique<sim::InProcessProgrammer>(*time));
             sims.back()->adapters.adapters[0].portName = names[i];
@@ -212,16 +223,22 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         links.settings = settings.get();
         links.sim = o.sim ? sims[i].get() : nullptr;
         links.secrets = &secrets;
-        links.records = log.get();
+        links.records = records.get();
+        links.downloads = &downloads;
+        if (o.sim && keepsRecords) {
+            links.recordsClock = wallClock.get();
+            links.recordsPortNote = "(模拟)";
+        }
         links.epochMicros = epoch;
         units.push_back(std::make_unique<Unit>(links, o, output));
     }
     std::vector<UnitRecord> records(units.size());
-    std::unique_ptr<IdSequence> ids;
-    if (o.id && o.command == "auto") {
-        ids = std::make_unique<IdSequence>(o.id->first, o.id->last);
-        if (log) ids->alreadyUsed = [&log](uint32_t code) { return log->IdCodeOnGoodChip(code).has_value(); };
-    }
+    std::unique_ptr<SharedIds> ids;
+    if (o.command == "auto")
+        ids = std::make_unique<SharedIds>(o.id ? std::optional<uint32_t>(o.id->first) : std::nullopt,
+                                          o.id ? o.id->last : std::nullopt, [&records](uint32_t code) {
+                                              return records->IdCodeOnGoodChip(code).has_value();
+                                          });
 
     std::vector<size_t> all;
     for (size_t i = 0; i < units.size(); ++i) all.push_back(i);
@@ -233,8 +250,10 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
             return;
         }
         if ((record.exit = PrepareUnit(unit, o))) {
-            // A unit without a link tries again with the next chip.
+            // A unit without a link tries again with the next chip; for the
+            // sequence that was a chip tried.
             if (record.exit == kExitUsage) record.stopped = true;
+            else if (o.command == "auto") RecordChipWithoutLink(unit, record);
             return;
         }
         record.exit = RunCommand(unit, o, ids.get(), record);

@@ -9,6 +9,7 @@
 #include "code/Fields.h"
 #include "code/HexFile.h"
 #include "link/Session.h"
+#include "ops/ProductionLog.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/SimCommands.h"
 #include "state/ControlIds.h"
@@ -218,51 +219,80 @@ int PrepareUnit(Unit& unit, const Options& o) {
     return unit.Connect();
 }
 
-int RunChip(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
+namespace {
+
+// The chip event and line of a chip attempt, in the unit's counts.
+void ReportChip(Unit& unit, UnitRecord& record, int exit, std::optional<uint32_t> idWritten) {
     AppContext& ctx = unit.Context();
-    if (!record.codeReady) {
-        if (!ctx.ConnectedFlag)
-            if (int exit = unit.Connect()) return exit;
-        if (!o.file.empty())
-            if (int exit = unit.PutCodeInMemory(o.file)) return exit;
-        record.codeReady = true;
-    }
-    std::optional<uint32_t> code;
-    if (ids) {
-        code = ids->Take();
-        if (!code) {
-            record.stopped = true;
-            unit.BeginStep();
-            unit.EmitStep("id", kExitUsage, "ID码已用完", "ID码已用完,编程过程已终止!");
-            return kExitUsage;
-        }
-        // The field holds the code of the chip before; the sequence adds one.
-        unit.Window().SetText(id::kCounterCurrent, Dec(*code - 1));
-    }
-    if (record.chips > 0) unit.CheckLink();
-    int exit = unit.Button(id::kAutoProgram, "auto");
-    ++record.chips;
-    if (code) {
-        if (exit == kExitOk) record.ids.push_back(*code);
-        else ids->GiveBack(*code);
-    }
-    // A chip the window's checks refused will be refused again.
-    if (exit == kExitUsage) record.stopped = true;
     std::string text = "第" + std::to_string(record.chips) + "片: " + OutcomeText(exit) + "  良品 " +
                        std::to_string(ctx.successCount) + "  不良品 " + std::to_string(ctx.failureCount);
-    if (code && exit == kExitOk) text += "  ID码 " + std::to_string(*code);
+    if (idWritten && exit == kExitOk) text += "  ID码 " + std::to_string(*idWritten);
     unit.Emit("chip",
               Json{{"chip", record.chips},
                    {"exit", exit},
                    {"outcome", ExitWord(exit)},
                    {"good", ctx.successCount},
                    {"bad", ctx.failureCount},
-                   {"id", code && exit == kExitOk ? Json(*code) : Json(nullptr)}},
+                   {"id", idWritten && exit == kExitOk ? Json(*idWritten) : Json(nullptr)}},
               text);
+}
+
+// A chip that never reached the sequence (no link, no code in the unit) is
+// still a chip tried: it is counted and recorded as the sequence would.
+int ChipNotStarted(Unit& unit, UnitRecord& record, int exit) {
+    ++record.chips;
+    RecordedRun(unit.Context()).Finish(exit == kExitLink ? RecordResult::Link : RecordResult::Stopped);
+    ReportChip(unit, record, exit, std::nullopt);
     return exit;
 }
 
-int RunCommand(Unit& unit, const Options& o, IdSequence* ids, UnitRecord& record) {
+}  // namespace
+
+void RecordChipWithoutLink(Unit& unit, UnitRecord& record) { ChipNotStarted(unit, record, kExitLink); }
+
+int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
+    AppContext& ctx = unit.Context();
+    CliUi& ui = unit.Window();
+    if (!record.codeReady) {
+        if (!ctx.ConnectedFlag)
+            if (int exit = unit.Connect()) return ChipNotStarted(unit, record, exit);
+        if (!o.file.empty())
+            if (int exit = unit.PutCodeInMemory(o.file)) return ChipNotStarted(unit, record, exit);
+        record.codeReady = true;
+    }
+    // The ID code on: from --id, or from the project file the code came with.
+    IdSequence* sequence = nullptr;
+    std::optional<uint32_t> offered;
+    if (ids && ui.IsChecked(id::kAutoIdIncrement) && ui.IsEnabled(id::kAutoIdIncrement)) {
+        std::string field = ui.GetText(id::kCounterCurrent);
+        uint32_t fieldNext = field.empty() || field.find_first_not_of("0123456789") != std::string::npos
+                                 ? 1
+                                 : uint32_t(std::min<uint64_t>(std::stoull(field.substr(0, 9)) + 1, 0xFFFFFF));
+        sequence = &ids->For(fieldNext);
+        offered = sequence->Take();
+        if (!offered) {
+            record.stopped = true;
+            unit.BeginStep();
+            unit.EmitStep("id", kExitUsage, "ID码已用完", "ID码已用完,编程过程已终止!");
+            return kExitUsage;
+        }
+        // The field holds the code of the chip before; the sequence adds one.
+        ui.SetText(id::kCounterCurrent, Dec(*offered - 1));
+        ctx.idLastCode = sequence->Last().value_or(0xFFFFFF);
+    }
+    if (record.chips > 0) unit.CheckLink();
+    int exit = unit.Button(id::kAutoProgram, "auto");
+    ++record.chips;
+    const std::optional<uint32_t> written = ctx.outcome.idWritten;
+    if (sequence) sequence->Settle(*offered, ctx.outcome.idTaken, exit == kExitOk);
+    if (written && exit == kExitOk) record.ids.push_back(*written);
+    // A chip the window's checks refused will be refused again.
+    if (exit == kExitUsage) record.stopped = true;
+    ReportChip(unit, record, exit, written);
+    return exit;
+}
+
+int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
     AppContext& ctx = unit.Context();
     CliUi& ui = unit.Window();
     const std::string& c = o.command;

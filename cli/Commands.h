@@ -25,10 +25,12 @@ inline int Worse(int a, int b) { return a > b ? a : b; }
 // Window and options, the simulated chip, the link: kExitOk or what stopped it.
 int PrepareUnit(Unit& unit, const Options& options);
 // The subcommand on a prepared unit (for auto: the code and the first chip).
-int RunCommand(Unit& unit, const Options& options, IdSequence* ids, UnitRecord& record);
+int RunCommand(Unit& unit, const Options& options, SharedIds* ids, UnitRecord& record);
 // The next chip of a repeat run; a unit that lost its link or never had the
 // code first connects and downloads again.
-int RunChip(Unit& unit, const Options& options, IdSequence* ids, UnitRecord& record);
+int RunChip(Unit& unit, const Options& options, SharedIds* ids, UnitRecord& record);
+// A chip of the sequence whose unit found no programmer: counted and recorded.
+void RecordChipWithoutLink(Unit& unit, UnitRecord& record);
 // load FILE: the window's loading and what it makes of the file, no programmer.
 int RunLoad(Unit& unit, const Options& options, UnitRecord& record);
 // The result line of a unit.

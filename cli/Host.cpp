@@ -114,6 +114,8 @@ std::unique_ptr<PortDirectory> MakeHostDirectory(const std::string& fixedPort) {
     return std::make_unique<OnePortDirectory>(fixedPort);
 }
 
+std::string ProgramStateFolder(const std::string&) { return veldrix::ProgramStateFolder(); }
+
 std::unique_ptr<SettingsStore> MakeHostSettings(const std::string& settingsFile, const std::string& installDir,
                                                 std::string& error) {
     if (!settingsFile.empty()) {
@@ -174,16 +176,25 @@ std::unique_ptr<PortDirectory> MakeHostDirectory(const std::string& fixedPort) {
     return std::make_unique<LinuxPortDirectory>(fixedPort);
 }
 
+namespace {
+std::string SettingsPath(const std::string& settingsFile) {
+    if (!settingsFile.empty()) return settingsFile;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base = config && *config ? config : home ? std::string(home) + "/.config" : ".";
+    return base + "/veldrix/settings";
+}
+}  // namespace
+
+std::string ProgramStateFolder(const std::string& settingsFile) {
+    fs::path folder = fs::path(SettingsPath(settingsFile)).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
 std::unique_ptr<SettingsStore> MakeHostSettings(const std::string& settingsFile, const std::string& installDir,
                                                 std::string& error) {
     (void)error;
-    std::string path = settingsFile;
-    if (path.empty()) {
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        std::string base = config && *config ? config : home ? std::string(home) + "/.config" : ".";
-        path = base + "/veldrix/settings";
-    }
+    std::string path = SettingsPath(settingsFile);
     auto file = std::make_unique<FileSettings>(path);
     std::string dir = installDir;
     if (dir.empty() && !(file->CanRead() && file->Read("setup", 260))) dir = FallbackInstallDir();

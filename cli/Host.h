@@ -36,6 +36,9 @@ std::unique_ptr<SettingsStore> MakeHostSettings(const std::string& settingsFile,
 // `log_dir`, else VELDRIX\logs under the local application data); empty where
 // the window keeps none by default (elsewhere).
 std::string DefaultRecordsFolder(SettingsStore& settings);
+// The folder beside the settings where the programs keep their own files
+// (records waiting for their folder, what was downloaded on each port).
+std::string ProgramStateFolder(const std::string& settingsFile);
 
 // Reads through to the window's store; writes stay in memory.
 class ReadOnlySettings : public SettingsStore {

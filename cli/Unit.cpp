@@ -103,6 +103,11 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
     ctx_->worker = worker_.get();
     ctx_->dispatch = DispatchOperation;
     ctx_->records = links.records;
+    ctx_->downloads = links.downloads;
+    ctx_->recordsClock = links.recordsClock;
+    ctx_->recordsPortNote = links.recordsPortNote;
+    // The command line passes over codes on good chips; it never asks.
+    ctx_->idPassOverGood = true;
 }
 
 Unit::~Unit() {

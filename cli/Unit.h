@@ -32,6 +32,9 @@ struct UnitLinks {
     sim::InProcessProgrammer* sim = nullptr;
     Secrets* secrets = nullptr;
     ProductionRecords* records = nullptr;  // none: no production log
+    DownloadMemo* downloads = nullptr;     // what this PC last downloaded, per port
+    Clock* recordsClock = nullptr;         // the records' time; null: clock
+    std::string recordsPortNote;           // after the port in the records
     uint64_t epochMicros = 0;  // times are reported from here
 };
 

@@ -15,14 +15,19 @@ namespace {
 constexpr size_t kPathBytes = 4096;  // UTF-8: a long path of Chinese names
 }  // namespace
 
-std::string RecordsFolderPath(SettingsStore& settings) {
-    if (auto chosen = settings.Read("log_dir", kPathBytes); chosen && !chosen->empty()) return *chosen;
+std::string ProgramStateFolder() {
     PWSTR local = nullptr;
     std::string folder;
     if (SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local) == S_OK && local)
-        folder = JoinPath(JoinPath(Narrow(local), "VELDRIX"), "logs");
+        folder = JoinPath(Narrow(local), "VELDRIX");
     CoTaskMemFree(local);
     return folder;
+}
+
+std::string RecordsFolderPath(SettingsStore& settings) {
+    if (auto chosen = settings.Read("log_dir", kPathBytes); chosen && !chosen->empty()) return *chosen;
+    std::string folder = ProgramStateFolder();
+    return folder.empty() ? folder : JoinPath(folder, "logs");
 }
 
 bool OpenInFileManager(const std::string& folder) {

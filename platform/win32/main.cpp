@@ -9,6 +9,7 @@
 #include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "app/MainWindow.h"
+#include "code/DownloadMemo.h"
 #include "code/RecordFolder.h"
 #include "ops/CodePages.h"
 #include "link/Worker.h"
@@ -36,10 +37,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppContext ctx(ui, clock, settings, port, ports);
     // Read once here: the ID codes of good chips, for the whole run.
     std::unique_ptr<RecordFolder> records;
+    const std::string stateFolder = ProgramStateFolder();
     if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
-        records = std::make_unique<RecordFolder>(folder);
+        records = std::make_unique<RecordFolder>(folder, stateFolder);
         records->Load();
         ctx.records = records.get();
+    }
+    std::unique_ptr<DownloadMemo> downloads;
+    if (!stateFolder.empty()) {
+        downloads = std::make_unique<DownloadMemo>(JoinPath(stateFolder, "downloads"));
+        ctx.downloads = downloads.get();
     }
     Worker worker(ctx, Worker::Mode::Threads);
     ctx.worker = &worker;
