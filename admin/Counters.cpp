@@ -36,7 +36,7 @@ int SelectedBlockNumber(AppContext& ctx) {
 void ResetCounts(AppContext& ctx) {
     if (ShowBox(ctx, "计数器初始值将被清零!确定吗?", "确 认", MsgButtons::YesNo, MsgIcon::Question, 1) !=
         MsgAnswer::Yes)
-        return;
+        return NoteOutcome(ctx, OutcomeClass::Aborted);
     ctx.ui->SetText(id::kSuccessCount, "00000");
     ctx.ui->SetText(id::kFailureCount, "00000");
     ctx.successCount = 0;
@@ -66,6 +66,7 @@ void SetCounter(AppContext& ctx) {
     ctx.block.SetOpCode(22);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
     Reply r = ReadShortReply(ctx, 16, 2, 100);
+    NoteReply(ctx, r);
     if (ReplyIs(r, "OK")) {
         SetStatus(ctx, "设置计数器成功");
     } else {

@@ -32,9 +32,13 @@ void CopyMasterToMemory(AppContext& ctx) {
         ShowBox(ctx, "读取文件信息错误,指定的目录下没有文件.", "警告");
         return;
     }
+    // The sum the record names is not the copy's: that comes from the memory below.
+    ctx.outcome.checksum.reset();
     ctx.block.SetOpCode(24);  // byte 26 still names the block
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
+    Reply reply = ReadShortReply(ctx, 16, 2, 50);
+    NoteReply(ctx, reply);
+    if (!ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, kTextMasterInfoError);
     }

@@ -42,6 +42,7 @@ std::string WithoutDirectory(const std::string& path) {
 uint16_t TakeRangeAndChecksum(AppContext& ctx) {
     ReadProgrammingRange(ctx);
     uint16_t sum = CodeChecksum(ctx, ctx.programmingRange.start, ctx.programmingRange.end);
+    ctx.outcome.checksum = sum;
     ctx.ui->SetText(id::kChecksum, Hex(sum, 4));
     return sum;
 }
@@ -53,6 +54,7 @@ bool FollowProgress(AppContext& ctx, const char* text, uint32_t start, uint32_t 
     ProgressStream stream(start, end, mask);
     while (address < end) {
         if (!stream.Next(ctx, address)) return false;
+        ReportProgress(ctx, text, address, start, end);
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(address, 5));
     }
     return true;
@@ -67,7 +69,10 @@ bool MaybeFileAnswerCutShort(const Reply& answer, size_t received) {
 }
 
 // Stops MakeOfflineFile where the failing step wrote no text of its own.
-void Aborted(AppContext& ctx) { SetStatus(ctx, kTextAborted); }
+void EndStopped(AppContext& ctx, OutcomeClass cls) {
+    NoteOutcome(ctx, cls);
+    SetStatus(ctx, kTextAborted);
+}
 
 }  // namespace
 
@@ -103,6 +108,7 @@ void ReadFileInfo(AppContext& ctx) {
     // answer that may be "OKFILE" cut short.
     if (ctx.probeOnly && MaybeFileAnswerCutShort(answer, received)) ctx.LinkErrorFlag = 1;
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
+    NoteReply(ctx, answer);
     // The unit says "OKFILE" for a file; whatever else it says, the block is empty.
     if (!ReplyIs(answer, "OKFILE")) {
         if (ctx.probeOnly) {
@@ -110,6 +116,7 @@ void ReadFileInfo(AppContext& ctx) {
             return;
         }
         ctx.LinkErrorFlag = 1;
+        ctx.outcome.blockEmpty = true;
         SetStatus(ctx, kTextNoFile);
         return ShowNoFile(ctx);
     }
@@ -120,7 +127,8 @@ void ReadFileInfo(AppContext& ctx) {
     Ui& ui = *ctx.ui;
     ui.SetText(id::kOfflineFileName, RecordText(record, 0, 16));
     ui.SetText(id::kOfflineChip, RecordText(record, 16, 16));
-    ui.SetText(id::kOfflineChecksum, Hex(uint32_t(record[32]) << 8 | record[33], 4));
+    ctx.outcome.checksum = uint16_t(record[32] << 8 | record[33]);
+    ui.SetText(id::kOfflineChecksum, Hex(*ctx.outcome.checksum, 4));
     ui.SetText(id::kCounterEnd, Dec(Record24(record, 34), 8));
     ui.SetText(id::kIdAddress, Hex(Record24(record, 37), 5));
     ui.SetText(id::kCounterCurrent, Dec(Record24(record, 40), 8));
@@ -131,7 +139,7 @@ void DeleteDirectoryBlock(AppContext& ctx) {
     int block = SelectedBlockNumber(ctx);
     if (ShowBox(ctx, "确认要删除目录块-" + std::to_string(block) + "的文件吗?", "确认删除操作", MsgButtons::OkCancel,
                 MsgIcon::Question) != MsgAnswer::Ok)
-        return SetStatus(ctx, kTextAborted);
+        return EndStopped(ctx, OutcomeClass::Aborted);
     if (!AcquireOperationPassword(ctx)) return;
     ctx.block[cb::kBlockNumber] = uint8_t(block);
     ctx.block.SetOpCode(2);
@@ -148,6 +156,7 @@ bool WriteMasterCode(AppContext& ctx) {
     ctx.block.SetOpCode(18);
     if (!OpenSession(ctx)) return false;
     Reply r = ReadShortReply(ctx, 16, 2, 50);
+    NoteReply(ctx, r);
     if (!ReplyIs(r, "OK")) {
         ctx.LinkErrorFlag = 1;  // the caller must not go on to the checksum
         SetStatus(ctx, "读取编程信息错误!");
@@ -193,8 +202,9 @@ namespace {
 
 enum class Made { Written, Stopped, Failed };
 
-Made Stop(AppContext& ctx) {
-    Aborted(ctx);
+// cls: Aborted for a question answered against it, UsageOrFile for a check.
+Made Stop(AppContext& ctx, OutcomeClass cls) {
+    EndStopped(ctx, cls);
     return Made::Stopped;
 }
 
@@ -218,12 +228,12 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     }
     if (ctx.memoryRewritten) {
         ShowBox(ctx, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示:");
-        return Stop(ctx);
+        return Stop(ctx, OutcomeClass::UsageOrFile);
     }
     if (!ctx.codeInMemory) {
         ShowBox(ctx, "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!", "警告", MsgButtons::Ok,
                 MsgIcon::Warning);
-        return Stop(ctx);
+        return Stop(ctx, OutcomeClass::UsageOrFile);
     }
 
     ctx.probeOnly = true;
@@ -232,15 +242,15 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
         ctx.probeOnly = false;
         if (ShowBox(ctx, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
                     MsgButtons::YesNo, MsgIcon::Warning) != MsgAnswer::Yes)
-            return Stop(ctx);
+            return Stop(ctx, OutcomeClass::Aborted);
     }
 
     TakeRangeAndChecksum(ctx);
     FillCommandBlockHeader(ctx);
-    if (!AutoOptionWarnings(ctx)) return Stop(ctx);
+    if (!AutoOptionWarnings(ctx)) return Stop(ctx, OutcomeClass::Aborted);
     if (ctx.block[cb::kAutoFlags] & autoflag::kIdIncrement) {
         PrepareIdIncrement(ctx);
-        if (ctx.LinkErrorFlag) return Stop(ctx);
+        if (ctx.LinkErrorFlag) return Stop(ctx, OutcomeClass::UsageOrFile);
         idAddress = ctx.idAddress;
     }
     const int block = SelectedBlockNumber(ctx);
@@ -251,7 +261,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
                 "包括芯片类型,数据类型,VPP及VCC电压,自动编程系统选项,计数器数据\n"
                 "确认请按[确认]开始写入脱机文件,按[取消]可返回主界面修改选项",
                 "\n注: ", MsgButtons::OkCancel, MsgIcon::Question) != MsgAnswer::Ok)
-        return Stop(ctx);
+        return Stop(ctx, OutcomeClass::Aborted);
 
     ui.SetText(id::kOfflineFileName, WithoutDirectory(ui.GetText(id::kCodeFile)));
     ui.SetText(id::kOfflineChip, ui.GetText(id::kChipCombo));

@@ -11,7 +11,7 @@ void ChangePassword(AppContext& ctx) {
     ctx.passwordRemembered = false;
     if (!AcquireOperationPassword(ctx)) return;
     std::optional<std::string> fresh = ctx.ui->AskNewPassword();
-    if (!fresh) return;
+    if (!fresh) return NoteOutcome(ctx, OutcomeClass::Aborted);
     std::string now = PasswordBytes(*fresh);
     CommandBlock& b = ctx.block;
     for (int i = 0; i < 6; ++i) b[cb::kStartAddress + i] = size_t(i) < now.size() ? uint8_t(now[size_t(i)]) : 0;
@@ -20,9 +20,11 @@ void ChangePassword(AppContext& ctx) {
     ctx.rememberedPassword = now;
     b.SetOpCode(23);
     if (!OpenSession(ctx)) return;
-    Reply r = ReadShortReply(ctx, 16, 5, 100);
+    size_t received = 0;
+    Reply r = ReadShortReply(ctx, 16, 5, 100, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
+        NotePasswordRefused(ctx, r, received);
         SetStatus(ctx, "密码错误! 操作失败!");
         return;
     }
@@ -48,14 +50,17 @@ void LockProgrammer(AppContext& ctx) {
     ctx.block.SetOpCode(25);
     ctx.block[cb::kLockState] = nowChecked ? 1 : 0;
     if (!OpenSession(ctx)) return;
-    Reply r = ReadShortReply(ctx, 16, 5, 10);
+    size_t received = 0;
+    Reply r = ReadShortReply(ctx, 16, 5, 10, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
+        NotePasswordRefused(ctx, r, received);
         SetStatus(ctx, "密码错误! 操作失败!");
         ui.SetChecked(id::kLockProgrammer, !nowChecked);
         return;
     }
     Reply done = ReadShortReply(ctx, 16, 2, 50);
+    NoteReply(ctx, done);
     if (ReplyIs(done, "OK")) {
         SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");
     } else {

@@ -26,7 +26,9 @@ void Start(AppContext& ctx, int opCode) {
 
 void Range(AppContext& ctx) { ReadProgrammingRange(ctx); }
 
+// A question about the chip answered No.
 void ChipFitFailed(AppContext& ctx) {
+    NoteOutcome(ctx, OutcomeClass::Aborted);
     SetStatus(ctx, "编程过程已终止");
     ctx.LinkErrorFlag = 1;
 }
@@ -39,7 +41,7 @@ void AutoProgram(AppContext& ctx) {
                 "编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
                 "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码",
                 "\n注: ");
-        return;
+        return NoteOutcome(ctx, OutcomeClass::UsageOrFile);
     }
     if (!ctx.codeInMemory) return RefuseNoCode(ctx);
     if (!CheckChipFit(ctx)) {

@@ -36,7 +36,10 @@ void DispatchOperation(AppContext& ctx, int opCode) {
     case 16: BlankCheck(ctx); break;
     case 26: ProgramChipDirect(ctx); break;
     case 45:
-        if (!ChooseCodeFile(ctx)) break;
+        if (!ChooseCodeFile(ctx)) {
+            NoteOutcome(ctx, OutcomeClass::Aborted);
+            break;
+        }
         ctx.block.SetOpCode(3);
         DownloadToProgrammer(ctx);
         break;

@@ -31,17 +31,20 @@ bool CheckChipFit(AppContext& ctx) {
 void RefuseInDebugMode(AppContext& ctx) {
     ShowBox(ctx, "调试模式不允许进行本操作!\n请先进入普通模式后重新下载代码文件到缓冲区后再执行本操作!", "提示:",
             MsgButtons::Ok, MsgIcon::Warning);
+    NoteOutcome(ctx, OutcomeClass::UsageOrFile);
     SetStatus(ctx, kTextAborted);
 }
 
 void RefuseRewrittenMemory(AppContext& ctx) {
     ShowBox(ctx, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "\n注: ");
+    NoteOutcome(ctx, OutcomeClass::UsageOrFile);
     SetStatus(ctx, kTextAborted);
 }
 
 void RefuseNoCode(AppContext& ctx) {
     ShowBox(ctx, "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!", "警告", MsgButtons::Ok,
             MsgIcon::Warning);
+    NoteOutcome(ctx, OutcomeClass::UsageOrFile);
     SetStatus(ctx, kTextAborted);
 }
 

@@ -13,9 +13,10 @@ void CliUi::ResetMarks() {
 }
 
 void CliUi::SetText(int id, const std::string& text) {
-    bool changed = id == id::kStatusLine && GetText(id) != text;
+    bool status = id == id::kStatusLine;
+    bool changed = status && GetText(id) != text;
     HeadlessUi::SetText(id, text);
-    if (changed && hooks_.status) hooks_.status(text);
+    if (status && hooks_.status) hooks_.status(text, changed);
 }
 
 MsgAnswer CliUi::MessageBox(const MessageBoxSpec& spec) {

@@ -13,7 +13,8 @@ namespace veldrix::cli {
 class CliUi : public HeadlessUi {
 public:
     struct Hooks {
-        std::function<void(const std::string& text)> status;
+        // Every time the status line is set; changed: to a new text.
+        std::function<void(const std::string& text, bool changed)> status;
         // refused: a question answered against it because --yes was not given.
         std::function<void(const MessageBoxSpec& spec, MsgAnswer answer, bool refused)> box;
         // The operation password, and a new one (nothing: none to be had).

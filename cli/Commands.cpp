@@ -18,8 +18,6 @@ namespace veldrix::cli {
 
 namespace {
 
-const char* const kTextNoFile = "读取文件信息错误,指定的目录下没有文件.";
-
 std::string Lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -27,14 +25,9 @@ std::string Lower(std::string s) {
 
 std::string Ending(const std::string& path) { return path.size() < 4 ? "" : Lower(path.substr(path.size() - 4)); }
 
-// The four digits after "= " of a checksum text; nothing for "XXXX".
-Json ChecksumOf(const std::string& status) {
-    size_t eq = status.rfind("= ");
-    if (eq == std::string::npos) return nullptr;
-    size_t p = status.find_first_not_of(' ', eq + 1);
-    std::string digits = p == std::string::npos ? "" : status.substr(p);
-    if (digits.size() < 4 || digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) return nullptr;
-    return digits;
+// The sum the last step found, in the window's four digits; nothing when it found none.
+Json ChecksumOf(const OperationOutcome& outcome) {
+    return outcome.checksum ? Json(Hex(*outcome.checksum, 4)) : Json(nullptr);
 }
 
 void SelectBlock(Unit& unit, int block) { unit.Window().ComboSelect(id::kDirectory, block - 1); }
@@ -64,12 +57,10 @@ int ReportBlock(Unit& unit, int block, bool holdsFile) {
 // One block's information; an empty block is an answer, not a failure, when
 // the unit said so (the panel then shows the empty block).
 int ReadBlock(Unit& unit, int block, bool& holdsFile) {
-    CliUi& ui = unit.Window();
     SelectBlock(unit, block);
-    ui.SetText(id::kOfflineFileName, "");
     int exit = unit.Button(id::kReadFileInfo, "offline-info", true);
     holdsFile = exit == kExitOk;
-    if (exit == kExitChip && unit.Status() == kTextNoFile && ui.GetText(id::kOfflineFileName) == "No File") exit = kExitOk;
+    if (exit == kExitChip && unit.Context().outcome.blockEmpty) exit = kExitOk;
     if (exit != kExitOk) unit.Line(unit.Status());
     return exit;
 }
@@ -325,7 +316,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
             unit.ApplyRange();
             exit = unit.Button(id::kMemoryChecksum, "checksum-memory");
         }
-        record.extra["checksum"] = ChecksumOf(unit.Status());
+        record.extra["checksum"] = ChecksumOf(ctx.outcome);
         return exit;
     }
     if (c == "erase") return unit.Button(id::kEraseMtp, "erase");

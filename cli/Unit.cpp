@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <utility>
 
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
@@ -21,33 +21,19 @@ namespace veldrix::cli {
 
 namespace {
 
-// Texts of the window that name the outcome; compared whole.
-bool IsLinkText(const std::string& t) {
-    return t == kTextConnectionError || t == "连接烧写器端口硬件错误!" ||
-           t == "编程代码下载失败![编程器无回应,可能正忙,请稍候再试]" || t == "通信异常中断!" ||
-           t == "请先行启动编程器USB连接";
-}
-bool IsLockedText(const std::string& t) { return t == "编程器已被锁定,请先解除锁定状态!"; }
-bool IsPasswordText(const std::string& t) { return t == "密码错误! 该操作无法继续!" || t == "密码错误! 操作失败!"; }
-bool IsAbortText(const std::string& t) { return t == kTextAborted || t == "操作已终止" || t == "编程过程已终止"; }
-
-// A running operation's status shows the address it has reached after
-// "地址:"; result texts that name an address start otherwise.
-bool ProgressAddress(const std::string& text, uint32_t& address) {
-    if (text.rfind("请稍候", 0) != 0 && text.rfind("[双击这里", 0) != 0) return false;
-    static const std::string kMark = "地址:";
-    size_t at = text.rfind(kMark);
-    if (at == std::string::npos) return false;
-    size_t p = at + kMark.size();
-    while (p < text.size() && text[p] == ' ') ++p;
-    size_t digits = 0;
-    address = 0;
-    while (p < text.size() && std::isxdigit(static_cast<unsigned char>(text[p])) && digits < 6) {
-        char c = text[p++];
-        address = address * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10);
-        ++digits;
+// The exit status of an outcome class. None: nothing ran and nothing said
+// why, which only the window's own refusals leave.
+int ExitFor(OutcomeClass cls) {
+    switch (cls) {
+    case OutcomeClass::Success: return kExitOk;
+    case OutcomeClass::ChipFailed: return kExitChip;
+    case OutcomeClass::LinkFailed: return kExitLink;
+    case OutcomeClass::Refused: return kExitRefused;
+    case OutcomeClass::UsageOrFile:
+    case OutcomeClass::Aborted:
+    case OutcomeClass::None: break;
     }
-    return digits >= 4;
+    return kExitUsage;
 }
 
 std::string Upper(std::string s) {
@@ -92,7 +78,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
       options_(options),
       output_(output),
       ui_(CliUi::Hooks{
-          [this](const std::string& text) { OnStatus(text); },
+          [this](const std::string& text, bool changed) { OnStatus(text, changed); },
           [this](const MessageBoxSpec& spec, MsgAnswer answer, bool refused) { OnBox(spec, answer, refused); },
           [this]() { return links_.secrets ? links_.secrets->Password() : std::nullopt; },
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
@@ -108,6 +94,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
     ctx_->recordsPortNote = links.recordsPortNote;
     // The command line passes over codes on good chips; it never asks.
     ctx_->idPassOverGood = true;
+    ctx_->progress = [this](const ProgressReport& report) { OnProgress(report); };
 }
 
 Unit::~Unit() {
@@ -118,29 +105,24 @@ Unit::~Unit() {
 
 double Unit::NowMs() { return double(links_.clock->NowMicros() - links_.epochMicros) / 1000.0; }
 
-std::string Unit::Status() { return ui_.GetText(id::kStatusLine); }
-
 void Unit::Emit(const std::string& kind, Json fields, const std::string& text) {
     output_.Emit(kind, Label(), NowMs(), std::move(fields), text);
 }
 
-void Unit::OnStatus(const std::string& text) {
-    if (IsLinkText(text)) sawLink_ = true;
-    if (IsLockedText(text)) sawLocked_ = true;
-    if (IsPasswordText(text)) sawPassword_ = true;
-    uint32_t address = 0;
-    if (ProgressAddress(text, address)) {
-        AddressRange r = ctx_->programmingRange;
-        uint64_t span = uint64_t(r.end >= r.start ? r.end - r.start : 0) + 1;
-        uint64_t done = address > r.start ? address - r.start : 0;
-        int percent = int(std::min<uint64_t>(100, done * 100 / span));
-        std::string label = text;
-        if (label.rfind("[", 0) == 0 && label.find("] ") != std::string::npos) label = label.substr(label.find("] ") + 2);
-        output_.Progress(Label(), NowMs(), label.substr(0, label.rfind(',') == std::string::npos ? label.size() : label.rfind(',')),
-                         address, percent);
-        return;
-    }
+void Unit::OnStatus(const std::string& text, bool changed) {
+    lastStatus_ = text;
+    // The text that shows a progress is the bar's, not a line of its own.
+    if (std::exchange(progressText_, false) || !changed) return;
     Emit("status", Json{{"text", text}}, options_.verbose ? text : std::string());
+}
+
+void Unit::OnProgress(const ProgressReport& report) {
+    // An operation reports its progress right before the text that shows it.
+    progressText_ = true;
+    uint64_t span = uint64_t(report.end >= report.start ? report.end - report.start : 0) + 1;
+    uint64_t done = report.address > report.start ? report.address - report.start : 0;
+    int percent = int(std::min<uint64_t>(100, done * 100 / span));
+    output_.Progress(Label(), NowMs(), report.stage, report.address, percent);
 }
 
 void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
@@ -165,29 +147,34 @@ void Unit::EmitStep(const std::string& step, int exit, const std::string& status
 
 void Unit::BeginStep() {
     stepStartMs_ = NowMs();
-    sawLink_ = sawLocked_ = sawPassword_ = false;
+    StartOutcome(*ctx_);
     ui_.ResetMarks();
 }
 
-int Unit::Judge(bool expectStart, bool autoSequence) {
-    const std::string status = Status();
-    if (expectStart && ui_.operationsStarted == 0) {
-        // The window's own checks stopped it before anything started.
-        return sawLink_ ? kExitLink : kExitUsage;
-    }
-    if (ui_.passwordMissing) return kExitUsage;
-    bool failed = ctx_->LinkErrorFlag || IsAbortText(status);
-    if (!failed) return kExitOk;
-    if (sawLocked_ || sawPassword_) return kExitRefused;
-    if (IsAbortText(status)) return kExitUsage;  // a question refused, or a check of the window
-    // The sequence counts a chip bad once a session has opened; a run it does
-    // not count never reached the chip.
-    if (autoSequence) return ctx_->AutoRunMarker == 0 ? kExitLink : kExitChip;
-    return sawLink_ ? kExitLink : kExitChip;
+int Unit::Judge(bool autoSequence) {
+    // Before anything started the outcome is the window's refusal (a check,
+    // a question, no link), or nothing at all.
+    if (ui_.operationsStarted > 0 && autoSequence) return JudgeSequence();
+    return ExitFor(ctx_->outcome.cls);
 }
 
-int Unit::EndStep(const std::string& step, bool expectStart, bool autoSequence, bool quiet) {
-    int exit = Judge(expectStart, autoSequence);
+// The automatic sequence does not note its class yet; until it does, what it
+// left is read the way the window counts the chip.
+int Unit::JudgeSequence() {
+    const OperationOutcome& o = ctx_->outcome;
+    if (o.cls == OutcomeClass::Refused) return kExitRefused;
+    if (o.cls == OutcomeClass::Aborted || o.cls == OutcomeClass::UsageOrFile) return kExitUsage;
+    // Each step runs as an operation of its own: with none, a question or
+    // the ID checks stopped the sequence, or no programmer was there.
+    if (ui_.operationsStarted < 2) return o.cls == OutcomeClass::LinkFailed ? kExitLink : kExitUsage;
+    if (!ctx_->LinkErrorFlag) return kExitOk;
+    // The sequence counts a chip bad once a session has opened; a run it does
+    // not count never reached the chip.
+    return ctx_->AutoRunMarker == 0 ? kExitLink : kExitChip;
+}
+
+int Unit::EndStep(const std::string& step, bool autoSequence, bool quiet) {
+    int exit = Judge(autoSequence);
     output_.ProgressDone(Label());
     std::string status = Status();
     std::string text = status;
@@ -200,7 +187,7 @@ int Unit::EndStep(const std::string& step, bool expectStart, bool autoSequence, 
 int Unit::Operation(int opCode, const std::string& step, bool quiet) {
     BeginStep();
     worker_->StartOperation(opCode);
-    return EndStep(step, true, opCode == 46, quiet);
+    return EndStep(step, opCode == 46, quiet);
 }
 
 bool Unit::Click(int controlId) {
@@ -217,14 +204,15 @@ int Unit::Button(int controlId, const std::string& step, bool quiet) {
         return kExitUsage;
     }
     Click(controlId);
-    return EndStep(step, true, controlId == id::kAutoProgram, quiet);
+    return EndStep(step, controlId == id::kAutoProgram, quiet);
 }
 
 int Unit::LoadFile(const std::string& path, const std::string& step) {
     BeginStep();
     ui_.SetText(id::kCodeFile, path);
     LoadCodeFile(*ctx_);
-    int exit = ctx_->LinkErrorFlag ? kExitUsage : kExitOk;
+    SettleOutcome(*ctx_);
+    int exit = ExitFor(ctx_->outcome.cls);
     EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
     return exit;
 }
@@ -307,7 +295,8 @@ int Unit::Connect() {
     BeginStep();
     if (links_.fixedPort) ctx_->rememberedPort = links_.label;
     ConnectProgrammer(*ctx_);
-    int exit = ctx_->ConnectedFlag ? kExitOk : kExitLink;
+    SettleOutcome(*ctx_);
+    int exit = ExitFor(ctx_->outcome.cls);
     if (!links_.fixedPort && exit == kExitOk) links_.label = ctx_->rememberedPort.Get();
     EmitStep("connect", exit, Status(), exit == kExitOk && !options_.verbose ? std::string() : Status());
     return exit;

@@ -1,8 +1,8 @@
 #pragma once
 // One programmer as veldrix-cli drives it: its own context, window and
 // worker, as the window program has them, and the steps a subcommand takes
-// through them. Each step ends with an exit status judged from what the
-// operation left behind.
+// through them. Each step ends with an exit status judged from the outcome
+// the operation left in the context.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,13 +83,16 @@ public:
     void BeginStep();
     // Text in the unit's name, not an event (listings in text mode).
     void Line(const std::string& text) { output_.Line(Label(), text); }
-    std::string Status();
+    // The status line's last text, as the window's hook reported it.
+    const std::string& Status() const { return lastStatus_; }
 
 private:
-    void OnStatus(const std::string& text);
+    void OnStatus(const std::string& text, bool changed);
+    void OnProgress(const ProgressReport& report);
     void OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused);
-    int EndStep(const std::string& step, bool expectStart, bool autoSequence, bool quiet = false);
-    int Judge(bool expectStart, bool autoSequence);
+    int EndStep(const std::string& step, bool autoSequence, bool quiet = false);
+    int Judge(bool autoSequence);
+    int JudgeSequence();
     bool Click(int controlId);
     std::string SetBox(int controlId, int value, const char* option);
 
@@ -99,7 +102,8 @@ private:
     CliUi ui_;
     std::unique_ptr<AppContext> ctx_;
     std::unique_ptr<Worker> worker_;
-    bool sawLink_ = false, sawLocked_ = false, sawPassword_ = false;
+    std::string lastStatus_;
+    bool progressText_ = false;  // the next status text shows the progress just reported
     std::string lastBox_;
     double stepStartMs_ = 0;
 };

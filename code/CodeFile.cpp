@@ -107,7 +107,9 @@ uint32_t LoadBinFile(AppContext& ctx, const std::string& path) {
     return tooLong ? 0 : uint32_t(loaded);
 }
 
-void LoadCodeFile(AppContext& ctx) {
+namespace {
+
+void LoadNamedFile(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     std::string name = CodeFileName(ctx);
     if (name.empty()) {
@@ -168,10 +170,19 @@ void LoadCodeFile(AppContext& ctx) {
     SetStatus(ctx, "调入代码成功!");
     ctx.ui->SetText(id::kStartAddress, "0000");
     ctx.ui->SetText(id::kEndAddress, Hex(end, 4));
-    ctx.ui->SetText(id::kChecksum, Hex(CodeChecksum(ctx, 0, end), 4));
+    ctx.outcome.checksum = CodeChecksum(ctx, 0, end);
+    ctx.ui->SetText(id::kChecksum, Hex(*ctx.outcome.checksum, 4));
     // The file loads as it always has; what lies above 0xFFFF is not lost
     // without a word.
     if (above16Bit != 0) ShowBox(ctx, Above16BitWarning(above16Bit, end), "警告", MsgButtons::Ok, MsgIcon::Warning);
+}
+
+}  // namespace
+
+void LoadCodeFile(AppContext& ctx) {
+    LoadNamedFile(ctx);
+    // Every way a load fails is the file's (or its name's), never the chip's.
+    if (ctx.LinkErrorFlag) NoteOutcome(ctx, OutcomeClass::UsageOrFile);
 }
 
 std::string Above16BitWarning(uint32_t address, uint32_t end) {

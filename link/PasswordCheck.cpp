@@ -24,6 +24,7 @@ bool AcquireOperationPassword(AppContext& ctx) {
     if (!ctx.passwordRemembered) {
         std::optional<std::string> typed = ctx.ui->AskPassword();
         if (!typed) {
+            NoteOutcome(ctx, OutcomeClass::Aborted);
             SetStatus(ctx, kTextAborted);
             return false;
         }
@@ -33,9 +34,17 @@ bool AcquireOperationPassword(AppContext& ctx) {
     return true;
 }
 
+void NotePasswordRefused(AppContext& ctx, const Reply& reply, size_t received) {
+    if (!received) return;
+    NoteReply(ctx, reply);
+    NoteOutcome(ctx, OutcomeClass::Refused);
+}
+
 bool CheckPasswordReply(AppContext& ctx) {
-    Reply r = ReadShortReply(ctx, 16, 5, 50);
+    size_t received = 0;
+    Reply r = ReadShortReply(ctx, 16, 5, 50, received);
     if (ReplyIs(r, "OKPWD")) {
+        NoteReply(ctx, r);
         if (!ctx.passwordRemembered) {
             MsgAnswer a = ShowBox(ctx,
                                   "是否需要记忆该密码? 这样在VELDRIX本次运行期间对一些频繁需要输入密码的操作,\n"
@@ -47,6 +56,7 @@ bool CheckPasswordReply(AppContext& ctx) {
     }
     ctx.LinkErrorFlag = 1;
     ctx.passwordRemembered = false;
+    NotePasswordRefused(ctx, r, received);
     SetStatus(ctx, "密码错误! 该操作无法继续!");
     return false;
 }

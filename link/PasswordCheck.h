@@ -3,6 +3,8 @@
 // block and reads the programmer's verdict after the session opens.
 #include <string>
 
+#include "link/Session.h"
+
 namespace veldrix {
 
 struct AppContext;
@@ -14,5 +16,8 @@ std::string PasswordBytes(const std::string& typed);
 bool AcquireOperationPassword(AppContext& ctx);
 // Reads the programmer's verdict on the password after a protected session.
 bool CheckPasswordReply(AppContext& ctx);
+// After a reply other than "OKPWD": the unit said no to the password when
+// anything came (received bytes); silence is no verdict, only a failure.
+void NotePasswordRefused(AppContext& ctx, const Reply& reply, size_t received);
 
 }  // namespace veldrix

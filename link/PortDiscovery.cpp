@@ -85,8 +85,11 @@ void ConnectProgrammer(AppContext& ctx) {
         ctx.AutoRunMarker = 0;
         ctx.ui->StartLinkTimer(0, 1000);
         ctx.LinkErrorFlag = 1;
+        NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, kTextConnectionError);
     } else {
+        // Ports that failed before this one no longer matter.
+        NoteOutcome(ctx, OutcomeClass::Success);
         SetStatus(ctx, "OK, 已检测到 VELDRIX 连接在端口 USB TO " + Upper(candidate));
     }
     ctx.rememberedPort = candidate;

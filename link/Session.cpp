@@ -28,6 +28,7 @@ void MarkLinkFailure(AppContext& ctx) {
     ctx.AutoRunMarker = 0;
     ctx.ui->StartLinkTimer(0, 1000);
     ctx.LinkErrorFlag = 1;
+    NoteOutcome(ctx, OutcomeClass::LinkFailed);
     SetStatus(ctx, kTextConnectionError);
 }
 
@@ -84,6 +85,8 @@ Exchange BlockExchange(AppContext& ctx) {
     if (op == 1 || op == 23 || op == 25) return Exchange::Opened;
     if (std::memcmp(status, "LOCK", 4) == 0) {
         ctx.LinkErrorFlag = 1;
+        NoteOutcome(ctx, OutcomeClass::Refused);
+        NoteVerdict(ctx, "LOCK");
         SetStatus(ctx, "编程器已被锁定,请先解除锁定状态!");
         b[cb::kLockState] = 1;
         return Exchange::Locked;
@@ -103,6 +106,8 @@ std::string ReplyText(const Reply& reply, size_t offset, size_t length) {
     for (size_t i = offset; i < offset + length && i < reply.size() && reply[i] != 0; ++i) out += char(reply[i]);
     return out;
 }
+
+void NoteReply(AppContext& ctx, const Reply& reply) { NoteVerdict(ctx, ReplyText(reply, 0, 8)); }
 
 void FillCommandBlockHeader(AppContext& ctx) {
     Ui& ui = *ctx.ui;
@@ -149,6 +154,7 @@ bool OpenSession(AppContext& ctx) {
         ctx.AutoRunMarker = 0;
         ctx.ConnectedFlag = 0;
         ctx.LinkEnabledFlag = 0;
+        NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, "连接烧写器端口硬件错误!");
         return false;
     }
@@ -173,7 +179,10 @@ bool OpenSession(AppContext& ctx) {
     // about a unit that stays busy now.
     ctx.LinkErrorFlag = 1;
     ctx.AutoRunMarker = 0;
-    if (result != Exchange::Locked) SetStatus(ctx, kTextConnectionError);
+    if (result != Exchange::Locked) {
+        NoteOutcome(ctx, OutcomeClass::LinkFailed);
+        SetStatus(ctx, kTextConnectionError);
+    }
     return false;
 }
 
@@ -183,12 +192,15 @@ bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& writ
         if (!ctx.port->IsOpen()) {
             ShowBox(ctx, "USB COM 端口已失效! 请重新连接!", "警告", MsgButtons::Ok, MsgIcon::Warning);
             ctx.LinkErrorFlag = 1;
+            NoteOutcome(ctx, OutcomeClass::LinkFailed);
             return false;
         }
         size_t chunk = std::min(kWriteChunk, count - written);
         size_t n = ctx.stopRequested.load() ? 0 : ctx.port->Write(data + written, chunk);
         if (n == 0) {
+            // A port that takes nothing: whatever the unit got, it is not the command.
             ctx.LinkErrorFlag = 1;
+            NoteOutcome(ctx, OutcomeClass::LinkFailed);
             return false;
         }
         written += n;
@@ -269,6 +281,7 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
     size_t length = size_t(end) - size_t(start) + 1;
     if (end < start || capacity < length) {
         ShowBox(ctx, "指定的缓冲区不足以容纳要读取的数据,操作将中止!", "", MsgButtons::Ok, MsgIcon::Warning);
+        NoteOutcome(ctx, OutcomeClass::Aborted);
         SetStatus(ctx, kTextAborted);
         return false;
     }
@@ -300,6 +313,7 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
 
 void ReportVoltageError(AppContext& ctx) {
     ctx.LinkErrorFlag = 1;
+    NoteVerdict(ctx, "EV");
     ShowBox(ctx, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!", "警告", MsgButtons::Ok,
             MsgIcon::Warning);
     SetStatus(ctx, "编程电压错误,编程失败");

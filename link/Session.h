@@ -14,6 +14,8 @@ using Reply = std::vector<uint8_t>;
 bool ReplyIs(const Reply& reply, const char* token);
 // The reply's bytes up to the first zero, as text.
 std::string ReplyText(const Reply& reply, size_t offset, size_t length);
+// A token the host judged, as the outcome's verdict.
+void NoteReply(AppContext& ctx, const Reply& reply);
 
 void FillCommandBlockHeader(AppContext& ctx);
 bool ConfigureLine(AppContext& ctx);

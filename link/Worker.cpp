@@ -26,6 +26,7 @@ void RunOperation(AppContext& ctx) {
         ctx.AutoRunMarker = 0;
         ui.StartLinkTimer(0, 1000);
         ctx.LinkErrorFlag = 1;
+        NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, kTextConnectionError);
     } else {
         if (op >= 60)
@@ -66,14 +67,22 @@ Worker::~Worker() { Shutdown(10000); }
 
 bool Worker::StartOperation(int opCode) {
     if (!ctx_.LinkEnabledFlag) {
+        // Nothing starts, so nothing resets the outcome: this is what it says.
+        // A thread still at work on the port (an operation whose session
+        // failed it, a search) has the outcome to itself.
+        if (!workerActive_ && !monitorActive_) NoteOutcome(ctx_, OutcomeClass::LinkFailed);
         SetStatus(ctx_, "请先行启动编程器USB连接");
         return false;
     }
     if (workerActive_.exchange(true)) return false;  // never two workers on the port
     auto body = [this, opCode] {
+        StartOutcome(ctx_);
         ctx_.block.SetOpCode(uint8_t(opCode));
         FillCommandBlockHeader(ctx_);
         RunOperation(ctx_);
+        // The automatic sequence runs RunOperation again for each step; the
+        // outcome ends here, once.
+        SettleOutcome(ctx_);
         workerActive_ = false;
     };
     if (mode_ == Mode::Inline) {

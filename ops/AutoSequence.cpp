@@ -164,7 +164,6 @@ void RunAutoSequence(AppContext& ctx) {
     const bool idIncrement = flags & autoflag::kIdIncrement;
 
     RecordedRun record(ctx);
-    ctx.outcome = {};
     ctx.AutoRunMarker = kAutoRunMarkerRunning;
     ctx.AutoRunActive = 1;
     // Ends where nothing is counted and no tone sounds: before any step, or

@@ -59,6 +59,7 @@ bool ReadProgressStream(AppContext& ctx, const std::string& text, uint32_t limit
         uint32_t address = 0;
         if (!stream.Next(ctx, address)) return false;
         position = address;
+        ReportProgress(ctx, text, address, ctx.programmingRange.start, ctx.programmingRange.end);
         SetStatus(ctx, text + At(address));
         if (address >= limit) return true;
     }
@@ -75,7 +76,9 @@ void ProgramChip(AppContext& ctx) {
         SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
         return;
     }
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "OK")) {
+    Reply verdict = ReadShortReply(ctx, 16, 2, 50);
+    NoteReply(ctx, verdict);
+    if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);
     } else {
         ctx.LinkErrorFlag = 1;
@@ -110,6 +113,7 @@ void ProgramChipDirect(AppContext& ctx) {
     uint8_t block[kDirectBlock];
     while (a <= range.end) {
         if (sinceShown >= 128) {
+            ReportProgress(ctx, kTextProgramming, uint32_t(a), range.start, range.end);
             SetStatus(ctx, kTextProgramming + At(uint32_t(a), 4));
             sinceShown = 0;
         }
@@ -123,7 +127,9 @@ void ProgramChipDirect(AppContext& ctx) {
         SetStatus(ctx, kTextDirectFailed);
         return;
     }
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    Reply verdict = ReadShortReply(ctx, 16, 2, 100);
+    NoteReply(ctx, verdict);
+    if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);
         return;
     }
@@ -147,6 +153,7 @@ void VerifyChip(AppContext& ctx, int opCode) {
     }
     // The programmer reports a mismatch by stopping its stream there.
     ctx.LinkErrorFlag = 1;
+    ctx.outcome.failAddress = position;
     SetStatus(ctx, std::string(kTextVerifyFailed) + " 在地址: " + Hex(position, 5));
 }
 
@@ -161,6 +168,7 @@ void VerifyChipByReadBack(AppContext& ctx) {
     std::vector<uint8_t> buffer(kReadBackCapacity);
     uint64_t p = range.start;
     while (p <= range.end) {
+        ReportProgress(ctx, kTextVerifying, uint32_t(p), range.start, range.end);
         SetStatus(ctx, kTextVerifying + At(uint32_t(p)));
         uint64_t q = p + kReadBackPiece - 1 > range.end ? range.end : p + kReadBackPiece - 1;
         size_t count = 0;
@@ -174,6 +182,7 @@ void VerifyChipByReadBack(AppContext& ctx) {
             }
         if (!same) {
             ctx.LinkErrorFlag = 1;
+            ctx.outcome.failAddress = uint32_t(failedAt);
             SetStatus(ctx, "校验芯片失败,在地址: " + Hex(uint32_t(failedAt), 4));
             return;
         }
@@ -191,6 +200,7 @@ void ReadChipChecksum(AppContext& ctx) {
     if (range.start < range.end) complete = ReadProgressStream(ctx, kTextChipSum, range.end, 50, position);
     if (!complete && range.end != 0) ctx.LinkErrorFlag = 1;
     uint16_t value = ReadWord16(ctx);
+    if (!ctx.LinkErrorFlag) ctx.outcome.checksum = value;
     SetStatus(ctx, std::string("芯片检查和 = ") + (ctx.LinkErrorFlag ? std::string("XXXX") : Hex(value, 4)));
 
     if (!ctx.AutoRunActive) return;
@@ -216,6 +226,7 @@ void BlankCheck(AppContext& ctx) {
         return;
     }
     ctx.LinkErrorFlag = 1;
+    ctx.outcome.failAddress = position;
     SetStatus(ctx, "芯片不空, 在地址: " + Hex(position, 5));
 }
 

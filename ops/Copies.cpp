@@ -19,6 +19,7 @@ bool ConfirmMemoryChange(AppContext& ctx) {
     if (ShowBox(ctx, "这个操作将改变编程内存代码数据,是否继续?", "警告", MsgButtons::YesNo, MsgIcon::Warning) ==
         MsgAnswer::Yes)
         return true;
+    NoteOutcome(ctx, OutcomeClass::Aborted);
     SetStatus(ctx, kTextAborted);
     return false;
 }
@@ -28,7 +29,9 @@ bool InitialiseMemory(AppContext& ctx, int tries) {
     ctx.block.SetOpCode(2);
     if (!OpenSession(ctx)) return false;
     SetStatus(ctx, kTextInitialising);
-    if (ReplyIs(ReadShortReply(ctx, 128, 5, tries), "OK")) return true;
+    Reply reply = ReadShortReply(ctx, 128, 5, tries);
+    NoteReply(ctx, reply);
+    if (ReplyIs(reply, "OK")) return true;
     ctx.LinkErrorFlag = 1;
     SetStatus(ctx, kTextInitFailed);
     return false;
@@ -40,6 +43,7 @@ bool FollowCopy(AppContext& ctx, const char* text, uint32_t end, int pauseMs) {
     do {
         ctx.Sleep(pauseMs);
         if (!stream.Next(ctx, position)) return false;
+        ReportProgress(ctx, text, position, 0, end);
         SetStatus(ctx, std::string(text) + ",地址: " + Hex(position, 5));
     } while (position < end);
     return true;
@@ -69,6 +73,7 @@ void CopyChipToMemory(AppContext& ctx) {
     const std::string text = "拷贝芯片数据检查和 =  ";
     if (ctx.LinkErrorFlag) return SetStatus(ctx, text + "XXXX");
     ctx.codeInMemory = 1;
+    ctx.outcome.checksum = value;
     ctx.ui->SetText(id::kChecksum, Hex(value, 4));
     SetStatus(ctx, text + Hex(value, 4));
 }

@@ -19,6 +19,8 @@ const char* const kTextDownloadFailed = "编程代码下载失败![编程器无�
 const char* const kTextUserAbort = "下载过程已被用户中断!";
 const char* const kTextMemorySum = "请稍候,得到编程内存检查和";
 const char* const kTextMemorySumResult = "编程内存检查和 =  ";
+const char* const kTextAbortHint = "[双击这里中断下载] ";
+const char* const kTextSending = "下载代码到编程器内存";
 
 constexpr int kPagePolls = 50;
 constexpr uint32_t kShowEvery = 128;
@@ -60,7 +62,8 @@ bool ReadProgrammerId(AppContext& ctx) {
     Reply reply = ReadWholeReply(ctx, 16, 8, 20);
     if (ctx.LinkErrorFlag) {
         // Code scrambled with a key from another unit, or half a key, would
-        // be programmed as garbage.
+        // be programmed as garbage. Nothing went to the chip or the memory.
+        NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, kTextConnectionError);
         return false;
     }
@@ -105,6 +108,7 @@ void DownloadToProgrammer(AppContext& ctx) {
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
     Reply reply = ReadShortReply(ctx, 128, 5, 1500);
+    NoteReply(ctx, reply);
     if (!ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 1;
         SetStatus(ctx, "初始化编程内存失败!请尝试重新下载代码进行初始化");
@@ -156,12 +160,10 @@ void StreamCode(AppContext& ctx, uint32_t start, uint32_t end) {
     uint64_t previousLength = uint64_t(end) + 1;
     uint8_t block[16];
     while (a <= end) {
-        if (ctx.AbortFlag) {
-            SetStatus(ctx, kTextUserAbort);
-            return;
-        }
+        if (ctx.AbortFlag) break;
         if (sinceShown >= kShowEvery) {
-            SetStatus(ctx, "[双击这里中断下载] 下载代码到编程器内存,发送数据地址:  " + Hex(uint32_t(a), 5));
+            ReportProgress(ctx, kTextSending, uint32_t(a), start, end);
+            SetStatus(ctx, std::string(kTextAbortHint) + kTextSending + ",发送数据地址:  " + Hex(uint32_t(a), 5));
             sinceShown = 0;
         }
         if (((a + previousLength) ^ mark) & 0xFF00) {
@@ -184,12 +186,14 @@ void StreamCode(AppContext& ctx, uint32_t start, uint32_t end) {
         previousLength = n;
     }
     if (ctx.AbortFlag) {
+        NoteOutcome(ctx, OutcomeClass::Aborted);
         SetStatus(ctx, kTextUserAbort);
         return;
     }
     if (!ctx.LinkErrorFlag) return;
     ctx.AutoRunMarker = 0;
     ctx.LinkErrorFlag = 1;
+    NoteOutcome(ctx, OutcomeClass::LinkFailed);
     SetStatus(ctx, kTextConnectionError);
 }
 
@@ -197,6 +201,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
     SetStatus(ctx, kTextMemorySum);
     if (ctx.memoryRewritten) {
         ShowBox(ctx, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!", "提示:");
+        NoteOutcome(ctx, OutcomeClass::UsageOrFile);
         SetStatus(ctx, "操作已终止");
         return;
     }
@@ -214,6 +219,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
             ProgressStream stream(range.start, range.end);
             do {
                 if (!stream.Next(ctx, address)) break;
+                ReportProgress(ctx, kTextMemorySum, address, range.start, range.end);
                 SetStatus(ctx, std::string(kTextMemorySum) + ",地址: " + Hex(address, 5));
             } while (address < range.end);
         } else if (range.start == range.end) {
@@ -242,6 +248,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         }
     }
     std::string digits = Hex(value, 4);
+    ctx.outcome.checksum = value;
     ctx.ui->SetText(id::kChecksum, digits);
     SetStatus(ctx, result + digits);
     ctx.checkedRange = range;

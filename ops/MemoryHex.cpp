@@ -17,6 +17,8 @@ namespace veldrix {
 namespace {
 
 const char* const kTextWriteFailed = "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.";
+const char* const kTextAbortHint = "[双击这里中断操作] ";
+const char* const kTextSaving = "读取编程内存数据并保存到文件";
 constexpr size_t kReadCapacity = 2048;
 
 bool EndsWithHex(const std::string& name) {
@@ -46,17 +48,19 @@ void SaveMemoryAsHex(AppContext& ctx) {
     ctx.AbortFlag = 0;
 
     auto chosen = ui.SaveFileDialog({{"hex文件(*.hex)", "*.hex"}});
-    if (!chosen) return;
+    if (!chosen) return NoteOutcome(ctx, OutcomeClass::Aborted);
     std::string path = *chosen;
     if (!EndsWithHex(path)) path += ".hex";
 
     auto fail = [&] {
         ctx.LinkErrorFlag = 1;
+        NoteOutcome(ctx, OutcomeClass::UsageOrFile);
         SetStatus(ctx, kTextWriteFailed);
     };
     if (TargetRefuses(path)) return fail();
     FileWriter file;
     if (!file.Open(path)) {
+        NoteOutcome(ctx, OutcomeClass::UsageOrFile);
         SetStatus(ctx, "保存文件错误!");
         return;
     }
@@ -73,12 +77,15 @@ void SaveMemoryAsHex(AppContext& ctx) {
     while (cur <= end && !file.Failed()) {
         if (ctx.AbortFlag) {
             // What has been written so far is kept.
-            if (file.Commit()) SetStatus(ctx, "用户已中断操作!");
-            else fail();
+            if (!file.Commit()) return fail();
+            NoteOutcome(ctx, OutcomeClass::Aborted);
+            ctx.outcome.fileWritten = path;
+            SetStatus(ctx, "用户已中断操作!");
             return;
         }
         uint32_t pageEnd = (cur >> 8) == (end >> 8) ? end : (cur | 0xFF);
-        SetStatus(ctx, "[双击这里中断操作] 读取编程内存数据并保存到文件, 地址: " + Hex(cur, 5) + "~" + Hex(pageEnd, 5));
+        ReportProgress(ctx, kTextSaving, cur, ctx.programmingRange.start, end);
+        SetStatus(ctx, std::string(kTextAbortHint) + kTextSaving + ", 地址: " + Hex(cur, 5) + "~" + Hex(pageEnd, 5));
         if (debug) {
             std::copy(ctx.codeBuffer.begin() + cur, ctx.codeBuffer.begin() + pageEnd + 1, page.begin());
         } else {
@@ -112,6 +119,7 @@ void SaveMemoryAsHex(AppContext& ctx) {
         return;
     }
     if (file.Failed() || !file.Commit()) return fail();
+    ctx.outcome.fileWritten = path;
     SetStatus(ctx, "代码文件文件已成功保存在: " + path);
 }
 

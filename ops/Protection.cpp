@@ -36,6 +36,7 @@ void RunProtectionOperation(AppContext& ctx) {
     if (!OpenSession(ctx)) return;
     // The programmer does the whole job before it answers.
     Reply reply = ReadShortReply(ctx, 32, 2, 100);
+    NoteReply(ctx, reply);
     if (ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 0;
         SetStatus(ctx, texts->done);

@@ -146,6 +146,21 @@ struct AppContext {
 
 // Replaces the whole status line.
 void SetStatus(AppContext& ctx, const std::string& text);
+
+// The outcome of the operation under way. The worker starts each operation
+// afresh; a caller that runs a routine itself (loading a file, the search)
+// starts it first.
+void StartOutcome(AppContext& ctx);
+// What the routine found out about the end; the latest note wins.
+void NoteOutcome(AppContext& ctx, OutcomeClass cls);
+// The unit's judged reply, kept beside the class.
+void NoteVerdict(AppContext& ctx, const std::string& verdict);
+// At the end: an operation that noted no class ends as LinkErrorFlag says.
+void SettleOutcome(AppContext& ctx);
+// The numbers behind a status text that shows an address reached. Called
+// right before that text is set, so a listener may take the next text as the
+// progress's own.
+void ReportProgress(AppContext& ctx, const std::string& stage, uint32_t address, uint32_t start, uint32_t end);
 // Message box owned by the main window.
 MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption,
                   MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None,

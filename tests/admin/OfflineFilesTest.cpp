@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "admin/OfflineFiles.h"
+#include "code/CodeBuffer.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
 
@@ -258,6 +259,7 @@ TEST(OfflineFiles, IdFieldsAreCheckedWhenTheFileCarriesTheIncrement) {
     app.Click(id::kMakeOfflineFile);
     EXPECT_EQ(app.ui.LastBox()->spec.caption, "ID码写入地址无效");
     EXPECT_EQ(app.Status(), kTextAborted);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
 }
 
@@ -271,6 +273,7 @@ TEST(OfflineFiles, EveryMakingLeavesARecord) {
     struct Case {
         std::function<void()> make;
         const char *result, *status;
+        OutcomeClass cls;
     };
     auto arm = [&](sim::Fault fault) {
         return [&app, fault] {
@@ -279,20 +282,21 @@ TEST(OfflineFiles, EveryMakingLeavesARecord) {
         };
     };
     const Case cases[] = {
-        {[&] { app.MakeFile(); }, "good", kWritten},
+        {[&] { app.MakeFile(); }, "good", kWritten, OutcomeClass::Success},
         {[&] {
              app.ui.QueueAnswer(MsgAnswer::Cancel);
              app.Click(id::kMakeOfflineFile);
          },
-         "stopped", kTextAborted},
+         "stopped", kTextAborted, OutcomeClass::Aborted},
         {[&] {
              app.ui.QueueAnswer(MsgAnswer::Ok);
              app.ui.QueuePassword("guess");
              app.Click(id::kMakeOfflineFile);
          },
-         "stopped", "密码错误! 该操作无法继续!"},
-        {arm({sim::FaultKind::BadSum, 30}), "bad", "脱机文件写入失败!"},
-        {arm({sim::FaultKind::NoReply, 17, sim::FaultStep::Ack}), "link", kTextConnectionError},
+         "stopped", "密码错误! 该操作无法继续!", OutcomeClass::Refused},
+        {arm({sim::FaultKind::BadSum, 30}), "bad", "脱机文件写入失败!", OutcomeClass::ChipFailed},
+        {arm({sim::FaultKind::NoReply, 17, sim::FaultStep::Ack}), "link", kTextConnectionError,
+         OutcomeClass::LinkFailed},
     };
     int block = 6;
     for (const Case& c : cases) {
@@ -301,6 +305,9 @@ TEST(OfflineFiles, EveryMakingLeavesARecord) {
         if (!app.ctx.codeInMemory) app.Download(ProductionApp::Pattern(0x100));
         c.make();
         EXPECT_EQ(app.Status(), c.status);
+        EXPECT_EQ(app.ctx.outcome.cls, c.cls);
+        // Each got as far as taking the code's sum.
+        EXPECT_EQ(app.ctx.outcome.checksum, CodeChecksum(app.ctx, 0, 0xFF));
         auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
         ASSERT_FALSE(records.empty());
         const std::vector<std::string> have{records.back()[column::kResult], records.back()[column::kStatus],

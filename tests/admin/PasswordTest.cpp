@@ -44,6 +44,9 @@ TEST(Password, TravelsZeroPaddedOrFillsAllEightBytes) {
     app.Protected();
     EXPECT_EQ(app.PasswordBytes(), std::string("ab\0\0\0\0\0\0", 8));
     EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Refused);
+    EXPECT_NE(app.ctx.outcome.verdict, "OKPWD");
+    EXPECT_FALSE(app.ctx.outcome.verdict.empty());
 }
 
 TEST(Password, LockingAsksEvenWithARememberedPassword) {
@@ -55,6 +58,7 @@ TEST(Password, LockingAsksEvenWithARememberedPassword) {
     size_t mark = app.Mark();
     app.Click(id::kLockProgrammer);  // nothing queued: the entry is cancelled
     EXPECT_TRUE(app.SessionsSince(mark).empty());
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
     EXPECT_FALSE(app.ctx.passwordRemembered);
     EXPECT_FALSE(app.ui.IsChecked(id::kLockProgrammer));
 }
@@ -68,6 +72,7 @@ TEST(Password, AChangeNeedsTheCurrentPasswordAndEmptiesProgrammerMemory) {
     app.ui.QueueNewPassword(std::make_pair(std::string("newpw1"), std::string("newpw1")));
     app.Click(id::kSetPassword);
     EXPECT_EQ(app.Status(), "密码修改成功! 请您牢记新密码!");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Success);
     EXPECT_EQ(app.ui.LastBox()->spec.caption, "警告");
     EXPECT_EQ(app.Device([](sim::DeviceState& s) { return s.password; }), "newpw1");
     auto b = app.LastBlock();
@@ -82,6 +87,7 @@ TEST(Password, AChangeNeedsTheCurrentPasswordAndEmptiesProgrammerMemory) {
     size_t mark = app.Mark();
     app.Click(id::kAutoProgram);
     EXPECT_EQ(app.ui.LastBox()->spec.text, "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     EXPECT_TRUE(app.SessionsSince(mark).empty());
 
     // Eight characters: the last two travel in the checksum bytes.
@@ -99,6 +105,7 @@ TEST(Password, AChangeNeedsTheCurrentPasswordAndEmptiesProgrammerMemory) {
     app.ui.QueueNewPassword(std::make_pair(std::string("x"), std::string("x")));
     app.Click(id::kSetPassword);
     EXPECT_EQ(app.Status(), "密码错误! 操作失败!");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Refused);
     EXPECT_EQ(app.Device([](sim::DeviceState& s) { return s.password; }), "ABCDEFGH");
     EXPECT_EQ(app.ctx.codeInMemory, 1);
 }

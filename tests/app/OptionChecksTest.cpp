@@ -37,6 +37,7 @@ TEST_F(OptionChecks, VerifyWithoutCodeRefusesBeforeAnythingIsSent) {
     EXPECT_EQ(LastBox().caption, "警告");
     EXPECT_EQ(LastBox().icon, MsgIcon::Warning);
     EXPECT_EQ(app.Status(), "操作已中止");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     EXPECT_EQ(Sessions(), sent);
 }
 
@@ -46,6 +47,7 @@ TEST_F(OptionChecks, AutoProgramRefusesRewrittenMemoryFirst) {
     EXPECT_EQ(LastBox().text, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!");
     EXPECT_EQ(LastBox().caption, "\n注: ");
     EXPECT_EQ(app.Status(), "操作已中止");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     app.ctx.memoryRewritten = 0;
     app.Click(id::kMakeOfflineFile);  // the offline file refuses missing code too
     EXPECT_EQ(LastBox().caption, "警告");
@@ -60,11 +62,13 @@ TEST_F(OptionChecks, AutoProgramNoticesAChangedRangeButVerifyDoesNot) {
               "编程地址已改变,请点击[缓冲区检查和]按钮以刷新编程内存检查和,\n"
               "如果你在下载代码后又选择了新的芯片型号,请重新下载文件代码");
     EXPECT_EQ(LastBox().caption, "\n注: ");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     EXPECT_EQ(Sessions(), sent);
     size_t boxes = app.BoxCount();
     app.Click(id::kVerifyChip);  // verify starts without a range check
     EXPECT_EQ(app.BoxCount(), boxes);
     EXPECT_GT(Sessions(), sent);
+    EXPECT_NE(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);  // started afresh
 }
 
 TEST_F(OptionChecks, NoChipSelectedAsksNothing) {
@@ -113,6 +117,7 @@ TEST_F(OptionChecks, RefusedChipFitStopsTheAutomaticSequence) {
     app.Click(id::kAutoProgram);
     EXPECT_EQ(app.Status(), "编程过程已终止");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
     EXPECT_EQ(Sessions(), sent);
 }
 
@@ -148,6 +153,7 @@ TEST_F(OptionChecks, LockBoxTurnsBackWhenTheOperationCannotStart) {
     app.ctx.LinkEnabledFlag = 0;
     app.Click(id::kLockProgrammer);
     EXPECT_EQ(app.Status(), "请先行启动编程器USB连接");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
     EXPECT_FALSE(app.ui.IsChecked(id::kLockProgrammer));
 }
 

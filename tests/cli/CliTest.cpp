@@ -168,6 +168,7 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"protect", "smart"}, 0, "芯片SMART系统已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.smart); })},
         {{"protect", "read", "--sim-do", "chip none"}, 1, "芯片读保护失败!"},
         {{"read", f.Path("out.hex")}, 0, "代码文件文件已成功保存在: " + f.Path("out.hex")},
+        {{"read", "/nonexistent/x.hex"}, 3, "保存文件错误!"},  // a file that cannot be written
         {{"auto", code}, 0, "自动编程已成功完成", After(programmed)},
         {{"auto", code, "--sim-do", "fault ev 7"}, 1, "编程电压错误,编程失败"},
         {{"auto", code, "--sim-do", "fault noreply 7 ack"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
@@ -234,6 +235,19 @@ TEST(Cli, ResultsCarryWhatTheUnitSaid) {
 
     CliRun sum = Cli({"checksum", "chip"});  // a blank chip over 0000-0FFF
     EXPECT_EQ(sum.Result()["checksum"], "F000");
+    EXPECT_EQ(Cli({"checksum", "memory", f.Path("code.hex")}).Result()["checksum"], nullptr);  // none found
+
+    // Progress as the unit reports it: each address with its share of the
+    // range, and no status line of its own.
+    CliRun blank = Cli({"blank"});
+    std::vector<std::pair<std::string, int>> progress;
+    for (const Json& p : blank.Of("progress")) {
+        EXPECT_EQ(p["text"], "请稍候,芯片空检查");
+        progress.emplace_back(p["address"], p["percent"]);
+    }
+    EXPECT_EQ(progress, (std::vector<std::pair<std::string, int>>{
+                            {"00400", 25}, {"00800", 50}, {"00C00", 75}, {"01000", 100}}));
+    for (const Json& s : blank.Of("status")) EXPECT_EQ(s["text"].get<std::string>().find("地址:"), std::string::npos);
 
     CliRun list = Cli({"offline", "list"}, "", Before([](sim::DeviceState& s) { BlockWithFile(s, 7); }));
     ASSERT_EQ(list.Of("block").size(), 15u);

@@ -51,6 +51,7 @@ protected:
     }
     void LoadNamed(const std::string& name) {
         app.ui.SetText(id::kCodeFile, name);
+        StartOutcome(app.ctx);
         LoadCodeFile(app.ctx);
     }
     std::string Status() { return app.ui.GetText(id::kStatusLine); }
@@ -61,12 +62,16 @@ protected:
         EXPECT_EQ(app.ui.GetText(id::kStartAddress), "0000");
         EXPECT_EQ(app.ui.GetText(id::kEndAddress), Hex(end, 4));
         EXPECT_EQ(app.ui.GetText(id::kChecksum), Hex(checksum, 4));
+        EXPECT_EQ(app.ctx.outcome.checksum, checksum);
     }
     void ExpectPreviousRangeKept() {
         EXPECT_EQ(app.ctx.programmingRange, (AddressRange{0x100, 0xFFF}));
         EXPECT_EQ(app.ui.GetText(id::kStartAddress), "0100");
         EXPECT_EQ(app.ui.GetText(id::kEndAddress), "0FFF");
         EXPECT_EQ(app.ui.GetText(id::kChecksum), "XXXX");
+        // A file that would not load is the file's fault, whatever the reason.
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
+        EXPECT_FALSE(app.ctx.outcome.checksum);
     }
     std::string SmallHex() { return DataRecord(0, {0x10, 0x20, 0x30}) + "\n" + EndRecord() + "\n"; }
 

@@ -166,6 +166,7 @@ TEST(SessionOpening, NoProgrammerBehindThePortFailsWithTheConnectionText) {
     EXPECT_EQ(app.Status(), kTextConnectionError);
     EXPECT_EQ(app.ctx.ConnectedFlag, 0);
     EXPECT_EQ(app.ctx.AutoRunMarker, 0);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
     // The failure re-armed the one-second timer with id 0.
     bool timerZero = false;
     for (auto [timer, period] : app.ui.TimersStarted()) timerZero |= timer == 0 && period == 1000;

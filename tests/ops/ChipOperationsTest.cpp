@@ -86,11 +86,14 @@ TEST_F(ChipTest, BlankChipsAreBlankCheckedProgrammedVerifiedAndSummed) {
                   (Texts{blank, At(blank, 0x400), At(blank, 0x800), At(blank, 0xC00), At(blank, 0x1000),
                          At(blank, 0x1200), "芯片是空的, 在地址空间: 00000~~011FF"}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Success);
+        EXPECT_FALSE(app.ctx.outcome.failAddress);
 
         EXPECT_EQ(Transcript([&] { app.Run(7); }),
                   (Texts{programming, At(programming, 0x400), At(programming, 0x800), At(programming, 0xC00),
                          At(programming, 0x1000), At(programming, 0x11FF), "编程成功"}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        EXPECT_EQ(app.ctx.outcome.verdict, "OK");
         EXPECT_EQ(ChipBytes(0x1200), code);
 
         EXPECT_EQ(Transcript([&] { app.Click(id::kVerifyChip); }),
@@ -102,9 +105,12 @@ TEST_F(ChipTest, BlankChipsAreBlankCheckedProgrammedVerifiedAndSummed) {
                   (Texts{summing, At(summing, 0x400), At(summing, 0x800), At(summing, 0xC00), At(summing, 0x1000),
                          At(summing, 0x11FF), "芯片检查和 = " + Hex(Sum(code), 4)}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        EXPECT_EQ(app.ctx.outcome.checksum, Sum(code));
 
         EXPECT_EQ(Transcript([&] { app.Click(id::kBlankCheck); }).back(), "芯片不空, 在地址: 00000");
         EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+        EXPECT_EQ(app.ctx.outcome.failAddress, 0u);
         app.events.clear();
     }
     // None of them touches what the download confirmed.
@@ -127,6 +133,8 @@ TEST_F(ChipTest, ProgramFailuresNameTheirCause) {
     app.Run(7);
     EXPECT_EQ(app.Status(), "编程芯片失败! [校验和错]");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+    EXPECT_EQ(app.ctx.outcome.verdict, "NO");
 
     size_t boxes = app.ui.Boxes().size();
     Arm(sim::FaultKind::Ev, 7, sim::FaultStep::First);
@@ -135,6 +143,8 @@ TEST_F(ChipTest, ProgramFailuresNameTheirCause) {
     ASSERT_EQ(app.ui.Boxes().size(), boxes + 1);
     EXPECT_EQ(app.ui.LastBox()->spec.text, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+    EXPECT_EQ(app.ctx.outcome.verdict, "EV");
 }
 
 TEST_F(ChipTest, ProgramOfOneAddressReadsNoProgress) {
@@ -156,12 +166,15 @@ TEST_F(ChipTest, VerifyReportsTheAddressWhereTheProgrammerStopped) {
     app.Click(id::kVerifyChip);
     EXPECT_EQ(app.Status(), "校验芯片失败! 在地址: 00123");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+    EXPECT_EQ(app.ctx.outcome.failAddress, 0x123u);
 
     // Over 0..0FFF a last address of 0FFF is still short of the end.
     SetChipByte(0x123, code[0x123]);
     SetChipByte(0xFFF, uint8_t(code[0xFFF] ^ 0x80));
     app.Click(id::kVerifyChip);
     EXPECT_EQ(app.Status(), "校验芯片失败! 在地址: 00FFF");
+    EXPECT_EQ(app.ctx.outcome.failAddress, 0xFFFu);
 
     // The offline-file verify is the same exchange under code 19.
     app.events.clear();
@@ -179,6 +192,7 @@ TEST_F(ChipTest, ChipChecksumOfOneAddressOnlyCountsAtAddressZero) {
     app.Click(id::kChipChecksum);
     EXPECT_EQ(app.Status(), "芯片检查和 = XXXX");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_FALSE(app.ctx.outcome.checksum);  // no sum was found
 
     app.SetRangeFields("0000", "0000");
     app.Click(id::kChipChecksum);
@@ -228,6 +242,7 @@ TEST_F(ChipTest, BlankCheckStopsAtTheFirstProgrammedByte) {
     app.Click(id::kBlankCheck);
     EXPECT_EQ(app.Status(), "芯片不空, 在地址: 00345");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.failAddress, 0x345u);
 
     Socket(sim::Chip::Blank(sim::ChipKind::Otp));
     app.Click(id::kBlankCheck);
@@ -254,6 +269,8 @@ protected:
 TEST_F(DebugChipTest, DirectProgrammingStreamsEightByteBlocksPastTheEnd) {
     Download(Pattern(0x1004, 7));
     ASSERT_EQ(app.ui.GetText(id::kChecksum), Hex(Sum(code), 4));
+    std::vector<ProgressReport> reports;
+    app.ctx.progress = [&](const ProgressReport& r) { reports.push_back(r); };
     size_t mark = app.StatusMark();
     app.Run(26);
 
@@ -268,6 +285,12 @@ TEST_F(DebugChipTest, DirectProgrammingStreamsEightByteBlocksPastTheEnd) {
     }
     Texts texts = app.StatusSince(mark);
     ASSERT_GE(texts.size(), 3u);
+    ASSERT_EQ(reports.size(), texts.size() - 2);  // one for each text with an address
+    for (size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].stage, "请稍候,正在编程芯片");
+        EXPECT_EQ(reports[i].address, 0x80 * (i + 1));
+        EXPECT_EQ(std::pair(reports[i].start, reports[i].end), std::pair(0u, 0x1003u));
+    }
     EXPECT_EQ(texts[0], "请稍候,正在编程芯片......");
     EXPECT_EQ(texts[1], "请稍候,正在编程芯片,地址: 0080");
     EXPECT_EQ(texts.back(), "编程成功");
@@ -309,6 +332,7 @@ TEST_F(DebugChipTest, DirectProgrammingWithoutASessionRearmsTheLinkTimer) {
     EXPECT_EQ(app.Status(), kTextConnectionError);
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.AutoRunMarker, 0);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
     auto timers = app.ui.TimersStarted();
     ASSERT_FALSE(timers.empty());
     EXPECT_EQ(timers.back(), (std::pair<int, int>{0, 1000}));
@@ -343,6 +367,7 @@ TEST_F(DebugChipTest, ReadBackVerifyReadsPiecesOfAtMost1024Bytes) {
     app.Click(id::kVerifyChip);
     EXPECT_EQ(app.Status(), "校验芯片失败,在地址: 0555");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.failAddress, 0x555u);
 
     Arm(sim::FaultKind::BadSum, 14, sim::FaultStep::Any);
     app.Click(id::kVerifyChip);

@@ -46,6 +46,8 @@ TEST(CopyMaster, AnEmptyBlockKeepsTheMemoryMarkedRewritten) {
     EXPECT_EQ(box->spec.icon, MsgIcon::None);
     EXPECT_EQ(app.ctx.memoryRewritten, 1);
     EXPECT_EQ(app.ctx.codeInMemory, 0);
+    EXPECT_TRUE(app.ctx.outcome.blockEmpty);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
 
     size_t mark = app.Mark();
     app.Click(id::kAutoProgram);
@@ -66,6 +68,8 @@ TEST(CopyMaster, ACopyThatBreaksOffIsNotAdopted) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.memoryRewritten, 1);
     EXPECT_EQ(app.ctx.codeInMemory, 0);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+    EXPECT_FALSE(app.ctx.outcome.checksum);
     // No checksum session adopts the half-filled memory.
     EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2, 21, 24}));
 }
@@ -94,6 +98,7 @@ TEST(CopyMaster, AWrongPasswordStopsAfterTheBlockCheck) {
     app.ui.QueueAnswer(MsgAnswer::Yes);
     app.Click(id::kReadFileToMemory);
     EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Refused);
     EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2, 21, 24}));
     EXPECT_EQ(app.ctx.memoryRewritten, 1);
 }

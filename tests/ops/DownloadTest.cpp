@@ -2,6 +2,8 @@
 // wire against the simulated programmer.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
@@ -216,6 +218,7 @@ TEST_F(DownloadTest, AnUnreadIdentifierStopsTheDownloadBeforeTheMemoryIsTouched)
         EXPECT_EQ(app.SessionsSent(), (std::vector<int>{29}));
         EXPECT_EQ(app.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
         EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
         // The unit's memory was never initialised: the earlier download stands.
         EXPECT_EQ(app.ctx.codeInMemory, 1);
         EXPECT_EQ(app.ctx.checkedRange, confirmed);
@@ -224,6 +227,8 @@ TEST_F(DownloadTest, AnUnreadIdentifierStopsTheDownloadBeforeTheMemoryIsTouched)
 
 TEST_F(DownloadTest, StatusTranscriptOfASuccessfulDownload) {
     UseCode(Pattern(0x180, 2));
+    std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>> reports;
+    app.ctx.progress = [&](const ProgressReport& r) { reports.emplace_back(r.stage, r.address, r.start, r.end); };
     size_t mark = app.StatusMark();
     app.Run(3);
     EXPECT_EQ(app.StatusSince(mark), (std::vector<std::string>{
@@ -236,6 +241,13 @@ TEST_F(DownloadTest, StatusTranscriptOfASuccessfulDownload) {
                                          "请稍候,得到编程内存检查和,地址: 0017F",
                                          kSumResult + Hex(Sum(code), 4),
                                      }));
+    // The same addresses as numbers, each with the span it runs over.
+    EXPECT_EQ(reports, (std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>>{
+                           {"下载代码到编程器内存", 0x80, 0, 0x17F},
+                           {"下载代码到编程器内存", 0x100, 0, 0x17F},
+                           {"请稍候,得到编程内存检查和", 0x17F, 0, 0x17F}}));
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Success);
+    EXPECT_EQ(app.ctx.outcome.checksum, Sum(code));
     EXPECT_EQ(app.ui.GetText(id::kStartAddress), "0000");
     EXPECT_EQ(app.ui.GetText(id::kEndAddress), "017F");
     // The announcement carries range and the code's own sum.
@@ -274,6 +286,7 @@ TEST_F(DownloadTest, BusyLineHeldPastFiftyPollsEndsTheDownload) {
               (std::vector<std::string>{"通信异常中断!", kTextConnectionError, kFailed}));
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.AutoRunMarker, 0);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
     EXPECT_EQ(Sessions(4), 0);
     std::lock_guard lock(app.prog.state.mutex);
     app.prog.state.ClearFaults();
@@ -295,6 +308,7 @@ TEST_F(DownloadTest, AbortRequestStopsBeforeTheNextBlock) {
     EXPECT_EQ(blocks.back().address, 0x200u) << "the block already announced still goes";
     EXPECT_EQ(app.Status(), "下载过程已被用户中断!");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
     EXPECT_EQ(Sessions(4), 0) << "no checksum after an abort";
     EXPECT_EQ(app.ctx.codeInMemory, 0) << "the memory holds a third of the code";
 }
@@ -343,6 +357,7 @@ TEST_F(DownloadTest, OpenFileChoosesThenDownloadsAndCancelSendsNothing) {
     app.ui.QueueOpen(std::nullopt);
     app.Run(45);
     EXPECT_TRUE(app.BlocksSent().empty());
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
 
     app.ui.QueueOpen(path);
     app.Run(45);
@@ -363,6 +378,7 @@ TEST_F(DownloadTest, MemoryChecksumRefusesRewrittenMemoryWithoutTraffic) {
     EXPECT_EQ(box->spec.caption, "提示:");
     EXPECT_EQ(box->spec.icon, MsgIcon::None);
     EXPECT_EQ(app.Status(), "操作已终止");
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
     EXPECT_TRUE(app.BlocksSent().empty());
 }
 
@@ -384,6 +400,8 @@ TEST_F(DownloadTest, MemoryChecksumCutShortShowsXXXXWithoutABox) {
                                                               kSumResult + "XXXX"}));
     EXPECT_EQ(app.ui.Boxes().size(), boxes);
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+    EXPECT_FALSE(app.ctx.outcome.checksum);
     EXPECT_EQ(app.ctx.checkedRange, (AddressRange{0, 0x1000}));
 }
 

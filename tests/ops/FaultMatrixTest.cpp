@@ -315,6 +315,7 @@ Baseline RunClean(const Operation& op, bool varied) {
     b.micros = rig.time.NowMicros() - t0;
     b.status = rig.Status();
     EXPECT_EQ(rig.ctx.LinkErrorFlag, 0) << op.name << ": " << b.status;
+    EXPECT_EQ(rig.ctx.outcome.cls, OutcomeClass::Success) << op.name;
     b.writes = rig.port.writes.size() - writes;
     b.sessions = rig.SessionsSince(blocks);
     for (size_t i = writes; i < rig.port.writes.size(); ++i) {
@@ -433,6 +434,18 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in, 
     EXPECT_LE(result.micros, base.micros + kBoundMicros);
     if (!result.blind) {
         EXPECT_EQ(rig.ctx.LinkErrorFlag, 1);
+        // The outcome says so too; a session that never opened (no whole
+        // acknowledgement, the adapter gone with the block) is the link's
+        // failure, not the chip's.
+        EXPECT_NE(rig.ctx.outcome.cls, OutcomeClass::Success);
+        EXPECT_NE(rig.ctx.outcome.cls, OutcomeClass::None);
+        const bool sessionShut =
+            in.kind == Injection::Unplug
+                ? std::ranges::count(base.sessionWrites, in.atWrite) > 0
+                : in.step == FaultStep::Ack && (in.fault == FaultKind::NoReply || in.fault == FaultKind::Short);
+        if (sessionShut) {
+            EXPECT_EQ(rig.ctx.outcome.cls, OutcomeClass::LinkFailed);
+        }
         EXPECT_NE(result.status, base.status);
         EXPECT_LE(rig.ctx.codeInMemory, codeBefore);
         EXPECT_EQ(rig.ctx.checkedRange, checkedBefore);
@@ -468,6 +481,7 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in, 
     op.prepare(rig);
     op.act(rig);
     EXPECT_EQ(rig.ctx.LinkErrorFlag, 0) << rig.Status();
+    EXPECT_EQ(rig.ctx.outcome.cls, OutcomeClass::Success);
     if (op.succeeded) EXPECT_TRUE(op.succeeded(rig, base.status)) << rig.Status();
     else EXPECT_EQ(rig.Status(), base.status);
     return result;

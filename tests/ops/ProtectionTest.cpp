@@ -65,6 +65,8 @@ TEST_F(ProtectionTest, OkShowsTheOperationsOwnTexts) {
         Socket(chip);
         EXPECT_EQ(Start(c), (Texts{c.running, c.done}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Success);
+        EXPECT_EQ(app.ctx.outcome.verdict, "OK");
     }
     // The last chip went through hardware write protection only.
     EXPECT_TRUE(Chip().writeProtected);
@@ -95,6 +97,9 @@ TEST_F(ProtectionTest, NoShowsTheRefusalText) {
         Socket(otpCan ? sim::Chip() : sim::Chip::Blank(sim::ChipKind::Otp));
         EXPECT_EQ(Start(c), (Texts{c.running, c.refused}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+        // The unit's no is about the chip, not the programmer refusing.
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
+        EXPECT_EQ(app.ctx.outcome.verdict, "NO");
     }
 }
 
@@ -133,6 +138,8 @@ TEST_F(ProtectionTest, FailedSessionLeavesItsOwnText) {
     app.Click(id::kReadProtect);
     EXPECT_EQ(app.StatusSince(mark), (Texts{"正在使能芯片读保护,请稍候......", "编程器已被锁定,请先解除锁定状态!"}));
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Refused);
+    EXPECT_EQ(app.ctx.outcome.verdict, "LOCK");
 }
 
 }  // namespace
