@@ -249,7 +249,7 @@ RecordFolder::RecordFolder(std::string folder, std::string fallbackFolder)
                   now.second);
     // Host and process, when it started, and a few random letters for two stores of one process.
     run_ = ProcessName() + "-" + start + "-" + Hex64(random_()).substr(0, 6);
-    fallbackPrefix_ = std::string(kPendingPrefix) + Hex64(FolderKey(folder_)) + "-";
+    fallbackSuffix_ = "." + Hex64(FolderKey(folder_)) + ".csv";
 }
 
 RecordFolder::~RecordFolder() {
@@ -601,12 +601,12 @@ bool RecordFolder::KeepPending() {
         }
         DropPending();
     }
-    return CreatePending(folder_, kPendingPrefix) || (!fallback_.empty() && CreatePending(fallback_, fallbackPrefix_));
+    return CreatePending(folder_, ".csv") || (!fallback_.empty() && CreatePending(fallback_, fallbackSuffix_));
 }
 
-bool RecordFolder::CreatePending(const std::string& folder, const std::string& prefix) {
+bool RecordFolder::CreatePending(const std::string& folder, const std::string& suffix) {
     if (!MakeFolders(folder)) return false;
-    std::string path = JoinPath(folder, prefix + run_ + "-" + std::to_string(++pendingSerial_) + ".csv");
+    std::string path = JoinPath(folder, kPendingPrefix + run_ + "-" + std::to_string(++pendingSerial_) + suffix);
     // Locked before anything is in it: no other start takes it for a gone run's.
     if (!pendingLock_.TryLock(path)) return false;
     std::string text = kByteOrderMark;
@@ -642,19 +642,27 @@ void RecordFolder::DropPending() {
 // of runs still alive tell which codes their good chips carry.
 void RecordFolder::AdoptGoneRuns() {
     if (!locked_) return;  // another start might take the same file at once
-    const std::pair<std::string, std::string> places[] = {{folder_, kPendingPrefix}, {fallback_, fallbackPrefix_}};
-    for (const auto& [folder, prefix] : places) {
+    // A run's name has no dot: in the folder a pending file's name has one, in
+    // the fallback folder two, the first before this folder's key.
+    const std::pair<std::string, std::string> places[] = {{folder_, ".csv"}, {fallback_, fallbackSuffix_}};
+    const std::string prefix = kPendingPrefix;
+    for (const auto& [folder, suffix] : places) {
         std::vector<std::string> names;
         if (folder.empty() || !ListFiles(folder, names)) continue;
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-                name.compare(name.size() - 4, 4, ".csv") != 0)
+            if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+                name.find('.') != name.size() - suffix.size())
                 continue;
             std::string path = JoinPath(folder, name);
             if (path == pendingPath_) continue;
             // "<run>-<serial>": the run held the codes of its good records.
-            std::string run = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+            std::string run = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+            // Not a copy someone made ("... - Copy.csv"): that would store its records twice.
+            if (run.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
+                std::string::npos)
+                continue;
             run = run.substr(0, run.rfind('-'));
             FileLock gone;
             if (gone.TryLock(path)) {

@@ -14,9 +14,10 @@
 // on other writers' records by reading only the new bytes of those files.
 //
 // A record that cannot be stored now waits in memory and in a pending file of
-// its run ("pending-<run>.csv" in the folder, or in the fallback folder with
-// the folder's key in its name), locked while the run lives; the next chance
-// stores it in order, and a later start stores those of runs that are gone.
+// its run ("pending-<run>-<n>.csv" in the folder; in the fallback folder,
+// which others may share, "pending-<run>-<n>.<folder key>.csv"), locked while
+// the run lives; the next chance stores it in order, and a later start stores
+// those of runs that are gone.
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -121,7 +122,7 @@ private:
     void StoreQueue();
     bool Store(const Waiting& record);
     bool KeepPending();  // every waiting record in a pending file
-    bool CreatePending(const std::string& folder, const std::string& prefix);
+    bool CreatePending(const std::string& folder, const std::string& suffix);
     void DropPending();
     void AdoptGoneRuns();
     // The records a pending file still holds, after those it says are stored.
@@ -132,7 +133,7 @@ private:
     const std::string folder_, fallback_;
     const std::string lockPath_, heldPath_;
     std::string run_;
-    std::string fallbackPrefix_;  // "pending-<folder key>-"
+    std::string fallbackSuffix_;  // ".<folder key>.csv"
     std::mt19937_64 random_;
     std::string lastFile_;
 

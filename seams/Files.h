@@ -55,8 +55,8 @@ bool ListFileSizes(const std::string& folder, std::vector<FileEntry>& files);
 // False when the file is still there afterwards.
 bool RemoveFile(const std::string& path);
 // This process among those that share a folder, for names in it: the
-// computer's name and the process id ("PC7-4120"), in letters safe in a file
-// name.
+// computer's name and the process id ("PC7-4120"), in letters, digits, "-"
+// and "_" only.
 std::string ProcessName();
 
 // A file that only grows, such as a log: each Append goes to its end and is

@@ -119,7 +119,7 @@ std::string ProcessName() {
     std::string name;
     for (const char* c = host; *c; ++c) {
         bool safe = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '-' ||
-                    *c == '.' || *c == '_';
+                    *c == '_';
         name += safe ? *c : '_';
     }
     return name + "-" + std::to_string(::getpid());

@@ -125,7 +125,7 @@ std::string ProcessName() {
         for (DWORD i = 0; i < size; ++i) {
             wchar_t c = host[i];
             bool safe = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-                        c == L'-' || c == L'.' || c == L'_';
+                        c == L'-' || c == L'_';
             name += safe ? char(c) : '_';
         }
     if (name.empty()) name = "host";

@@ -247,7 +247,14 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
             EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
             EXPECT_EQ(run->Location(), dir.File("logs/2025-03-03.csv"));
             std::vector<std::string> expected = ten;
-            if (chance == kStartAfterTheRun) run.reset();  // it could not store them on its way out
+            if (chance == kStartAfterTheRun) {
+                run.reset();  // it could not store them on its way out
+                // Another records folder sharing the fallback folder leaves them be.
+                RecordFolder elsewhere(dir.File("other"), fallback);
+                elsewhere.Load();
+                EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
+                EXPECT_EQ(elsewhere.IdCodeOnGoodChip(101), std::nullopt);
+            }
             b.unblock(dir);
             if (chance == kNextAppend) {
                 ASSERT_EQ(run->Append(Sample(RecordResult::Good, 111)), RecordKept::Stored);
@@ -281,6 +288,44 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
             EXPECT_EQ(later.TakeIdCode(110, true).answer, IdGrant::Answer::Granted);
         }
     }
+}
+
+// A run stored the first of its waiting records, then died: a start stores
+// only the rest, each in its own day's file, none twice.
+TEST(RecordFolder, AStartStoresWhatAGoneRunLeftWaitingAndNothingTwice) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    auto on = [](RecordResult result, uint32_t id, int day) {
+        ProductionRecord r = Sample(result, id);
+        r.time.day = day;
+        return r;
+    };
+    {
+        RecordFolder run(logs);
+        run.Load();
+        std::filesystem::create_directories(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 1, 3)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 2, 4)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Bad, 3, 3)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 4, 3)), RecordKept::Pending);
+        std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
+        std::filesystem::create_directories(dir.File("logs/2025-03-04.csv"));
+        EXPECT_FALSE(run.FlushPending());  // the first stored, the second cannot be
+    }
+    std::filesystem::remove(dir.File("logs/2025-03-04.csv"));
+    ASSERT_EQ(PendingFiles(logs).size(), 1u);
+    RecordFolder start(logs);
+    start.Load();
+    EXPECT_TRUE(PendingFiles(logs).empty());
+    EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-03.csv")), column::kSuccess),
+              (std::vector<std::string>{"1", "3", "4"}));
+    EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-04.csv")), column::kSuccess),
+              std::vector<std::string>{"2"});
+    // Their codes are on good chips, no longer held by the run that is gone.
+    EXPECT_EQ(start.TakeIdCode(4, false).date, "2025-03-03");
+    EXPECT_EQ(start.TakeIdCode(2, true).answer, IdGrant::Answer::Granted);
+    RecordFolder again(logs);
+    EXPECT_EQ(again.Load().records, 4u);
 }
 
 // Neither the folder nor the fallback folder can take a file: the records are
