@@ -313,7 +313,7 @@ void RecordFolder::CatchUp() {
         }
     } else {
         // A lock file made anew may mean a folder made anew: this run's codes go into it again.
-        if (seenValid_ && head.epoch != seen_.epoch && !mine_.empty()) heldRewrite_ = true;
+        if (seenValid_ && head.epoch != seen_.epoch && !mine_.empty()) heldAgain_ = true;
         std::vector<FileEntry> files;
         if (ListFileSizes(folder_, files)) {
             for (const FileEntry& file : files) {
@@ -368,8 +368,9 @@ bool RecordFolder::ReadDay(const std::string& name, int32_t day, size_t* records
 
 void RecordFolder::ReadHeld() {
     std::string text;
-    // Unreadable now: what it last said still holds.
-    if (!ReadFileBytes(heldPath_, text)) return;
+    // Unreadable now: what it last said still holds, and it is not written anew from that.
+    heldStale_ = !ReadFileBytes(heldPath_, text);
+    if (heldStale_) return;
     others_.clear();
     CsvReader reader([&](const std::vector<std::string_view>& f) {
         std::optional<uint32_t> code = f.size() >= 4 ? IdCodeField(f[0]) : std::nullopt;
@@ -387,30 +388,38 @@ void RecordFolder::ReadHeld() {
 }
 
 void RecordFolder::WriteHeld() {
-    if (heldLines_.empty() && !heldRewrite_) return;
-    std::string text = kByteOrderMark;
-    text += kHeldHeader;
-    text += "\r\n";
+    if (heldLines_.empty() && !heldAgain_) return;
+    std::string lines = heldLines_;
+    // Said again when the file may have lost them (a folder made anew, a write that failed).
+    if (heldAgain_)
+        for (const auto& [code, time] : mine_) lines += CsvRecord({std::to_string(code), run_, time, "held"});
+    std::string header = kByteOrderMark;
+    header += kHeldHeader;
+    header += "\r\n";
     AppendFile file;
     std::string out;
-    if (!heldRewrite_ && file.Open(heldPath_) && file.Size() < kHeldRewriteAt &&
-        (file.Size() == 0 ? (out = text, true) : Mending(file, out))) {
-        if (file.Append(out + heldLines_, heldTaken_)) {
+    bool appendable = file.Open(heldPath_) && (file.Size() == 0 ? (out = header, true) : Mending(file, out));
+    // Long, it is written anew, but only from a reading this session can trust:
+    // a hold left out would be a code handed out twice.
+    if (appendable && (file.Size() < kHeldRewriteAt || heldStale_)) {
+        if (file.Append(out + lines, heldTaken_ || heldAgain_)) {
+            if (file.Size() == out.size() + lines.size()) heldStale_ = false;  // all in it is this run's
             heldLines_.clear();
-            heldTaken_ = false;
+            heldTaken_ = heldAgain_ = false;
             changed_.push_back(kHeldName);
             return;
         }
     }
     file.Close();
-    // Anew: the codes held by others as the file said when this session began, and this run's.
+    heldAgain_ = true;
+    if (heldStale_) return;
     std::map<uint32_t, Holding> all = others_;
     for (const auto& [code, time] : mine_) all[code] = {run_, time};
+    std::string text = header;
     for (const auto& [code, hold] : all) text += CsvRecord({std::to_string(code), hold.holder, hold.time, "held"});
-    heldRewrite_ = !WriteFileReplacing(heldPath_, text);
-    if (heldRewrite_) return;
+    if (!WriteFileReplacing(heldPath_, text)) return;
     heldLines_.clear();
-    heldTaken_ = false;
+    heldTaken_ = heldAgain_ = false;
     changed_.push_back(kHeldName);
 }
 

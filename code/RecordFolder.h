@@ -147,7 +147,8 @@ private:
     std::set<uint32_t> waitingElsewhere_;  // good records of live runs' pending files, seen at the start
     std::string heldLines_;                // changes of the held codes not in the file yet
     bool heldTaken_ = false;               // among them a code handed out: flushed to the disk
-    bool heldRewrite_ = false;             // the file is to be written anew
+    bool heldAgain_ = false;               // this run's codes are to be written again
+    bool heldStale_ = true;                // the file could not be read since it last changed
 
     FileLock folderLock_;
     bool locked_ = false;

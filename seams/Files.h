@@ -1,8 +1,9 @@
 #pragma once
-// Whole-file reads and writes with UTF-8 path names, and the text encoding of
-// whatever leaves the program as bytes: files, the registry's read buffers, the
-// unit's records and password. That is the system's ANSI code page on Windows
-// (GBK on a Chinese system); elsewhere UTF-8 bytes as they stand.
+// Whole-file reads and writes with UTF-8 path names, files that only grow,
+// locks on a file between processes, and the text encoding of whatever leaves
+// the program as bytes: files, the registry's read buffers, the unit's records
+// and password. That is the system's ANSI code page on Windows (GBK on a
+// Chinese system); elsewhere UTF-8 bytes as they stand.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,9 +14,9 @@ namespace veldrix {
 
 // False when the file cannot be opened for reading.
 bool ReadFileBytes(const std::string& path, std::string& out);
-// The file from byte from on in successive pieces, in order, without holding
-// it whole; take returns false to stop early. False when the file cannot be
-// opened or a read fails.
+// The file, from offset from to its end, in successive pieces, in order,
+// without holding it whole; take returns false to stop early. False when the
+// file cannot be opened or a read fails.
 bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take, uint64_t from = 0);
 
 // Writes a file through a temporary beside it and renames it over the target,

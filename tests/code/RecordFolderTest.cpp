@@ -463,6 +463,31 @@ TEST(RecordFolder, StoresOnOneFolderSeeEachOthersCodes) {
     EXPECT_EQ(started.TakeIdCode(12, false).answer, A::OnGoodChip);
 }
 
+// The held codes' file grows by a line a change; once long it is written anew
+// with only the codes still held, those of runs that are gone among them.
+TEST(RecordFolder, TheHeldCodesFileIsWrittenAnewWithTheCodesStillHeld) {
+    test::TempDir dir;
+    std::string held = "\xEF\xBB\xBFID码,占用者,时间,状态\r\n";
+    for (uint32_t code = 1000; held.size() < 70000; ++code)
+        for (const char* state : {"held", "free"})
+            held += CsvRecord({std::to_string(code), "PC2-77-20250303000000-abcdef", "2025-03-03T00:00:00+00:00", state});
+    held += CsvRecord({"777", "PC2-77-20250303000000-abcdef", "2025-03-03T00:00:00+00:00", "held"});
+    std::filesystem::create_directories(dir.File("logs"));
+    dir.Write("logs/id-held.csv", held);
+    RecordFolder run(dir.File("logs"));
+    run.Load();
+    EXPECT_EQ(run.TakeIdCode(777, true).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(run.TakeIdCode(1000, false).answer, IdGrant::Answer::Granted);
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(dir.File("logs/id-held.csv"), now));
+    EXPECT_LT(now.size(), 1000u);
+    RecordFolder started(dir.File("logs"));
+    started.Load();
+    EXPECT_EQ(started.TakeIdCode(777, true).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(started.TakeIdCode(1000, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(started.TakeIdCode(1001, false).answer, IdGrant::Answer::Granted);
+}
+
 // Every code taken is confirmed by a good record; whoever gets it, no code is
 // handed out twice.
 void TakeAndConfirm(ProductionRecords& store, uint32_t codes, std::vector<uint32_t>& granted) {
