@@ -30,6 +30,9 @@ public:
     bool Feed(std::string_view piece);
     // Whether text of an unfinished record is waiting (a torn end, if no more comes).
     bool Pending() const { return !carry_.empty(); }
+    // The bytes fed that belong to no record handed over yet: what was read
+    // up to a whole record is everything fed less these.
+    size_t Waiting() const { return carry_.size(); }
 
 private:
     // Hands over every whole record at the start of text; the bytes used.

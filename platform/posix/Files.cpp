@@ -10,9 +10,13 @@
 
 namespace veldrix {
 
-bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take) {
+bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take, uint64_t from) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
+    if (from && ::fseeko(f, off_t(from), SEEK_SET) != 0) {
+        std::fclose(f);
+        return false;
+    }
     char chunk[65536];
     size_t n;
     bool more = true;
@@ -93,6 +97,125 @@ bool ListFiles(const std::string& folder, std::vector<std::string>& names) {
     return true;
 }
 
+bool ListFileSizes(const std::string& folder, std::vector<FileEntry>& files) {
+    files.clear();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    while (dirent* e = ::readdir(dir)) {
+        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
+            files.push_back({e->d_name, uint64_t(st.st_size)});
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+std::string ProcessName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || !host[0]) std::snprintf(host, sizeof host, "host");
+    std::string name;
+    for (const char* c = host; *c; ++c) {
+        bool safe = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '-' ||
+                    *c == '_';
+        name += safe ? *c : '_';
+    }
+    return name + "-" + std::to_string(::getpid());
+}
+
+namespace {
+
+// One byte far past any data of ours; the same on Windows.
+constexpr off_t kLockedByte = 0x7FFFFFFF;
+
+bool SetLock(int fd, short type, bool wait) {
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kLockedByte;
+    lock.l_len = 1;
+    // Locks of the open file, not of the process: two opens in one process
+    // exclude each other, and threads or a fork share nothing by accident.
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+FileLock::~FileLock() { Close(); }
+
+bool FileLock::Open(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    return true;
+}
+
+bool FileLock::Take(const std::string& path, bool wait) {
+    Unlock();
+    for (int tries = 0; tries < 3; ++tries) {
+        if ((handle_ < 0 || path != path_) && !Open(path)) return false;
+        if (!SetLock(int(handle_), F_WRLCK, wait)) {
+            // A handle left from a folder that is gone may fail where a fresh one would not.
+            if (tries == 0 && wait) {
+                Close();
+                continue;
+            }
+            return false;
+        }
+        // The file kept open may have been removed or replaced (its folder
+        // with it) since: the lock must be on the file the path names now.
+        struct stat named, held;
+        if (::stat(path.c_str(), &named) == 0 && ::fstat(int(handle_), &held) == 0 && named.st_dev == held.st_dev &&
+            named.st_ino == held.st_ino) {
+            locked_ = true;
+            return true;
+        }
+        Close();
+    }
+    return false;
+}
+
+bool FileLock::Lock(const std::string& path) { return Take(path, true); }
+bool FileLock::TryLock(const std::string& path) { return Take(path, false); }
+
+void FileLock::Unlock() {
+    if (locked_ && handle_ >= 0) SetLock(int(handle_), F_UNLCK, false);
+    locked_ = false;
+}
+
+void FileLock::Close() {
+    Unlock();
+    if (handle_ >= 0) ::close(int(handle_));
+    handle_ = -1;
+    path_.clear();
+}
+
+bool FileLock::ReadHead(size_t count, std::string& out) {
+    out.assign(count, '\0');
+    if (!locked_) return false;
+    ssize_t n = ::pread(int(handle_), out.data(), count, 0);
+    if (n < 0) return false;
+    out.resize(size_t(n));
+    return true;
+}
+
+bool FileLock::WriteHead(std::string_view data) {
+    if (!locked_) return false;
+    return ::pwrite(int(handle_), data.data(), data.size(), 0) == ssize_t(data.size());
+}
+
 AppendFile::~AppendFile() { Close(); }
 
 bool AppendFile::Open(const std::string& path) {
@@ -118,7 +241,7 @@ bool AppendFile::ReadAt(uint64_t offset, size_t count, std::string& out) {
     return true;
 }
 
-bool AppendFile::Append(std::string_view data) {
+bool AppendFile::Append(std::string_view data, bool flush) {
     if (handle_ < 0) return false;
     // One write puts the whole record in place; a short one (a full disk) goes on.
     size_t done = 0;
@@ -129,7 +252,7 @@ bool AppendFile::Append(std::string_view data) {
         done += size_t(n);
     }
     size_ += done;
-    return ::fdatasync(int(handle_)) == 0;
+    return !flush || ::fdatasync(int(handle_)) == 0;
 }
 
 void AppendFile::Close() {

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
 
@@ -8,9 +9,13 @@
 
 namespace veldrix {
 
-bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take) {
+bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take, uint64_t from) {
     FILE* f = _wfopen(Widen(path).c_str(), L"rb");
     if (!f) return false;
+    if (from && _fseeki64(f, int64_t(from), SEEK_SET) != 0) {
+        std::fclose(f);
+        return false;
+    }
     char chunk[65536];
     size_t n;
     bool more = true;
@@ -50,7 +55,8 @@ bool FileWriter::Commit() {
     if (!file_) return false;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
-    if (std::fflush(f) != 0) failed_ = true;
+    // On the disk before it takes the old file's place.
+    if (std::fflush(f) != 0 || _commit(_fileno(f)) != 0) failed_ = true;
     if (std::fclose(f) != 0) failed_ = true;
     if (!failed_ && !MoveFileExW(Widen(temp_).c_str(), Widen(path_).c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -93,6 +99,117 @@ bool ListFiles(const std::string& folder, std::vector<std::string>& names) {
     return true;
 }
 
+bool ListFileSizes(const std::string& folder, std::vector<FileEntry>& files) {
+    files.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Widen(JoinPath(folder, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.push_back({Narrow(found.cFileName), uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return DeleteFileW(Widen(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+           GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+std::string ProcessName() {
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    std::string name;
+    if (GetComputerNameW(host, &size))
+        for (DWORD i = 0; i < size; ++i) {
+            wchar_t c = host[i];
+            bool safe = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                        c == L'-' || c == L'_';
+            name += safe ? char(c) : '_';
+        }
+    if (name.empty()) name = "host";
+    return name + "-" + std::to_string(GetCurrentProcessId());
+}
+
+namespace {
+
+// One byte far past any data of ours: a lock on Windows keeps others from
+// reading and writing the bytes it covers.
+constexpr DWORD kLockedByte = 0x7FFFFFFF;
+
+}  // namespace
+
+FileLock::~FileLock() { Close(); }
+
+bool FileLock::Open(const std::string& path) {
+    Close();
+    // Without sharing deletion: the file stays where it is while it is held open.
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<intptr_t>(file);
+    path_ = path;
+    return true;
+}
+
+bool FileLock::Take(const std::string& path, bool wait) {
+    Unlock();
+    for (int tries = 0; tries < 2; ++tries) {
+        if ((handle_ == -1 || path != path_) && !Open(path)) return false;
+        OVERLAPPED at{};
+        at.Offset = kLockedByte;
+        DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+        if (LockFileEx(reinterpret_cast<HANDLE>(handle_), flags, 0, 1, 0, &at)) {
+            locked_ = true;
+            return true;
+        }
+        // A handle kept from a share that went away fails where a fresh one may not.
+        if (!wait || GetLastError() == ERROR_LOCK_VIOLATION) return false;
+        Close();
+    }
+    return false;
+}
+
+bool FileLock::Lock(const std::string& path) { return Take(path, true); }
+bool FileLock::TryLock(const std::string& path) { return Take(path, false); }
+
+void FileLock::Unlock() {
+    if (locked_ && handle_ != -1) {
+        OVERLAPPED at{};
+        at.Offset = kLockedByte;
+        UnlockFileEx(reinterpret_cast<HANDLE>(handle_), 0, 1, 0, &at);
+    }
+    locked_ = false;
+}
+
+void FileLock::Close() {
+    Unlock();
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+    path_.clear();
+}
+
+bool FileLock::ReadHead(size_t count, std::string& out) {
+    out.assign(count, '\0');
+    if (!locked_) return false;
+    OVERLAPPED at{};
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), out.data(), DWORD(count), &got, &at) &&
+        GetLastError() != ERROR_HANDLE_EOF)
+        return false;
+    out.resize(got);
+    return true;
+}
+
+bool FileLock::WriteHead(std::string_view data) {
+    if (!locked_) return false;
+    OVERLAPPED at{};
+    DWORD wrote = 0;
+    return WriteFile(reinterpret_cast<HANDLE>(handle_), data.data(), DWORD(data.size()), &wrote, &at) &&
+           wrote == data.size();
+}
+
 AppendFile::~AppendFile() { Close(); }
 
 bool AppendFile::Open(const std::string& path) {
@@ -126,7 +243,7 @@ bool AppendFile::ReadAt(uint64_t offset, size_t count, std::string& out) {
     return true;
 }
 
-bool AppendFile::Append(std::string_view data) {
+bool AppendFile::Append(std::string_view data, bool flush) {
     if (handle_ == -1) return false;
     HANDLE file = reinterpret_cast<HANDLE>(handle_);
     LARGE_INTEGER none{};
@@ -139,7 +256,7 @@ bool AppendFile::Append(std::string_view data) {
         done += wrote;
     }
     size_ += done;
-    return FlushFileBuffers(file) != 0;
+    return !flush || FlushFileBuffers(file) != 0;
 }
 
 void AppendFile::Close() {

@@ -1,10 +1,22 @@
-// The CSV writer and reader of the production records, and the folder's files
-// as a power cut, a restart or another program leaves them.
+// The CSV writer and reader of the production records, the folder's files as
+// a power cut, a restart or another program leaves them, records that wait
+// for their file, and the ID codes handed out to threads, stores and
+// processes sharing one folder.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
 
 #include "code/Csv.h"
+#include "code/MemoryRecords.h"
 #include "code/RecordFolder.h"
 #include "seams/Files.h"
 #include "tests/admin/ProductionApp.h"
@@ -180,6 +192,429 @@ TEST(RecordFolder, OnlyGoodChipsOfDayFilesCountAndTheFirstDayIsNamed) {
     ASSERT_EQ(restarted.Append(Sample(RecordResult::Good, 16)), RecordKept::Stored);
     EXPECT_EQ(restarted.Location(), dir.File("logs/2025-03-03.csv"));
     EXPECT_EQ(restarted.IdCodeOnGoodChip(16), "2025-03-03");
+}
+
+// One column of a day file's records.
+std::vector<std::string> Column(const std::vector<std::vector<std::string>>& records, int column) {
+    std::vector<std::string> out;
+    for (size_t i = 1; i < records.size(); ++i) out.push_back(records[i].size() > size_t(column) ? records[i][column] : "");
+    return out;
+}
+
+std::vector<std::string> PendingFiles(const std::string& folder) {
+    std::vector<std::string> names, out;
+    ListFiles(folder, names);
+    for (const std::string& name : names)
+        if (name.rfind("pending-", 0) == 0) out.push_back(name);
+    return out;
+}
+
+// A spreadsheet holds the day's file, or the folder is gone (a file stands in
+// its place); ten records wait, in a pending file in the folder or, with the
+// folder gone, in the fallback folder. The next chance stores all ten in
+// order: the next append, FlushPending, or a start once their run is gone;
+// never a start while their run lives.
+TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChance) {
+    struct Block {
+        const char* what;
+        bool inFallback;  // where the pending file goes
+        std::function<void(test::TempDir&)> block, unblock;
+    };
+    const Block blocks[] = {
+        {"the day's file cannot be opened", false,
+         [](test::TempDir& d) { std::filesystem::create_directories(d.File("logs/2025-03-03.csv")); },
+         [](test::TempDir& d) { std::filesystem::remove(d.File("logs/2025-03-03.csv")); }},
+        {"a file where the folder should be", true,
+         [](test::TempDir& d) {
+             std::filesystem::remove_all(d.File("logs"));
+             d.Write("logs", "x");
+         },
+         [](test::TempDir& d) { std::filesystem::remove(d.File("logs")); }},
+    };
+    enum Chance { kNextAppend, kFlush, kStartAfterTheRun, kStartDuringTheRun };
+    const std::vector<std::string> ten{"101", "102", "103", "104", "105", "106", "107", "108", "109", "110"};
+    for (const Block& b : blocks) {
+        for (Chance chance : {kNextAppend, kFlush, kStartAfterTheRun, kStartDuringTheRun}) {
+            SCOPED_TRACE(std::string(b.what) + ", chance " + std::to_string(int(chance)));
+            test::TempDir dir;
+            const std::string logs = dir.File("logs"), fallback = dir.File("settings");
+            auto run = std::make_unique<RecordFolder>(logs, fallback);
+            run->Load();
+            b.block(dir);
+            for (uint32_t id = 101; id <= 110; ++id)
+                ASSERT_EQ(run->Append(Sample(id % 3 ? RecordResult::Good : RecordResult::Bad, id)),
+                          RecordKept::Pending);
+            EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
+            EXPECT_EQ(run->Location(), dir.File("logs/2025-03-03.csv"));
+            std::vector<std::string> expected = ten;
+            if (chance == kStartAfterTheRun) {
+                run.reset();  // it could not store them on its way out
+                // Another records folder sharing the fallback folder leaves them be.
+                RecordFolder elsewhere(dir.File("other"), fallback);
+                elsewhere.Load();
+                EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
+                EXPECT_EQ(elsewhere.IdCodeOnGoodChip(101), std::nullopt);
+            }
+            b.unblock(dir);
+            if (chance == kNextAppend) {
+                ASSERT_EQ(run->Append(Sample(RecordResult::Good, 111)), RecordKept::Stored);
+                expected.push_back("111");
+            } else if (chance == kFlush) {
+                EXPECT_TRUE(run->FlushPending());
+            } else {
+                RecordFolder start(logs, fallback);
+                start.Load();
+                if (chance == kStartDuringTheRun) {
+                    EXPECT_TRUE(test::ReadRecords(dir.File("logs/2025-03-03.csv")).size() <= 1);
+                    EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
+                    EXPECT_EQ(start.IdCodeOnGoodChip(101), std::nullopt);
+                    EXPECT_EQ(start.TakeIdCode(101, false).answer, IdGrant::Answer::HeldElsewhere);
+                    EXPECT_TRUE(run->FlushPending());
+                    // Seen by the other store without a new start.
+                    EXPECT_EQ(start.IdCodeOnGoodChip(101), "2025-03-03");
+                }
+            }
+            auto records = test::ReadRecords(dir.File("logs/2025-03-03.csv"));
+            EXPECT_EQ(Column(records, column::kSuccess), expected);
+            EXPECT_EQ(records[1], RecordFields(Sample(RecordResult::Good, 101)));
+            EXPECT_TRUE(PendingFiles(logs).empty());
+            EXPECT_TRUE(PendingFiles(fallback).empty());
+            RecordFolder later(logs);
+            EXPECT_EQ(later.Load().records, expected.size());
+            EXPECT_EQ(later.IdCodeOnGoodChip(110), "2025-03-03");
+            EXPECT_EQ(later.IdCodeOnGoodChip(102), std::nullopt);  // a bad chip's
+            // The good ones' codes are no longer held by anyone.
+            EXPECT_EQ(later.TakeIdCode(110, false).answer, IdGrant::Answer::OnGoodChip);
+            EXPECT_EQ(later.TakeIdCode(110, true).answer, IdGrant::Answer::Granted);
+        }
+    }
+}
+
+// A run stored the first of its waiting records, then died: a start stores
+// only the rest, each in its own day's file, none twice.
+TEST(RecordFolder, AStartStoresWhatAGoneRunLeftWaitingAndNothingTwice) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    auto on = [](RecordResult result, uint32_t id, int day) {
+        ProductionRecord r = Sample(result, id);
+        r.time.day = day;
+        return r;
+    };
+    {
+        RecordFolder run(logs);
+        run.Load();
+        std::filesystem::create_directories(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 1, 3)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 2, 4)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Bad, 3, 3)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(on(RecordResult::Good, 4, 3)), RecordKept::Pending);
+        std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
+        std::filesystem::create_directories(dir.File("logs/2025-03-04.csv"));
+        EXPECT_FALSE(run.FlushPending());  // the first stored, the second cannot be
+    }
+    std::filesystem::remove(dir.File("logs/2025-03-04.csv"));
+    ASSERT_EQ(PendingFiles(logs).size(), 1u);
+    RecordFolder start(logs);
+    start.Load();
+    EXPECT_TRUE(PendingFiles(logs).empty());
+    EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-03.csv")), column::kSuccess),
+              (std::vector<std::string>{"1", "3", "4"}));
+    EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-04.csv")), column::kSuccess),
+              std::vector<std::string>{"2"});
+    // Their codes are on good chips, no longer held by the run that is gone.
+    EXPECT_EQ(start.TakeIdCode(4, false).date, "2025-03-03");
+    EXPECT_EQ(start.TakeIdCode(2, true).answer, IdGrant::Answer::Granted);
+    RecordFolder again(logs);
+    EXPECT_EQ(again.Load().records, 4u);
+}
+
+// Neither the folder nor the fallback folder can take a file: the records are
+// lost to the disk for now, yet kept, their codes known as on good chips, and
+// stored in order once the folder is back.
+TEST(RecordFolder, WithNoFolderAtAllRecordsAreKeptInMemoryAndTheirCodesStayTaken) {
+    test::TempDir dir;
+    const std::string logs = dir.Write("logs", "x"), fallback = dir.Write("settings", "x");
+    RecordFolder run(logs, fallback);
+    run.Load();
+    EXPECT_EQ(run.TakeIdCode(41, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(run.Append(Sample(RecordResult::Good, 41)), RecordKept::Lost);
+    EXPECT_EQ(run.Append(Sample(RecordResult::Bad, 42)), RecordKept::Lost);
+    EXPECT_EQ(run.Append(Sample(RecordResult::Good, 43)), RecordKept::Lost);
+    EXPECT_FALSE(run.FlushPending());
+    for (uint32_t id : {41u, 43u}) {
+        EXPECT_EQ(run.IdCodeOnGoodChip(id), "2025-03-03");
+        IdGrant again = run.TakeIdCode(id, false);
+        EXPECT_EQ(again.answer, IdGrant::Answer::OnGoodChip);
+        EXPECT_EQ(again.date, "2025-03-03");
+        run.GiveBackIdCode(id);  // a chip that never got it gives nothing back
+    }
+    EXPECT_EQ(run.TakeIdCode(44, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(run.TakeIdCode(44, false).answer, IdGrant::Answer::HeldElsewhere);
+
+    std::filesystem::remove(logs);
+    // Another run on the folder sees the waiting good chips' codes held.
+    RecordFolder other(logs);
+    other.Load();
+    EXPECT_TRUE(run.FlushPending());
+    EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-03.csv")), column::kSuccess),
+              (std::vector<std::string>{"41", "42", "43"}));
+    EXPECT_EQ(other.TakeIdCode(43, false).answer, IdGrant::Answer::OnGoodChip);
+    EXPECT_EQ(other.TakeIdCode(44, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(other.TakeIdCode(42, false).answer, IdGrant::Answer::Granted);
+}
+
+// A good record that waits keeps its code held for every other store, and
+// taken in its own: no store hands it out before the record is stored.
+TEST(RecordFolder, AGoodRecordsCodeStaysTakenWhileItsRecordWaits) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    RecordFolder run(logs), other(logs);
+    run.Load();
+    other.Load();
+    ASSERT_EQ(run.TakeIdCode(7, false).answer, IdGrant::Answer::Granted);
+    std::filesystem::create_directories(dir.File("logs/2025-03-03.csv"));
+    ASSERT_EQ(run.Append(Sample(RecordResult::Good, 7)), RecordKept::Pending);
+    run.GiveBackIdCode(7);  // the record waits: the code is not free
+    EXPECT_EQ(run.TakeIdCode(7, false).answer, IdGrant::Answer::OnGoodChip);
+    EXPECT_EQ(other.TakeIdCode(7, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(other.TakeIdCode(7, true).answer, IdGrant::Answer::HeldElsewhere);
+    RecordFolder started(logs);
+    started.Load();
+    EXPECT_EQ(started.TakeIdCode(7, true).answer, IdGrant::Answer::HeldElsewhere);
+    std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
+    ASSERT_TRUE(run.FlushPending());
+    EXPECT_EQ(other.TakeIdCode(7, false).answer, IdGrant::Answer::OnGoodChip);
+    EXPECT_EQ(started.TakeIdCode(7, true).answer, IdGrant::Answer::Granted);
+}
+
+// The rules of handing out codes, the same in a folder and in memory.
+TEST(RecordFolder, CodesAreHandedOutByOneRuleInAFolderAndInMemory) {
+    test::TempDir dir;
+    RecordFolder folder(dir.File("logs"));
+    MemoryRecords memory;
+    for (ProductionRecords* store : std::vector<ProductionRecords*>{&folder, &memory}) {
+        SCOPED_TRACE(store == &folder ? "folder" : "memory");
+        using A = IdGrant::Answer;
+        EXPECT_EQ(store->TakeIdCode(5, false).answer, A::Granted);
+        EXPECT_EQ(store->TakeIdCode(5, false).answer, A::HeldElsewhere);  // another unit of this run
+        EXPECT_EQ(store->TakeIdCode(5, true).answer, A::HeldElsewhere);
+        store->GiveBackIdCode(5);
+        EXPECT_EQ(store->TakeIdCode(5, false).answer, A::Granted);
+        EXPECT_EQ(store->Append(Sample(RecordResult::Good, 5)), RecordKept::Stored);
+        EXPECT_EQ(store->IdCodeOnGoodChip(5), "2025-03-03");
+        IdGrant good = store->TakeIdCode(5, false);
+        EXPECT_EQ(good.answer, A::OnGoodChip);
+        EXPECT_EQ(good.date, "2025-03-03");
+        EXPECT_EQ(store->TakeIdCode(5, true).answer, A::Granted);  // written again on purpose
+        EXPECT_EQ(store->TakeIdCode(5, true).answer, A::HeldElsewhere);
+        ProductionRecord later = Sample(RecordResult::Good, 5);
+        later.time.day = 4;
+        EXPECT_EQ(store->Append(later), RecordKept::Stored);
+        EXPECT_EQ(store->IdCodeOnGoodChip(5), "2025-03-03");  // the first day stays
+        ProductionRecord failed = Sample(RecordResult::Bad, 6);
+        failed.idCode = 6;
+        EXPECT_EQ(store->TakeIdCode(6, false).answer, A::Granted);
+        EXPECT_EQ(store->Append(failed), RecordKept::Stored);
+        EXPECT_EQ(store->IdCodeOnGoodChip(6), std::nullopt);
+        EXPECT_EQ(store->TakeIdCode(6, false).answer, A::HeldElsewhere);  // until given back
+        store->GiveBackIdCode(6);
+        EXPECT_EQ(store->TakeIdCode(6, false).answer, A::Granted);
+    }
+}
+
+// Two stores on one folder (the window and the command line) see each
+// other's holds and good chips without a new start; a run that died keeps its
+// codes held.
+TEST(RecordFolder, StoresOnOneFolderSeeEachOthersCodes) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    RecordFolder a(logs), b(logs);
+    a.Load();
+    b.Load();
+    using A = IdGrant::Answer;
+    EXPECT_EQ(a.TakeIdCode(7, false).answer, A::Granted);
+    EXPECT_EQ(b.TakeIdCode(7, false).answer, A::HeldElsewhere);
+    EXPECT_EQ(b.TakeIdCode(7, true).answer, A::HeldElsewhere);
+    a.GiveBackIdCode(7);
+    EXPECT_EQ(b.TakeIdCode(7, false).answer, A::Granted);
+    EXPECT_EQ(a.TakeIdCode(7, false).answer, A::HeldElsewhere);
+    ASSERT_EQ(b.Append(Sample(RecordResult::Good, 7)), RecordKept::Stored);
+    EXPECT_EQ(a.IdCodeOnGoodChip(7), "2025-03-03");
+    EXPECT_EQ(a.TakeIdCode(7, false).date, "2025-03-03");
+    EXPECT_EQ(a.TakeIdCode(8, false).answer, A::Granted);
+    {
+        RecordFolder dies(logs);
+        EXPECT_EQ(dies.TakeIdCode(9, false).answer, A::Granted);
+    }  // without giving it back: its chip may carry it
+    for (int i = 0; i < 2; ++i) {
+        RecordFolder started(logs);
+        started.Load();
+        EXPECT_EQ(started.TakeIdCode(9, true).answer, A::HeldElsewhere);
+        EXPECT_EQ(started.TakeIdCode(8, false).answer, A::HeldElsewhere);
+        EXPECT_EQ(started.TakeIdCode(7, false).answer, A::OnGoodChip);
+        EXPECT_EQ(a.TakeIdCode(9, false).answer, A::HeldElsewhere);
+    }
+    // A good record written by hand, or by a program without the lock, is
+    // found at the next start.
+    std::ofstream(dir.File("logs/2025-03-04.csv"), std::ios::binary)
+        << "\xEF\xBB\xBF" << kRecordHeader << "\r\n" << CsvRecord(RecordFields(Sample(RecordResult::Good, 12)));
+    RecordFolder started(logs);
+    started.Load();
+    EXPECT_EQ(started.TakeIdCode(12, false).answer, A::OnGoodChip);
+}
+
+// The held codes' file grows by a line a change; once long it is written anew
+// with only the codes still held, those of runs that are gone among them.
+TEST(RecordFolder, TheHeldCodesFileIsWrittenAnewWithTheCodesStillHeld) {
+    test::TempDir dir;
+    std::string held = "\xEF\xBB\xBFID码,占用者,时间,状态\r\n";
+    for (uint32_t code = 1000; held.size() < 70000; ++code)
+        for (const char* state : {"held", "free"})
+            held += CsvRecord({std::to_string(code), "PC2-77-20250303000000-abcdef", "2025-03-03T00:00:00+00:00", state});
+    held += CsvRecord({"777", "PC2-77-20250303000000-abcdef", "2025-03-03T00:00:00+00:00", "held"});
+    std::filesystem::create_directories(dir.File("logs"));
+    dir.Write("logs/id-held.csv", held);
+    RecordFolder run(dir.File("logs"));
+    run.Load();
+    EXPECT_EQ(run.TakeIdCode(777, true).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(run.TakeIdCode(1000, false).answer, IdGrant::Answer::Granted);
+    std::string now;
+    ASSERT_TRUE(ReadFileBytes(dir.File("logs/id-held.csv"), now));
+    EXPECT_LT(now.size(), 1000u);
+    RecordFolder started(dir.File("logs"));
+    started.Load();
+    EXPECT_EQ(started.TakeIdCode(777, true).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(started.TakeIdCode(1000, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(started.TakeIdCode(1001, false).answer, IdGrant::Answer::Granted);
+}
+
+// Every code taken is confirmed by a good record; whoever gets it, no code is
+// handed out twice.
+void TakeAndConfirm(ProductionRecords& store, uint32_t codes, std::vector<uint32_t>& granted) {
+    for (uint32_t code = 1; code <= codes; ++code) {
+        if (store.TakeIdCode(code, false).answer != IdGrant::Answer::Granted) continue;
+        granted.push_back(code);
+        if (store.Append(Sample(RecordResult::Good, code)) != RecordKept::Stored) return;
+    }
+}
+
+void ExpectEachCodeOnce(const std::string& logs, std::vector<uint32_t> granted, uint32_t codes) {
+    std::sort(granted.begin(), granted.end());
+    std::vector<uint32_t> all(codes);
+    for (uint32_t i = 0; i < codes; ++i) all[i] = i + 1;
+    EXPECT_EQ(granted, all);
+    auto ids = Column(test::ReadRecords(logs + "/2025-03-03.csv"), column::kIdCode);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+    EXPECT_EQ(ids.size(), size_t(codes));
+}
+
+TEST(RecordFolder, ThreadsAndStoresOnOneFolderNeverGetOneCodeTwice) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    RecordFolder a(logs), b(logs);
+    a.Load();
+    b.Load();
+    constexpr uint32_t kCodes = 150;
+    std::vector<std::vector<uint32_t>> granted(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < granted.size(); ++t)
+        threads.emplace_back([&, t] { TakeAndConfirm(t % 2 ? b : a, kCodes, granted[t]); });
+    for (std::thread& t : threads) t.join();
+    std::vector<uint32_t> all;
+    for (const auto& g : granted) all.insert(all.end(), g.begin(), g.end());
+    ExpectEachCodeOnce(logs, all, kCodes);
+}
+
+// The lock is one of open files: a child process with a store of its own
+// competes with its parent for every code.
+TEST(RecordFolder, ProcessesOnOneFolderNeverGetOneCodeTwice) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs"), childList = dir.File("child.txt");
+    std::filesystem::create_directories(logs);
+    constexpr uint32_t kCodes = 300;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::vector<uint32_t> granted;
+        {
+            RecordFolder store(logs);
+            store.Load();
+            TakeAndConfirm(store, kCodes, granted);
+        }
+        std::ofstream out(childList);
+        for (uint32_t code : granted) out << code << "\n";
+        out.close();
+        ::_exit(out ? 0 : 1);
+    }
+    std::vector<uint32_t> granted;
+    {
+        RecordFolder store(logs);
+        store.Load();
+        TakeAndConfirm(store, kCodes, granted);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::ifstream in(childList);
+    size_t mine = granted.size();
+    for (uint32_t code; in >> code;) granted.push_back(code);
+    EXPECT_GT(mine, 0u);
+    EXPECT_LT(mine, granted.size());  // the child got codes too
+    ExpectEachCodeOnce(logs, granted, kCodes);
+}
+
+// Only a whole record with at least the columns its file's header names
+// counts: a line a power cut shortened never makes its code a good chip's,
+// also after the next record mended its end; a later version's file with more
+// columns still reads, and takes this version's records.
+TEST(RecordFolder, ARecordCountsWithAllTheColumnsItsHeaderNames) {
+    const std::string good = CsvRecord(RecordFields(Sample(RecordResult::Good, 5001)));
+    const std::string header = std::string("\xEF\xBB\xBF") + kRecordHeader + "\r\n";
+    const std::string wider = std::string("\xEF\xBB\xBF") + kRecordHeader + ",工位,批号\r\n";
+    auto widened = [](std::string line) { return line.insert(line.size() - 2, ",3,B7"); };
+    struct Case {
+        const char* what;
+        std::string text;
+        std::optional<std::string> day5001;
+        size_t records;
+    };
+    const Case cases[] = {
+        {"whole", header + good, "2025-03-03", 1},
+        {"cut after the ID code, line end added by hand", header + good.substr(0, good.find(",0FFDH")) + "\r\n",
+         std::nullopt, 0},
+        {"cut after the ID code's first digits", header + good.substr(0, good.find("5001,") + 2) + "\r\n",
+         std::nullopt, 0},
+        {"sixteen columns", wider + widened(good), "2025-03-03", 1},
+        {"fourteen under a header of sixteen", wider + good, std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        dir.Write("2025-03-03.csv", c.text);
+        RecordFolder folder(dir.Path().string());
+        EXPECT_EQ(folder.Load().records, c.records);
+        EXPECT_EQ(folder.IdCodeOnGoodChip(5001), c.day5001);
+        EXPECT_EQ(folder.IdCodeOnGoodChip(50), std::nullopt);
+        // The next record lands whole, with as many columns as the header names.
+        ASSERT_EQ(folder.Append(Sample(RecordResult::Good, 6001)), RecordKept::Stored);
+        RecordFolder later(dir.Path().string());
+        EXPECT_EQ(later.Load().records, c.records + 1);
+        EXPECT_EQ(later.IdCodeOnGoodChip(6001), "2025-03-03");
+        EXPECT_EQ(later.IdCodeOnGoodChip(5001), c.day5001);
+    }
+    // A good record torn in its ID code, mended by another store's append: the
+    // store loaded before reads the mended line as it catches up, and does not
+    // count it.
+    test::TempDir dir;
+    dir.Write("2025-03-03.csv", header + good.substr(0, good.find("5001,") + 2));
+    RecordFolder before(dir.Path().string()), writer(dir.Path().string());
+    before.Load();
+    writer.Load();
+    ASSERT_EQ(writer.Append(Sample(RecordResult::Good, 6001)), RecordKept::Stored);
+    EXPECT_EQ(before.IdCodeOnGoodChip(6001), "2025-03-03");
+    EXPECT_EQ(before.IdCodeOnGoodChip(50), std::nullopt);
+    EXPECT_EQ(before.TakeIdCode(50, false).answer, IdGrant::Answer::Granted);
 }
 
 }  // namespace

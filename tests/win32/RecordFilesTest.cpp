@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "code/Csv.h"
 #include "code/RecordFolder.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/win32/RealClock.h"
@@ -57,37 +58,56 @@ TEST(RecordFiles, LocalTimeIsTheSystemsWithItsOffset) {
     FAIL() << "the clock never read the same second as the system";
 }
 
+// A spreadsheet opens the day's file without letting others write to it:
+// the records wait, then all go in, in order, with the next append.
 TEST(RecordFiles, DayFilesUnderChineseNamesAndOneHeldByASpreadsheet) {
     const std::string folder = JoinPath(TempFolder("veldrix-记录测试"), "日志");
     RemoveTree(folder);
-    ProductionRecord r;
-    r.time = LocalTimeAt(DaysFromCivil(2025, 3, 3) * 86400000, 480);
-    r.result = RecordResult::Good;
-    r.status = "自动编程已成功完成";
-    r.idCode = 5001;
+    const std::string day = JoinPath(folder, "2025-03-03.csv");
+    auto record = [](uint32_t id) {
+        ProductionRecord r;
+        r.time = LocalTimeAt(DaysFromCivil(2025, 3, 3) * 86400000 + id * 1000, 480);
+        r.result = RecordResult::Good;
+        r.status = "自动编程已成功完成";
+        r.idCode = id;
+        return r;
+    };
     {
         RecordFolder records(folder);
-        ASSERT_EQ(records.Append(r), RecordKept::Stored);
-        // A spreadsheet opens the file without sharing it: the next append fails.
-        HANDLE held = CreateFileW(Widen(JoinPath(folder, "2025-03-03.csv")).c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+        records.Load();
+        ASSERT_EQ(records.Append(record(5001)), RecordKept::Stored);
+        HANDLE held = CreateFileW(Widen(day).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        r.idCode = 5002;
-        EXPECT_NE(records.Append(r), RecordKept::Stored);
-        EXPECT_EQ(records.Location(), JoinPath(folder, "2025-03-03.csv"));
+        for (uint32_t id = 5002; id <= 5011; ++id) EXPECT_EQ(records.Append(record(id)), RecordKept::Pending) << id;
+        EXPECT_EQ(records.Location(), day);
+        EXPECT_EQ(records.TakeIdCode(5011, false).answer, IdGrant::Answer::OnGoodChip);
         CloseHandle(held);
-        r.idCode = 5003;
-        EXPECT_EQ(records.Append(r), RecordKept::Stored);
+        EXPECT_EQ(records.Append(record(5012)), RecordKept::Stored);
     }
-    RecordFolder restarted(folder);
-    RecordFolder::LoadSummary loaded = restarted.Load();
-    EXPECT_EQ(loaded.files, 1u);
-    EXPECT_EQ(loaded.records, 2u);
-    EXPECT_EQ(restarted.IdCodeOnGoodChip(5003), "2025-03-03");
-    EXPECT_EQ(restarted.IdCodeOnGoodChip(5002), std::nullopt);
+    {
+        RecordFolder restarted(folder);
+        RecordFolder::LoadSummary loaded = restarted.Load();
+        EXPECT_EQ(loaded.files, 1u);
+        EXPECT_EQ(loaded.records, 12u);
+        EXPECT_EQ(restarted.IdCodeOnGoodChip(5002), "2025-03-03");
+        EXPECT_EQ(restarted.TakeIdCode(5012, false).answer, IdGrant::Answer::OnGoodChip);
+    }
     std::string text;
-    ASSERT_TRUE(ReadFileBytes(JoinPath(folder, "2025-03-03.csv"), text));
+    ASSERT_TRUE(ReadFileBytes(day, text));
     EXPECT_EQ(text.rfind("\xEF\xBB\xBF时间,", 0), 0u);
+    // In order, each once.
+    std::vector<std::string> ids;
+    CsvReader reader([&](const std::vector<std::string_view>& f) {
+        if (f.size() == size_t(column::kCount) && f[column::kResult] == "good") ids.emplace_back(f[column::kIdCode]);
+        return true;
+    });
+    reader.Feed(text);
+    std::vector<std::string> expected;
+    for (uint32_t id = 5001; id <= 5012; ++id) expected.push_back(std::to_string(id));
+    EXPECT_EQ(ids, expected);
+    std::vector<std::string> names;
+    ASSERT_TRUE(ListFiles(folder, names));
+    for (const std::string& name : names) EXPECT_NE(name.rfind("pending-", 0), 0u) << name;
     RemoveTree(folder);
     RemoveDirectoryW(Widen(TempFolder("veldrix-记录测试")).c_str());
 }
