@@ -159,16 +159,16 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     // The window's records, shared by every unit; a simulated run keeps none
     // unless asked, so its chips never count as produced ones. Without a
     // folder the codes of this call still come from one authority.
-    std::unique_ptr<ProductionRecords> records;
+    std::unique_ptr<ProductionRecords> store;
     if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
         !folder.empty()) {
         auto kept = std::make_unique<RecordFolder>(folder, ProgramStateFolder(o.settingsFile));
         kept->Load();
-        records = std::move(kept);
+        store = std::move(kept);
     } else {
-        records = std::make_unique<MemoryRecords>();
+        store = std::make_unique<MemoryRecords>();
     }
-    const bool keepsRecords = dynamic_cast<RecordFolder*>(records.get()) != nullptr;
+    const bool keepsRecords = dynamic_cast<RecordFolder*>(store.get()) != nullptr;
     DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), "downloads"));
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
 
@@ -223,7 +223,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         links.settings = settings.get();
         links.sim = o.sim ? sims[i].get() : nullptr;
         links.secrets = &secrets;
-        links.records = records.get();
+        links.records = store.get();
         links.downloads = &downloads;
         if (o.sim && keepsRecords) {
             links.recordsClock = wallClock.get();
@@ -236,8 +236,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     std::unique_ptr<SharedIds> ids;
     if (o.command == "auto")
         ids = std::make_unique<SharedIds>(o.id ? std::optional<uint32_t>(o.id->first) : std::nullopt,
-                                          o.id ? o.id->last : std::nullopt, [&records](uint32_t code) {
-                                              return records->IdCodeOnGoodChip(code).has_value();
+                                          o.id ? o.id->last : std::nullopt, [&store](uint32_t code) {
+                                              return store->IdCodeOnGoodChip(code).has_value();
                                           });
 
     std::vector<size_t> all;

@@ -85,8 +85,8 @@ struct ProductionApp : LinkedApp {
     // Production records in folder from now on, as the program keeps them
     // from its start.
     std::unique_ptr<RecordFolder> records;
-    void KeepRecords(const std::string& folder) {
-        records = std::make_unique<RecordFolder>(folder);
+    void KeepRecords(const std::string& folder, const std::string& fallback = "") {
+        records = std::make_unique<RecordFolder>(folder, fallback);
         records->Load();
         ctx.records = records.get();
     }
