@@ -85,7 +85,13 @@ int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::
     std::optional<sim::VirtualTime::Participation> part;
     if (time) part.emplace(*time);
     for (const Entry& e : entries) {
-        UnitLinks links{e.adapter.port, 1, true, &clock, e.port, e.directory, &settings, nullptr, nullptr, 0};
+        UnitLinks links;
+        links.label = e.adapter.port;
+        links.fixedPort = true;
+        links.clock = &clock;
+        links.port = e.port;
+        links.directory = e.directory;
+        links.settings = &settings;
         Unit probe(links, o, output);
         bool programmer = OpenPort(probe.Context(), e.adapter.port);
         e.port->Close();
@@ -169,7 +175,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         store = std::make_unique<MemoryRecords>();
     }
     const bool keepsRecords = dynamic_cast<RecordFolder*>(store.get()) != nullptr;
-    DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), "downloads"));
+    // Simulated units keep a list of their own: theirs must never vouch for a real unit's memory.
+    DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), o.sim ? "downloads-sim" : "downloads"));
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);
 
     // The programmers: simulated on virtual time, or the ports given (none:

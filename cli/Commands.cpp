@@ -6,6 +6,7 @@
 #include "app/ControlTable.h"
 #include "code/ChipCatalogue.h"
 #include "code/CodeBuffer.h"
+#include "code/CodeFile.h"
 #include "code/Fields.h"
 #include "code/HexFile.h"
 #include "link/Session.h"
@@ -17,13 +18,6 @@
 namespace veldrix::cli {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Ending(const std::string& path) { return path.size() < 4 ? "" : Lower(path.substr(path.size() - 4)); }
 
 // The sum the last step found, in the window's four digits; nothing when it found none.
 Json ChecksumOf(const OperationOutcome& outcome) {
@@ -312,6 +306,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
         if (o.what == "chip") {
             exit = unit.Button(id::kChipChecksum, "checksum-chip");
         } else {
+            if ((exit = unit.CheckCodeFile(o.file))) return exit;
             if ((exit = unit.LoadFile(o.file, "load"))) return exit;
             unit.ApplyRange();
             exit = unit.Button(id::kMemoryChecksum, "checksum-memory");

@@ -9,6 +9,7 @@
 #include "app/Dispatch.h"
 #include "app/MainWindow.h"
 #include "code/ChipCatalogue.h"
+#include "code/DownloadMemo.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"
@@ -214,16 +215,44 @@ int Unit::LoadFile(const std::string& path, const std::string& step) {
     SettleOutcome(*ctx_);
     int exit = ExitFor(ctx_->outcome.cls);
     EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
+    // A project sets the window as it was saved; the options given here
+    // still hold over it. The code-file field now names the project's code
+    // file, so a download does not load the project again.
+    if (exit == kExitOk && Ending(path) == ".pvx") exit = ApplyOptions(true);
     return exit;
 }
 
+int Unit::CheckCodeFile(const std::string& path) {
+    std::string why;
+    if (!CodeFileMayLoseCode(path, why)) return kExitOk;
+    BeginStep();
+    if (options_.yes) {
+        Line("警告: " + Indented(why));
+        return kExitOk;
+    }
+    EmitStep("file", kExitUsage, why, "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --yes 才能使用该文件)");
+    return kExitUsage;
+}
+
 int Unit::PutCodeInMemory(const std::string& path) {
+    if (int exit = CheckCodeFile(path)) return exit;
     if (int exit = LoadFile(path, "load")) return exit;
     ApplyRange();
     if (!options_.noDownload) {
         int exit = Button(id::kRefreshMemory, "download");
         ApplyRange();
         return exit;
+    }
+    // The memory's 16-bit sum cannot tell two codes apart: the memory is
+    // trusted only for the code this PC last downloaded to that port.
+    const AddressRange r = ctx_->programmingRange;
+    const std::string port = ctx_->rememberedPort.Get();
+    std::optional<std::string> last = ctx_->downloads ? ctx_->downloads->Last(port) : std::nullopt;
+    if (!last || *last != DownloadDigest(ctx_->codeBuffer, r.start, r.end)) {
+        BeginStep();
+        const std::string why = "本机最近下载到 " + port + " 的不是该代码文件(或地址范围不同),编程器内存中的代码无法确认";
+        EmitStep("checksum-memory", kExitUsage, why, why + " (请先下载, 不加 --no-download)");
+        return kExitUsage;
     }
     // The memory's own sum against the file, as the download checks it.
     int exit = Button(id::kMemoryChecksum, "checksum-memory");
@@ -241,6 +270,10 @@ std::string Unit::SetBox(int controlId, int value, const char* option) {
 int Unit::BuildWindow() {
     BeginStep();
     CreateMainControls(*ctx_);
+    return ApplyOptions(false);
+}
+
+int Unit::ApplyOptions(bool again) {
     const Options& o = options_;
     std::string error;
     auto fail = [&](const std::string& text) {
@@ -252,8 +285,11 @@ int Unit::BuildWindow() {
         for (int i = 0; i < ui_.ComboCount(id::kChipCombo) && found < 0; ++i)
             if (Upper(ui_.ComboEntry(id::kChipCombo, i)) == Upper(o.chip)) found = i;
         if (found < 0) return fail("芯片列表中没有 " + o.chip);
-        ui_.ComboSelect(id::kChipCombo, found);
-        ApplyChipSelection(*ctx_);
+        // Choosing the chip again would put back its default boxes.
+        if (!again || ui_.ComboSelection(id::kChipCombo) != found) {
+            ui_.ComboSelect(id::kChipCombo, found);
+            ApplyChipSelection(*ctx_);
+        }
     }
     if (!o.chipType.empty() && !Click(o.chipType == "otp" ? id::kOtp : id::kMtp))
         return fail("所选芯片不能选择芯片类型 " + o.chipType);

@@ -56,6 +56,12 @@ public:
     // The window as the program builds it (settings, chip list), then the
     // options of the command line as clicks on it. kExitOk or kExitUsage.
     int BuildWindow();
+    // The command line's options as clicks on the window; again after a
+    // project file set it. kExitOk or kExitUsage.
+    int ApplyOptions(bool again);
+    // A code file with data that would not be programmed: refused without
+    // --yes (kExitUsage), a warning with it.
+    int CheckCodeFile(const std::string& path);
     // The options that name a range; again after a file set the fields.
     void ApplyRange();
     // The programmer search of the window's first tick; kExitOk or kExitLink.

@@ -22,14 +22,6 @@ constexpr uint32_t k16BitLimit = 0x10000;  // the programming range has 16 bits
 
 std::string CodeFileName(AppContext& ctx) { return CutToCodePage(ctx.ui->GetText(id::kCodeFile), kNameBytes); }
 
-// Exactly the last four characters, lower-cased; shorter names have none.
-std::string Ending(const std::string& name) {
-    if (name.size() < 4) return {};
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return tail;
-}
-
 // The size on disk of a regular file; false when there is no such file (the
 // read then reports it). Names are UTF-8, as ReadFileBytes takes them.
 bool SizeOnDisk(const std::string& path, uintmax_t& size) {
@@ -68,6 +60,13 @@ bool ProjectCodeFile(const std::string& path, std::string& codeFile) {
 }
 
 }  // namespace
+
+std::string Ending(const std::string& name) {
+    if (name.size() < 4) return {};
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return tail;
+}
 
 bool ChooseCodeFile(AppContext& ctx) {
     auto path = ctx.ui->OpenFileDialog({{"hex文件(*.hex)", "*.hex"},

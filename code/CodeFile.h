@@ -7,6 +7,9 @@ namespace veldrix {
 
 struct AppContext;
 
+// Exactly the last four characters of a file name, lower-cased (".hex");
+// shorter names have none. The loader goes by it.
+std::string Ending(const std::string& name);
 // Open-file dialog; true when a file was chosen (the code-file field then
 // holds its full path).
 bool ChooseCodeFile(AppContext& ctx);
