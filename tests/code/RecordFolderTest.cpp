@@ -232,10 +232,11 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
          [](test::TempDir& d) { std::filesystem::remove(d.File("logs")); }},
     };
     enum Chance { kNextAppend, kFlush, kStartAfterTheRun, kStartDuringTheRun };
+    const char* const chances[] = {"the next append", "FlushPending", "a start after the run", "a start during it"};
     const std::vector<std::string> ten{"101", "102", "103", "104", "105", "106", "107", "108", "109", "110"};
     for (const Block& b : blocks) {
         for (Chance chance : {kNextAppend, kFlush, kStartAfterTheRun, kStartDuringTheRun}) {
-            SCOPED_TRACE(std::string(b.what) + ", chance " + std::to_string(int(chance)));
+            SCOPED_TRACE(std::string(b.what) + ", then " + chances[chance]);
             test::TempDir dir;
             const std::string logs = dir.File("logs"), fallback = dir.File("settings");
             auto run = std::make_unique<RecordFolder>(logs, fallback);
@@ -265,7 +266,7 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
                 RecordFolder start(logs, fallback);
                 start.Load();
                 if (chance == kStartDuringTheRun) {
-                    EXPECT_TRUE(test::ReadRecords(dir.File("logs/2025-03-03.csv")).size() <= 1);
+                    EXPECT_LE(test::ReadRecords(dir.File("logs/2025-03-03.csv")).size(), 1u);
                     EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
                     EXPECT_EQ(start.IdCodeOnGoodChip(101), std::nullopt);
                     EXPECT_EQ(start.TakeIdCode(101, false).answer, IdGrant::Answer::HeldElsewhere);
@@ -276,6 +277,7 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
             }
             auto records = test::ReadRecords(dir.File("logs/2025-03-03.csv"));
             EXPECT_EQ(Column(records, column::kSuccess), expected);
+            ASSERT_GE(records.size(), 2u);
             EXPECT_EQ(records[1], RecordFields(Sample(RecordResult::Good, 101)));
             EXPECT_TRUE(PendingFiles(logs).empty());
             EXPECT_TRUE(PendingFiles(fallback).empty());
