@@ -266,8 +266,12 @@ int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
         ctx.idLastCode = sequence->Last().value_or(0xFFFFFF);
     }
     if (record.chips > 0) unit.CheckLink();
+    const uint32_t recorded = ctx.recordedRuns;
     int exit = unit.Button(id::kAutoProgram, "auto");
     ++record.chips;
+    // Refused before the sequence (no link, a check of the window): still a chip tried.
+    if (ctx.recordedRuns == recorded)
+        RecordedRun(ctx).Finish(exit == kExitLink ? RecordResult::Link : RecordResult::Stopped);
     const std::optional<uint32_t> written = ctx.outcome.idWritten;
     if (sequence) sequence->Settle(*offered, ctx.outcome.idTaken, exit == kExitOk);
     if (written && exit == kExitOk) record.ids.push_back(*written);

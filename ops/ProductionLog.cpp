@@ -23,6 +23,7 @@ bool AskAboutIdOnGoodChip(AppContext& ctx, uint32_t idCode, const std::string& d
 RecordedRun::RecordedRun(AppContext& ctx) : ctx_(ctx), startMs_(ctx.clock->NowMs()) {}
 
 RecordKept RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, std::optional<uint32_t> idAddress) {
+    ++ctx_.recordedRuns;
     if (!ctx_.records) return RecordKept::Stored;
     Ui& ui = *ctx_.ui;
     ProductionRecord r;

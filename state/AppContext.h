@@ -76,6 +76,7 @@ struct AppContext {
     // A record with an ID code could be kept neither in the records nor in a
     // pending file: no further ID code is written until it is.
     bool recordsUnkept = false;
+    uint32_t recordedRuns = 0;  // records finished (kept or not), so a caller can tell a run left one
     // The records' wall clock and port note: the command line on simulated
     // units records the real time and marks its ports; null: the clock above.
     Clock* recordsClock = nullptr;

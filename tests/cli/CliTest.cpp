@@ -13,6 +13,7 @@
 #include "cli/Cli.h"
 #include "cli/Host.h"
 #include "cli/Output.h"
+#include "code/Csv.h"
 #include "code/HexText.h"
 #include "sim/InProcessProgrammer.h"
 
@@ -536,6 +537,160 @@ TEST(Cli, UsageErrors) {
                                                             {"blank", "--chip", "NOSUCHCHIP"}}) {
         SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
         EXPECT_EQ(Cli(args).exit, 3);
+    }
+}
+
+namespace trusted {
+
+std::vector<std::vector<std::string>> Records(const std::string& folder) {
+    std::vector<std::vector<std::string>> out;
+    std::vector<fs::path> days;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".csv" && e.path().filename().string().size() == 14) days.push_back(e.path());
+    std::sort(days.begin(), days.end());
+    for (const fs::path& day : days) {
+        std::ifstream in(day, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        bool header = true;
+        CsvReader([&](const std::vector<std::string_view>& f) {
+            if (!header) out.emplace_back(f.begin(), f.end());
+            header = false;
+            return true;
+        }).Feed(text);
+    }
+    return out;
+}
+
+uint32_t ChipId(const sim::DeviceState& s, uint32_t address) {
+    const auto& c = s.chip.cells;
+    return uint32_t(c[address]) << 16 | uint32_t(c[address + 1]) << 8 | c[address + 2];
+}
+
+std::string Project(const std::string& name, const std::string& autoBits) {
+    Files& f = TestFiles();
+    f.Write(name, "THIS-IS-VDX-PROJECT-FILE\r\nFile=" + f.Path("code.hex") + "\r\nAuto=" + autoBits +
+                      "\r\nFcts=5000\r\nIncr=3FF0\r\n");
+    return f.Path(name);
+}
+
+}  // namespace trusted
+
+// What the command line reports, writes and records comes from what the
+// units did, whatever a project file or a records folder says.
+TEST(Cli, ProductionOutputCanBeTrusted) {
+    using trusted::ChipId;
+    using trusted::Records;
+    Files& f = TestFiles();
+    const std::string logs = f.Path("trusted-logs");
+    fs::remove_all(logs);
+
+    {
+        SCOPED_TRACE("a project turns the ID code on for two units: one sequence, one record a chip");
+        std::map<int, std::vector<uint32_t>> written;
+        cli::CliHooks hooks;
+        CliRun run = Cli({"--sim-units", "2", "--log-dir", logs, "auto", trusted::Project("id.pvx", "01000111"),
+                          "--repeat"},
+                         "\n\n", hooks);
+        EXPECT_EQ(run.exit, 0);
+        std::set<uint32_t> ids;
+        for (const Json& chip : run.Of("chip")) {
+            ASSERT_TRUE(chip["id"].is_number());
+            EXPECT_TRUE(ids.insert(chip["id"].get<uint32_t>()).second) << chip;
+        }
+        EXPECT_EQ(ids, (std::set<uint32_t>{5001, 5002, 5003, 5004, 5005, 5006}));
+        auto records = Records(logs);
+        ASSERT_EQ(records.size(), 6u);
+        std::set<std::string> recorded;
+        for (const auto& r : records) {
+            EXPECT_EQ(r[1], "good");
+            EXPECT_TRUE(recorded.insert(r[8]).second) << r[8];
+            // A simulated unit is marked, and its time is the real one.
+            EXPECT_EQ(r[13].substr(r[13].size() - std::string("(模拟)").size()), "(模拟)");
+            EXPECT_NE(r[0].substr(0, 10), "2025-03-03");
+        }
+    }
+    {
+        SCOPED_TRACE("--id over a project whose ID bit is off: the option holds, the codes are the chips'");
+        std::map<int, uint32_t> chipIds;
+        cli::CliHooks hooks;
+        hooks.afterRun = [&](int unit, sim::InProcessProgrammer& p) {
+            std::lock_guard lock(p.state.mutex);
+            chipIds[unit] = ChipId(p.state, 0x3FF0);
+        };
+        CliRun run = Cli({"--sim-units", "2", "auto", trusted::Project("noid.pvx", "00000111"), "--id", "3FF0:7001"},
+                         "", hooks);
+        EXPECT_EQ(run.exit, 0);
+        std::set<uint32_t> reported;
+        for (const Json& chip : run.Of("chip")) reported.insert(chip["id"].get<uint32_t>());
+        EXPECT_EQ(reported, (std::set<uint32_t>{7001, 7002}));
+        EXPECT_EQ((std::set<uint32_t>{chipIds[1], chipIds[2]}), (std::set<uint32_t>{7001, 7002}));
+    }
+    {
+        SCOPED_TRACE("--verify --yes over a project that turns verification off: the chip is verified");
+        std::vector<int> log;
+        CliRun run = Cli({"--yes", "--verify", "auto", trusted::Project("noverify.pvx", "00000110")}, "",
+                         After([&](sim::DeviceState& s) {
+                             for (const sim::LogEntry& e : s.log) log.push_back(e.opCode);
+                         }));
+        EXPECT_EQ(run.exit, 0);
+        EXPECT_NE(std::find(log.begin(), log.end(), 8), log.end());
+        for (const Json& box : run.Of("box")) EXPECT_EQ(box["text"].get<std::string>().find("[自动校验]"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("--no-download trusts only the code this PC last downloaded there");
+        std::vector<uint8_t> swapped = f.code;
+        std::swap(swapped[0], swapped[1]);  // the same 16-bit sum
+        std::string hex;
+        for (uint16_t a = 0; a < swapped.size(); a += 16)
+            hex += DataRecord(a, std::vector<uint8_t>(swapped.begin() + a, swapped.begin() + a + 16)) + "\n";
+        f.Write("swapped.hex", hex + EndRecord() + "\n");
+        auto holding = [](const std::vector<uint8_t>& code) {
+            return [code](sim::DeviceState& s) { std::copy(code.begin(), code.end(), s.memory.begin()); };
+        };
+        bool programmed = true;
+        auto untouched = [&](sim::DeviceState& s) { programmed = s.chip.cells[0] != 0xFF; };
+        ASSERT_EQ(Cli({"download", f.Path("swapped.hex")}).exit, 0);
+        CliRun other = Cli({"auto", f.Path("code.hex"), "--no-download"}, "", Before(holding(swapped), untouched));
+        EXPECT_EQ(other.exit, 3);
+        EXPECT_FALSE(programmed);
+        CliRun same = Cli({"auto", f.Path("swapped.hex"), "--no-download"}, "", Before(holding(swapped), untouched));
+        EXPECT_EQ(same.exit, 0);
+        EXPECT_TRUE(programmed);
+    }
+    {
+        SCOPED_TRACE("code that would not be programmed, or ID bytes over code: refused without --yes");
+        struct Row {
+            std::vector<std::string> args;
+            int exit;
+        };
+        const Row rows[] = {
+            {{"auto", f.Path("high.hex")}, 3},
+            {{"download", f.Path("high.hex")}, 3},
+            {{"checksum", "memory", f.Path("high.hex")}, 3},
+            {{"auto", f.Path("high.hex"), "--yes"}, 0},
+            {{"auto", f.Path("code.hex"), "--id", "0000:1"}, 3},
+            {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes"}, 0},  // as asked: 000001 over the code
+        };
+        for (const Row& row : rows) {
+            bool programmed = false;
+            CliRun run = Cli(row.args, "", After([&](sim::DeviceState& s) { programmed = s.chip.cells[0] != 0xFF; }));
+            EXPECT_EQ(run.exit, row.exit) << row.args[1];
+            EXPECT_EQ(programmed, row.exit != 3) << row.args[1];
+        }
+    }
+    {
+        SCOPED_TRACE("every chip attempt leaves one record: a declined ROM question, a unit without its link");
+        fs::remove_all(logs);
+        CliRun declined = Cli({"--log-dir", logs, "--chip", "S3C9442", "auto", f.Path("code.hex")});
+        EXPECT_EQ(declined.exit, 3);
+        CliRun pulled = Cli({"--log-dir", logs, "auto", f.Path("code.hex"), "--repeat"}, "sim unplug\nsim plug\n");
+        auto chips = pulled.Of("chip");
+        ASSERT_EQ(chips.size(), 3u);
+        EXPECT_EQ(chips[1]["exit"], 2);
+        auto records = Records(logs);
+        std::vector<std::string> results;
+        for (const auto& r : records) results.push_back(r[1]);
+        EXPECT_EQ(results, (std::vector<std::string>{"stopped", "good", "link", "good"}));
     }
 }
 

@@ -484,7 +484,9 @@ TEST(AutoSequence, AnIdCodeOverCodeIsAskedAboutBeforeTheSequence) {
             continue;
         }
         EXPECT_EQ(app.ui.Boxes().back().spec.defaultButton, 1);
-        if (std::string(row.address) == "0100") EXPECT_EQ(boxes.back(), question);
+        if (std::string(row.address) == "0100") {
+            EXPECT_EQ(boxes.back(), question);
+        }
         EXPECT_EQ(app.Status(), kTextAborted);
         EXPECT_TRUE(app.DeviceLog().empty());
         EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
