@@ -1,12 +1,16 @@
 // Two thousand chips through the automatic sequence, each one drawn from a
 // mix of good and bad chips, some runs with the link failing somewhere. The
 // simulated unit records its own verdicts; the counters, the ID field and the
-// chips themselves are held against them.
+// chips themselves are held against them. The ID codes come from a records
+// folder that another station shares, and whose disk fills up and frees
+// again twice during the run.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 #include <set>
+
+#include <filesystem>
 
 #include "code/Fields.h"
 #include "link/Session.h"
@@ -55,6 +59,7 @@ struct LinkFault {
 
 struct Station : ProductionApp {
     explicit Station(bool varied) : ProductionApp(varied) {
+        KeepRecords(dir.File("logs"), dir.File("state"));
         SelectChip("S3F9454");
         Download(Code());
         for (int box : {id::kAutoVerify, id::kAutoReadProtect, id::kEnableSmart, id::kAutoBlankCheck, id::kAutoLdc,
@@ -138,23 +143,66 @@ LinkFault DrawFault(std::mt19937& rng) {
 
 class ProductionRun : public ::testing::TestWithParam<bool> {};
 
+// The records' disk, full or not: both the folder and the one beside the
+// settings become files, so no record and no pending file can be written.
+void SetDiskFull(ProductionApp& app, bool full) {
+    for (const char* name : {"logs", "state"}) {
+        const std::string path = app.dir.File(name), away = path + ".away";
+        if (full) {
+            std::filesystem::create_directories(path);
+            std::filesystem::rename(path, away);
+            app.dir.Write(name, "full");
+        } else if (std::filesystem::exists(away)) {
+            std::filesystem::remove(path);
+            std::filesystem::rename(away, path);
+        }
+    }
+}
+
+// Another station on the same records: it holds a code in the sequence's way
+// now and then, and confirms or gives it back once the sequence has passed it.
+struct OtherStation {
+    RecordFolder records;
+    std::set<uint32_t> held, good;
+    explicit OtherStation(const std::string& folder) : records(folder) { records.Load(); }
+    void Confirm(uint32_t code, int n) {
+        ProductionRecord r;
+        r.time = LocalTimeAt(DaysFromCivil(2025, 3, 3) * 86400000 + n, 480);
+        r.result = RecordResult::Good;
+        r.idCode = code;
+        r.port = "COM9";
+        ASSERT_EQ(records.Append(r), RecordKept::Stored);
+        held.erase(code);
+        good.insert(code);
+    }
+};
+
 TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
     Station app(GetParam());
+    OtherStation other(app.dir.File("logs"));
     std::mt19937 rng(20261207u + GetParam());
     std::map<Socket, int> drawn;
     std::set<uint32_t> goodIds;
     uint32_t lastGoodId = 5000;
-    int soundRuns = 0, faultedRuns = 0, goodCount = 0;
+    int soundRuns = 0, faultedRuns = 0, goodCount = 0, diskFullRuns = 0, heldByOther = 0;
 
     for (int run = 0; run < kRuns; ++run) {
         const Socket socket = Socket(std::discrete_distribution<int>({50, 12, 10, 14, 14})(rng));
         ++drawn[socket];
         const LinkFault link = DrawFault(rng);
-        SCOPED_TRACE("run " + std::to_string(run) + ": " + Name(socket) +
+        const bool diskFull = (run >= 600 && run < 610) || (run >= 1300 && run < 1320);
+        SCOPED_TRACE("run " + std::to_string(run) + ": " + Name(socket) + (diskFull ? ", disk full" : "") +
                      (!link.any      ? ""
                       : link.unplug ? ", adapter pulled"
                                     : ", " + std::string(sim::Name(link.fault.kind)) + " in " +
                                           std::to_string(link.fault.opCode) + (link.lockByte ? ", lock byte" : "")));
+        if (run == 600 || run == 1300) SetDiskFull(app, true);
+        if (run == 610 || run == 1320) SetDiskFull(app, false);
+        // The other station takes the next code or the one after it.
+        if (!diskFull && rng() % 8 == 0) {
+            uint32_t code = lastGoodId + 1 + rng() % 2;
+            if (other.records.TakeIdCode(code, false).answer == IdGrant::Answer::Granted) other.held.insert(code);
+        }
         app.Insert(socket, rng);
         if (link.any && !link.unplug) app.Device([&](sim::DeviceState& d) { return d.Arm(link.fault); });
         if (link.busyBefore) app.Click(id::kMemoryChecksum);
@@ -168,22 +216,41 @@ TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
         const uint32_t good = app.ctx.successCount, bad = app.ctx.failureCount;
         const std::string idField = app.ui.GetText(id::kCounterCurrent);
         const uint64_t t0 = app.time.NowMicros();
+        const size_t boxes = app.BoxCount();
+        const uint32_t recorded = app.ctx.recordedRuns;
 
         app.Click(id::kAutoProgram);
         const std::string status = app.Status();
         EXPECT_LE(app.time.NowMicros() - t0, kRunBoundMicros);
         const bool countedGood = app.ctx.successCount == good + 1;
+        // Every run leaves its record, whatever the disk does.
+        EXPECT_EQ(app.ctx.recordedRuns, recorded + 1);
+        // A good chip whose record the full disk lost holds the only copy of
+        // its code: no further code is written until the record is kept.
+        const auto newBoxes = app.Boxes();
+        const bool heldBack = std::any_of(newBoxes.begin() + long(boxes), newBoxes.end(), [](const std::string& t) {
+            return t.find("自动编程已停止") != std::string::npos;
+        });
+        if (heldBack) {
+            ++diskFullRuns;
+            EXPECT_TRUE(diskFull);
+            EXPECT_EQ(status, kTextAborted);
+            EXPECT_TRUE(app.Device([](sim::DeviceState& d) { return d.verdicts.empty(); }));
+        }
 
         // Over every run: a chip counted good is one the unit programmed,
-        // verified and gave the next number, and it holds the code.
+        // verified and gave the next free number, and it holds the code.
         if (countedGood) {
             ++goodCount;
             EXPECT_EQ(status, "自动编程已成功完成");
             EXPECT_EQ(app.ctx.failureCount, bad);
             EXPECT_TRUE(app.UnitPassed(7) && app.UnitPassed(8) && app.UnitPassed(31));
             EXPECT_TRUE(app.ChipHoldsCode());
+            uint32_t next = lastGoodId + 1;
+            while (other.held.count(next) || other.good.count(next)) ++next;
+            heldByOther += next != lastGoodId + 1;
             const uint32_t chipId = app.ChipId();
-            EXPECT_EQ(chipId, lastGoodId + 1);
+            EXPECT_EQ(chipId, next);
             EXPECT_TRUE(goodIds.insert(chipId).second) << chipId;
             EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), std::to_string(chipId));
             lastGoodId = chipId;
@@ -193,12 +260,23 @@ TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
             EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), idField);
         }
         // Over the runs with a sound link: exactly the unit's verdict counts.
-        if (!link.any) {
+        if (!link.any && !heldBack) {
             ++soundRuns;
             EXPECT_EQ(countedGood, GoodChip(socket)) << status;
             EXPECT_EQ(app.ctx.failureCount, bad + (GoodChip(socket) ? 0 : 1)) << status;
-        } else {
+        } else if (!heldBack) {
             ++faultedRuns;
+        }
+        // The other station lets go of the codes the sequence has passed.
+        for (auto it = other.held.begin(); !diskFull && it != other.held.end();) {
+            uint32_t code = *it++;
+            if (code > lastGoodId) continue;
+            if (rng() % 2) {
+                other.Confirm(code, run);
+            } else {
+                other.records.GiveBackIdCode(code);
+                other.held.erase(code);
+            }
         }
 
         // The operator sees to the unit before the next chip.
@@ -214,11 +292,31 @@ TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
         app.ui.DropQueuedAnswers();
         if (::testing::Test::HasFailure()) break;
     }
+    // Every chip has its one record in the folder, and no code is on two good chips.
+    ASSERT_TRUE(app.records->FlushPending());
+    size_t ours = 0, theirs = 0;
+    std::set<std::string> goodCodes;
+    for (const auto& day : std::filesystem::directory_iterator(app.dir.File("logs"))) {
+        if (day.path().extension() != ".csv" || day.path().filename().string().rfind("20", 0) != 0) continue;
+        auto rows = test::ReadRecords(day.path().string());
+        for (size_t i = 1; i < rows.size(); ++i) {
+            (rows[i][column::kPort] == "COM9" ? theirs : ours) += 1;
+            if (rows[i][column::kResult] == "good") {
+                EXPECT_TRUE(goodCodes.insert(rows[i][column::kIdCode]).second) << rows[i][column::kIdCode];
+            }
+        }
+    }
+    EXPECT_EQ(ours, size_t(kRuns));
+    EXPECT_EQ(theirs, other.good.size());
     std::cout << "production run, " << (GetParam() ? "varied unit" : "plain unit") << ": " << kRuns << " chips, "
-              << soundRuns << " with a sound link, " << faultedRuns << " with a link fault; " << goodCount
-              << " good (ID codes " << (goodIds.empty() ? 0 : *goodIds.begin()) << "-" << lastGoodId << "), "
-              << app.ctx.failureCount << " failed\n";
+              << soundRuns << " with a sound link, " << faultedRuns << " with a link fault, " << diskFullRuns
+              << " held back by a full disk; " << goodCount << " good (ID codes "
+              << (goodIds.empty() ? 0 : *goodIds.begin()) << "-" << lastGoodId << ", " << heldByOther
+              << " times past a code the other station held), " << app.ctx.failureCount << " failed; "
+              << ours + theirs << " records\n";
     for (const auto& [socket, n] : drawn) EXPECT_GT(n, 0) << Name(socket);
+    EXPECT_GT(diskFullRuns, 0);
+    EXPECT_GT(heldByOther, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, ProductionRun, ::testing::Bool(),
