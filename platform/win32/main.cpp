@@ -12,6 +12,7 @@
 #include "code/DownloadMemo.h"
 #include "code/RecordFolder.h"
 #include "ops/CodePages.h"
+#include "seams/Platform.h"
 #include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
