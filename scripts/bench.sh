@@ -67,9 +67,11 @@ report "srec_cat binary->ihex" $s
 report "objcopy binary->ihex" $o
 ratio "$v" "$s" "$o"
 
-echo "== production records: start-up with a year of records, appends (files in the page cache)"
+echo "== production records: start-up with a year of records, appends, ID codes (files in the page cache)"
 "$build/veldrix-bench-records" generate "$work/records" 1000000 365
 echo "folder: $(du -sh "$work/records" | cut -f1)"
 for _ in 1 2 3 4 5; do "$build/veldrix-bench-records" load "$work/records"; done
 # Each append is flushed to the disk of the work folder before it returns.
 "$build/veldrix-bench-records" append "$work/appends" 1000
+# An ID code handed out and confirmed with its record, through the folder's lock.
+"$build/veldrix-bench-records" idcodes "$work/idcodes" 1000
