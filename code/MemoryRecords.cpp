@@ -1,20 +1,8 @@
 #include "code/MemoryRecords.h"
 
-#include <cstdio>
+#include "code/RecordFolder.h"
 
 namespace veldrix {
-
-namespace {
-
-std::string DateText(int64_t days) {
-    int year, month, day;
-    CivilFromDays(days, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    return text;
-}
-
-}  // namespace
 
 RecordKept MemoryRecords::Append(const ProductionRecord& record) {
     std::lock_guard lock(mutex_);

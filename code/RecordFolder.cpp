@@ -42,13 +42,6 @@ std::optional<int32_t> DayOfFileName(const std::string& name) {
     return int32_t(DaysFromCivil(year, month, day));
 }
 
-std::string DateText(int32_t days) {
-    int year, month, day;
-    CivilFromDays(days, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    return text;
-}
 
 std::optional<uint32_t> IdCodeField(std::string_view text) {
     if (text.empty() || text.size() > 8) return std::nullopt;
@@ -105,6 +98,14 @@ std::string IsoTime(const LocalTime& t) {
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day, t.hour,
                   t.minute, t.second, t.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+std::string DateText(int64_t days) {
+    int year, month, day;
+    CivilFromDays(days, year, month, day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
     return text;
 }
 

@@ -47,6 +47,8 @@ const char* ResultWord(RecordResult result);
 std::string IsoTime(const LocalTime& time);
 // "2025-03-03.csv"
 std::string DayFileName(const LocalTime& time);
+// "2025-03-03" of a day since 1970
+std::string DateText(int64_t days);
 // The record's fields in column order, as written.
 std::vector<std::string> RecordFields(const ProductionRecord& record);
 

@@ -6,6 +6,7 @@
 #include "code/CodeBuffer.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
+#include "tests/support/RecordingPort.h"
 
 namespace veldrix {
 namespace {
@@ -38,21 +39,11 @@ struct OfflineApp : ProductionApp {
 // Between the program and the unit: the next file-information session gets
 // the unit's acknowledgement and then the answer given here, whatever the
 // unit says (what it says is left for the next session's purge).
-class ProbeAnswerPort : public Port {
+class ProbeAnswerPort : public test::ForwardingPort {
 public:
-    explicit ProbeAnswerPort(Port& inner) : inner_(inner) {}
+    explicit ProbeAnswerPort(Port& inner) : ForwardingPort(inner) {}
     std::optional<std::string> answer;
 
-    bool Open(const std::string& name) override { return inner_.Open(name); }
-    void Close() override { inner_.Close(); }
-    bool IsOpen() override { return inner_.IsOpen(); }
-    bool SetQueues(size_t i, size_t o) override { return inner_.SetQueues(i, o); }
-    bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
-    bool Purge() override { return inner_.Purge(); }
-    bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
-    uint32_t ModemStatus() override { return inner_.ModemStatus(); }
-    bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
-    bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
     size_t Write(const uint8_t* d, size_t n) override {
         if (n == size_t(cb::kSize) && d[0] == 'Z') {
             scripted_ = answer && (d[cb::kOpCode] & 0x3F) == 21;
@@ -78,7 +69,6 @@ public:
     }
 
 private:
-    Port& inner_;
     bool scripted_ = false;
     size_t openingLeft_ = 0;
     std::string reply_;

@@ -1,5 +1,6 @@
 #pragma once
-// Wraps a port and keeps every write with the time it was made.
+// Ports that wrap another: every call passes through, but for what a test
+// wants to see or change.
 #include <vector>
 
 #include "seams/Clock.h"
@@ -7,21 +8,10 @@
 
 namespace veldrix::test {
 
-class RecordingPort : public Port {
+class ForwardingPort : public Port {
 public:
-    struct Write {
-        uint64_t atMicros;
-        std::vector<uint8_t> bytes;
-    };
-    RecordingPort(Port& inner, Clock& clock) : inner_(inner), clock_(clock) {}
-
-    std::vector<Write> writes;
-    std::vector<std::string> opened;
-
-    bool Open(const std::string& name) override {
-        opened.push_back(name);
-        return inner_.Open(name);
-    }
+    explicit ForwardingPort(Port& inner) : inner_(inner) {}
+    bool Open(const std::string& name) override { return inner_.Open(name); }
     void Close() override { inner_.Close(); }
     bool IsOpen() override { return inner_.IsOpen(); }
     bool SetQueues(size_t i, size_t o) override { return inner_.SetQueues(i, o); }
@@ -32,6 +22,28 @@ public:
     bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
     bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
     size_t Read(uint8_t* b, size_t n) override { return inner_.Read(b, n); }
+    size_t Write(const uint8_t* d, size_t n) override { return inner_.Write(d, n); }
+
+protected:
+    Port& inner_;
+};
+
+// Keeps every write with the time it was made.
+class RecordingPort : public ForwardingPort {
+public:
+    struct Write {
+        uint64_t atMicros;
+        std::vector<uint8_t> bytes;
+    };
+    RecordingPort(Port& inner, Clock& clock) : ForwardingPort(inner), clock_(clock) {}
+
+    std::vector<Write> writes;
+    std::vector<std::string> opened;
+
+    bool Open(const std::string& name) override {
+        opened.push_back(name);
+        return inner_.Open(name);
+    }
     size_t Write(const uint8_t* d, size_t n) override {
         writes.push_back({clock_.NowMicros(), std::vector<uint8_t>(d, d + n)});
         return inner_.Write(d, n);
@@ -45,7 +57,6 @@ public:
     }
 
 private:
-    Port& inner_;
     Clock& clock_;
 };
 
