@@ -14,7 +14,7 @@ namespace veldrix {
 class MemoryRecords : public ProductionRecords {
 public:
     RecordKept Append(const ProductionRecord& record) override;
-    bool FlushPending() override { return true; }
+    RecordKept FlushPending() override { return RecordKept::Stored; }
     IdGrant TakeIdCode(uint32_t idCode, bool reuse) override;
     void GiveBackIdCode(uint32_t idCode) override;
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;

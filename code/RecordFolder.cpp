@@ -526,13 +526,13 @@ RecordKept RecordFolder::Append(const ProductionRecord& record) {
     return KeepPending() ? RecordKept::Pending : RecordKept::Lost;
 }
 
-bool RecordFolder::FlushPending() {
+RecordKept RecordFolder::FlushPending() {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return true;
+    if (queue_.empty()) return RecordKept::Stored;
     Session session(*this);
     StoreQueue();
-    KeepPending();
-    return queue_.empty();
+    if (queue_.empty()) return RecordKept::Stored;
+    return KeepPending() ? RecordKept::Pending : RecordKept::Lost;
 }
 
 // Stores the waiting records in order up to the first that cannot be; a good

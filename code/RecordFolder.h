@@ -71,7 +71,7 @@ public:
     LoadSummary Load();
 
     RecordKept Append(const ProductionRecord& record) override;
-    bool FlushPending() override;
+    RecordKept FlushPending() override;
     IdGrant TakeIdCode(uint32_t idCode, bool reuse) override;
     void GiveBackIdCode(uint32_t idCode) override;
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;

@@ -83,7 +83,8 @@ void GiveBackIdCode(AppContext& ctx, uint32_t code) {
 
 bool RecordsCanTakeIdCodes(AppContext& ctx) {
     if (!ctx.records || !ctx.recordsUnkept) return true;
-    if (ctx.records->FlushPending()) {
+    // Waiting in a pending file is kept: only memory alone is not.
+    if (ctx.records->FlushPending() != RecordKept::Lost) {
         ctx.recordsUnkept = false;
         return true;
     }

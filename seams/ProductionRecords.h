@@ -62,8 +62,9 @@ public:
     // records still pending, in order. A good record with an ID code confirms
     // the code: it is then on a good chip, also while the record is pending.
     virtual RecordKept Append(const ProductionRecord& record) = 0;
-    // Stores the pending records, in order; true when none is left.
-    virtual bool FlushPending() = 0;
+    // Stores the pending records, in order: Stored when none is left, Pending
+    // when those left are in a pending file, Lost when some are in memory only.
+    virtual RecordKept FlushPending() = 0;
 
     // Asks for idCode for the chip about to get it. Never granted while
     // another run holds it; a code on a good chip only with reuse (the

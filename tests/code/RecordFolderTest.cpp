@@ -261,7 +261,7 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
                 ASSERT_EQ(run->Append(Sample(RecordResult::Good, 111)), RecordKept::Stored);
                 expected.push_back("111");
             } else if (chance == kFlush) {
-                EXPECT_TRUE(run->FlushPending());
+                EXPECT_EQ(run->FlushPending(), RecordKept::Stored);
             } else {
                 RecordFolder start(logs, fallback);
                 start.Load();
@@ -270,7 +270,7 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
                     EXPECT_EQ(PendingFiles(b.inFallback ? fallback : logs).size(), 1u);
                     EXPECT_EQ(start.IdCodeOnGoodChip(101), std::nullopt);
                     EXPECT_EQ(start.TakeIdCode(101, false).answer, IdGrant::Answer::HeldElsewhere);
-                    EXPECT_TRUE(run->FlushPending());
+                    EXPECT_EQ(run->FlushPending(), RecordKept::Stored);
                     // Seen by the other store without a new start.
                     EXPECT_EQ(start.IdCodeOnGoodChip(101), "2025-03-03");
                 }
@@ -312,7 +312,7 @@ TEST(RecordFolder, AStartStoresWhatAGoneRunLeftWaitingAndNothingTwice) {
         ASSERT_EQ(run.Append(on(RecordResult::Good, 4, 3)), RecordKept::Pending);
         std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
         std::filesystem::create_directories(dir.File("logs/2025-03-04.csv"));
-        EXPECT_FALSE(run.FlushPending());  // the first stored, the second cannot be
+        EXPECT_EQ(run.FlushPending(), RecordKept::Pending);  // the first stored, the second cannot be
     }
     std::filesystem::remove(dir.File("logs/2025-03-04.csv"));
     ASSERT_EQ(PendingFiles(logs).size(), 1u);
@@ -342,7 +342,7 @@ TEST(RecordFolder, WithNoFolderAtAllRecordsAreKeptInMemoryAndTheirCodesStayTaken
     EXPECT_EQ(run.Append(Sample(RecordResult::Good, 41)), RecordKept::Lost);
     EXPECT_EQ(run.Append(Sample(RecordResult::Bad, 42)), RecordKept::Lost);
     EXPECT_EQ(run.Append(Sample(RecordResult::Good, 43)), RecordKept::Lost);
-    EXPECT_FALSE(run.FlushPending());
+    EXPECT_EQ(run.FlushPending(), RecordKept::Lost);
     for (uint32_t id : {41u, 43u}) {
         EXPECT_EQ(run.IdCodeOnGoodChip(id), "2025-03-03");
         IdGrant again = run.TakeIdCode(id, false);
@@ -357,7 +357,7 @@ TEST(RecordFolder, WithNoFolderAtAllRecordsAreKeptInMemoryAndTheirCodesStayTaken
     // Another run on the folder sees the waiting good chips' codes held.
     RecordFolder other(logs);
     other.Load();
-    EXPECT_TRUE(run.FlushPending());
+    EXPECT_EQ(run.FlushPending(), RecordKept::Stored);
     EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-03.csv")), column::kSuccess),
               (std::vector<std::string>{"41", "42", "43"}));
     EXPECT_EQ(other.TakeIdCode(43, false).answer, IdGrant::Answer::OnGoodChip);
@@ -384,7 +384,7 @@ TEST(RecordFolder, AGoodRecordsCodeStaysTakenWhileItsRecordWaits) {
     started.Load();
     EXPECT_EQ(started.TakeIdCode(7, true).answer, IdGrant::Answer::HeldElsewhere);
     std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
-    ASSERT_TRUE(run.FlushPending());
+    ASSERT_EQ(run.FlushPending(), RecordKept::Stored);
     EXPECT_EQ(other.TakeIdCode(7, false).answer, IdGrant::Answer::OnGoodChip);
     EXPECT_EQ(started.TakeIdCode(7, true).answer, IdGrant::Answer::Granted);
 }
