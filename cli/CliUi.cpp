@@ -9,7 +9,6 @@ CliUi::CliUi(Hooks hooks) : hooks_(std::move(hooks)) { keepRecords = false; }
 void CliUi::ResetMarks() {
     questionRefused = false;
     passwordMissing = false;
-    operationsStarted = 0;
 }
 
 void CliUi::SetText(int id, const std::string& text) {
@@ -61,11 +60,5 @@ std::optional<std::string> CliUi::OpenFileDialog(const std::vector<FileFilter>&)
 std::optional<std::string> CliUi::SaveFileDialog(const std::vector<FileFilter>&) { return saveTarget; }
 
 std::optional<std::string> CliUi::EditCodeDialog(const std::string&, const std::string&) { return std::nullopt; }
-
-void CliUi::SendBusyState(int id, bool busy) {
-    // Every operation the worker runs locks the password button first.
-    if (id == id::kSetPassword && busy) ++operationsStarted;
-    HeadlessUi::SendBusyState(id, busy);
-}
 
 }  // namespace veldrix::cli

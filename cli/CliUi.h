@@ -30,7 +30,6 @@ public:
     // Since the last ResetMarks().
     bool questionRefused = false;
     bool passwordMissing = false;
-    int operationsStarted = 0;
     void ResetMarks();
 
     void SetText(int id, const std::string& text) override;
@@ -41,7 +40,6 @@ public:
     std::optional<std::string> SaveFileDialog(const std::vector<FileFilter>& filters) override;
     std::optional<std::string> EditCodeDialog(const std::string& value, const std::string& address) override;
     void Tone(int, int) override {}
-    void SendBusyState(int id, bool busy) override;
     void CloseMainWindow() override {}
 
 private:

@@ -152,30 +152,15 @@ void Unit::BeginStep() {
     ui_.ResetMarks();
 }
 
-int Unit::Judge(bool autoSequence) {
+int Unit::Judge() {
     // Before anything started the outcome is the window's refusal (a check,
-    // a question, no link), or nothing at all.
-    if (ui_.operationsStarted > 0 && autoSequence) return JudgeSequence();
+    // a question, no link), or nothing at all; the sequence notes its own
+    // class the way it counts the chip.
     return ExitFor(ctx_->outcome.cls);
 }
 
-// The automatic sequence does not note its class yet; until it does, what it
-// left is read the way the window counts the chip.
-int Unit::JudgeSequence() {
-    const OperationOutcome& o = ctx_->outcome;
-    if (o.cls == OutcomeClass::Refused) return kExitRefused;
-    if (o.cls == OutcomeClass::Aborted || o.cls == OutcomeClass::UsageOrFile) return kExitUsage;
-    // Each step runs as an operation of its own: with none, a question or
-    // the ID checks stopped the sequence, or no programmer was there.
-    if (ui_.operationsStarted < 2) return o.cls == OutcomeClass::LinkFailed ? kExitLink : kExitUsage;
-    if (!ctx_->LinkErrorFlag) return kExitOk;
-    // The sequence counts a chip bad once a session has opened; a run it does
-    // not count never reached the chip.
-    return ctx_->AutoRunMarker == 0 ? kExitLink : kExitChip;
-}
-
-int Unit::EndStep(const std::string& step, bool autoSequence, bool quiet) {
-    int exit = Judge(autoSequence);
+int Unit::EndStep(const std::string& step, bool quiet) {
+    int exit = Judge();
     output_.ProgressDone(Label());
     std::string status = Status();
     std::string text = status;
@@ -188,7 +173,7 @@ int Unit::EndStep(const std::string& step, bool autoSequence, bool quiet) {
 int Unit::Operation(int opCode, const std::string& step, bool quiet) {
     BeginStep();
     worker_->StartOperation(opCode);
-    return EndStep(step, opCode == 46, quiet);
+    return EndStep(step, quiet);
 }
 
 bool Unit::Click(int controlId) {
@@ -205,7 +190,7 @@ int Unit::Button(int controlId, const std::string& step, bool quiet) {
         return kExitUsage;
     }
     Click(controlId);
-    return EndStep(step, controlId == id::kAutoProgram, quiet);
+    return EndStep(step, quiet);
 }
 
 int Unit::LoadFile(const std::string& path, const std::string& step) {

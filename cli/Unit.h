@@ -96,9 +96,8 @@ private:
     void OnStatus(const std::string& text, bool changed);
     void OnProgress(const ProgressReport& report);
     void OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused);
-    int EndStep(const std::string& step, bool autoSequence, bool quiet = false);
-    int Judge(bool autoSequence);
-    int JudgeSequence();
+    int EndStep(const std::string& step, bool quiet = false);
+    int Judge();
     bool Click(int controlId);
     std::string SetBox(int controlId, int value, const char* option);
 
