@@ -857,7 +857,10 @@ TEST(Cli, TwoProcessesAndTheWindowShareOneRecordsFolder) {
     std::string windowPort;
     unsigned windowGood = 0, windowBad = 0, idQuestions = 0;
     {
+        // Its records on the wall clock, in the day file the processes write.
+        std::unique_ptr<Clock> wallClock = cli::MakeHostClock();
         ProductionApp app;
+        app.ctx.recordsClock = wallClock.get();
         app.KeepRecords(logs);
         app.SelectChip("S3F9454");
         app.PutChip(sim::ChipKind::Mtp);
