@@ -1,12 +1,19 @@
 // veldrix-cli against the simulated programmer: every subcommand's outcome
 // and exit status, the JSON events, the HEX diagnosis, several units at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -15,7 +22,11 @@
 #include "cli/Output.h"
 #include "code/Csv.h"
 #include "code/HexText.h"
+#include "link/Session.h"
 #include "sim/InProcessProgrammer.h"
+#include "tests/admin/ProductionApp.h"
+
+extern char** environ;
 
 namespace veldrix::test {
 namespace {
@@ -692,6 +703,384 @@ TEST(Cli, ProductionOutputCanBeTrusted) {
         for (const auto& r : records) results.push_back(r[1]);
         EXPECT_EQ(results, (std::vector<std::string>{"stopped", "good", "link", "good"}));
     }
+}
+
+namespace shared {
+
+// A veldrix-cli of its own: its standard input a pipe, its standard output
+// and error files.
+class CliProcess {
+public:
+    CliProcess(std::vector<std::string> args, const std::string& out) : out_(out) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        const std::string err = out + ".err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        args.insert(args.begin(), VELDRIX_BINARY_DIR "/veldrix-cli");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[0]);
+        in_ = fds[1];
+    }
+    ~CliProcess() { Finish(); }
+    bool Started() const { return pid_ > 0; }
+    bool Send(std::string line) {
+        line += "\n";
+        for (size_t at = 0; at < line.size();) {
+            ssize_t n = ::write(in_, line.data() + at, line.size() - at);
+            if (n <= 0) return false;
+            at += size_t(n);
+        }
+        return true;
+    }
+    // "q", the end of its input, and its exit status (-1: killed by a signal).
+    int Finish() {
+        if (in_ >= 0) {
+            Send("q");
+            ::close(in_);
+            in_ = -1;
+        }
+        if (pid_ > 0) {
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            pid_ = -1;
+            exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        return exit_;
+    }
+    std::vector<Json> Events() const {
+        std::vector<Json> events;
+        std::ifstream in(out_);
+        for (std::string line; std::getline(in, line);) events.push_back(Json::parse(line));
+        return events;
+    }
+    std::string Errors() const {
+        std::ifstream in(out_ + ".err");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::string out_;
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int exit_ = -1;
+};
+
+// A process gone early must fail the test, not kill it with SIGPIPE.
+struct BrokenPipeIgnored {
+    struct sigaction old = {};
+    BrokenPipeIgnored() {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &old);
+    }
+    ~BrokenPipeIgnored() { sigaction(SIGPIPE, &old, nullptr); }
+};
+
+const char* ResultOfExit(int exit) {
+    return exit == 0 ? "good" : exit == 1 ? "bad" : exit == 2 ? "link" : "stopped";
+}
+
+}  // namespace shared
+
+// Two veldrix-cli processes and the window's core at the same time on one
+// records folder, all three numbering from the same ID field, 200 chips in
+// all with bad chips, chips that took a code and failed after it was written,
+// sessions that never opened and runs stopped before any step. However their
+// chips interleave: no ID code on two good chips, exactly one record a chip,
+// each good chip's code the one its unit holds, and each program's counts
+// what its records say.
+TEST(Cli, TwoProcessesAndTheWindowShareOneRecordsFolder) {
+    using shared::CliProcess;
+    Files& f = TestFiles();
+    const fs::path dir = f.dir / "shared";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string logs = (dir / "logs").string();
+    // ID increment, SMART, read protection and verification; ID field 5000 at 3FF0.
+    const std::string project = trusted::Project("shared.pvx", "01000111");
+    shared::BrokenPipeIgnored brokenPipe;
+    const auto started = std::chrono::steady_clock::now();
+
+    // Each line is the next chip on both units of a process; some arm a fault
+    // for one unit's chip first.
+    constexpr int kLines = 39;  // 40 chips a unit
+    auto lineOf = [](int process, int n) -> std::string {
+        switch ((n + process) % 10) {
+        case 3: return "sim 2:fault refuse 7 once";       // programming fails: bad, no ID code
+        case 6: return "sim 1:fault noreply 7 ack once";  // a session that never opens: link
+        case 8: return "sim 1:fault refuse 10 once";      // read protection fails after the ID code: bad
+        case 9: return "sim 2:fault noreply 7 ack once";
+        }
+        return "";
+    };
+    // How each chip of a unit must end, by the lines above (chip 1 had none):
+    // its result and whether it holds an ID code.
+    auto planned = [&](int process, int unit) {
+        std::vector<std::pair<std::string, bool>> chips{{"good", true}};
+        for (int n = 1; n <= kLines; ++n) {
+            std::string line = lineOf(process, n);
+            if (line.rfind("sim " + std::to_string(unit) + ":", 0) != 0)
+                chips.emplace_back("good", true);
+            else if (line.find("noreply") != std::string::npos)
+                chips.emplace_back("link", false);
+            else
+                chips.emplace_back("bad", line.find("refuse 10") != std::string::npos);
+        }
+        return chips;
+    };
+    const std::string settings = (dir / "settings").string();  // one PC: one settings folder
+    auto processArgs = [&](const std::string& first, const std::string& second) {
+        return std::vector<std::string>{"--sim",     "--sim-units", "2",  "--port", first,   "--port",
+                                        second,      "--settings",  settings, "--log-dir", logs, "--json",
+                                        "auto",      project,       "--repeat"};
+    };
+    std::vector<std::unique_ptr<CliProcess>> processes;
+    processes.push_back(std::make_unique<CliProcess>(processArgs("COM11", "COM12"), (dir / "a.json").string()));
+    processes.push_back(std::make_unique<CliProcess>(processArgs("COM21", "COM22"), (dir / "b.json").string()));
+    for (auto& p : processes) ASSERT_TRUE(p->Started());
+
+    // The window: its own chips, one after another, while the processes run.
+    struct WindowRun {
+        std::string result;
+        std::string idCode;  // the code the chip holds, "" when none was written
+    };
+    std::vector<WindowRun> windowRuns;
+    std::string windowPort;
+    unsigned windowGood = 0, windowBad = 0, idQuestions = 0;
+    {
+        // Its records on the wall clock, in the day file the processes write.
+        std::unique_ptr<Clock> wallClock = cli::MakeHostClock();
+        ProductionApp app;
+        app.ctx.recordsClock = wallClock.get();
+        app.KeepRecords(logs);
+        app.SelectChip("S3F9454");
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Download(ProductionApp::Pattern(0x100));
+        for (int box : {id::kAutoVerify, id::kAutoReadProtect, id::kEnableSmart, id::kAutoIdIncrement}) {
+            app.ui.SetEnabled(box, true);
+            app.ui.SetChecked(box, true);
+        }
+        for (int box : {id::kAutoBlankCheck, id::kAutoLdc, id::kAutoHwProtect}) app.ui.SetChecked(box, false);
+        app.ui.SetChecked(id::kBuzzer, false);
+        app.ui.SetText(id::kCounterCurrent, "5000");
+        app.ui.SetText(id::kIdAddress, "0F00");
+        windowPort = app.ctx.rememberedPort.Get();
+        auto chipId = [&] {
+            return app.Device([](sim::DeviceState& s) {
+                const auto& c = s.chip.cells;
+                return uint32_t(c[0x0F00]) << 16 | uint32_t(c[0x0F01]) << 8 | c[0x0F02];
+            });
+        };
+
+        // The processes' records so far: the window keeps pace with them, so
+        // that its chips are programmed while theirs are.
+        auto processRecords = [&] {
+            size_t count = 0;
+            for (const auto& r : trusted::Records(logs)) count += r.back() != windowPort;
+            return count;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (int n = 0; n < 40; ++n) {
+            SCOPED_TRACE("window chip " + std::to_string(n + 1));
+            // Each line is one chip on every process unit: four a round.
+            while (processRecords() < size_t(4 * n) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline)
+                << "the processes stopped:\n" << processes[0]->Errors() << processes[1]->Errors();
+            if (n < kLines) {
+                for (int p = 0; p < 2; ++p) ASSERT_TRUE(processes[p]->Send(lineOf(p, n + 1))) << processes[p]->Errors();
+            }
+            app.PutChip(sim::ChipKind::Mtp);
+            std::string expected = "good";
+            switch (n % 10) {
+            case 2:
+                app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 7}); });
+                expected = "bad";
+                break;
+            case 5:
+                app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::NoReply, 7, sim::FaultStep::Ack}); });
+                expected = "link";
+                break;
+            case 7:
+                app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 10}); });
+                expected = "bad";
+                break;
+            case 9:  // the question about a switched-off option, declined
+                app.ui.SetChecked(id::kAutoVerify, false);
+                app.ui.QueueAnswer(MsgAnswer::No);
+                expected = "stopped";
+                break;
+            }
+            const size_t boxes = app.BoxCount();
+            const std::string good = app.ui.GetText(id::kSuccessCount), bad = app.ui.GetText(id::kFailureCount);
+            app.Click(id::kAutoProgram);
+            app.Device([](sim::DeviceState& s) { return s.ClearFaults(), 0; });
+            app.ui.SetChecked(id::kAutoVerify, true);
+            EXPECT_EQ(app.ui.PendingAnswers(), 0);
+
+            // A code another program put on a good chip meanwhile is asked
+            // about; No (the default) stops the run, and the operator moves
+            // the field past it.
+            std::optional<uint32_t> askedAbout;
+            const auto shown = app.ui.Boxes();
+            for (size_t b = boxes; b < shown.size(); ++b) {
+                const auto& box = shown[b];
+                if (box.spec.text.find("已于") == std::string::npos) continue;
+                EXPECT_EQ(box.answer, MsgAnswer::No);
+                askedAbout = uint32_t(std::stoul(box.spec.text.substr(std::string("ID码 ").size())));
+            }
+            if (askedAbout) {
+                ++idQuestions;
+                // Only a chip that reached its ID step is asked about.
+                EXPECT_TRUE(expected == "good" || n % 10 == 7) << expected;
+                expected = "stopped";
+                app.ui.SetText(id::kCounterCurrent, std::to_string(*askedAbout + 9));
+            }
+            const uint32_t held = chipId();
+            WindowRun run{expected, held == 0xFFFFFF ? "" : std::to_string(held)};
+            if (expected == "good") {
+                EXPECT_EQ(app.Status(), "自动编程已成功完成");
+                EXPECT_EQ(app.ui.GetText(id::kSuccessCount), std::to_string(++windowGood));
+                EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), run.idCode);
+            } else if (expected == "bad") {
+                EXPECT_EQ(app.ui.GetText(id::kFailureCount), std::to_string(++windowBad));
+                EXPECT_EQ(run.idCode.empty(), n % 10 == 2);
+            } else {
+                EXPECT_EQ(app.Status(), expected == "link" ? kTextConnectionError : kTextAborted);
+                EXPECT_EQ(run.idCode, "");
+            }
+            if (expected != "good") {
+                EXPECT_EQ(app.ui.GetText(id::kSuccessCount), good);
+            }
+            if (expected != "bad") {
+                EXPECT_EQ(app.ui.GetText(id::kFailureCount), bad);
+            }
+            windowRuns.push_back(run);
+        }
+    }
+    std::vector<int> exits;
+    for (auto& p : processes) exits.push_back(p->Finish());
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+
+    // What each unit says it did, chip by chip, and its counts at the end.
+    struct UnitSeen {
+        std::vector<Json> chips;
+        Json result;
+    };
+    std::map<std::string, UnitSeen> units;  // by record port
+    size_t processChips = 0;
+    for (int p = 0; p < 2; ++p) {
+        SCOPED_TRACE("process " + std::to_string(p + 1));
+        EXPECT_EQ(exits[size_t(p)], 2) << processes[size_t(p)]->Errors();  // the worst chip: a link failure
+        std::vector<Json> events = processes[size_t(p)]->Events();
+        std::vector<Json> summaries;
+        for (const Json& e : events) {
+            if (e["event"] == "chip") units[e["unit"].get<std::string>() + "(模拟)"].chips.push_back(e);
+            if (e["event"] == "result") units[e["unit"].get<std::string>() + "(模拟)"].result = e;
+            if (e["event"] == "summary") summaries.push_back(e);
+            processChips += e["event"] == "chip";
+        }
+        ASSERT_EQ(summaries.size(), 1u);
+        EXPECT_EQ(summaries[0]["exit"], exits[size_t(p)]);
+        for (int u = 1; u <= 2; ++u) {
+            const std::string name = "COM" + std::to_string(p + 1) + std::to_string(u);
+            SCOPED_TRACE(name);
+            const UnitSeen& seen = units[name + "(模拟)"];
+            std::vector<std::string> results;
+            for (const Json& chip : seen.chips) results.push_back(shared::ResultOfExit(chip.at("exit").get<int>()));
+            std::vector<std::string> wanted;
+            for (const auto& chip : planned(p, u)) wanted.push_back(chip.first);
+            EXPECT_EQ(results, wanted);
+            const Json& entry = summaries[0]["units"].at(size_t(u - 1));
+            EXPECT_EQ(entry.at("unit"), name);
+            for (const char* key : {"chips", "good", "bad"}) EXPECT_EQ(entry.at(key), seen.result.at(key)) << key;
+        }
+    }
+
+    // Every record in the folder, by the unit that made it.
+    const auto records = trusted::Records(logs);
+    EXPECT_EQ(records.size(), windowRuns.size() + processChips);
+    EXPECT_EQ(records.size(), 200u);
+    std::map<std::string, std::vector<std::vector<std::string>>> byPort;
+    std::map<uint32_t, std::string> goodCodes;  // code, the port of its chip
+    for (const auto& r : records) {
+        ASSERT_EQ(r.size(), size_t(column::kCount));
+        byPort[r[column::kPort]].push_back(r);
+        if (r[column::kResult] != "good") continue;
+        ASSERT_FALSE(r[column::kIdCode].empty()) << r[column::kPort];
+        const uint32_t code = uint32_t(std::stoul(r[column::kIdCode]));
+        auto [at, fresh] = goodCodes.emplace(code, r[column::kPort]);
+        EXPECT_TRUE(fresh) << "ID code " << code << " on good chips of " << at->second << " and " << r[column::kPort];
+    }
+    EXPECT_EQ(byPort.size(), 5u);
+    {
+        SCOPED_TRACE("the window");
+        const auto& mine = byPort[windowPort];
+        ASSERT_EQ(mine.size(), windowRuns.size());
+        for (size_t i = 0; i < mine.size(); ++i) {
+            EXPECT_EQ(mine[i][column::kResult], windowRuns[i].result) << "chip " << i + 1;
+            EXPECT_EQ(mine[i][column::kIdCode], windowRuns[i].idCode) << "chip " << i + 1;
+        }
+        EXPECT_EQ(mine.back()[column::kSuccess], std::to_string(windowGood));
+        EXPECT_EQ(mine.back()[column::kFailure], std::to_string(windowBad));
+    }
+    for (const auto& [port, seen] : units) {
+        SCOPED_TRACE(port);
+        const auto& mine = byPort[port];
+        ASSERT_EQ(mine.size(), seen.chips.size());
+        EXPECT_EQ(seen.result.at("chips"), seen.chips.size());
+        const auto plan = planned(port[3] - '1', port[4] - '0');
+        std::map<std::string, int> counts;
+        for (size_t i = 0; i < mine.size(); ++i) {
+            SCOPED_TRACE("chip " + std::to_string(i + 1));
+            const Json& chip = seen.chips[i];
+            const std::string& result = mine[i][column::kResult];
+            ++counts[result];
+            EXPECT_EQ(result, shared::ResultOfExit(chip.at("exit").get<int>()));
+            // The code of a good chip is the one the unit wrote; a bad chip's record names the code it holds.
+            if (result == "good") {
+                EXPECT_EQ(mine[i][column::kIdCode], std::to_string(chip.at("id").get<uint32_t>()));
+            }
+            if (i < plan.size()) {
+                EXPECT_EQ(!mine[i][column::kIdCode].empty(), plan[i].second);
+            }
+            EXPECT_EQ(mine[i][column::kSuccess], std::to_string(chip.at("good").get<int>()));
+            EXPECT_EQ(mine[i][column::kFailure], std::to_string(chip.at("bad").get<int>()));
+        }
+        EXPECT_EQ(counts["good"] + counts["bad"] + counts["link"] + counts["stopped"], int(mine.size()));
+        EXPECT_EQ(seen.result.at("good"), counts["good"]);
+        EXPECT_EQ(seen.result.at("bad"), counts["bad"]);
+        EXPECT_EQ(counts["stopped"], 0);
+    }
+
+    // Nothing waits and nothing stays held: a later start finds every good
+    // chip's code taken and every other code free.
+    for (const auto& e : fs::directory_iterator(logs))
+        EXPECT_NE(e.path().filename().string().rfind("pending-", 0), 0u) << e.path();
+    ASSERT_FALSE(goodCodes.empty());
+    EXPECT_GE(goodCodes.begin()->first, 5001u);
+    RecordFolder later(logs);
+    EXPECT_EQ(later.Load().goodIdCodes, goodCodes.size());
+    auto answer = [](IdGrant::Answer a) {
+        return a == IdGrant::Answer::Granted ? "granted" : a == IdGrant::Answer::OnGoodChip ? "on a good chip" : "held";
+    };
+    for (uint32_t code = 5001; code <= goodCodes.rbegin()->first + 1; ++code) {
+        IdGrant grant = later.TakeIdCode(code, false);
+        EXPECT_STREQ(answer(grant.answer), goodCodes.count(code) ? "on a good chip" : "granted") << code;
+        if (grant.answer == IdGrant::Answer::Granted) later.GiveBackIdCode(code);
+    }
+    std::cout << "[ shared   ] " << records.size() << " records, " << goodCodes.size() << " good chips (ID codes "
+              << goodCodes.begin()->first << "-" << goodCodes.rbegin()->first << "), window asked about " << idQuestions
+              << " codes, " << took.count() << " ms\n";
 }
 
 }  // namespace
