@@ -476,26 +476,43 @@ start_sim() {
 
 # --- running them ------------------------------------------------------------------------
 plug || exit 2
-passed=() failed=()
-for name in "${selected[@]}"; do
-    fn="test_${name//-/_}"
-    if ! declare -F "$fn" >/dev/null; then echo "e2e: no test $name" >&2; exit 2; fi
-    test_name="$name"
+
+# run_one NAME: one try of a test, from a fresh simulator and program; true when it passed.
+run_one() {
+    test_name="$1"
     step=0
     shot_taken=0
-    : >"$out/$name.log"
-    t0=$SECONDS
-    ok=1
+    : >"$out/$test_name.log"
+    local ok=1
     "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
     vw_adapter_listed || plug || ok=0
-    start_sim "$name" || ok=0
+    start_sim "$test_name" || ok=0
     if [ "$ok" = 1 ]; then
         start_app
-        "$fn" || ok=0
+        "test_${test_name//-/_}" || ok=0
     fi
     [ "$shot_taken" = 1 ] || shot
     stop_app
     vw_stop_watch
+    [ "$ok" = 1 ]
+}
+
+# A window driven under Wine on a shared machine now and then misses a beat
+# that no program change explains; a test that fails is run once more from
+# scratch, and both tries are reported. Only a test that fails twice fails.
+passed=() failed=() retried=()
+for name in "${selected[@]}"; do
+    if ! declare -F "test_${name//-/_}" >/dev/null; then echo "e2e: no test $name" >&2; exit 2; fi
+    t0=$SECONDS
+    ok=1
+    if ! run_one "$name"; then
+        mv "$out/$name.log" "$out/$name.first.log"
+        [ -f "$out/$name.png" ] && mv "$out/$name.png" "$out/$name.first.png"
+        printf 'RETRY %-16s %3d s   (%s)\n' "$name" $((SECONDS - t0)) "$out/$name.first.log"
+        grep -E '^FAIL' "$out/$name.first.log" | sed 's/^/      /'
+        retried+=("$name")
+        run_one "$name" || ok=0
+    fi
     if [ "$ok" = 1 ]; then
         passed+=("$name")
         printf 'PASS  %-16s %3d s\n' "$name" $((SECONDS - t0))
@@ -509,7 +526,7 @@ vw_stop_sim
 
 total=$((SECONDS - started))
 if [ ${#failed[@]} -eq 0 ]; then
-    echo "e2e: ${#passed[@]} passed, 0 failed in ${total} s (setup ${setup_seconds} s); screenshots in $out"
+    echo "e2e: ${#passed[@]} passed (${#retried[@]} on a second try${retried[*]:+: ${retried[*]}}), 0 failed in ${total} s (setup ${setup_seconds} s); screenshots in $out"
     exit 0
 fi
 echo "e2e: ${#passed[@]} passed, ${#failed[@]} failed (${failed[*]}) in ${total} s; screenshots in $out"
