@@ -11,6 +11,8 @@
 #include "cli/Commands.h"
 #include "cli/Host.h"
 #include "cli/IdSequence.h"
+#include "cli/Interrupt.h"
+#include "cli/Text.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Secrets.h"
@@ -19,6 +21,8 @@
 #include "code/MemoryRecords.h"
 #include "code/RecordFolder.h"
 #include "seams/Platform.h"
+#include "code/ChipCatalogue.h"
+#include "code/Fields.h"
 #include "link/PortDiscovery.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/VirtualTime.h"
@@ -47,17 +51,6 @@ void RunParallel(sim::VirtualTime* time, const std::vector<size_t>& which, const
     for (std::thread& t : threads) t.join();
 }
 
-std::string Padded(const std::string& text, size_t width) {
-    // Chinese characters take two columns and three bytes.
-    size_t columns = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) == 0x80) continue;
-        columns += c >= 0xE0 ? 2 : 1;
-    }
-    return columns >= width ? text + " " : text + std::string(width - columns, ' ');
-}
-
 int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::InProcessProgrammer>>& sims,
              sim::VirtualTime* time, Clock& clock, SettingsStore& settings) {
     struct Entry {
@@ -80,7 +73,7 @@ int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::
             entries.push_back({a, ports.back().get(), directories.back().get()});
         }
     }
-    if (entries.empty()) output.Line("", "未找到USB转串口适配器");
+    if (entries.empty()) output.Line("", "未找到USB转串口适配器", Stream::Result);
     int answered = 0;
     std::optional<sim::VirtualTime::Participation> part;
     if (time) part.emplace(*time);
@@ -106,6 +99,46 @@ int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::
                         Padded(e.adapter.pl2303 ? "PL2303" : "", 8) + (programmer ? "编程器已应答" : "无应答"));
     }
     return answered > 0 ? kExitOk : kExitLink;
+}
+
+// A --port that names a real device cannot stand for a simulated unit: a
+// path, or COMn of an adapter that is present.
+std::string DeviceNamedForSim(const Options& o) {
+    if (!o.sim) return {};
+    std::vector<HostAdapter> present;
+    bool listed = false;
+    for (const std::string& p : o.ports) {
+        if (p.find('/') != std::string::npos || p.find('\\') != std::string::npos) return p;
+        if (!listed) {
+            present = ListHostAdapters();
+            listed = true;
+        }
+        for (const HostAdapter& a : present)
+            if (a.port == p) return p;
+    }
+    return {};
+}
+
+// chips: the chip list as the window loaded it.
+int RunChips(Unit& unit) {
+    if (int exit = unit.BuildWindow()) return exit;
+    const ChipCatalogue& list = unit.Context().catalogue;
+    std::string table = Padded("型号", 16) + Padded("类型", 6) + Padded("封装", 10) + Padded("Vpp", 6) + Padded("Vdd", 6) +
+                        "ROM最大地址";
+    unit.Line(table, Stream::Result);
+    // Entry 0 is the "no chip" line the list begins with.
+    for (uint32_t i = 1; i < list.count && i < list.records.size(); ++i) {
+        const ChipRecord& c = list.records[i];
+        const std::string type = c.memoryType == "MTP" ? "MTP" : "OTP";
+        const std::string vpp = c.vpp == "12V" || c.vpp == "11V" ? c.vpp : "VCC";
+        const std::string end = Hex(MaxRomAddressForName(c.name), 4);
+        unit.Emit("chips",
+                  Json{{"chip", c.name}, {"type", type}, {"package", c.reserved}, {"vpp", vpp}, {"vdd", c.vdd},
+                       {"rom_end", end}},
+                  Padded(c.name, 16) + Padded(type, 6) + Padded(c.reserved, 10) + Padded(vpp, 6) + Padded(c.vdd, 6) +
+                      end);
+    }
+    return kExitOk;
 }
 
 // The names of the simulated units: the ports given, then COM1, COM2, ...
@@ -155,6 +188,11 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return parsed.exit;
     }
     const Options& o = parsed.options;
+    if (std::string device = DeviceNamedForSim(o); !device.empty()) {
+        err << "veldrix-cli: --port " << device
+            << " 是真实的端口, 不能用作模拟编程器的名称 (--sim 时 --port 只给模拟编程器命名, 如 COM7)\n";
+        return kExitUsage;
+    }
 
     std::string error;
     std::unique_ptr<SettingsStore> settings = MakeHostSettings(o.settingsFile, o.installDir, error);
@@ -183,7 +221,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     // the window's own search).
     std::vector<std::string> names = o.sim ? SimNames(o) : o.ports;
     if (names.empty()) names.push_back("");
-    if (o.command == "load") names.resize(1);
+    if (o.command == "load" || o.command == "chips") names.resize(1);
     std::unique_ptr<sim::VirtualTime> time;
     std::vector<std::unique_ptr<sim::InProcessProgrammer>> sims;
     std::unique_ptr<Clock> hostClock;
@@ -208,8 +246,15 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         }
     }
 
-    OutputStyle style{o.json, o.verbose, terminal, names.size() > 1};
+    OutputStyle style;
+    style.json = o.json;
+    style.verbose = o.verbose;
+    style.quiet = o.quiet;
+    style.progressBar = terminal;
+    style.prefix = names.size() > 1;
+    style.dataOnStdout = o.command == "read" && o.file == "-";
     Output output(out, err, style);
+    if (hooks.onEvent) output.Observe(hooks.onEvent);
     if (o.command == "ports") {
         int exit = RunPorts(o, output, sims, time.get(), *clock, *settings);
         return exit;
@@ -256,6 +301,10 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
             record.exit = RunLoad(unit, o, record);
             return;
         }
+        if (o.command == "chips") {
+            record.exit = RunChips(unit);
+            return;
+        }
         if ((record.exit = PrepareUnit(unit, o))) {
             // A unit without a link tries again with the next chip; for the
             // sequence that was a chip tried.
@@ -272,10 +321,11 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         std::vector<size_t> running;
         for (size_t i = 0; i < units.size(); ++i)
             if (!records[i].stopped) running.push_back(i);
-        if (running.empty()) break;
+        if (running.empty() || Interrupted()) break;
         if (terminal) output.Note("放入下一片芯片后按回车继续, 输入 q 结束");
         std::string line;
-        if (!std::getline(in, line)) break;
+        // A Ctrl-C while waiting ends the wait (the read is not restarted).
+        if (!std::getline(in, line) || Interrupted()) break;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "q" || line == "quit") break;
         if (o.sim) {
@@ -294,6 +344,10 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         });
     }
 
+    output.Finish();
+    // Interrupted: whatever the units did, the call ends as interrupted.
+    if (Interrupted())
+        for (UnitRecord& r : records) r.exit = Worse(r.exit, kExitInterrupted);
     int worst = kExitOk;
     for (size_t i = 0; i < units.size(); ++i) {
         ReportUnit(*units[i], o, records[i]);

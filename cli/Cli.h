@@ -1,12 +1,14 @@
 #pragma once
 // veldrix-cli: one job on one or several programmers, through the same core
 // as the window. Exit status 0 success, 1 the chip failed, 2 link failure,
-// 3 bad usage or file, 4 refused by the programmer; with several units the
-// worst of them.
+// 3 bad usage or file, 4 refused by the programmer, 5 ID codes used up, 130
+// interrupted (Ctrl-C); with several units the worst of them.
 #include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "cli/Output.h"
 
 namespace veldrix::sim {
 class InProcessProgrammer;
@@ -19,6 +21,8 @@ struct CliHooks {
     std::function<void(int number, sim::InProcessProgrammer& unit)> beforeRun;
     // Each simulated unit (numbered from 1) after the job, before it goes.
     std::function<void(int number, sim::InProcessProgrammer& unit)> afterRun;
+    // Every event as it is reported, from the unit's own thread.
+    std::function<void(const std::string& kind, const Json& fields)> onEvent;
 };
 
 // args without the program name. in: the lines between chips of a repeat

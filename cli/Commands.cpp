@@ -4,6 +4,9 @@
 #include <cctype>
 
 #include "app/ControlTable.h"
+#include "cli/Interrupt.h"
+#include "cli/ReadOut.h"
+#include "cli/Text.h"
 #include "code/ChipCatalogue.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
@@ -55,7 +58,7 @@ int ReadBlock(Unit& unit, int block, bool& holdsFile) {
     int exit = unit.Button(id::kReadFileInfo, "offline-info", true);
     holdsFile = exit == kExitOk;
     if (exit == kExitChip && unit.Context().outcome.blockEmpty) exit = kExitOk;
-    if (exit != kExitOk) unit.Line(unit.Status());
+    if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
     return exit;
 }
 
@@ -74,9 +77,9 @@ int Offline(Unit& unit, const Options& o, UnitRecord& record) {
     if (o.what == "info") {
         bool holdsFile = false;
         int exit = ReadBlock(unit, o.block, holdsFile);
+        // An empty block is an answer too: "file": false.
         if (exit == kExitOk) ReportBlock(unit, o.block, holdsFile);
-        // Asked for one block, an empty one is the answer "no".
-        return exit == kExitOk && !holdsFile ? kExitChip : exit;
+        return exit;
     }
     if (o.what == "make") {
         if (!o.file.empty())
@@ -118,7 +121,7 @@ void DiagnoseHex(Unit& unit, const std::string& path, UnitRecord& record) {
                   Json{{"line", issue.line}, {"kind", HexIssueKind(issue.kind)}, {"refused", issue.refused},
                        {"text", HexIssueText(issue)}},
                   "第" + std::to_string(issue.line) + "行: " + HexIssueText(issue));
-    if (d.moreIssues) unit.Line("另有 " + std::to_string(d.moreIssues) + " 行有问题");
+    if (d.moreIssues) unit.Line("另有 " + std::to_string(d.moreIssues) + " 行有问题", Stream::Result);
     record.extra["hex_lines"] = d.lines;
     record.extra["hex_issues"] = d.issues.size() + d.moreIssues;
     record.extra["hex_may_lose_code"] = d.MayLoseCode();
@@ -137,6 +140,8 @@ const char* OutcomeText(int exit) {
     case kExitLink: return "连接失败";
     case kExitUsage: return "用法或文件错误";
     case kExitRefused: return "编程器拒绝";
+    case kExitIdUsedUp: return "ID码已用完";
+    case kExitInterrupted: return "已中断";
     }
     return "";
 }
@@ -176,7 +181,7 @@ bool SimDo(Unit& unit, const std::string& command, std::string& error) {
     }
     std::string output;
     bool ok = sim::RunSimCommand(sim->state, sim->adapters, command, output, error);
-    if (!output.empty()) unit.Line(output);
+    if (!output.empty()) unit.Line(output, Stream::Message);
     return ok;
 }
 
@@ -238,6 +243,11 @@ void RecordChipWithoutLink(Unit& unit, UnitRecord& record) { ChipNotStarted(unit
 int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
     AppContext& ctx = unit.Context();
     CliUi& ui = unit.Window();
+    // After a Ctrl-C no further chip is tried.
+    if (Interrupted()) {
+        record.stopped = true;
+        return kExitInterrupted;
+    }
     if (!record.codeReady) {
         if (!ctx.ConnectedFlag)
             if (int exit = unit.Connect()) return ChipNotStarted(unit, record, exit);
@@ -258,8 +268,10 @@ int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
         if (!offered) {
             record.stopped = true;
             unit.BeginStep();
-            unit.EmitStep("id", kExitUsage, "ID码已用完", "ID码已用完,编程过程已终止!");
-            return kExitUsage;
+            const std::string text = "ID码已用完: 到终止值 " + std::to_string(sequence->Last().value_or(0xFFFFFF)) +
+                                     " 为止的ID码都已写入良品芯片, 不再编程芯片";
+            unit.EmitStep("id", kExitIdUsedUp, "ID码已用完", text);
+            return kExitIdUsedUp;
         }
         // The field holds the code of the chip before; the sequence adds one.
         ui.SetText(id::kCounterCurrent, Dec(*offered - 1));
@@ -277,6 +289,11 @@ int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
     if (written && exit == kExitOk) record.ids.push_back(*written);
     // A chip the window's checks refused will be refused again.
     if (exit == kExitUsage) record.stopped = true;
+    // Halted by Ctrl-C: the sequence counted and recorded the chip; no other follows.
+    if (Interrupted()) {
+        record.stopped = true;
+        exit = Worse(exit, kExitInterrupted);
+    }
     ReportChip(unit, record, exit, written);
     return exit;
 }
@@ -291,7 +308,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
         // The firmware's texts come in a box; a failure also says so below it.
         int exit = unit.Operation(37, "info", true);
         record.extra["text"] = unit.LastBox();
-        if (exit != kExitOk) unit.Line(unit.Status());
+        if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
         return exit;
     }
     if (c == "download") return unit.PutCodeInMemory(o.file);
@@ -324,10 +341,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
         int button = o.what == "read" ? id::kReadProtect : o.what == "ldc" ? id::kLdcProtect : id::kHwProtect;
         return unit.Button(button, "protect-" + o.what);
     }
-    if (c == "read") {
-        ui.saveTarget = o.file;
-        return unit.Button(id::kMakeHex, "read");
-    }
+    if (c == "read") return RunRead(unit, o, record);
     if (c == "auto") return RunChip(unit, o, ids, record);
     if (c == "offline") return Offline(unit, o, record);
     if (c == "counter") {
@@ -346,6 +360,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
 
 int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
     if (int exit = unit.BuildWindow()) return exit;
+    if (int exit = unit.FileProblem(o.file, "load")) return exit;
     AppContext& ctx = unit.Context();
     CliUi& ui = unit.Window();
     int exit = unit.LoadFile(o.file, "load");

@@ -15,9 +15,10 @@ struct IdRange {
 
 struct Options {
     // The subcommand and what it works on.
-    std::string command;  // ports info load download program verify blank checksum erase protect read auto offline counter password lock unlock
+    std::string command;  // ports info chips load download program verify blank checksum erase protect read auto offline counter password lock unlock
     std::string what;     // checksum chip|memory, protect read|ldc|hw|smart, offline list|info|make|delete|load
-    std::string file;     // a code file; for read, the HEX file to write
+    std::string file;     // a code file; for read, the file to write ("-": standard output)
+    std::string format;   // read: hex or bin (empty: from the file's ending)
     int block = 0;        // offline N, counter N
 
     // Which programmers.
@@ -44,6 +45,7 @@ struct Options {
     bool yes = false;
     bool json = false;
     bool verbose = false;
+    bool quiet = false;
     bool repeat = false;
     std::string passwordFile;
     std::string newPasswordFile;
@@ -51,11 +53,17 @@ struct Options {
 };
 
 struct ParseResult {
-    int exit = -1;  // -1: go on; else the exit status (help, or a usage error)
-    std::string message;
+    int exit = -1;  // -1: go on; else the exit status (help, version, or a usage error)
+    std::string message;  // what to print: on standard output for exit 0, else on standard error
     Options options;
 };
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// Every subcommand and option the command line knows (shell completion).
+struct CommandLineNames {
+    std::vector<std::string> subcommands, options;
+};
+CommandLineNames KnownNames();
 
 }  // namespace veldrix::cli

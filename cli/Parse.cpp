@@ -1,11 +1,12 @@
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <sstream>
 
-#include <CLI/CLI.hpp>
-
+#include "cli/Help.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
+#include "cli/Text.h"
 
 namespace veldrix::cli {
 
@@ -65,149 +66,318 @@ std::string ParseRange(const std::string& text, std::pair<uint32_t, uint32_t>& r
     return {};
 }
 
-void ChineseLabels(CLI::App& app) {
-    auto f = app.get_formatter();
-    f->label("Usage", "用法");
-    f->label("Positionals", "参数");
-    f->label("Options", "选项");
-    f->label("Subcommands", "子命令");
-    f->label("SUBCOMMAND", "子命令");
-    f->label("SUBCOMMANDS", "子命令");
-    f->label("OPTIONS", "选项");
-    f->label("REQUIRED", "必需");
-    f->label("TEXT", "文本");
-    f->label("INT", "整数");
-    f->label("UINT", "整数");
-    f->label("Excludes", "不可与之同用");
-    f->column_width(34);
+// A value out of a fixed set; the message names the set.
+CLI::Validator OneOf(std::vector<std::string> allowed) {
+    return CLI::Validator(
+        [allowed](std::string& value) -> std::string {
+            if (std::find(allowed.begin(), allowed.end(), value) != allowed.end()) return {};
+            std::string text = "不能是 " + value + ", 应为 " + OrList(allowed);
+            if (auto near = Nearest(value, allowed, 1); !near.empty()) text += " (是否要用 " + near[0] + "?)";
+            return text;
+        },
+        "");
 }
 
-}  // namespace
+// A whole number in [low, high]; the option keeps its text and is read later.
+CLI::Validator Within(int low, int high) {
+    return CLI::Validator(
+        [low, high](std::string& value) -> std::string {
+            uint32_t n = 0;
+            if (DecValue(value, n) && int(n) >= low && int(n) <= high) return {};
+            return "应为 " + std::to_string(low) + " 到 " + std::to_string(high) + " 之间的整数, 不能是 " + value;
+        },
+        "");
+}
 
-ParseResult ParseCommandLine(const std::vector<std::string>& args) {
-    ParseResult result;
-    Options& o = result.options;
+struct Parser {
     CLI::App app{"VELDRIX 编程器命令行: 与窗口程序同一内核, 每次调用完成一项操作", "veldrix-cli"};
-    ChineseLabels(app);
-    app.option_defaults()->group("选项");
-    app.set_help_flag("-h,--help", "显示帮助");
-    app.require_subcommand(1, 1);
+    HelpModel help;
+    std::string idText, rangeText, simUnitsText, blockText;
+    bool version = false;
+};
 
-    std::string idText, rangeText;
+// The subcommands an option serves (help lists it under them).
+const std::vector<std::string> kLinked = {"ports", "info", "download", "program", "verify", "blank", "checksum", "erase",
+                                          "protect", "read", "auto", "offline", "counter", "password", "lock", "unlock"};
+const std::vector<std::string> kWindow = {"load", "download", "program", "verify", "blank", "checksum",
+                                          "erase", "protect", "read", "auto", "offline"};
+const std::vector<std::string> kAsking = {"load", "download", "program", "verify", "blank", "checksum", "erase", "protect",
+                                          "read", "auto", "offline", "counter", "password", "lock", "unlock"};
+
+void Build(Parser& p, Options& o) {
+    CLI::App& app = p.app;
+    app.set_help_flag("-h,--help", "显示帮助");
+    app.add_flag("--version", p.version, "显示版本");
+    auto serves = [&](CLI::Option* option, const std::vector<std::string>& subs) {
+        p.help.serves[option] = subs;
+        return option;
+    };
+
     auto* where = "编程器";
-    app.add_option("--port", o.ports, "编程器端口 (可多次给出, 各编程器同时运行)")->group(where);
-    app.add_flag("--sim", o.sim, "使用进程内的模拟编程器 (虚拟时间)")->group(where);
-    app.add_option("--sim-units", o.simUnits, "模拟编程器的数量")->check(CLI::Range(1, 64))->group(where);
-    app.add_option("--sim-do", o.simDo, "操作前对模拟编程器执行的命令, [N:]命令 (如 \"2:fault noreply any\")")
-        ->group(where);
-    app.add_option("--settings", o.settingsFile, "设置文件 (Linux; 默认 ~/.config/veldrix/settings)")->group(where);
-    app.add_option("--install-dir", o.installDir, "含 samlist.txt 的安装目录")->group(where);
+    serves(app.add_option("--port", o.ports, "编程器端口 (可多次给出, 各编程器同时运行)")->type_name("端口")->group(where), kLinked);
+    serves(app.add_flag("--sim", o.sim, "使用进程内的模拟编程器 (虚拟时间)")->group(where), kLinked);
+    serves(app.add_option("--sim-units", p.simUnitsText, "模拟编程器的数量 (1-64)")->type_name("数量")
+               ->check(Within(1, 64))->group(where), kLinked);
+    serves(app.add_option("--sim-do", o.simDo, "操作前对模拟编程器执行的命令, [N:]命令 (如 \"2:fault noreply any\")")
+               ->type_name("命令")->group(where), kLinked);
+    app.add_option("--settings", o.settingsFile, "设置文件 (Linux; 默认 ~/.config/veldrix/settings)")
+        ->type_name("文件")->group(where);
+    app.add_option("--install-dir", o.installDir, "含 samlist.txt 的安装目录")->type_name("目录")->group(where);
 
     auto* window = "编程选项 (默认与窗口程序相同)";
-    app.add_option("--chip", o.chip, "芯片型号")->group(window);
-    app.add_option("--type", o.chipType, "芯片类型")->check(CLI::IsMember({"otp", "mtp"}))->group(window);
-    app.add_option("--vpp", o.vpp, "Vpp 电压")->check(CLI::IsMember({"12", "11", "vcc"}))->group(window);
-    app.add_option("--vdd", o.vdd, "Vdd 电压")->check(CLI::IsMember({"5", "3.3"}))->group(window);
-    app.add_option("--speed", o.speed, "通信速度")->check(CLI::IsMember({"full", "medium", "low"}))->group(window);
+    serves(app.add_option("--chip", o.chip, "芯片型号 (chips 列出全部)")->type_name("型号")->group(window), kWindow);
+    serves(app.add_option("--type", o.chipType, "芯片类型: otp 或 mtp")->type_name("类型")->check(OneOf({"otp", "mtp"}))
+               ->group(window), kWindow);
+    serves(app.add_option("--vpp", o.vpp, "Vpp 电压: 12, 11 或 vcc")->type_name("电压")->check(OneOf({"12", "11", "vcc"}))
+               ->group(window), kWindow);
+    serves(app.add_option("--vdd", o.vdd, "Vdd 电压: 5 或 3.3")->type_name("电压")->check(OneOf({"5", "3.3"}))
+               ->group(window), kWindow);
+    serves(app.add_option("--speed", o.speed, "通信速度: full, medium 或 low")->type_name("速度")
+               ->check(OneOf({"full", "medium", "low"}))->group(window), kWindow);
     // Each box has a pair of flags; the later one given wins.
-    auto both = [&](const std::string& name, int& into, const std::string& text) {
-        app.add_flag_callback("--" + name, [&into] { into = 1; }, text)->group(window);
-        app.add_flag_callback("--no-" + name, [&into] { into = -1; }, "关闭: " + text)->group(window);
+    auto both = [&](const std::string& name, int& into, const std::string& text, const std::vector<std::string>& subs) {
+        serves(app.add_flag_callback("--" + name, [&into] { into = 1; }, text)->group(window), subs);
+        serves(app.add_flag_callback("--no-" + name, [&into] { into = -1; }, "关闭: " + text)->group(window), subs);
     };
-    both("debug", o.debug, "调试模式");
-    both("blank", o.blank, "自动编程: 空检查");
-    both("verify", o.verify, "自动编程: 自动校验");
-    both("read-protect", o.readProtect, "自动编程: 自动读保护");
-    both("smart", o.smart, "自动编程: 使能SMART");
-    both("ldc", o.ldc, "自动编程: LDC保护");
-    both("hw-protect", o.hwProtect, "自动编程: 硬件写保护");
-    app.add_option("--id", idText, "自动ID码增量: 地址:起始值[:终止值]")->group(window);
-    app.add_option("--range", rangeText, "编程地址范围: 起始:终止 (十六进制)")->group(window);
-    app.add_flag("--no-download", o.noDownload, "代码已在编程内存中: 只核对检查和, 不下载")->group(window);
+    const std::vector<std::string> sequence = {"auto", "offline"};
+    both("debug", o.debug, "调试模式", kWindow);
+    both("blank", o.blank, "自动编程: 空检查", sequence);
+    both("verify", o.verify, "自动编程: 自动校验", sequence);
+    both("read-protect", o.readProtect, "自动编程: 自动读保护", sequence);
+    both("smart", o.smart, "自动编程: 使能SMART", sequence);
+    both("ldc", o.ldc, "自动编程: LDC保护", sequence);
+    both("hw-protect", o.hwProtect, "自动编程: 硬件写保护", sequence);
+    serves(app.add_option("--id", p.idText, "自动ID码增量: 地址:起始值[:终止值]")->type_name("ID")->group(window),
+           {"auto", "offline", "counter"});
+    serves(app.add_option("--range", p.rangeText, "编程地址范围: 起始:终止 (十六进制); 下载后按该范围核对编程内存")
+               ->type_name("范围")->group(window),
+           {"load", "download", "program", "verify", "blank", "checksum", "read", "auto", "offline"});
+    serves(app.add_flag("--no-download", o.noDownload, "代码已在编程内存中: 只核对检查和, 不下载")->group(window),
+           {"program", "verify", "auto", "offline"});
 
     auto* how = "运行方式";
-    app.add_flag("-y,--yes", o.yes, "对窗口程序会提出的问题回答[是]")->group(how);
+    serves(app.add_flag("-y,--yes", o.yes, "对窗口程序会提出的问题回答[是]")->group(how), kAsking);
     app.add_flag("--json", o.json, "每个事件输出一行 JSON")->group(how);
+    app.add_flag("-q,--quiet", o.quiet, "只输出结果和错误")->group(how);
     app.add_flag("-v,--verbose", o.verbose, "输出状态栏的每次变化")->group(how);
-    app.add_option("--password-file", o.passwordFile, "操作密码所在的文件 (第一行)")->group(how);
-    app.add_option("--new-password-file", o.newPasswordFile, "新密码所在的文件 (password 命令)")->group(how);
-    app.add_option("--log-dir", o.logDir, "生产记录文件夹")->group(how);
+    serves(app.add_option("--password-file", o.passwordFile, "操作密码所在的文件 (第一行)")->type_name("文件")->group(how),
+           {"offline", "counter", "password", "lock", "unlock"});
+    serves(app.add_option("--new-password-file", o.newPasswordFile, "新密码所在的文件 (password 命令)")
+               ->type_name("文件")->group(how),
+           {"password"});
+    serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto"});
+    serves(app.add_option("--format", o.format, "read 保存的格式: hex 或 bin (默认按文件扩展名)")->type_name("格式")
+               ->check(OneOf({"hex", "bin"}))->group(how),
+           {"read"});
 
     auto sub = [&](const char* name, const char* text) {
         CLI::App* s = app.add_subcommand(name, text);
-        s->group("子命令");
         s->fallthrough();
         s->set_help_flag("-h,--help", "显示帮助");
         s->callback([&o, name] { o.command = name; });
         return s;
     };
+    auto file = [&](CLI::App* s, const char* text) { return s->add_option("FILE", o.file, text)->type_name(""); };
     sub("ports", "列出USB转串口适配器及应答的编程器");
     sub("info", "读取编程器内置软件信息");
-    sub("load", "检查代码文件 (不连接编程器)")->add_option("FILE", o.file, "代码文件")->required();
-    sub("download", "下载代码文件到编程内存")->add_option("FILE", o.file, "代码文件")->required();
-    sub("program", "编程芯片 (给出文件时先下载)")->add_option("FILE", o.file, "代码文件");
-    sub("verify", "校验芯片 (给出文件时先下载)")->add_option("FILE", o.file, "代码文件");
+    sub("chips", "列出芯片列表中的芯片: 类型, 封装, Vpp, Vdd, ROM最大地址");
+    file(sub("load", "检查代码文件 (不连接编程器)"), "代码文件")->required();
+    file(sub("download", "下载代码文件到编程内存"), "代码文件")->required();
+    file(sub("program", "编程芯片 (给出文件时先下载)"), "代码文件");
+    file(sub("verify", "校验芯片 (给出文件时先下载)"), "代码文件");
     sub("blank", "芯片空检查");
     auto* checksum = sub("checksum", "芯片检查和, 或编程内存检查和与文件核对");
-    checksum->add_option("WHAT", o.what, "chip 或 memory")->required()->check(CLI::IsMember({"chip", "memory"}));
-    checksum->add_option("FILE", o.file, "代码文件 (memory)");
+    checksum->add_option("WHAT", o.what, "chip 或 memory")->type_name("")->required()->check(OneOf({"chip", "memory"}));
+    file(checksum, "代码文件 (memory)");
     sub("erase", "擦除MTP芯片");
     sub("protect", "保护操作")
         ->add_option("WHAT", o.what, "read, ldc, hw 或 smart")
+        ->type_name("")
         ->required()
-        ->check(CLI::IsMember({"read", "ldc", "hw", "smart"}));
-    sub("read", "读取编程内存并保存为HEX文件")->add_option("FILE", o.file, "HEX文件")->required();
+        ->check(OneOf({"read", "ldc", "hw", "smart"}));
+    file(sub("read", "读取编程内存并保存为文件 (- 为标准输出)"), "要写入的文件: .hex 或 .bin, - 为标准输出")->required();
     auto* autoCmd = sub("auto", "自动编程 (给出文件时先下载)");
-    autoCmd->add_option("FILE", o.file, "代码文件");
+    file(autoCmd, "代码文件");
     autoCmd->add_flag("--repeat", o.repeat, "逐片编程: 每片之间等待回车或标准输入的一行, 计数保持");
     auto* offline = sub("offline", "编程器内的脱机文件");
     offline->add_option("WHAT", o.what, "list, info, make, delete 或 load")
+        ->type_name("")
         ->required()
-        ->check(CLI::IsMember({"list", "info", "make", "delete", "load"}));
-    offline->add_option("N", o.block, "目录块 1-15")->check(CLI::Range(1, 15));
-    offline->add_option("FILE", o.file, "代码文件 (make)");
+        ->check(OneOf({"list", "info", "make", "delete", "load"}));
+    offline->add_option("N", p.blockText, "目录块 1-15")->type_name("")->check(Within(1, 15));
+    file(offline, "代码文件 (make)");
     sub("counter", "设置脱机文件的计数器 (--id 地址:起始值:终止值)")
-        ->add_option("N", o.block, "目录块 1-15")
+        ->add_option("N", p.blockText, "目录块 1-15")
+        ->type_name("")
         ->required()
-        ->check(CLI::Range(1, 15));
+        ->check(Within(1, 15));
     sub("password", "修改操作密码");
     sub("lock", "锁定编程器");
     sub("unlock", "解除编程器锁定");
+    app.require_subcommand(0, 1);
+}
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    try {
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        std::ostringstream out, err;
-        int code = app.exit(e, out, err);
-        result.message = out.str() + err.str();
-        result.exit = code == 0 ? kExitOk : kExitUsage;
-        return result;
+std::vector<std::string> SubcommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* s : app.get_subcommands([](const CLI::App*) { return true; })) names.push_back(s->get_name());
+    return names;
+}
+
+// Every long and short option any part of the command line knows.
+std::vector<std::string> OptionNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    auto add = [&](const CLI::App& a) {
+        for (const CLI::Option* opt : a.get_options()) {
+            for (const std::string& l : opt->get_lnames()) names.push_back("--" + l);
+            for (const std::string& s : opt->get_snames()) names.push_back("-" + s);
+        }
+    };
+    add(app);
+    for (const CLI::App* s : app.get_subcommands([](const CLI::App*) { return true; })) add(*s);
+    return names;
+}
+
+const CLI::Option* FindOption(const CLI::App& app, const CLI::App* sub, const std::string& name) {
+    if (sub)
+        if (const CLI::Option* o = sub->get_option_no_throw(name)) return o;
+    return app.get_option_no_throw(name);
+}
+
+std::string Suggest(const std::string& word, const std::vector<std::string>& names) {
+    auto near = Nearest(word, names);
+    return near.empty() ? std::string() : ", 是否要用 " + OrList(near) + "?";
+}
+
+struct Scan {
+    std::string error;
+    CLI::App* sub = nullptr;
+    bool help = false;
+};
+
+// What CLI11 would word in English, found first in the program's own words:
+// an unknown option or subcommand (with the nearest names), an option
+// without its value, help asked for.
+Scan ScanArguments(Parser& p, const std::vector<std::string>& args) {
+    Scan scan;
+    CLI::App& app = p.app;
+    const auto options = OptionNames(app);
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") break;
+        if (a.size() > 1 && a[0] == '-') {
+            bool isLong = a.rfind("--", 0) == 0;
+            std::string name = isLong ? a.substr(0, a.find('=')) : a.substr(0, 2);
+            const CLI::Option* opt = FindOption(app, scan.sub, name);
+            if (!opt) {
+                std::vector<std::string> owners;
+                for (const CLI::App* s : app.get_subcommands([](const CLI::App*) { return true; }))
+                    if (s->get_option_no_throw(name)) owners.push_back(s->get_name());
+                scan.error = owners.empty() ? "未知选项 " + name + Suggest(name, options)
+                                            : "选项 " + name + " 只用于 " + OrList(owners);
+                return scan;
+            }
+            if (name == "-h" || name == "--help") scan.help = true;
+            bool inlineValue = isLong ? a.find('=') != std::string::npos : a.size() > 2;
+            if (opt->get_items_expected_min() > 0 && !inlineValue) {
+                if (i + 1 >= args.size()) {
+                    scan.error = "选项 " + name + " 需要一个值";
+                    return scan;
+                }
+                ++i;
+            }
+            continue;
+        }
+        if (scan.sub) continue;  // the subcommand's own arguments
+        for (CLI::App* s : app.get_subcommands([](const CLI::App*) { return true; }))
+            if (s->get_name() == a) scan.sub = s;
+        if (!scan.sub) {
+            scan.error = "未知子命令 " + a + Suggest(a, SubcommandNames(app));
+            return scan;
+        }
     }
+    return scan;
+}
 
+// A CLI11 error that the scan above did not forestall, in the program's words.
+std::string Worded(const CLI::ParseError& e, CLI::App& app) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ValidationError*>(&e)) return what;  // "NAME: " + our validator's text
+    if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+        for (CLI::App* s : app.get_subcommands())
+            for (const CLI::Option* opt : s->get_options())
+                if (opt->get_required() && opt->count() == 0) return s->get_name() + " 需要参数 " + opt->get_name();
+        return "缺少参数";
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+        size_t colon = what.rfind(": ");
+        return "多余的参数" + (colon == std::string::npos ? std::string() : ": " + what.substr(colon + 2));
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) return "选项的值的个数不对: " + what;
+    return "命令行有误: " + what;
+}
+
+}  // namespace
+
+CommandLineNames KnownNames() {
+    Options o;
+    Parser p;
+    Build(p, o);
+    return {SubcommandNames(p.app), OptionNames(p.app)};
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+    ParseResult result;
+    Options& o = result.options;
+    Parser p;
+    Build(p, o);
     auto usage = [&](const std::string& text) {
         result.message = "veldrix-cli: " + text + "\n";
+        if (text.find("--help") == std::string::npos) result.message += "(veldrix-cli --help 查看用法)\n";
         result.exit = kExitUsage;
         return result;
     };
-    if (!idText.empty()) {
+
+    Scan scan = ScanArguments(p, args);
+    if (!scan.error.empty()) return usage(scan.error);
+    if (scan.help) {
+        result.message = HelpText(p.app, scan.sub, p.help);
+        result.exit = kExitOk;
+        return result;
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        p.app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        return usage(Worded(e, p.app));
+    }
+    if (p.version) {
+        result.message = VersionText();
+        result.exit = kExitOk;
+        return result;
+    }
+    if (o.command.empty()) return usage("需要一个子命令: " + OrList(SubcommandNames(p.app)));
+
+    if (!p.idText.empty()) {
         IdRange id;
-        if (auto error = ParseId(idText, id); !error.empty()) return usage(error);
+        if (auto error = ParseId(p.idText, id); !error.empty()) return usage(error);
         o.id = id;
     }
-    if (!rangeText.empty()) {
+    if (!p.rangeText.empty()) {
         std::pair<uint32_t, uint32_t> range;
-        if (auto error = ParseRange(rangeText, range); !error.empty()) return usage(error);
+        if (auto error = ParseRange(p.rangeText, range); !error.empty()) return usage(error);
         o.range = range;
     }
+    if (!p.simUnitsText.empty()) o.simUnits = std::stoi(p.simUnitsText);
+    if (!p.blockText.empty()) o.block = std::stoi(p.blockText);
     if (o.simUnits > 0) o.sim = true;
+    if (o.quiet && o.verbose) return usage("-q 与 -v 不能同时使用");
     if (o.command == "offline" && o.what != "list" && o.block == 0) return usage("offline " + o.what + " 需要目录块号 N");
     if (o.command == "offline" && o.what != "make" && !o.file.empty()) return usage("只有 offline make 需要代码文件");
     if (o.command == "checksum" && o.what == "memory" && o.file.empty())
         return usage("checksum memory 需要代码文件, 以核对编程内存");
     if (o.command == "counter" && (!o.id || !o.id->last)) return usage("counter 需要 --id 地址:起始值:终止值");
-    if (o.repeat && o.command != "auto") return usage("--repeat 只用于 auto");
     if (o.noDownload && o.file.empty()) return usage("--no-download 需要代码文件, 以核对编程内存");
+    if (!o.format.empty() && o.command != "read") return usage("--format 只用于 read");
     std::vector<std::string> ports = o.ports;
     std::sort(ports.begin(), ports.end());
     if (std::adjacent_find(ports.begin(), ports.end()) != ports.end()) return usage("同一端口给出了两次");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/Interrupt.h"
 #include "seams/Files.h"
 
 #ifdef _WIN32
@@ -38,14 +39,19 @@ std::optional<std::string> PromptHidden(const std::string& prompt) {
     DWORD written = 0;
     HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
     WriteConsoleW(out, wide.c_str(), DWORD(wide.size()), &written, nullptr);
-    SetConsoleMode(console, mode & ~DWORD(ENABLE_ECHO_INPUT));
     std::wstring line;
-    wchar_t c;
-    DWORD read = 0;
-    while (ReadConsoleW(console, &c, 1, &read, nullptr) && read == 1 && c != L'\r' && c != L'\n') line += c;
-    SetConsoleMode(console, mode);
+    {
+        TerminalHold hold(console, mode);
+        SetConsoleMode(console, mode & ~DWORD(ENABLE_ECHO_INPUT));
+        wchar_t c;
+        DWORD read = 0;
+        while (!Interrupted() && ReadConsoleW(console, &c, 1, &read, nullptr) && read == 1 && c != L'\r' && c != L'\n')
+            line += c;
+        SetConsoleMode(console, mode);
+    }
     CloseHandle(console);
     WriteConsoleW(out, L"\r\n", 2, &written, nullptr);
+    if (Interrupted()) return std::nullopt;
     return Narrow(line);
 }
 #else
@@ -61,22 +67,52 @@ std::optional<std::string> PromptHidden(const std::string& prompt) {
     termios quiet = saved;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     quiet.c_lflag |= ECHONL;
-    ::write(fd, prompt.data(), prompt.size());
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    [[maybe_unused]] ssize_t shown = ::write(fd, prompt.data(), prompt.size());
     std::string line;
-    char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    bool ended = false;
+    {
+        // A second Ctrl-C puts the echo back before the program ends; the
+        // first ends the read (no restart), and so does any error.
+        TerminalHold hold(fd, &saved);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        char c;
+        while (!Interrupted() && ::read(fd, &c, 1) == 1) {
+            if (c == '\n') {
+                ended = true;
+                break;
+            }
+            line += c;
+        }
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+    }
+    if (!ended) {
+        [[maybe_unused]] ssize_t n = ::write(fd, "\n", 1);
+    }
     ::close(fd);
+    if (!ended) return std::nullopt;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
 #endif
 
+std::optional<std::string> Secrets::FromFile(const std::string& path) {
+    auto line = FirstLineOf(path);
+    if (!line) {
+        std::string why = FileReadProblem(path);
+        problem_ = "无法读取密码文件 " + path + (why.empty() ? std::string() : ": " + why);
+    }
+    return line;
+}
+
+std::string Secrets::PasswordProblem() {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
 std::optional<std::string> Secrets::Password() {
     std::lock_guard lock(mutex_);
     if (!password_)
-        password_ = !passwordFile_.empty() ? FirstLineOf(passwordFile_)
+        password_ = !passwordFile_.empty() ? FromFile(passwordFile_)
                     : mayPrompt_           ? PromptHidden("请输入操作密码: ")
                                            : std::nullopt;
     return *password_;
@@ -86,7 +122,7 @@ std::optional<std::string> Secrets::NewPassword() {
     std::lock_guard lock(mutex_);
     if (!newPassword_) {
         if (!newPasswordFile_.empty()) {
-            newPassword_ = FirstLineOf(newPasswordFile_);
+            newPassword_ = FromFile(newPasswordFile_);
         } else if (mayPrompt_) {
             auto first = PromptHidden("请输入新密码: ");
             auto again = first ? PromptHidden("请再次输入新密码: ") : std::nullopt;

@@ -16,8 +16,12 @@ public:
 
     std::optional<std::string> Password();
     std::optional<std::string> NewPassword();
+    // Why no password could be had from a file named ("无法读取密码文件 F: 文件不存在"); empty otherwise.
+    std::string PasswordProblem();
 
 private:
+    std::optional<std::string> FromFile(const std::string& path);
+    std::string problem_;
     std::mutex mutex_;
     std::string passwordFile_, newPasswordFile_;
     bool mayPrompt_;

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "app/CommandHandler.h"
+#include "cli/Interrupt.h"
+#include "cli/Text.h"
 #include "app/ControlTable.h"
 #include "app/Dispatch.h"
 #include "app/MainWindow.h"
@@ -16,6 +18,7 @@
 #include "code/HexFile.h"
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
+#include "seams/Files.h"
 #include "state/ControlIds.h"
 
 namespace veldrix::cli {
@@ -96,6 +99,8 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
     // The command line passes over codes on good chips; it never asks.
     ctx_->idPassOverGood = true;
     ctx_->progress = [this](const ProgressReport& report) { OnProgress(report); };
+    // Ctrl-C: the step running finishes, the sequence starts no further one.
+    ctx_->haltAfterStep = &InterruptFlag();
 }
 
 Unit::~Unit() {
@@ -114,7 +119,10 @@ void Unit::OnStatus(const std::string& text, bool changed) {
     lastStatus_ = text;
     // The text that shows a progress is the bar's, not a line of its own.
     if (std::exchange(progressText_, false) || !changed) return;
-    Emit("status", Json{{"text", text}}, options_.verbose ? text : std::string());
+    // Verbose: each text once, also when a progress text came in between.
+    bool shown = options_.verbose && text != printedStatus_;
+    if (shown) printedStatus_ = text;
+    Emit("status", Json{{"text", text}}, shown ? text : std::string());
 }
 
 void Unit::OnProgress(const ProgressReport& report) {
@@ -123,13 +131,19 @@ void Unit::OnProgress(const ProgressReport& report) {
     uint64_t span = uint64_t(report.end >= report.start ? report.end - report.start : 0) + 1;
     uint64_t done = report.address > report.start ? report.address - report.start : 0;
     int percent = int(std::min<uint64_t>(100, done * 100 / span));
-    output_.Progress(Label(), NowMs(), report.stage, report.address, percent);
+    output_.Progress(Label(), NowMs(), report.stage, report.address, percent, done);
+    if (options_.verbose && report.stage != printedStatus_) {
+        printedStatus_ = report.stage;
+        output_.Line(Label(), report.stage, Stream::Message);
+    }
 }
 
 void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
     lastBox_ = spec.text;
     std::string line = CaptionWord(spec.caption) + ": " + Indented(spec.text);
     if (spec.buttons != MsgButtons::Ok) line += " → " + AnswerText(answer) + (refused ? " (未加 --yes)" : "");
+    // Quiet: only what warns of a fault, or a question refused.
+    if (options_.quiet && !refused && spec.icon != MsgIcon::Warning && spec.icon != MsgIcon::Error) line.clear();
     Emit("box",
          Json{{"caption", CaptionWord(spec.caption)},
               {"text", spec.text},
@@ -137,13 +151,6 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
               {"answer", AnswerWord(answer)},
               {"refused", refused}},
          line);
-}
-
-void Unit::EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text) {
-    double took = double(int64_t((NowMs() - stepStartMs_) * 10 + 0.5)) / 10;
-    Emit("step",
-         Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status}, {"took_ms", took}},
-         text);
 }
 
 void Unit::BeginStep() {
@@ -165,12 +172,42 @@ int Unit::EndStep(const std::string& step, bool quiet) {
     std::string status = Status();
     std::string text = status;
     if (exit == kExitUsage && ui_.questionRefused) text += " (需要 --yes 回答问题)";
-    if (exit == kExitUsage && ui_.passwordMissing) text += " (没有可用的操作密码: --password-file 或在终端输入)";
+    if (exit == kExitUsage && ui_.passwordMissing) {
+        std::string why = links_.secrets ? links_.secrets->PasswordProblem() : std::string();
+        text += why.empty() ? " (没有可用的操作密码: --password-file 或在终端输入)" : " (" + why + ")";
+    }
     EmitStep(step, exit, status, quiet ? std::string() : text);
     return exit;
 }
 
+void Unit::EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text) {
+    double took = double(int64_t((NowMs() - stepStartMs_) * 10 + 0.5)) / 10;
+    std::string shown = text;
+    // Quiet: a step that went well says nothing; verbose: a text just shown
+    // as a status change is not shown twice.
+    if ((options_.quiet && exit == kExitOk) || (options_.verbose && text == printedStatus_)) shown.clear();
+    Emit("step",
+         Json{{"step", step}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status}, {"took_ms", took}},
+         shown);
+}
+
+bool Unit::Halted(const std::string& step) {
+    if (!Interrupted()) return false;
+    BeginStep();
+    EmitStep(step, kExitInterrupted, "", "已中断: " + step + " 未开始");
+    return true;
+}
+
+int Unit::FileProblem(const std::string& path, const std::string& step) {
+    std::string why = FileReadProblem(path);
+    if (why.empty()) return kExitOk;
+    BeginStep();
+    EmitStep(step, kExitUsage, why, "无法读取代码文件 " + path + ": " + why);
+    return kExitUsage;
+}
+
 int Unit::Operation(int opCode, const std::string& step, bool quiet) {
+    if (Halted(step)) return kExitInterrupted;
     BeginStep();
     worker_->StartOperation(opCode);
     return EndStep(step, quiet);
@@ -184,6 +221,7 @@ bool Unit::Click(int controlId) {
 }
 
 int Unit::Button(int controlId, const std::string& step, bool quiet) {
+    if (Halted(step)) return kExitInterrupted;
     BeginStep();
     if (!ui_.IsEnabled(controlId)) {
         EmitStep(step, kExitUsage, "", "所选芯片类型不能进行该操作");
@@ -194,6 +232,8 @@ int Unit::Button(int controlId, const std::string& step, bool quiet) {
 }
 
 int Unit::LoadFile(const std::string& path, const std::string& step) {
+    if (Halted(step)) return kExitInterrupted;
+    if (int exit = FileProblem(path, step)) return exit;
     BeginStep();
     ui_.SetText(id::kCodeFile, path);
     LoadCodeFile(*ctx_);
@@ -208,11 +248,12 @@ int Unit::LoadFile(const std::string& path, const std::string& step) {
 }
 
 int Unit::CheckCodeFile(const std::string& path) {
+    if (int exit = FileProblem(path, "file")) return exit;
     std::string why;
     if (!CodeFileMayLoseCode(path, why)) return kExitOk;
     BeginStep();
     if (options_.yes) {
-        Line("警告: " + Indented(why));
+        Line("警告: " + Indented(why), Stream::Message);
         return kExitOk;
     }
     EmitStep("file", kExitUsage, why, "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --yes 才能使用该文件)");
@@ -226,6 +267,9 @@ int Unit::PutCodeInMemory(const std::string& path) {
     if (!options_.noDownload) {
         int exit = Button(id::kRefreshMemory, "download");
         ApplyRange();
+        // A range of its own: the memory's sum over it, as the window asks the
+        // operator to take before the chip is programmed.
+        if (exit == kExitOk && options_.range) exit = Button(id::kMemoryChecksum, "checksum-memory");
         return exit;
     }
     // The memory's 16-bit sum cannot tell two codes apart: the memory is
@@ -267,9 +311,16 @@ int Unit::ApplyOptions(bool again) {
     };
     if (!o.chip.empty()) {
         int found = -1;
-        for (int i = 0; i < ui_.ComboCount(id::kChipCombo) && found < 0; ++i)
-            if (Upper(ui_.ComboEntry(id::kChipCombo, i)) == Upper(o.chip)) found = i;
-        if (found < 0) return fail("芯片列表中没有 " + o.chip);
+        std::vector<std::string> names;
+        for (int i = 0; i < ui_.ComboCount(id::kChipCombo); ++i) {
+            names.push_back(ui_.ComboEntry(id::kChipCombo, i));
+            if (found < 0 && Upper(names.back()) == Upper(o.chip)) found = i;
+        }
+        if (found < 0) {
+            auto near = Nearest(o.chip, names);
+            return fail("芯片列表中没有 " + o.chip + (near.empty() ? "" : ", 是否要用 " + OrList(near) + "?") +
+                        " (veldrix-cli chips 列出全部)");
+        }
         // Choosing the chip again would put back its default boxes.
         if (!again || ui_.ComboSelection(id::kChipCombo) != found) {
             ui_.ComboSelect(id::kChipCombo, found);
@@ -313,7 +364,19 @@ void Unit::ApplyRange() {
 }
 
 int Unit::Connect() {
+    if (Halted("connect")) return kExitInterrupted;
     BeginStep();
+    if (links_.fixedPort && !links_.sim) {
+        // A port the system will not open: its name and the system's reason,
+        // not the window's search.
+        if (!links_.port->Open(links_.label)) {
+            std::string why = links_.port->OpenError();
+            std::string text = "无法打开端口 " + links_.label + (why.empty() ? "" : ": " + why);
+            EmitStep("connect", kExitLink, text, text);
+            return kExitLink;
+        }
+        links_.port->Close();
+    }
     if (links_.fixedPort) ctx_->rememberedPort = links_.label;
     ConnectProgrammer(*ctx_);
     SettleOutcome(*ctx_);

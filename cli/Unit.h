@@ -88,7 +88,11 @@ public:
     void EmitStep(const std::string& step, int exit, const std::string& status, const std::string& text);
     void BeginStep();
     // Text in the unit's name, not an event (listings in text mode).
-    void Line(const std::string& text) { output_.Line(Label(), text); }
+    void Line(const std::string& text, Stream stream) { output_.Line(Label(), text, stream); }
+    // A Ctrl-C came: the step is not started, and says so. True then.
+    bool Halted(const std::string& step);
+    // A code file that cannot be read: the step fails naming the path and the reason.
+    int FileProblem(const std::string& path, const std::string& step);
     // The status line's last text, as the window's hook reported it.
     const std::string& Status() const { return lastStatus_; }
 
@@ -108,6 +112,7 @@ private:
     std::unique_ptr<AppContext> ctx_;
     std::unique_ptr<Worker> worker_;
     std::string lastStatus_;
+    std::string printedStatus_;  // the last status change shown (verbose)
     bool progressText_ = false;  // the next status text shows the progress just reported
     std::string lastBox_;
     double stepStartMs_ = 0;

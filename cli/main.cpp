@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Interrupt.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,6 +17,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(veldrix::Narrow(argv[i]));
     bool terminal = _isatty(_fileno(stderr)) != 0;
+    veldrix::cli::InstallInterruptHandler();
     return veldrix::cli::RunCli(args, std::cin, std::cout, std::cerr, terminal);
 }
 #else
@@ -23,6 +25,7 @@ int wmain(int argc, wchar_t** argv) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    veldrix::cli::InstallInterruptHandler();
     return veldrix::cli::RunCli(args, std::cin, std::cout, std::cerr, isatty(2) != 0);
 }
 #endif

@@ -15,12 +15,6 @@ namespace {
 constexpr int kToneHz = 1000;
 constexpr int kStepPauseMs = 200;
 
-struct StepCodes {
-    int program, verify, smart;
-};
-constexpr StepCodes kNormalSteps{7, 8, 9};
-constexpr StepCodes kDebugSteps{26, 13, 27};
-
 // One step: the worker body for the code on this thread; true when it held.
 bool Step(AppContext& ctx, int opCode, int pauseMs = kStepPauseMs) {
     if (pauseMs > 0) ctx.Sleep(pauseMs);
@@ -67,11 +61,10 @@ void IgnoredStep(AppContext& ctx, int opCode) {
     ctx.AutoRunMarker = marker;
 }
 
-enum class StepsEnd { Succeeded, Failed, Declined };
+enum class StepsEnd { Succeeded, Failed, Declined, Halted };
 
 // The ID code the records grant, from the field's next code on, just before it is written.
 StepsEnd WriteGrantedIdCode(AppContext& ctx) {
-    ctx.Sleep(kStepPauseMs);
     uint32_t code = ctx.idValue;
     switch (TakeIdCode(ctx, code)) {
     case IdTaken::Declined: return StepsEnd::Declined;
@@ -93,20 +86,55 @@ StepsEnd WriteGrantedIdCode(AppContext& ctx) {
     return StepsEnd::Succeeded;
 }
 
-// The steps after the start tone, up to the first that failed.
-StepsEnd RunSteps(AppContext& ctx, const StepCodes& codes, uint8_t flags, bool mtp) {
-    if ((flags & autoflag::kBlankCheck) && !Step(ctx, 16, 0)) return StepsEnd::Failed;
-    if (mtp && !Step(ctx, 6)) return StepsEnd::Failed;
-    if (!Step(ctx, codes.program)) return StepsEnd::Failed;
-    if ((flags & autoflag::kVerify) && !Step(ctx, codes.verify)) return StepsEnd::Failed;
-    if (flags & autoflag::kIdIncrement)
-        if (StepsEnd end = WriteGrantedIdCode(ctx); end != StepsEnd::Succeeded) return end;
-    if ((flags & autoflag::kSmart) && mtp && !Step(ctx, codes.smart)) return StepsEnd::Failed;
-    // LDC and hardware write protection are extras: whatever becomes of
-    // them, the chip is judged by the steps that went before.
-    if (flags & autoflag::kLdc) IgnoredStep(ctx, 11);
-    if ((flags & autoflag::kReadProtect) && !Step(ctx, 10)) return StepsEnd::Failed;
-    if ((flags & autoflag::kHwProtect) && mtp) IgnoredStep(ctx, 12);
+// How the sequence takes a step's result.
+enum class Judged {
+    Yes,      // a failure fails the chip
+    Ignored,  // an extra: the chip is judged by the steps before it
+    IdCode,   // the ID code the records grant
+};
+
+struct SequenceStep {
+    uint8_t flag;  // the option that turns it on; 0: always
+    bool mtpOnly;
+    int normalOp, debugOp;
+    int pauseMs;  // before the step
+    Judged judged;
+};
+
+// The sequence in order. LDC and hardware write protection are extras:
+// whatever becomes of them, the chip is judged by the steps that went before.
+constexpr SequenceStep kSequence[] = {
+    {autoflag::kBlankCheck, false, 16, 16, 0, Judged::Yes},
+    {0, true, 6, 6, kStepPauseMs, Judged::Yes},
+    {0, false, 7, 26, kStepPauseMs, Judged::Yes},
+    {autoflag::kVerify, false, 8, 13, kStepPauseMs, Judged::Yes},
+    {autoflag::kIdIncrement, false, 31, 31, kStepPauseMs, Judged::IdCode},
+    {autoflag::kSmart, true, 9, 27, kStepPauseMs, Judged::Yes},
+    {autoflag::kLdc, false, 11, 11, kStepPauseMs, Judged::Ignored},
+    {autoflag::kReadProtect, false, 10, 10, kStepPauseMs, Judged::Yes},
+    {autoflag::kHwProtect, true, 12, 12, kStepPauseMs, Judged::Ignored},
+};
+
+// The steps after the start tone, up to the first that failed, or up to a
+// halt asked for between two steps.
+StepsEnd RunSteps(AppContext& ctx, bool debug, uint8_t flags, bool mtp, bool& reachedUnit) {
+    reachedUnit = false;
+    for (const SequenceStep& s : kSequence) {
+        if ((s.flag && !(flags & s.flag)) || (s.mtpOnly && !mtp)) continue;
+        if (ctx.HaltAsked()) return StepsEnd::Halted;
+        reachedUnit = true;
+        const int op = debug ? s.debugOp : s.normalOp;
+        switch (s.judged) {
+        case Judged::Yes:
+            if (!Step(ctx, op, s.pauseMs)) return StepsEnd::Failed;
+            break;
+        case Judged::Ignored: IgnoredStep(ctx, op); break;
+        case Judged::IdCode:
+            ctx.Sleep(s.pauseMs);
+            if (StepsEnd end = WriteGrantedIdCode(ctx); end != StepsEnd::Succeeded) return end;
+            break;
+        }
+    }
     return StepsEnd::Succeeded;
 }
 
@@ -156,7 +184,7 @@ bool AutoOptionWarnings(AppContext& ctx) {
 
 void RunAutoSequence(AppContext& ctx) {
     Ui& ui = *ctx.ui;
-    const StepCodes& codes = ui.IsChecked(id::kDebugMode) ? kDebugSteps : kNormalSteps;
+    const bool debug = ui.IsChecked(id::kDebugMode);
     // The header was filled when the operation started; the steps must not
     // change what the sequence runs.
     const uint8_t flags = ctx.block[cb::kAutoFlags];
@@ -186,10 +214,18 @@ void RunAutoSequence(AppContext& ctx) {
     const bool buzzer = ui.IsChecked(id::kBuzzer);
     if (buzzer) ui.Tone(kToneHz, 100);
 
-    switch (RunSteps(ctx, codes, flags, mtp)) {
+    bool reachedUnit = false;
+    switch (RunSteps(ctx, debug, flags, mtp, reachedUnit)) {
     case StepsEnd::Succeeded: Succeeded(ctx, idIncrement, buzzer, record); break;
     case StepsEnd::Failed: Failed(ctx, buzzer, idIncrement, record); break;
     case StepsEnd::Declined: return stop(OutcomeClass::Aborted, ctx.idAddress);
+    case StepsEnd::Halted:
+        // Halted between steps: a chip a step already reached is not what was
+        // loaded, so it counts as failed unless the link had failed.
+        if (!reachedUnit) return stop(OutcomeClass::Aborted, IfSet(idIncrement, ctx.idAddress));
+        SetStatus(ctx, kTextAborted);
+        Failed(ctx, buzzer, idIncrement, record);
+        break;
     }
     ctx.AutoRunActive = 0;
 }

@@ -3,8 +3,8 @@
 set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
-# /usr/include, the Windows build too.
-want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev)
+# /usr/include, the Windows build too. help2man makes veldrix-cli's man page.
+want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man)
 for group in "$@"; do
     case "$group" in
         build) ;;

@@ -12,6 +12,13 @@
 
 namespace veldrix {
 
+// Why a file cannot be read, in the program's words (not there, a folder, no
+// permission) or else the system's; empty when it opens.
+std::string FileReadProblem(const std::string& path);
+// Why a file cannot be written at path (its folder missing, a folder of that
+// name, no permission); empty when nothing stands in the way.
+std::string FileWriteProblem(const std::string& path);
+
 // False when the file cannot be opened for reading.
 bool ReadFileBytes(const std::string& path, std::string& out);
 // The file, from offset from to its end, in successive pieces, in order,

@@ -20,6 +20,8 @@ class Port {
 public:
     virtual ~Port() = default;
     virtual bool Open(const std::string& name) = 0;
+    // Why the last Open failed, in the system's words; empty where unknown.
+    virtual std::string OpenError() { return {}; }
     virtual void Close() = 0;
     virtual bool IsOpen() = 0;
     virtual bool SetQueues(size_t input, size_t output) = 0;

@@ -141,6 +141,10 @@ struct AppContext {
 
     // Set at close: every sleep and port transfer gives up at once.
     std::atomic<bool> stopRequested{false};
+    // Set by whoever runs the sequence (Ctrl-C on the command line): the
+    // step running finishes, no further step starts.
+    const std::atomic<bool>* haltAfterStep = nullptr;
+    bool HaltAsked() const { return haltAfterStep && haltAfterStep->load(); }
 
     void Sleep(int ms) { clock->Sleep(ms, &stopRequested); }
 };

@@ -5,10 +5,55 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "seams/Files.h"
 
 namespace veldrix {
+
+namespace {
+
+std::string Reason(int error) {
+    switch (error) {
+    case ENOENT: return "文件不存在";
+    case ENOTDIR: return "路径中有一部分不是文件夹";
+    case EACCES:
+    case EPERM: return "没有访问权限";
+    case EISDIR: return "这是一个文件夹, 不是文件";
+    }
+    return std::strerror(error);
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string FileReadProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return Reason(errno);
+    if (S_ISDIR(st.st_mode)) return Reason(EISDIR);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Reason(errno);
+    ::close(fd);
+    return {};
+}
+
+std::string FileWriteProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return Reason(EISDIR);
+        if (::access(path.c_str(), W_OK) != 0) return Reason(errno);
+    }
+    const std::string folder = FolderOf(path);
+    if (::stat(folder.c_str(), &st) != 0) return errno == ENOENT ? "所在的文件夹不存在" : Reason(errno);
+    if (!S_ISDIR(st.st_mode)) return "路径中有一部分不是文件夹";
+    // The file is written beside itself first, then renamed over.
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return "没有在所在文件夹中写入的权限";
+    return {};
+}
 
 bool ReadFilePieces(const std::string& path, const std::function<bool(std::string_view)>& take, uint64_t from) {
     FILE* f = std::fopen(path.c_str(), "rb");

@@ -1,5 +1,8 @@
 #include "platform/posix/PosixPort.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -12,6 +15,19 @@
 namespace veldrix {
 
 namespace {
+// Why a port did not open, as the operator can act on it.
+std::string OpenReason(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "没有该设备 (适配器未插上?)";
+    case EACCES:
+    case EPERM: return "没有访问权限 (用户需在 dialout 组中)";
+    case EBUSY: return "端口正被其它程序占用";
+    }
+    return std::strerror(error);
+}
+
 int64_t NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -61,10 +77,15 @@ PosixPort::~PosixPort() { Close(); }
 
 bool PosixPort::Open(const std::string& name) {
     Close();
+    openError_.clear();
     fd_ = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return false;
+    if (fd_ < 0) {
+        openError_ = OpenReason(errno);
+        return false;
+    }
     // Without sharing, like the Windows port.
     if (ioctl(fd_, TIOCEXCL) != 0 && isatty(fd_) == 0) {
+        openError_ = OpenReason(errno);
         Close();
         return false;
     }

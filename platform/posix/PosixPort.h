@@ -8,6 +8,7 @@ class PosixPort : public Port {
 public:
     ~PosixPort() override;
     bool Open(const std::string& name) override;
+    std::string OpenError() override { return openError_; }
     void Close() override;
     bool IsOpen() override { return fd_ >= 0; }
     bool SetQueues(size_t input, size_t output) override;
@@ -22,6 +23,7 @@ public:
 
 private:
     int fd_ = -1;
+    std::string openError_;
     PortTimeouts timeouts_;
 };
 

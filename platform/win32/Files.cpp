@@ -25,6 +25,50 @@ bool ReadFilePieces(const std::string& path, const std::function<bool(std::strin
     return ok;
 }
 
+namespace {
+
+std::string Reason(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return "文件不存在";
+    case ERROR_PATH_NOT_FOUND: return "所在的文件夹不存在";
+    case ERROR_ACCESS_DENIED: return "没有访问权限";
+    case ERROR_SHARING_VIOLATION: return "文件正被其它程序占用";
+    }
+    return SystemMessage(error);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash + (slash == 2 && path[1] == L':' ? 1 : 0));
+}
+
+}  // namespace
+
+std::string FileReadProblem(const std::string& path) {
+    std::wstring wide = Widen(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Reason(GetLastError());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "这是一个文件夹, 不是文件";
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Reason(GetLastError());
+    CloseHandle(h);
+    return {};
+}
+
+std::string FileWriteProblem(const std::string& path) {
+    std::wstring wide = Widen(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "这是一个文件夹, 不是文件";
+        if (attributes & FILE_ATTRIBUTE_READONLY) return "文件是只读的";
+    }
+    DWORD folder = GetFileAttributesW(FolderOf(wide).c_str());
+    if (folder == INVALID_FILE_ATTRIBUTES) return "所在的文件夹不存在";
+    if (!(folder & FILE_ATTRIBUTE_DIRECTORY)) return "路径中有一部分不是文件夹";
+    return {};
+}
+
 bool ReadFileBytes(const std::string& path, std::string& out) {
     out.clear();
     return ReadFilePieces(path, [&](std::string_view piece) {

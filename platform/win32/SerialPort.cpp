@@ -9,6 +9,7 @@ bool SerialPort::Open(const std::string& name) {
     // The device namespace also reaches COM10 and above.
     std::wstring path = L"\\\\.\\" + Widen(name);
     handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    openError_ = IsOpen() ? std::string() : SystemMessage(GetLastError());
     return IsOpen();
 }
 

@@ -18,6 +18,7 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     bool Open(const std::string& name) override;
+    std::string OpenError() override { return openError_; }
     void Close() override;
     bool IsOpen() override { return handle_ != INVALID_HANDLE_VALUE; }
     bool SetQueues(size_t input, size_t output) override;
@@ -32,6 +33,7 @@ public:
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    std::string openError_;
 };
 
 }  // namespace veldrix

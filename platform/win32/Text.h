@@ -25,6 +25,20 @@ inline std::string Narrow(std::wstring_view text, UINT codePage = CP_UTF8) {
     return out;
 }
 
+// The system's own words for an error code, in the system's language.
+inline std::string SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : L"";
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
+                                message.back() == L'.' || message.back() == L'\x3002'))
+        message.pop_back();
+    if (message.empty()) return "error " + std::to_string(code);
+    return Narrow(message);
+}
+
 // Text in a code page's bytes (CP_ACP: the system's ANSI code page) and back.
 inline std::string ToCodePage(std::string_view utf8, UINT codePage) { return Narrow(Widen(utf8), codePage); }
 

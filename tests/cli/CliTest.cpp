@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,10 +20,14 @@
 
 #include "cli/Cli.h"
 #include "cli/Host.h"
+#include "cli/Interrupt.h"
+#include "cli/Options.h"
+#include "cli/Text.h"
 #include "cli/Output.h"
 #include "code/Csv.h"
 #include "code/HexText.h"
 #include "link/Session.h"
+#include "seams/Files.h"
 #include "sim/InProcessProgrammer.h"
 #include "tests/admin/ProductionApp.h"
 
@@ -158,7 +163,7 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
     const Case cases[] = {
         {{"info"}, 0, ""},
         {{"download", code}, 0, "编程内存检查和 =  " + Hex4(f.Sum())},
-        {{"download", f.Path("missing.hex")}, 3, "代码文件有错误!"},
+        {{"download", f.Path("missing.hex")}, 3, "文件不存在"},  // the reason, not the window's "代码文件有错误!"
         {{"program", code}, 0, "编程成功", After(programmed)},
         {{"verify", code, "--sim-do", chipWithCode}, 0, "校验芯片成功!"},
         {{"verify", code}, 1, "校验芯片失败! 在地址: 00000"},
@@ -179,8 +184,8 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"protect", "hw"}, 0, "芯片硬件写保护成功!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.writeProtected); })},
         {{"protect", "smart"}, 0, "芯片SMART系统已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.smart); })},
         {{"protect", "read", "--sim-do", "chip none"}, 1, "芯片读保护失败!"},
-        {{"read", f.Path("out.hex")}, 0, "代码文件文件已成功保存在: " + f.Path("out.hex")},
-        {{"read", "/nonexistent/x.hex"}, 3, "保存文件错误!"},  // a file that cannot be written
+        {{"read", f.Path("out.hex")}, 0, "编程内存 0000~0FFF 已保存到 " + f.Path("out.hex") + " (Intel HEX)"},
+        {{"read", "/nonexistent/x.hex"}, 3, "无法写入 /nonexistent/x.hex: 所在的文件夹不存在"},
         {{"auto", code}, 0, "自动编程已成功完成", After(programmed)},
         {{"auto", code, "--sim-do", "fault ev 7"}, 1, "编程电压错误,编程失败"},
         {{"auto", code, "--sim-do", "fault noreply 7 ack"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
@@ -189,7 +194,7 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"auto", code, "--sim-do", "lock"}, 4, "编程器已被锁定,请先解除锁定状态!"},
         {{"auto", code, "--sim-do", "unplug"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
         {{"auto"}, 3, ""},  // no code: the window's check stops it before it starts
-        {{"offline", "info", "3"}, 1, "读取文件信息错误,指定的目录下没有文件."},
+        {{"offline", "info", "3"}, 0, "读取文件信息错误,指定的目录下没有文件."},  // an empty block is an answer
         {{"offline", "info", "3"}, 0, "读取目录文件信息成功!", Before([](sim::DeviceState& s) { BlockWithFile(s, 3); })},
         {{"offline", "make", "2", code, "--yes", pw}, 0, "脱机文件写入成功!您现在即可以实现脱机烧写该文件代码了",
          After([&](sim::DeviceState& s) {
@@ -324,9 +329,10 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     EXPECT_NE(out.str().find("第7行: 无法识别的记录类型 06, 该行被忽略"), std::string::npos) << out.str();
     out.str("");
     cli::RunCli({"--settings", TestFiles().Path("none"), "load", TestFiles().Path("high.hex")}, in, out, err, false);
-    EXPECT_NE(out.str().find("警告: 加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n    从地址: 10100 "),
+    // The box is a warning, on standard error; the diagnosis is the result.
+    EXPECT_NE(err.str().find("警告: 加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n    从地址: 10100 "),
               std::string::npos)
-        << out.str();
+        << err.str();
 }
 
 // Every event: its kind, its unit, its time, and the fields of its kind.
@@ -476,7 +482,7 @@ TEST(Cli, RepeatRunsChipAfterChipKeepingCounts) {
     // The end of the sequence stops the run; end of input ends it too.
     CliRun used = Cli({"auto", TestFiles().Path("code.hex"), "--repeat", "--id", "3FF0:8:9"}, "\n\n\n");
     EXPECT_EQ(used.Result()["ids"], Json::array({8, 9}));
-    EXPECT_EQ(used.exit, 3);
+    EXPECT_EQ(used.exit, 5);  // ID codes used up
     CliRun three = Cli({"--sim-units", "2", "auto", TestFiles().Path("code.hex"), "--repeat"}, "\n\n");
     EXPECT_EQ(three.Of("chip").size(), 6u);
     EXPECT_EQ(three.exit, 0);
@@ -538,16 +544,185 @@ TEST(Cli, PortsFromSysfs) {
     fs::remove_all(root);
 }
 
-TEST(Cli, UsageErrors) {
-    for (auto args : std::vector<std::vector<std::string>>{{"frobnicate"},
-                                                            {"auto", "--id", "3FF0"},
-                                                            {"auto", "--id", "3FF0:9:8"},
-                                                            {"counter", "3", "--id", "3FF0:1"},
-                                                            {"blank", "--repeat"},
-                                                            {"offline", "info"},
-                                                            {"blank", "--chip", "NOSUCHCHIP"}}) {
-        SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
-        EXPECT_EQ(Cli(args).exit, 3);
+// Every usage error in the program's words on standard error, with the
+// nearest name for a typo, and nothing on standard output.
+TEST(Cli, UsageErrorsSayWhatWasMeant) {
+    const std::string code = TestFiles().Path("code.hex");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"autoo"}, "veldrix-cli: 未知子命令 autoo, 是否要用 auto?"},
+        {{"frobnicate"}, "未知子命令 frobnicate\n"},
+        {{}, "需要一个子命令: ports, info, chips,"},
+        {{"--chpi", "X", "auto"}, "未知选项 --chpi, 是否要用 --chip?"},
+        {{"auto", "--repaet"}, "未知选项 --repaet, 是否要用 --repeat?"},
+        {{"auto", "--id"}, "选项 --id 需要一个值"},
+        {{"auto", "--id", "3FF0"}, "--id 应为 地址:起始值[:终止值]"},
+        {{"auto", "--id", "3FF0:9:8"}, "ID码终止值不能小于起始值"},
+        {{"--type", "mpt", "blank"}, "--type: 不能是 mpt, 应为 otp 或 mtp (是否要用 mtp?)"},
+        {{"--sim-units", "99", "blank"}, "--sim-units: 应为 1 到 64 之间的整数, 不能是 99"},
+        {{"--sim-units", "two", "blank"}, "--sim-units: 应为 1 到 64 之间的整数, 不能是 two"},
+        {{"load"}, "load 需要参数 FILE"},
+        {{"blank", "extra"}, "多余的参数: extra"},
+        {{"offline", "info", "20"}, "N: 应为 1 到 15 之间的整数, 不能是 20"},
+        {{"counter", "3", "--id", "3FF0:1"}, "counter 需要 --id 地址:起始值:终止值"},
+        {{"blank", "--repeat"}, "选项 --repeat 只用于 auto"},
+        {{"offline", "info"}, "offline info 需要目录块号 N"},
+        {{"-q", "-v", "blank"}, "-q 与 -v 不能同时使用"},
+        {{"--format", "bin", "blank"}, "--format 只用于 read"},
+        {{"--chip", "S3F944", "blank"}, "芯片列表中没有 S3F944, 是否要用 S3F9444"},
+        {{"--chip", "NOSUCHCHIP", "blank"}, "芯片列表中没有 NOSUCHCHIP (veldrix-cli chips 列出全部)"},
+        {{"--port", "/dev/ttyUSB0", "blank"}, "--port /dev/ttyUSB0 是真实的端口, 不能用作模拟编程器的名称"},
+        {{"read", TestFiles().dir.string()}, "无法写入 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
+        {{"read", TestFiles().Path("x.dat")}, "请用 .hex 或 .bin 结尾, 或给出 --format hex|bin"},
+        {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
+        {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
+        {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--sim", "--settings", TestFiles().Path("no-settings")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.says);
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::RunCli(args, in, out, err, false), 3);
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        // Only a subcommand that ran has a result line to give.
+        EXPECT_EQ(out.str().find("veldrix-cli:"), std::string::npos) << out.str();
+        EXPECT_EQ(err.str().find("required"), std::string::npos);
+    }
+}
+
+// A run in text: what goes to standard output (results) and what to
+// standard error (steps, status texts, boxes, errors), and its exit status.
+TEST(Cli, EachLineGoesToItsStream) {
+    Files& f = TestFiles();
+    const std::string code = f.Path("code.hex");
+    std::string hexText;
+    ASSERT_TRUE(ReadFileBytes(code, hexText));
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::vector<std::string> out, err;  // each found in that stream
+        std::vector<std::string> notOut;    // none of these in standard output
+        size_t errLines = size_t(-1);       // how many lines on standard error (-1: not checked)
+    } cases[] = {
+        {{"auto", code}, 0, {"第1片: 成功  良品 1  不良品 0\n", "结果: 成功  良品 1  不良品 0\n"}, {"自动编程已成功完成\n"},
+         {"自动编程已成功完成", "编程内存检查和"}},
+        {{"-q", "auto", code}, 0, {"结果: 成功"}, {}, {}, 0},
+        {{"-q", "auto", code, "--sim-do", "fault ev 7"}, 1, {"结果: 芯片失败"}, {"编程电压错误,编程失败", "警告: 检测到Vdd或Vpp错误!"}, {}},
+        {{"-v", "auto", code}, 0, {"结果: 成功"}, {"下载代码到编程器内存\n请稍候,得到编程内存检查和\n编程内存检查和 =  ", "校验芯片成功!\n"},
+         {"校验芯片成功"}},
+        {{"--range", "0000:0100", "auto", code}, 0, {"第1片: 成功"}, {"自动编程已成功完成"}, {}},
+        {{"download", f.Path("missing.hex")}, 3, {"结果: 用法或文件错误\n"}, {"无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
+         {"格式", "代码文件有错误"}},
+        {{"load", code}, 0, {"文件: " + code + "\n格式: Intel HEX\n地址范围: 0000-0FFF"}, {}, {}},
+        {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n", "结果: 成功\n"}, {}, {}},
+        {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001", "结果: ID码已用完"},
+         {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片"}, {}},
+        {{"chips"}, 0, {"型号            类型  封装      Vpp   Vdd   ROM最大地址\n", "S3F9444         MTP   DIP20     12V   5V    0FFF\n"}, {}, {}, 0},
+        {{"--version"}, 0, {"veldrix-cli 3.10\n提交: ", "\n构建日期: "}, {}, {}, 0},
+        {{"auto", "--help"}, 0, {"用法: veldrix-cli [选项] auto [FILE]\n", "--id ID", "--repeat", "--log-dir 目录"}, {},
+         {"--new-password-file", "--format"}, 0},
+        {{"read", "-"}, 0, {":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"}, {"结果: 成功\n"},
+         {"结果", "编程内存"}},
+        {{"read", "-", "--json"}, 0, {":00000001FF\r\n"}, {"{\"event\":\"result\""}, {"{"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--sim", "--settings", f.Path("no-settings")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string name;
+        for (const std::string& a : c.args) name += a.substr(a.rfind('/') == std::string::npos ? 0 : a.rfind('/') + 1) + " ";
+        SCOPED_TRACE(name);
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::RunCli(args, in, out, err, false), c.exit) << err.str();
+        for (const std::string& s : c.out) EXPECT_NE(out.str().find(s), std::string::npos) << s << "\n--\n" << out.str();
+        for (const std::string& s : c.err) EXPECT_NE(err.str().find(s), std::string::npos) << s << "\n--\n" << err.str();
+        for (const std::string& s : c.notOut) EXPECT_EQ(out.str().find(s), std::string::npos) << s << "\n--\n" << out.str();
+        if (c.errLines != size_t(-1))
+            EXPECT_EQ(size_t(std::count(err.str().begin(), err.str().end(), '\n')), c.errLines) << err.str();
+    }
+    // Verbose: each status text once, however often the window set it.
+    std::istringstream in;
+    std::ostringstream out, err;
+    cli::RunCli({"--sim", "--settings", f.Path("no-settings"), "-v", "auto", code}, in, out, err, false);
+    std::set<std::string> seen;
+    std::istringstream lines(err.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "调入代码成功!" || line == "调入代码文件.....") continue;  // the load, then the download's own
+        EXPECT_TRUE(seen.insert(line).second) << "twice: " << line;
+    }
+}
+
+// The shell completion knows exactly the names the parser knows, and the
+// help's columns line up however wide the Chinese before them.
+TEST(Cli, CompletionAndHelpKnowEveryName) {
+    std::string script;
+    ASSERT_TRUE(ReadFileBytes(VELDRIX_SOURCE_DIR "/resources/completion/veldrix-cli", script));
+    auto listed = [&](const std::string& variable) {
+        size_t at = script.find("local " + variable + "=\"");
+        EXPECT_NE(at, std::string::npos) << variable;
+        at = script.find('"', at) + 1;
+        std::istringstream words(script.substr(at, script.find('"', at) - at));
+        std::set<std::string> out;
+        for (std::string w; words >> w;) out.insert(w);
+        return out;
+    };
+    cli::CommandLineNames names = cli::KnownNames();
+    EXPECT_EQ(listed("subcommands"), std::set<std::string>(names.subcommands.begin(), names.subcommands.end()));
+    EXPECT_EQ(listed("options"), std::set<std::string>(names.options.begin(), names.options.end()));
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"offline", "--help"}}) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        ASSERT_EQ(cli::RunCli(args, in, out, err, false), 0);
+        // Within a block of rows, each description starts at the same column.
+        std::istringstream lines(out.str());
+        size_t column = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("  ", 0) != 0 || line.size() < 3 || line[2] == ' ') {
+                column = 0;
+                continue;
+            }
+            size_t gap = line.find("  ", 2);
+            if (gap == std::string::npos) continue;
+            size_t at = cli::DisplayWidth(line.substr(0, line.find_first_not_of(' ', gap)));
+            if (column == 0) column = at;
+            EXPECT_EQ(at, column) << line;
+        }
+    }
+    EXPECT_EQ(cli::DisplayWidth("编程器 COM1"), 11u);
+    EXPECT_EQ(cli::DisplayWidth("→ 是"), 4u);
+    EXPECT_EQ(cli::Nearest("verfy", {"verify", "erase", "very-long"}), std::vector<std::string>({"verify"}));
+    EXPECT_TRUE(cli::Nearest("zzzzzz", {"verify", "erase"}).empty());
+}
+
+// Reading the programmer's memory to a file: the format from its ending or
+// --format, a HEX file with its end record, the binary exactly the range.
+TEST(Cli, ReadWritesTheFormatAsked) {
+    Files& f = TestFiles();
+    const std::string chip = "chip mtp " + f.Path("code.hex");
+    auto memoryHoldsCode = Before([&](sim::DeviceState& s) { std::copy(f.code.begin(), f.code.end(), s.memory.begin()); });
+    for (const std::string& name : {"m.hex", "m.bin", "m.data"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> args = {"read", f.Path(name)};
+        if (name == "m.data") args.insert(args.end(), {"--format", "bin"});
+        CliRun run = Cli(args, "", memoryHoldsCode);
+        ASSERT_EQ(run.exit, 0) << run.errors;
+        std::string written;
+        ASSERT_TRUE(ReadFileBytes(f.Path(name), written));
+        if (name == "m.hex") {
+            EXPECT_EQ(written.substr(0, 13), DataRecord(0, std::vector<uint8_t>(f.code.begin(), f.code.begin() + 16)).substr(0, 13));
+            EXPECT_EQ(written.substr(written.size() - 13), ":00000001FF\r\n");
+            EXPECT_EQ(run.Result()["format"], "hex");
+        } else {
+            EXPECT_EQ(written, std::string(f.code.begin(), f.code.end()));
+            EXPECT_EQ(run.Result()["format"], "bin");
+            EXPECT_EQ(run.Result()["bytes"], 0x1000);
+        }
+        EXPECT_FALSE(fs::exists(f.Path(name) + ".hex"));
     }
 }
 
@@ -585,6 +760,65 @@ std::string Project(const std::string& name, const std::string& autoBits) {
 }
 
 }  // namespace trusted
+
+// Ctrl-C: the step running finishes, none starts after it; the chip is
+// counted as the sequence counts it; the result says so; exit 130.
+TEST(Cli, CtrlCLetsTheStepFinishAndStartsNoOther) {
+    Files& f = TestFiles();
+    struct Reset {
+        ~Reset() { cli::SetInterrupted(false); }
+    } reset;
+    // At a step's status text, as the operator presses Ctrl-C then.
+    auto pressAt = [](const std::string& status) {
+        cli::CliHooks hooks;
+        hooks.onEvent = [status](const std::string& kind, const Json& fields) {
+            if (kind == "status" && fields.value("text", "") == status) cli::SetInterrupted(true);
+        };
+        return hooks;
+    };
+    const struct {
+        std::string pressedAt;
+        std::vector<std::string> extra;
+        std::string record;  // the chip's record ("" none)
+        int bad;
+        bool programmed;
+    } cases[] = {
+        // Programming finishes; verification does not start: a chip a step reached is bad.
+        {"请稍候,正在编程芯片", {}, "bad", 1, true},
+        // The download finishes; the sequence never starts: the chip is stopped, uncounted.
+        {"初始化编程内存 OK,正在准备下载编程代码.....", {}, "stopped", 0, false},
+        // After the first chip of a repeat run nothing more starts, lines or not.
+        {"自动编程已成功完成", {"--repeat"}, "good", 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pressedAt);
+        cli::SetInterrupted(false);
+        const std::string folder = f.Path("ctrl-c-records");
+        fs::remove_all(folder);
+        std::vector<std::string> args = {"auto", f.Path("code.hex"), "--log-dir", folder};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        cli::CliHooks hooks = pressAt(c.pressedAt);
+        bool programmed = false;
+        hooks.afterRun = [&](int, sim::InProcessProgrammer& p) {
+            std::lock_guard lock(p.state.mutex);
+            programmed = std::equal(f.code.begin(), f.code.end(), p.state.chip.cells.begin());
+        };
+        CliRun run = Cli(args, "\n\n\n", hooks);
+        EXPECT_EQ(run.exit, 130);
+        EXPECT_EQ(run.Result()["outcome"], "interrupted");
+        EXPECT_EQ(run.Result()["bad"], c.bad);
+        EXPECT_EQ(programmed, c.programmed);
+        // The sequences that ran; one not started says so.
+        int sequences = 0;
+        for (const Json& s : run.Of("step"))
+            if (s["step"] == "auto") sequences += s["outcome"] == "interrupted" && s["status"] == "" ? 0 : 1;
+        EXPECT_EQ(sequences, c.bad || c.record == "good" ? 1 : 0);
+        auto records = trusted::Records(folder);
+        ASSERT_EQ(records.size(), 1u);  // one chip, also in a repeat run
+        EXPECT_EQ(records[0][1], c.record);
+    }
+}
+
 
 // What the command line reports, writes and records comes from what the
 // units did, whatever a project file or a records folder says.
@@ -755,6 +989,25 @@ public:
             exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         return exit_;
+    }
+    // A signal, as the terminal sends Ctrl-C; its input stays open.
+    void Signal(int sig) {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+    // Its exit status without a further line (-1: killed by a signal, or
+    // still running after the time-out, then killed).
+    int Wait(int seconds) {
+        for (int i = 0; i < seconds * 20 && pid_ > 0; ++i) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return exit_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        return -1;
     }
     std::vector<Json> Events() const {
         std::vector<Json> events;
@@ -1081,6 +1334,32 @@ TEST(Cli, TwoProcessesAndTheWindowShareOneRecordsFolder) {
     std::cout << "[ shared   ] " << records.size() << " records, " << goodCodes.size() << " good chips (ID codes "
               << goodCodes.begin()->first << "-" << goodCodes.rbegin()->first << "), window asked about " << idQuestions
               << " codes, " << took.count() << " ms\n";
+}
+
+// The real Ctrl-C, to a program waiting for the next chip: it ends the wait,
+// the summary comes, and the exit status is 130.
+TEST(Cli, CtrlCEndsARepeatRunWithItsSummary) {
+    shared::BrokenPipeIgnored noSigpipe;
+    Files& f = TestFiles();
+    const std::string out = f.Path("ctrl-c.out");
+    shared::CliProcess cli({"--sim", "--json", "--settings", f.Path("no-settings"), "auto", f.Path("code.hex"), "--repeat"}, out);
+    ASSERT_TRUE(cli.Started());
+    auto chips = [&] {
+        int n = 0;
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);) n += line.find("\"event\":\"chip\"") != std::string::npos;
+        return n;
+    };
+    for (int i = 0; i < 200 && chips() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(chips(), 1);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(10), 130) << cli.Errors();
+    std::vector<Json> events = cli.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["event"], "result");
+    EXPECT_EQ(events.back()["outcome"], "interrupted");
+    EXPECT_EQ(events.back()["good"], 1);
+    EXPECT_NE(cli.Errors().find("已收到 Ctrl-C: 当前步骤完成后停止"), std::string::npos) << cli.Errors();
 }
 
 }  // namespace

@@ -1,0 +1,36 @@
+# Writes OUT (cli/BuildInfo.h): the version the window's version resource
+# carries, the commit checked out and the build date. Run at every build; the
+# file changes only when one of them does, so nothing else rebuilds.
+file(STRINGS "${SOURCE_DIR}/resources/veldrix.rc" line REGEX "VALUE \"ProductVersion\"")
+string(REGEX MATCH "\"ProductVersion\", \"([^\"]*)\"" _ "${line}")
+set(version "${CMAKE_MATCH_1}")
+if(version STREQUAL "")
+    set(version "unknown")
+endif()
+set(commit "unknown")
+find_package(Git QUIET)
+if(GIT_FOUND)
+    execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" rev-parse --short=12 HEAD
+                    OUTPUT_VARIABLE head RESULT_VARIABLE failed OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT failed AND NOT head STREQUAL "")
+        set(commit "${head}")
+        execute_process(COMMAND "${GIT_EXECUTABLE}" -C "${SOURCE_DIR}" status --porcelain --untracked-files=no
+                        OUTPUT_VARIABLE dirty ERROR_QUIET)
+        if(NOT dirty STREQUAL "")
+            set(commit "${commit}+")
+        endif()
+    endif()
+endif()
+# SOURCE_DATE_EPOCH, where set, makes the date reproducible.
+string(TIMESTAMP date "%Y-%m-%d" UTC)
+set(text "#pragma once\n// Written by cmake/BuildInfo.cmake at build time.\nnamespace veldrix::cli {\n")
+string(APPEND text "inline constexpr const char kBuildVersion[] = \"${version}\";\n")
+string(APPEND text "inline constexpr const char kBuildCommit[] = \"${commit}\";\n")
+string(APPEND text "inline constexpr const char kBuildDate[] = \"${date}\";\n}  // namespace veldrix::cli\n")
+set(old "")
+if(EXISTS "${OUT}")
+    file(READ "${OUT}" old)
+endif()
+if(NOT old STREQUAL text)
+    file(WRITE "${OUT}" "${text}")
+endif()
