@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (build-fuzz) and runs each for a while on a copy
-# of its seed corpus. Usage: fuzz.sh [seconds-per-target] (default 30).
+# of its seed corpus. Usage: fuzz.sh [--tree DIR] [seconds-per-target] (default
+# 30); --tree takes the targets from a tree that has them built already
+# (scripts/sanitize.sh asan builds them in build-asan).
 # Exits non-zero when any target found a crash, time-out, leak or sanitizer
 # report; the work directory with the reproducers is then kept and named.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+tree=""
+if [ "${1:-}" = --tree ]; then
+    tree=${2:?usage: $0 [--tree DIR] [seconds-per-target]}
+    shift 2
+fi
 seconds=${1:-30}
 case "$seconds" in '' | *[!0-9]*) echo "usage: $0 [seconds-per-target]" >&2; exit 2 ;; esac
 jobs=$(nproc)
@@ -13,9 +20,15 @@ targets=(hex bin project chiplist replies)
 
 scripts/setup.sh fuzz
 
-echo "== fuzz build"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVELDRIX_FUZZ=ON -DVELDRIX_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target veldrix-fuzz
+if [ -z "$tree" ]; then
+    echo "== fuzz build"
+    tree=build-fuzz
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVELDRIX_FUZZ=ON -DVELDRIX_TESTS=OFF >/dev/null
+    cmake --build build-fuzz -j "$jobs" --target veldrix-fuzz
+fi
+for name in "${targets[@]}"; do
+    [ -x "$tree/tests/fuzz/fuzz-$name" ] || { echo "fuzz.sh: no $tree/tests/fuzz/fuzz-$name" >&2; exit 2; }
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/veldrix-fuzz-run.XXXXXX")
 echo "== fuzzing, ${seconds} s per target, $jobs at a time (work: $work)"
@@ -55,7 +68,7 @@ run_target() {
     mkdir -p "$dir/corpus" "$dir/tmp"
     cp -r "tests/fuzz/corpus/$name/." "$dir/corpus/"
     local rc=0
-    (cd "$dir" && TMPDIR="$dir/tmp" "$root/build-fuzz/tests/fuzz/fuzz-$name" \
+    (cd "$dir" && TMPDIR="$dir/tmp" "$root/$tree/tests/fuzz/fuzz-$name" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$dir/" corpus >"$dir/log" 2>&1) || rc=$?
     echo "$rc" >"$dir/rc"

@@ -9,24 +9,25 @@ scripts/setup.sh build test windows
 echo "== layers"
 scripts/check-layers.sh && echo "no include against the layer order"
 
-echo "== native build and tests"
+# The programs the Wine tests and run.sh use; the suite itself runs once,
+# under the sanitizers, below.
+echo "== native build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs")
+cmake --build build -j "$jobs" --target veldrix-sim veldrix-headless veldrix-cli veldrix-ptyparity
+
+echo "== tests under the sanitizers"
+scripts/sanitize.sh asan tsan
 
 echo "== fault matrix and production run (run by ctest above; their figures)"
-grep -h '^production run' build/Testing/Temporary/LastTest.log
-grep -h '^fault matrix' build/Testing/Temporary/LastTest.log | sort > build/fault-matrix.txt
+grep -h '^production run' build-asan/Testing/Temporary/LastTest.log
+grep -h '^fault matrix' build-asan/Testing/Temporary/LastTest.log | sort > build-asan/fault-matrix.txt
 awk '{ for (i = 1; i <= NF; ++i) { if ($i == "struck") s += $(i - 2); if ($i == "armed") a += $(i - 1);
        if ($i == "undetectable),") u += substr($(i - 1), 2) } }
      END { printf "fault matrix: %d cases struck (%d armed), %d undetectable by any host, all passed\n", s, a, u }' \
-    build/fault-matrix.txt
-
-echo "== sanitizers"
-scripts/sanitize.sh asan tsan
+    build-asan/fault-matrix.txt
 
 echo "== fuzzing"
-scripts/fuzz.sh "${VELDRIX_FUZZ_SECONDS:-20}"
+scripts/fuzz.sh --tree build-asan "${VELDRIX_FUZZ_SECONDS:-20}"
 
 echo "== Windows build"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -641,8 +641,9 @@ TEST(Cli, EachLineGoesToItsStream) {
         for (const std::string& s : c.out) EXPECT_NE(out.str().find(s), std::string::npos) << s << "\n--\n" << out.str();
         for (const std::string& s : c.err) EXPECT_NE(err.str().find(s), std::string::npos) << s << "\n--\n" << err.str();
         for (const std::string& s : c.notOut) EXPECT_EQ(out.str().find(s), std::string::npos) << s << "\n--\n" << out.str();
+        const std::string errors = err.str();
         if (c.errLines != size_t(-1))
-            EXPECT_EQ(size_t(std::count(err.str().begin(), err.str().end(), '\n')), c.errLines) << err.str();
+            EXPECT_EQ(size_t(std::count(errors.begin(), errors.end(), '\n')), c.errLines) << errors;
     }
     // Verbose: each status text once, however often the window set it.
     std::istringstream in;
