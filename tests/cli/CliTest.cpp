@@ -700,6 +700,25 @@ TEST(Cli, CompletionAndHelpKnowEveryName) {
     EXPECT_TRUE(cli::Nearest("zzzzzz", {"verify", "erase"}).empty());
 }
 
+// The progress bar on a terminal: the stage's words, percent, the time since
+// the stage began and the rate; a new stage starts its clock again; the end
+// clears the line.
+TEST(Cli, ProgressBarShowsTimeAndRate) {
+    std::ostringstream out, err;
+    cli::OutputStyle style;
+    style.progressBar = true;
+    cli::Output output(out, err, style);
+    output.Progress("COM1", 1000, "下载代码到编程器内存", 0, 0, 0);
+    output.Progress("COM1", 3000, "下载代码到编程器内存", 0x1000, 50, 4096);
+    EXPECT_NE(err.str().find("[##########----------] 50% 2.0s 2.0KB/s 下载代码到编程器内存"), std::string::npos) << err.str();
+    output.Progress("COM1", 3500, "请稍候,校验芯片", 0, 0, 0);
+    output.Progress("COM1", 4000, "请稍候,校验芯片", 0x100, 10, 256);
+    EXPECT_NE(err.str().find("10% 0.5s 512B/s 请稍候,校验芯片"), std::string::npos) << err.str();
+    output.Finish();
+    EXPECT_EQ(err.str().substr(err.str().size() - 4), "\r\033[K");
+    EXPECT_TRUE(out.str().empty());
+}
+
 // Reading the programmer's memory to a file: the format from its ending or
 // --format, a HEX file with its end record, the binary exactly the range.
 TEST(Cli, ReadWritesTheFormatAsked) {
