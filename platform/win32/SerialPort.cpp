@@ -9,7 +9,13 @@ bool SerialPort::Open(const std::string& name) {
     // The device namespace also reaches COM10 and above.
     std::wstring path = L"\\\\.\\" + Widen(name);
     handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    openError_ = IsOpen() ? std::string() : SystemMessage(GetLastError());
+    if (!IsOpen()) {
+        DWORD error = GetLastError();
+        // A COM port another program holds answers "access denied".
+        openError_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "没有该端口 (适配器未插上?)"
+                     : error == ERROR_ACCESS_DENIED                                  ? "端口正被其它程序占用"
+                                                                                     : SystemMessage(error);
+    }
     return IsOpen();
 }
 
