@@ -13,6 +13,13 @@ public:
     // One received byte; false after timeoutMs (negative: no time limit) or
     // when the device is being shut down.
     virtual bool ReadByte(uint8_t& byte, int timeoutMs) = 0;
+    // Up to count bytes, each within gapMs of the one before (the first
+    // within gapMs of the call); how many came before a gap or the end.
+    virtual size_t Read(uint8_t* buffer, size_t count, int gapMs) {
+        size_t n = 0;
+        while (n < count && ReadByte(buffer[n], gapMs)) ++n;
+        return n;
+    }
     // Queues bytes for the host; they leave at the line rate.
     virtual void Write(const uint8_t* data, size_t count) = 0;
     // The busy line (DSR on the host side): set while the unit works.

@@ -1,6 +1,7 @@
 #include "sim/Firmware.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace veldrix::sim {
@@ -69,6 +70,13 @@ bool Firmware::Receive(uint8_t& byte, int timeoutMs) {
     lock_->lock();
     // Bytes reaching a unit without power are lost.
     return got && state_.powered;
+}
+
+size_t Firmware::Receive(uint8_t* buffer, size_t count, int gapMs) {
+    lock_->unlock();
+    size_t got = io_->Read(buffer, count, gapMs);
+    lock_->lock();
+    return state_.powered ? got : 0;
 }
 
 void Firmware::Put(const std::vector<uint8_t>& bytes) {
@@ -399,17 +407,18 @@ void Firmware::Download() {
     uint32_t start = Start(), end = End();
     if (start > end || end >= kMemorySize) return;
     uint64_t total = uint64_t(end) - start + 1;
-    for (uint64_t a = start; a <= end; ++a) {
-        uint8_t byte;
-        if (!Receive(byte, state_.timing.dataTimeoutMs)) return;  // the host gave up
-        state_.memory[a] = uint8_t(byte ^ Key(a - start));
-        if ((a & 0xFF) == 0xFF || a == end) {
-            // The page goes to memory; DSR holds the host off meanwhile.
-            Busy(true);
-            if (!PauseMs(state_.timing.pageWriteMs)) return;
-            if (!Checkpoint((a - start + 1) * 2 >= total)) return;
-            Busy(false);
-        }
+    std::array<uint8_t, 0x100> page;
+    for (uint64_t a = start; a <= end;) {
+        // The rest of the 256-byte page, taken in as it comes.
+        uint64_t last = std::min<uint64_t>(end, a | 0xFF);
+        size_t want = size_t(last - a + 1);
+        if (Receive(page.data(), want, state_.timing.dataTimeoutMs) != want) return;  // the host gave up
+        for (size_t i = 0; i < want; ++i, ++a) state_.memory[a] = uint8_t(page[i] ^ Key(a - start));
+        // The page goes to memory; DSR holds the host off meanwhile.
+        Busy(true);
+        if (!PauseMs(state_.timing.pageWriteMs)) return;
+        if (!Checkpoint((last - start + 1) * 2 >= total)) return;
+        Busy(false);
     }
     // Bytes the host sends past the end are left to the block search.
 }

@@ -37,6 +37,7 @@ private:
     // The line, with the state unlocked while waiting on it.
     bool Alive();
     bool Receive(uint8_t& byte, int timeoutMs);
+    size_t Receive(uint8_t* buffer, size_t count, int gapMs);  // how many came
     void Put(const std::vector<uint8_t>& bytes);
     void Busy(bool busy);
     bool Pause(uint64_t micros);  // false once power is gone or the unit stops

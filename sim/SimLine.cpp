@@ -15,7 +15,7 @@ std::string Upper(std::string s) {
 SimLine::SimLine(VirtualTime& t) : time(t) {}
 
 void SimLine::Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* data, size_t count) {
-    uint64_t nowNanos = time.NowMicros() * 1000;
+    uint64_t nowNanos = time.Now() * 1000;
     txNanos = std::max(txNanos, nowNanos);
     for (size_t i = 0; i < count; ++i) {
         txNanos += byteNanos;
@@ -23,17 +23,12 @@ void SimLine::Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* d
     }
 }
 
-size_t SimLine::Arrived(const std::deque<Timed>& queue, uint64_t now) {
-    size_t n = 0;
-    while (n < queue.size() && queue[n].at <= now) ++n;
-    return n;
-}
-
 // Device side
 
 bool SimDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
+    line_.time.Enter(&line_);
     SimLine& l = line_;
-    uint64_t deadline = timeoutMs < 0 ? kNever : l.time.NowMicros() + uint64_t(timeoutMs) * 1000;
+    uint64_t deadline = timeoutMs < 0 ? kNever : l.time.Now() + uint64_t(timeoutMs) * 1000;
     std::function<bool()> ready = [&] {
         return l.stopping.load() || (!l.toDevice.empty() && l.toDevice.front().at <= l.time.NowMicrosUnlocked());
     };
@@ -44,26 +39,74 @@ bool SimDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
     };
     l.time.WaitFor(ready, wake);
     if (l.stopping.load()) return false;
-    uint64_t now = l.time.NowMicros();
+    uint64_t now = l.time.Now();
     if (l.toDevice.empty() || l.toDevice.front().at > now) return false;
     byte = l.toDevice.front().byte;
     l.toDevice.pop_front();
     return true;
 }
 
+size_t SimDeviceIo::Read(uint8_t* buffer, size_t count, int gapMs) {
+    line_.time.Enter(&line_);
+    SimLine& l = line_;
+    auto& q = l.toDevice;
+    const uint64_t gap = uint64_t(std::max(gapMs, 0)) * 1000;
+    const uint64_t from = l.time.Now();
+    // The run so far of queued bytes that keep within the gap, taken up
+    // where it was left: the host only adds bytes, unless it purges.
+    uint64_t last = from;  // arrival of the run's last byte, or the call
+    size_t run = 0;
+    bool broken = false;  // the byte after the run comes too late
+    uint64_t cuts = l.toDeviceCuts;
+    auto scan = [&] {
+        if (cuts != l.toDeviceCuts) {
+            cuts = l.toDeviceCuts;
+            last = from;
+            run = 0;
+            broken = false;
+        }
+        while (!broken && run < count && run < q.size()) {
+            if (q[run].at > last + gap) broken = true;
+            else last = q[run].at;
+            if (!broken) ++run;
+        }
+    };
+    std::function<bool()> ready = [&] { return l.stopping.load(); };
+    std::function<uint64_t()> wake = [&] {
+        scan();
+        return run == count ? last : last + gap;
+    };
+    l.time.WaitFor(ready, wake);
+    if (l.stopping.load()) return 0;
+    scan();
+    uint64_t now = l.time.Now();
+    size_t n = 0;
+    while (n < run && q.front().at <= now) {
+        buffer[n++] = q.front().byte;
+        q.pop_front();
+    }
+    return n;
+}
+
 void SimDeviceIo::Write(const uint8_t* data, size_t count) {
+    line_.time.Enter(&line_);
     line_.Send(line_.toHost, line_.deviceTxNanos, data, count);
     line_.deviceBytesSent += count;
 }
 
-void SimDeviceIo::SetBusy(bool busy) { line_.busy = busy; }
+void SimDeviceIo::SetBusy(bool busy) {
+    line_.time.Enter(&line_);
+    line_.busy = busy;
+}
 
 void SimDeviceIo::Sleep(int ms) {
+    line_.time.Enter(&line_);
     if (ms > 0 && !line_.stopping.load()) line_.time.SleepMicros(uint64_t(ms) * 1000);
 }
 
 void SimDeviceIo::DiscardInput() {
-    uint64_t now = line_.time.NowMicros();
+    line_.time.Enter(&line_);
+    uint64_t now = line_.time.Now();
     while (!line_.toDevice.empty() && line_.toDevice.front().at <= now) line_.toDevice.pop_front();
 }
 
@@ -121,13 +164,14 @@ bool SimPort::SetTimeouts(const PortTimeouts& timeouts) {
 }
 
 bool SimPort::Purge() {
+    line_.time.Enter(&line_);
     if (!Usable()) return false;
     ++purges;
     if (Live()) {
         // Bytes still on their way are lost with the driver's queues.
-        uint64_t now = line_.time.NowMicros();
+        uint64_t now = line_.time.Now();
         while (!line_.toHost.empty() && line_.toHost.front().at <= now) line_.toHost.pop_front();
-        std::erase_if(line_.toDevice, [now](const SimLine::Timed& t) { return t.at > now; });
+        if (std::erase_if(line_.toDevice, [now](const SimLine::Timed& t) { return t.at > now; })) ++line_.toDeviceCuts;
         line_.hostTxNanos = std::min(line_.hostTxNanos, now * 1000);
     }
     return true;
@@ -140,6 +184,7 @@ bool SimPort::SetLine(const std::string& mode) {
 }
 
 uint32_t SimPort::ModemStatus() {
+    line_.time.Enter(&line_);
     if (!Live()) return 0;
     return line_.busy ? kModemDsr : 0;
 }
@@ -147,20 +192,22 @@ uint32_t SimPort::ModemStatus() {
 bool SimPort::ArmTransmitEmpty() { return Usable(); }
 
 bool SimPort::WaitTransmitEmpty(int timeoutMs) {
+    line_.time.Enter(&line_);
     if (!Usable()) return false;
     if (!Live()) return true;  // nothing behind the adapter: the bytes are gone at once
     const uint64_t done = line_.TxDoneMicros(line_.hostTxNanos);
-    const uint64_t deadline = line_.time.NowMicros() + uint64_t(timeoutMs > 0 ? timeoutMs : 0) * 1000;
+    const uint64_t deadline = line_.time.Now() + uint64_t(timeoutMs > 0 ? timeoutMs : 0) * 1000;
     const uint64_t until = std::min(done, deadline);
     std::function<bool()> ready = [] { return false; };
     std::function<uint64_t()> wake = [until] { return until; };
-    if (until > line_.time.NowMicros()) line_.time.WaitFor(ready, wake);
+    if (until > line_.time.Now()) line_.time.WaitFor(ready, wake);
     return done <= deadline;
 }
 
 size_t SimPort::Read(uint8_t* buffer, size_t count) {
+    line_.time.Enter(&line_);
     if (!Usable() || count == 0) return 0;
-    uint64_t start = line_.time.NowMicros();
+    uint64_t start = line_.time.Now();
     uint64_t total = start + uint64_t(timeouts_.readTotalConstant + timeouts_.readTotalMultiplier * int(count)) * 1000;
     if (!Live()) {
         // Nothing behind this adapter: the read waits out its time-out.
@@ -170,7 +217,7 @@ size_t SimPort::Read(uint8_t* buffer, size_t count) {
     size_t got = 0;
     uint64_t lastArrival = 0;
     for (;;) {
-        uint64_t now = line_.time.NowMicros();
+        uint64_t now = line_.time.Now();
         while (got < count && !line_.toHost.empty() && line_.toHost.front().at <= now) {
             lastArrival = line_.toHost.front().at;
             buffer[got++] = line_.toHost.front().byte;
@@ -190,8 +237,9 @@ size_t SimPort::Read(uint8_t* buffer, size_t count) {
 }
 
 size_t SimPort::Write(const uint8_t* data, size_t count) {
+    line_.time.Enter(&line_);
     if (!Usable()) return 0;
-    if (line_.onHostWrite) line_.onHostWrite(data, count, line_.time.NowMicros());
+    if (line_.onHostWrite) line_.onHostWrite(data, count, line_.time.Now());
     if (Live()) {
         line_.Send(line_.toDevice, line_.hostTxNanos, data, count);
         line_.hostBytesSent += count;
@@ -201,11 +249,8 @@ size_t SimPort::Write(const uint8_t* data, size_t count) {
         size_t limit = queueSizes.empty() ? 1024 : std::max<size_t>(queueSizes.back().second, 1);
         auto& q = line_.toDevice;
         std::function<bool()> ready = [&] { return line_.stopping.load(); };
-        std::function<uint64_t()> wake = [&] {
-            size_t pending = q.size() - SimLine::Arrived(q, line_.time.NowMicrosUnlocked());
-            if (pending <= limit) return uint64_t(0);
-            return q[q.size() - limit - 1].at;  // when enough has gone out
-        };
+        // Room once all but limit of the queued bytes have gone out.
+        std::function<uint64_t()> wake = [&] { return q.size() <= limit ? uint64_t(0) : q[q.size() - limit - 1].at; };
         line_.time.WaitFor(ready, wake);
     }
     return count;

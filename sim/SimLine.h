@@ -37,6 +37,7 @@ public:
     std::atomic<bool> stopping{false};
     uint64_t byteNanos = kByteNanos;              // 0: an instant line
     uint64_t hostBytesSent = 0, deviceBytesSent = 0;
+    uint64_t toDeviceCuts = 0;  // purges that took bytes still on their way to the unit
     // Optional: sees every host write as it is accepted, with the virtual
     // time in microseconds (tests record the traffic with it).
     std::function<void(const uint8_t* data, size_t count, uint64_t atMicros)> onHostWrite;
@@ -44,8 +45,6 @@ public:
     // Called by whoever holds the turn.
     void Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* data, size_t count);
     uint64_t TxDoneMicros(uint64_t txNanos) const { return (txNanos + 999) / 1000; }
-    // Bytes already arrived at the far end.
-    static size_t Arrived(const std::deque<Timed>& queue, uint64_t now);
 };
 
 // The device's end of the line.
@@ -53,10 +52,15 @@ class SimDeviceIo : public DeviceIo {
 public:
     explicit SimDeviceIo(SimLine& line) : line_(line) {}
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
+    // One wait for the whole run: a download costs a turn per page, not per byte.
+    size_t Read(uint8_t* buffer, size_t count, int gapMs) override;
     void Write(const uint8_t* data, size_t count) override;
     void SetBusy(bool busy) override;
     void Sleep(int ms) override;
-    uint64_t NowMicros() override { return line_.time.NowMicros(); }
+    uint64_t NowMicros() override {
+        line_.time.Enter(&line_);
+        return line_.time.Now();
+    }
     void DiscardInput() override;
     bool Stopping() override { return line_.stopping.load(); }
 
