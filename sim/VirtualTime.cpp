@@ -12,6 +12,20 @@ thread_local uint64_t tlTime = 0;
 thread_local void* tlWaiter = nullptr;
 }  // namespace
 
+void VirtualTime::Waiter::Turn::Give() {
+    {
+        std::lock_guard lock(mutex_);
+        given_ = true;
+    }
+    cv_.notify_one();
+}
+
+void VirtualTime::Waiter::Turn::Take() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return given_; });
+    given_ = false;
+}
+
 VirtualTime::VirtualTime() : serial_(++g_serials) {}
 
 VirtualTime::~VirtualTime() {
@@ -54,7 +68,7 @@ uint64_t VirtualTime::Event(Waiter& w) {
     return std::max((*w.wakeAt)(), base);
 }
 
-void VirtualTime::HandOn() {
+VirtualTime::Waiter* VirtualTime::HandOn() {
     // The earliest of all, and the earliest on the line that ran last.
     Waiter* first = nullptr;
     Waiter* ours = nullptr;
@@ -69,7 +83,7 @@ void VirtualTime::HandOn() {
     if (!first) {
         // Everybody waits without a time limit: idle until someone joins or pokes.
         running_ = std::thread::id{};
-        return;
+        return nullptr;
     }
     Waiter* next = first;
     uint64_t at = firstAt;
@@ -83,11 +97,16 @@ void VirtualTime::HandOn() {
     latest_ = std::max(latest_, d.now);
     last_ = &d;
     running_ = next->thread;
-    next->turn.notify_one();
+    return next;
 }
 
-void VirtualTime::Wait(std::unique_lock<std::mutex>& lock, Waiter& self) {
-    self.turn.wait(lock, [&] { return running_ == self.thread; });
+void VirtualTime::Pass(std::unique_lock<std::mutex>& lock, Waiter& self, Waiter* next) {
+    if (next != &self) {
+        lock.unlock();
+        if (next) next->turn.Give();
+        self.turn.Take();
+        lock.lock();
+    }
     self.waiting = false;
 }
 
@@ -103,8 +122,7 @@ bool VirtualTime::WaitFor(const std::function<bool()>& ready, const std::functio
     self->waiting = true;
     self->ready = &ready;
     self->wakeAt = &wakeAt;
-    HandOn();
-    Wait(lock, *self);
+    Pass(lock, *self, HandOn());
     asked_ = Base(*self->domain);
     bool result = ready();
     self->ready = nullptr;
@@ -181,8 +199,8 @@ void VirtualTime::Join() {
     Waiter* w = Self();
     if (w && !(w->waiting && !w->ready)) return;  // already taking part
     if (!w) w = Add(std::this_thread::get_id());
-    if (running_ == std::thread::id{}) HandOn();
-    Wait(lock, *w);
+    // Picked before it came (counted in by Expect), its turn is on its way.
+    Pass(lock, *w, running_ == std::thread::id{} ? HandOn() : nullptr);
 }
 
 void VirtualTime::Expect(std::thread::id thread) {
@@ -205,13 +223,20 @@ void VirtualTime::Leave() {
     tlWaiter = nullptr;
     if (wasRunning) {
         running_ = std::thread::id{};
-        HandOn();
+        if (Waiter* next = HandOn()) {
+            lock.unlock();
+            next->turn.Give();
+        }
     }
 }
 
 void VirtualTime::Poke() {
-    std::lock_guard lock(mutex_);
-    if (running_ == std::thread::id{}) HandOn();
+    std::unique_lock lock(mutex_);
+    if (running_ != std::thread::id{}) return;
+    if (Waiter* next = HandOn()) {
+        lock.unlock();
+        next->turn.Give();
+    }
 }
 
 VirtualTime::Participation::Participation(VirtualTime& time) : time_(time) {

@@ -13,12 +13,12 @@
 // second line nothing changes; with sixteen, a thread keeps its turn for a
 // while instead of handing it on at every byte of every line.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <condition_variable>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -95,17 +95,28 @@ private:
         const std::function<uint64_t()>* wakeAt = nullptr;
         Domain* domain = nullptr;
         bool inOrder = false;  // waits to read the time: no line may pass it
-        // Each waits on its own: a turn handed on wakes only the thread that gets it.
-        std::condition_variable turn;
+        // Each waits on its own: a turn handed on wakes only the thread that
+        // gets it, and only once the scheduler's lock is free for it.
+        class Turn {
+        public:
+            void Give();
+            void Take();
+
+        private:
+            std::mutex mutex_;
+            std::condition_variable cv_;
+            bool given_ = false;
+        } turn;
     };
     // All below with mutex_ held.
     Waiter* Self();
     Waiter* Add(std::thread::id thread);
     uint64_t Base(const Domain& d) const;  // a waiter's time in d
     uint64_t Event(Waiter& w);             // when w may run next; kNever: not by time
-    void HandOn();                         // picks the next runner
+    Waiter* HandOn();                      // picks the next runner, if any
     bool OthersBehind(Waiter& self);       // another line has something earlier
-    void Wait(std::unique_lock<std::mutex>& lock, Waiter& self);
+    // Wakes next (unless it is self), and unless self was just picked waits for its turn.
+    void Pass(std::unique_lock<std::mutex>& lock, Waiter& self, Waiter* next);
 
     std::mutex mutex_;
     std::vector<Waiter*> waiters_;  // in joining order
