@@ -3,6 +3,7 @@
 // password and lock, the chip in the socket, the fifteen directory blocks,
 // timing, the faults a test arms and the log of sessions taken up.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -176,7 +177,7 @@ public:
     bool locked = false;
     // Off: the unit answers nothing and DSR reads clear, as an adapter
     // with nothing powered behind it does.
-    bool powered = true;
+    std::atomic<bool> powered{true};  // the unit's work ends the moment it goes
     Chip chip;
     std::array<DirectoryBlock, kBlockCount> blocks;  // blocks[0] is block 1
     Timing timing;

@@ -12,7 +12,6 @@ constexpr char kSignature[] = "ZEMKO";
 constexpr size_t kSignatureLength = 5;
 constexpr uint32_t kMaxAddress = 0xFFFFFF;
 constexpr int kHangSliceMs = 10;
-constexpr int kSleepSliceMs = 20;  // long work is cut into slices so power-off is noticed
 
 // The leading bytes of the window could still begin a block.
 bool CouldStart(const std::vector<uint8_t>& window) {
@@ -74,9 +73,10 @@ bool Firmware::Receive(uint8_t& byte, int timeoutMs) {
 
 size_t Firmware::Receive(uint8_t* buffer, size_t count, int gapMs) {
     lock_->unlock();
-    size_t got = io_->Read(buffer, count, gapMs);
+    // What came before the power went is taken; the rest is lost.
+    size_t got = io_->Read(buffer, count, gapMs, state_.powered);
     lock_->lock();
-    return state_.powered ? got : 0;
+    return got;
 }
 
 void Firmware::Put(const std::vector<uint8_t>& bytes) {
@@ -92,12 +92,10 @@ bool Firmware::Pause(uint64_t micros) {
     pendingMicros_ += micros;
     uint64_t ms = pendingMicros_ / 1000;
     pendingMicros_ %= 1000;
-    while (ms > 0 && Alive()) {
-        int slice = int(std::min<uint64_t>(ms, kSleepSliceMs));
+    if (ms > 0 && Alive()) {
         lock_->unlock();
-        io_->Sleep(slice);
+        io_->SleepWhile(int(ms), state_.powered);
         lock_->lock();
-        ms -= uint64_t(slice);
     }
     return Alive();
 }
@@ -186,17 +184,26 @@ void Firmware::Dispatch() {
 
 // Replies and faults
 
+unsigned Firmware::StepsOf(FaultStep step) {
+    // "Any" means the operation's own traffic; the opening is hit only when named.
+    return step == FaultStep::Ack        ? kAck
+           : step == FaultStep::First    ? kFirst
+           : step == FaultStep::Progress ? kProgress
+           : step == FaultStep::Final    ? kFinal
+                                         : (kFirst | kProgress | kFinal);
+}
+
+bool Firmware::FaultMayStrike(unsigned steps) const {
+    return std::any_of(state_.faults.begin(), state_.faults.end(), [&](const Fault& f) {
+        return (f.opCode == kAnyOperation || f.opCode == op_) && (StepsOf(f.step) & steps);
+    });
+}
+
 const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const {
     for (const Fault& f : state_.faults) {
         if (std::find(fired_.begin(), fired_.end(), f.serial) != fired_.end()) continue;
         if (f.opCode != kAnyOperation && f.opCode != op_) continue;
-        // "Any" means the operation's own traffic; the opening is hit only when named.
-        unsigned want = f.step == FaultStep::Ack        ? kAck
-                        : f.step == FaultStep::First    ? kFirst
-                        : f.step == FaultStep::Progress ? kProgress
-                        : f.step == FaultStep::Final    ? kFinal
-                                                        : (kFirst | kProgress | kFinal);
-        if (!(want & reply.steps)) continue;
+        if (!(StepsOf(f.step) & reply.steps)) continue;
         bool applies = false;
         switch (f.kind) {
         case FaultKind::Ev: applies = reply.verdict; break;
@@ -407,20 +414,37 @@ void Firmware::Download() {
     uint32_t start = Start(), end = End();
     if (start > end || end >= kMemorySize) return;
     uint64_t total = uint64_t(end) - start + 1;
+    // Bytes the host sends past the end are left to the block search.
+    if (!FaultMayStrike(kProgress) && io_->BusyForPages(start, total, state_.timing.pageWriteMs)) {
+        // The line raises the busy line for each page as it comes in, so the
+        // stream is taken in large pieces.
+        std::array<uint8_t, 0x1000> piece;
+        for (uint64_t a = start; a <= end;) {
+            size_t want = size_t(std::min<uint64_t>(end - a + 1, piece.size()));
+            size_t got = Receive(piece.data(), want, state_.timing.dataTimeoutMs);
+            for (size_t i = 0; i < got; ++i, ++a) state_.memory[a] = uint8_t(piece[i] ^ Key(a - start));
+            if (got != want) {
+                io_->BusyForPages(0, 0, 0);  // the host gave up, or the power went
+                return;
+            }
+        }
+        PauseMs(state_.timing.pageWriteMs);  // the last page
+        return;
+    }
     std::array<uint8_t, 0x100> page;
     for (uint64_t a = start; a <= end;) {
         // The rest of the 256-byte page, taken in as it comes.
         uint64_t last = std::min<uint64_t>(end, a | 0xFF);
         size_t want = size_t(last - a + 1);
-        if (Receive(page.data(), want, state_.timing.dataTimeoutMs) != want) return;  // the host gave up
-        for (size_t i = 0; i < want; ++i, ++a) state_.memory[a] = uint8_t(page[i] ^ Key(a - start));
+        size_t got = Receive(page.data(), want, state_.timing.dataTimeoutMs);
+        for (size_t i = 0; i < got; ++i, ++a) state_.memory[a] = uint8_t(page[i] ^ Key(a - start));
+        if (got != want) return;  // the host gave up
         // The page goes to memory; DSR holds the host off meanwhile.
         Busy(true);
         if (!PauseMs(state_.timing.pageWriteMs)) return;
         if (!Checkpoint((last - start + 1) * 2 >= total)) return;
         Busy(false);
     }
-    // Bytes the host sends past the end are left to the block search.
 }
 
 void Firmware::MemoryChecksum() {

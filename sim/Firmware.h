@@ -54,6 +54,8 @@ private:
     bool SendSum(uint32_t sum);
     bool Checkpoint(bool pastMiddle);  // a silent point of a stream
     const Fault* FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const;
+    static unsigned StepsOf(FaultStep step);
+    bool FaultMayStrike(unsigned steps) const;  // an armed fault could act at such a step
     void Hang(const Fault& fault);
 
     Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,

@@ -84,8 +84,13 @@ void PtyDeviceIo::Write(const uint8_t* data, size_t count) {
 }
 
 void PtyDeviceIo::Sleep(int ms) {
+    static const std::atomic<bool> always{true};
+    SleepWhile(ms, always);
+}
+
+void PtyDeviceIo::SleepWhile(int ms, const std::atomic<bool>& on) {
     uint64_t until = NowNanos() + uint64_t(ms) * 1000000ull;
-    while (!stop_) {
+    while (!stop_ && on.load()) {
         uint64_t now = NowNanos();
         if (now >= until) return;
         std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<uint64_t>(until - now, 10000000ull)));

@@ -29,6 +29,7 @@ public:
     void Write(const uint8_t* data, size_t count) override;
     void SetBusy(bool) override {}
     void Sleep(int ms) override;
+    void SleepWhile(int ms, const std::atomic<bool>& on) override;
     uint64_t NowMicros() override;
     void DiscardInput() override;
     bool Stopping() override { return stop_.load(); }

@@ -6,9 +6,11 @@
 namespace veldrix::sim {
 
 namespace {
-std::string Upper(std::string s) {
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+// Port and device names compare without regard to case, as on Windows.
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           });
 }
 }  // namespace
 
@@ -21,6 +23,24 @@ void SimLine::Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* d
         txNanos += byteNanos;
         queue.push_back({data[i], TxDoneMicros(txNanos)});
     }
+}
+
+void SimLine::SendToDevice(const uint8_t* data, size_t count) {
+    size_t first = toDevice.size();
+    Send(toDevice, hostTxNanos, data, count);
+    for (size_t i = first; i < toDevice.size() && pages.left > 0; ++i, --pages.left, ++pages.address)
+        if ((pages.address & 0xFF) == 0xFF || pages.left == 1)
+            busySpans.push_back({toDevice[i].at, toDevice[i].at + pages.writeMicros});
+}
+
+bool SimLine::BusyAt(uint64_t now) {
+    while (!busySpans.empty() && busySpans.front().second <= now) busySpans.pop_front();
+    return busy || (!busySpans.empty() && busySpans.front().first <= now);
+}
+
+void SimLine::EndPages(uint64_t now) {
+    pages = Pages{};
+    std::erase_if(busySpans, [now](const std::pair<uint64_t, uint64_t>& s) { return s.first > now; });
 }
 
 // Device side
@@ -46,8 +66,22 @@ bool SimDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
     return true;
 }
 
-size_t SimDeviceIo::Read(uint8_t* buffer, size_t count, int gapMs) {
+bool SimDeviceIo::BusyForPages(uint32_t address, uint64_t count, int pageWriteMs) {
     line_.time.Enter(&line_);
+    line_.EndPages(line_.time.Now());
+    if (count == 0) return true;
+    line_.pages = {address, count, uint64_t(std::max(pageWriteMs, 0)) * 1000};
+    // Bytes the host has sent already are the first of them.
+    auto& q = line_.toDevice;
+    for (size_t i = 0; i < q.size() && line_.pages.left > 0; ++i, --line_.pages.left, ++line_.pages.address)
+        if ((line_.pages.address & 0xFF) == 0xFF || line_.pages.left == 1)
+            line_.busySpans.push_back({q[i].at, q[i].at + line_.pages.writeMicros});
+    return true;
+}
+
+size_t SimDeviceIo::Read(uint8_t* buffer, size_t count, int gapMs, const std::atomic<bool>& on) {
+    line_.time.Enter(&line_);
+    if (!on.load()) return 0;
     SimLine& l = line_;
     auto& q = l.toDevice;
     const uint64_t gap = uint64_t(std::max(gapMs, 0)) * 1000;
@@ -71,7 +105,7 @@ size_t SimDeviceIo::Read(uint8_t* buffer, size_t count, int gapMs) {
             if (!broken) ++run;
         }
     };
-    std::function<bool()> ready = [&] { return l.stopping.load(); };
+    std::function<bool()> ready = [&] { return l.stopping.load() || !on.load(); };
     std::function<uint64_t()> wake = [&] {
         scan();
         return run == count ? last : last + gap;
@@ -104,6 +138,15 @@ void SimDeviceIo::Sleep(int ms) {
     if (ms > 0 && !line_.stopping.load()) line_.time.SleepMicros(uint64_t(ms) * 1000);
 }
 
+void SimDeviceIo::SleepWhile(int ms, const std::atomic<bool>& on) {
+    line_.time.Enter(&line_);
+    if (ms <= 0 || line_.stopping.load() || !on.load()) return;
+    const uint64_t until = line_.time.Now() + uint64_t(ms) * 1000;
+    std::function<bool()> ready = [&] { return !on.load() || line_.stopping.load(); };
+    std::function<uint64_t()> wake = [until] { return until; };
+    line_.time.WaitFor(ready, wake);
+}
+
 void SimDeviceIo::DiscardInput() {
     line_.time.Enter(&line_);
     uint64_t now = line_.time.Now();
@@ -115,14 +158,14 @@ void SimDeviceIo::DiscardInput() {
 std::optional<std::string> SimAdapters::Lookup(const std::string& valueName) {
     if (!available) return std::nullopt;
     for (const SimAdapter& a : adapters)
-        if (a.plugged && Upper(valueName) == Upper("\\Device\\ProlificSerial" + std::to_string(a.valueIndex)))
+        if (a.plugged && SameName(valueName, "\\Device\\ProlificSerial" + std::to_string(a.valueIndex)))
             return a.portName;
     return std::nullopt;
 }
 
 SimAdapter* SimAdapters::FindPort(const std::string& portName) {
     for (SimAdapter& a : adapters)
-        if (Upper(a.portName) == Upper(portName)) return &a;
+        if (SameName(a.portName, portName)) return &a;
     return nullptr;
 }
 
@@ -172,6 +215,7 @@ bool SimPort::Purge() {
         uint64_t now = line_.time.Now();
         while (!line_.toHost.empty() && line_.toHost.front().at <= now) line_.toHost.pop_front();
         if (std::erase_if(line_.toDevice, [now](const SimLine::Timed& t) { return t.at > now; })) ++line_.toDeviceCuts;
+        line_.EndPages(now);
         line_.hostTxNanos = std::min(line_.hostTxNanos, now * 1000);
     }
     return true;
@@ -186,7 +230,7 @@ bool SimPort::SetLine(const std::string& mode) {
 uint32_t SimPort::ModemStatus() {
     line_.time.Enter(&line_);
     if (!Live()) return 0;
-    return line_.busy ? kModemDsr : 0;
+    return line_.BusyAt(line_.time.Now()) ? kModemDsr : 0;
 }
 
 bool SimPort::ArmTransmitEmpty() { return Usable(); }
@@ -241,7 +285,7 @@ size_t SimPort::Write(const uint8_t* data, size_t count) {
     if (!Usable()) return 0;
     if (line_.onHostWrite) line_.onHostWrite(data, count, line_.time.Now());
     if (Live()) {
-        line_.Send(line_.toDevice, line_.hostTxNanos, data, count);
+        line_.SendToDevice(data, count);
         line_.hostBytesSent += count;
         // A synchronous write returns once the driver's output queue has room
         // for what is still waiting to go out: the host can run at most a

@@ -42,8 +42,24 @@ public:
     // time in microseconds (tests record the traffic with it).
     std::function<void(const uint8_t* data, size_t count, uint64_t atMicros)> onHostWrite;
 
+    // A download's pages as the unit writes them (BusyForPages): the busy
+    // line is up from the arrival of each page's last byte for writeMicros.
+    struct Pages {
+        uint32_t address = 0;  // of the next byte the host sends
+        uint64_t left = 0;     // bytes still to come
+        uint64_t writeMicros = 0;
+    };
+    Pages pages;
+    std::deque<std::pair<uint64_t, uint64_t>> busySpans;  // microseconds, [from, to)
+
     // Called by whoever holds the turn.
     void Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* data, size_t count);
+    // The host's bytes on their way, with the page writes they set off.
+    void SendToDevice(const uint8_t* data, size_t count);
+    // DSR at now; spans that are over are dropped.
+    bool BusyAt(uint64_t now);
+    // The page writes not begun by now are off (the host purged, the unit gave up).
+    void EndPages(uint64_t now);
     uint64_t TxDoneMicros(uint64_t txNanos) const { return (txNanos + 999) / 1000; }
 };
 
@@ -52,11 +68,13 @@ class SimDeviceIo : public DeviceIo {
 public:
     explicit SimDeviceIo(SimLine& line) : line_(line) {}
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
-    // One wait for the whole run: a download costs a turn per page, not per byte.
-    size_t Read(uint8_t* buffer, size_t count, int gapMs) override;
+    // One wait for the whole run: a download costs a turn, not one a byte.
+    size_t Read(uint8_t* buffer, size_t count, int gapMs, const std::atomic<bool>& on) override;
+    bool BusyForPages(uint32_t address, uint64_t count, int pageWriteMs) override;
     void Write(const uint8_t* data, size_t count) override;
     void SetBusy(bool busy) override;
     void Sleep(int ms) override;
+    void SleepWhile(int ms, const std::atomic<bool>& on) override;
     uint64_t NowMicros() override {
         line_.time.Enter(&line_);
         return line_.time.Now();

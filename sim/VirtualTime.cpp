@@ -61,11 +61,21 @@ uint64_t VirtualTime::Base(const Domain& d) const {
 
 uint64_t VirtualTime::Event(Waiter& w) {
     if (!w.waiting) return kNever;
-    const uint64_t base = Base(*w.domain);
-    if (!w.ready) return base;  // joining
+    // What a waiter on a line waits for changes only when a thread runs on
+    // that line: asked once, it is kept until then.
+    Domain& d = *w.domain;
+    if (&d != &root_ && w.asked == &d && w.askedVersion == d.version) return w.at;
+    const uint64_t base = Base(d);
+    w.asked = &d;
+    w.askedVersion = d.version;
+    if (!w.ready) return w.at = base;  // joining
     asked_ = base;
-    if ((*w.ready)()) return base;
-    return std::max((*w.wakeAt)(), base);
+    if ((*w.ready)()) return w.at = base;
+    return w.at = std::max((*w.wakeAt)(), base);
+}
+
+void VirtualTime::Changed() {
+    for (auto& [key, line] : lines_) ++line->version;
 }
 
 VirtualTime::Waiter* VirtualTime::HandOn() {
@@ -96,6 +106,13 @@ VirtualTime::Waiter* VirtualTime::HandOn() {
     d.now = std::max(d.now, at);
     latest_ = std::max(latest_, d.now);
     last_ = &d;
+    // The thread may change what its line's waiters wait for; off the
+    // lines it may touch any line, and every line has got this far.
+    ++d.version;
+    if (&d == &root_) {
+        for (auto& [key, line] : lines_) line->now = std::max(line->now, at);
+        Changed();
+    }
     running_ = next->thread;
     return next;
 }
@@ -122,6 +139,7 @@ bool VirtualTime::WaitFor(const std::function<bool()>& ready, const std::functio
     self->waiting = true;
     self->ready = &ready;
     self->wakeAt = &wakeAt;
+    self->asked = nullptr;
     Pass(lock, *self, HandOn());
     asked_ = Base(*self->domain);
     bool result = ready();
@@ -181,11 +199,16 @@ void VirtualTime::Enter(const void* key) {
         std::lock_guard lock(mutex_);
         Waiter* self = Self();
         if (!self) return;
+        // Most calls come from a thread that is on the line already.
+        if (self->domain->key == key) return;
         std::unique_ptr<Domain>& slot = lines_[key];
-        if (!slot) slot = std::make_unique<Domain>();
-        if (self->domain == slot.get()) return;
+        if (!slot) {
+            slot = std::make_unique<Domain>();
+            slot->key = key;
+        }
         at = Base(*self->domain);
         self->domain = slot.get();
+        ++slot->version;  // the thread may change what the line's waiters wait for
         if (slot->now >= at) return;
     }
     // The line's own events up to the thread's time come first.
@@ -232,6 +255,7 @@ void VirtualTime::Leave() {
 
 void VirtualTime::Poke() {
     std::unique_lock lock(mutex_);
+    Changed();
     if (running_ != std::thread::id{}) return;
     if (Waiter* next = HandOn()) {
         lock.unlock();

@@ -28,7 +28,7 @@
 namespace veldrix::sim {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-constexpr uint64_t kDomainLeadMicros = 200000;
+constexpr uint64_t kDomainLeadMicros = 1000000;
 
 class VirtualTime : public Clock {
 public:
@@ -87,6 +87,8 @@ public:
 private:
     struct Domain {
         uint64_t now = 0;
+        uint64_t version = 0;  // moves on whenever a thread may have changed the line
+        const void* key = nullptr;
     };
     struct Waiter {
         std::thread::id thread;
@@ -95,6 +97,10 @@ private:
         const std::function<uint64_t()>* wakeAt = nullptr;
         Domain* domain = nullptr;
         bool inOrder = false;  // waits to read the time: no line may pass it
+        // When it may run, as last asked, and where.
+        uint64_t at = kNever;
+        const Domain* asked = nullptr;
+        uint64_t askedVersion = 0;
         // Each waits on its own: a turn handed on wakes only the thread that
         // gets it, and only once the scheduler's lock is free for it.
         class Turn {
@@ -115,6 +121,7 @@ private:
     uint64_t Event(Waiter& w);             // when w may run next; kNever: not by time
     Waiter* HandOn();                      // picks the next runner, if any
     bool OthersBehind(Waiter& self);       // another line has something earlier
+    void Changed();                        // something outside the turns changed: ask again
     // Wakes next (unless it is self), and unless self was just picked waits for its turn.
     void Pass(std::unique_lock<std::mutex>& lock, Waiter& self, Waiter* next);
 
