@@ -29,6 +29,9 @@ public:
     virtual bool BusyForPages(uint32_t /*address*/, uint64_t /*count*/, int /*pageWriteMs*/) { return false; }
     // Queues bytes for the host; they leave at the line rate.
     virtual void Write(const uint8_t* data, size_t count) = 0;
+    // When the last byte written will have reached the host (microseconds,
+    // on the clock of NowMicros).
+    virtual uint64_t SentMicros() = 0;
     // The busy line (DSR on the host side): set while the unit works.
     virtual void SetBusy(bool busy) = 0;
     virtual void Sleep(int ms) = 0;

@@ -113,6 +113,7 @@ bool* Variations::Named(const std::string& word) {
     if (word == "progress") return &progress;
     if (word == "nofile") return &nofile;
     if (word == "slow") return &slow;
+    if (word == "pauses") return &pauses;
     return nullptr;
 }
 

@@ -108,8 +108,12 @@ struct Variations {
     bool progress = false;  // progress every 0x100, some addresses twice, the last rounded up
     bool nofile = false;    // an empty directory block answers 21 with "NO"
     bool slow = false;      // long initialisation, a late first reply in every session
+    // Needs the pauses the host puts before its blocks (ignores a block that
+    // comes sooner), and takes the times of real work: switching the
+    // programming voltage, powering the socket down, erasing, pages.
+    bool pauses = false;
 
-    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = on; }
+    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = pauses = on; }
     // The flag a "sim vary" word names; nullptr when none.
     bool* Named(const std::string& word);
 };
@@ -118,6 +122,13 @@ inline constexpr char kVariedOk[] = "AK";
 constexpr uint32_t kVariedProgressInterval = 0x100;
 constexpr int kSlowMemoryInitMs = 8000;
 constexpr int kSlowFirstReplyMs = 25;
+// The unit that minds the pauses; each stays within what the host waits for.
+constexpr int kVppSwitchMs = 500;          // before the status word; the host tries 10 x 30 ms plus read time-outs
+constexpr int kPowerDownMs = 700;          // DSR after the last step; the host polls 1000 x 1 ms
+constexpr int kPausesEraseMs = 2500;       // the host tries 100 times
+constexpr int kPausesProtectMs = 600;
+constexpr int kPausesProgramMicrosPerByte = 150;  // 154 ms a progress report; the host tries 30 times
+constexpr int kPausesPageWriteMs = 20;     // a download's page; the host polls 50 x 1 ms
 
 enum class FaultKind {
     Ev,       // "EV" in place of a token, then silence
@@ -186,6 +197,7 @@ public:
     std::vector<uint64_t> fired;  // serials of the faults that acted, in order
     std::vector<LogEntry> log;
     std::vector<Verdict> verdicts;  // of programming, verification, blank check and ID code
+    std::vector<uint8_t> tooSoon;   // codes of the blocks ignored for coming before their pause (vary pauses)
 
     DirectoryBlock* Block(int number);  // 1..15, else nullptr
     uint64_t Arm(Fault fault);          // returns the serial

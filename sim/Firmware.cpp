@@ -83,6 +83,7 @@ void Firmware::Put(const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return;
     lock_->unlock();
     io_->Write(bytes.data(), bytes.size());
+    repliedMicros_ = io_->SentMicros();
     lock_->lock();
 }
 
@@ -104,23 +105,31 @@ bool Firmware::Pause(uint64_t micros) {
 
 bool Firmware::ReceiveBlock() {
     std::vector<uint8_t> window;
+    std::vector<uint64_t> came;  // when each byte of the window came
+    auto drop = [&] {
+        window.erase(window.begin());
+        came.erase(came.begin());
+    };
     while (!io_->Stopping()) {
         uint8_t byte;
         // A block comes in one piece: after a gap, what was gathered is stray.
         if (!Receive(byte, window.empty() ? -1 : state_.timing.blockGapMs)) {
             window.clear();
+            came.clear();
             continue;
         }
         window.push_back(byte);
+        came.push_back(io_->NowMicros());
         for (;;) {
-            while (!window.empty() && !CouldStart(window)) window.erase(window.begin());
+            while (!window.empty() && !CouldStart(window)) drop();
             if (window.size() < size_t(cb::kSize)) break;
             // The host marks the code of a session opening with bit 6.
             if ((window[cb::kOpCode] & 0xC0) == 0x40) {
                 std::copy_n(window.begin(), cb::kSize, block_.bytes.begin());
+                blockMicros_ = came.front();
                 return true;
             }
-            window.erase(window.begin());
+            drop();
         }
     }
     return false;
@@ -132,6 +141,13 @@ void Firmware::Serve() {
     fired_.clear();
     pendingMicros_ = 0;
     firstReplyDue_ = true;
+    passed_ = false;
+    if (TooSoon()) {
+        // Not ready for it: the block goes unanswered, as if it never came.
+        state_.tooSoon.push_back(op_);
+        seen_ = SessionSeen{};
+        return;
+    }
     // A locked unit still lets its owner in to unlock it or change the password.
     bool refused = state_.locked && op_ != 1 && op_ != 23 && op_ != 25;
 
@@ -148,8 +164,37 @@ void Firmware::Serve() {
     ack.insert(ack.end(), status, status + 4);
     if (!refused)
         state_.log.push_back({op_, block_[cb::kBlockNumber], Start(), End()});
-    if (!Send(std::move(ack), Reply{kAck}) || refused) return;
-    Dispatch();
+    // A unit that switches its programming voltage for the step reports its
+    // status once the voltage stands.
+    const bool switches = state_.vary.pauses && !refused && NeedsProgrammingVoltage(op_);
+    const size_t statusAt = ack.size() - 4;
+    if (Send(std::move(ack), Reply{kAck}, switches ? statusAt : 0, kVppSwitchMs) && !refused) Dispatch();
+    EndSession();
+}
+
+bool Firmware::TooSoon() const {
+    if (!state_.vary.pauses) return false;
+    const int pauseMs = PauseBeforeMs(seen_, op_);
+    return pauseMs > 0 && blockMicros_ < repliedMicros_ + uint64_t(pauseMs) * 1000;
+}
+
+void Firmware::EndSession() {
+    SessionSeen now;
+    now.op = op_;
+    now.passed = passed_;
+    now.clean = fired_.empty();
+    now.autoFlags = block_[cb::kAutoFlags];
+    now.chipType = block_[cb::kChipType];
+    now.blockNumber = block_[cb::kBlockNumber];
+    now.mode = ModeAfter(seen_, op_);
+    seen_ = now;
+    // Where no step of the sequence follows, the programming voltage goes
+    // off; the busy line stays up until the socket is down.
+    if (state_.vary.pauses && NeedsProgrammingVoltage(op_) && NextSteps(now).empty() && Alive()) {
+        Busy(true);
+        PauseMs(kPowerDownMs);
+        Busy(false);
+    }
 }
 
 void Firmware::Dispatch() {
@@ -220,7 +265,7 @@ const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& 
     return nullptr;
 }
 
-bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
+bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply, size_t splitAfter, int splitMs) {
     if (!Alive()) return false;
     if (state_.timing.replyDelayMs > 0 && !PauseMs(state_.timing.replyDelayMs)) return false;
     if (firstReplyDue_ && !(reply.steps & kAck) && !bytes.empty()) {
@@ -229,6 +274,12 @@ bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
         if (state_.vary.slow && !PauseMs(kSlowFirstReplyMs)) return false;
     }
     const Fault* found = FaultFor(bytes, reply);
+    if (!found && splitAfter > 0 && splitAfter < bytes.size()) {
+        Put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(splitAfter)));
+        if (!PauseMs(splitMs)) return false;
+        Put(std::vector<uint8_t>(bytes.begin() + long(splitAfter), bytes.end()));
+        return true;
+    }
     if (!found) {
         Put(bytes);
         return true;
@@ -365,7 +416,17 @@ Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint3
     return Walked::Done;
 }
 
-void Firmware::Judge(bool passed) { state_.verdicts.push_back({op_, passed}); }
+void Firmware::Judge(bool passed) {
+    passed_ = passed;
+    state_.verdicts.push_back({op_, passed});
+}
+
+int Firmware::EraseMs() const { return state_.vary.pauses ? kPausesEraseMs : state_.timing.eraseMs; }
+int Firmware::ProtectMs() const { return state_.vary.pauses ? kPausesProtectMs : state_.timing.protectMs; }
+int Firmware::ProgramMicrosPerByte() const {
+    return state_.vary.pauses ? kPausesProgramMicrosPerByte : state_.timing.programMicrosPerByte;
+}
+int Firmware::PageWriteMs() const { return state_.vary.pauses ? kPausesPageWriteMs : state_.timing.pageWriteMs; }
 
 bool Firmware::CheckPassword() {
     if (TextAt(block_, cb::kPassword, 8) == state_.password) return true;
@@ -415,7 +476,7 @@ void Firmware::Download() {
     if (start > end || end >= kMemorySize) return;
     uint64_t total = uint64_t(end) - start + 1;
     // Bytes the host sends past the end are left to the block search.
-    if (!FaultMayStrike(kProgress) && io_->BusyForPages(start, total, state_.timing.pageWriteMs)) {
+    if (!FaultMayStrike(kProgress) && io_->BusyForPages(start, total, PageWriteMs())) {
         // The line raises the busy line for each page as it comes in, so the
         // stream is taken in large pieces.
         std::array<uint8_t, 0x1000> piece;
@@ -428,7 +489,7 @@ void Firmware::Download() {
                 return;
             }
         }
-        PauseMs(state_.timing.pageWriteMs);  // the last page
+        PauseMs(PageWriteMs());  // the last page
         return;
     }
     std::array<uint8_t, 0x100> page;
@@ -441,7 +502,7 @@ void Firmware::Download() {
         if (got != want) return;  // the host gave up
         // The page goes to memory; DSR holds the host off meanwhile.
         Busy(true);
-        if (!PauseMs(state_.timing.pageWriteMs)) return;
+        if (!PauseMs(PageWriteMs())) return;
         if (!Checkpoint((last - start + 1) * 2 >= total)) return;
         Busy(false);
     }
@@ -501,9 +562,10 @@ void Firmware::Erase() {
         return;
     }
     Busy(true);
-    if (!PauseMs(state_.timing.eraseMs)) return;
+    if (!PauseMs(EraseMs())) return;
     state_.chip.Erase();
     Busy(false);
+    passed_ = true;
     Token("OK", kFirst | kFinal);
 }
 
@@ -515,12 +577,13 @@ void Firmware::Protect() {
         return;
     }
     Busy(true);
-    if (!PauseMs(state_.timing.protectMs)) return;
+    if (!PauseMs(ProtectMs())) return;
     if (op_ == 10) chip.readProtected = true;
     else if (op_ == 11) chip.ldcProtected = true;
     else if (op_ == 12) chip.writeProtected = true;
     else chip.smart = true;
     Busy(false);
+    passed_ = true;
     Token("OK", kFirst | kFinal);
 }
 
@@ -541,7 +604,7 @@ void Firmware::ProgramFromMemory() {
             if (writable) ok = state_.chip.Program(a, state_.memory[a & kAddressMask]) && ok;
             return true;
         };
-        if (Walk(start, end, start < end, end, state_.timing.programMicrosPerByte, program) != Walked::Done) return;
+        if (Walk(start, end, start < end, end, ProgramMicrosPerByte(), program) != Walked::Done) return;
     }
     Busy(false);
     Judge(ok);
@@ -583,6 +646,8 @@ void Firmware::ChipChecksum() {
         };
         if (Walk(start, end, start < end, end, state_.timing.readMicrosPerByte, add) != Walked::Done) return;
     }
+    // The host holds the sum against the code's, which the block carries.
+    passed_ = uint16_t(sum) == block_.Get16(cb::kChecksum);
     SendSum(sum);
 }
 
@@ -745,7 +810,7 @@ void Firmware::ProgramStreamed() {
             uint8_t plain = uint8_t(byte ^ Key(i));
             sum += plain;
             if (writable) ok = state_.chip.Program(uint32_t(start + i), plain) && ok;
-            if (!Pause(uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+            if (!Pause(uint64_t(std::max(ProgramMicrosPerByte(), 0)))) return;
             if (i == total / 2 && !Checkpoint(true)) return;
         }
     }
@@ -795,7 +860,7 @@ void Firmware::WriteIdCode() {
     }
     if (!Token(UnexaminedOk(), kFirst)) return;
     Busy(true);
-    if (!Pause(3 * uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+    if (!Pause(3 * uint64_t(std::max(ProgramMicrosPerByte(), 0)))) return;
     bool ok = chip.Holds(address, address + 2) && !chip.readProtected && !chip.writeProtected;
     if (ok) {
         // Most significant byte first, at the ID address.

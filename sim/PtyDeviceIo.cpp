@@ -75,6 +75,7 @@ void PtyDeviceIo::Write(const uint8_t* data, size_t count) {
         ssize_t n = ::write(master_, data + done, chunk);
         if (n > 0) {
             done += size_t(n);
+            lastWriteNanos_ = NowNanos();
             if (pace_) txFreeNanos_ += kByteNanos * uint64_t(n);
             continue;
         }
@@ -98,6 +99,8 @@ void PtyDeviceIo::SleepWhile(int ms, const std::atomic<bool>& on) {
 }
 
 uint64_t PtyDeviceIo::NowMicros() { return NowNanos() / 1000; }
+
+uint64_t PtyDeviceIo::SentMicros() { return std::max(txFreeNanos_, lastWriteNanos_) / 1000; }
 
 void PtyDeviceIo::DiscardInput() {
     uint8_t buffer[256];

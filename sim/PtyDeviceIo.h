@@ -27,6 +27,7 @@ public:
 
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
     void Write(const uint8_t* data, size_t count) override;
+    uint64_t SentMicros() override;
     void SetBusy(bool) override {}
     void Sleep(int ms) override;
     void SleepWhile(int ms, const std::atomic<bool>& on) override;
@@ -40,6 +41,7 @@ private:
     std::string slavePath_;
     bool pace_;
     uint64_t txFreeNanos_ = 0;
+    uint64_t lastWriteNanos_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> plugged_{true};
 };

@@ -72,6 +72,7 @@ public:
     size_t Read(uint8_t* buffer, size_t count, int gapMs, const std::atomic<bool>& on) override;
     bool BusyForPages(uint32_t address, uint64_t count, int pageWriteMs) override;
     void Write(const uint8_t* data, size_t count) override;
+    uint64_t SentMicros() override { return line_.TxDoneMicros(line_.deviceTxNanos); }
     void SetBusy(bool busy) override;
     void Sleep(int ms) override;
     void SleepWhile(int ms, const std::atomic<bool>& on) override;
