@@ -123,7 +123,10 @@ constexpr uint32_t kVariedProgressInterval = 0x100;
 constexpr int kSlowMemoryInitMs = 8000;
 constexpr int kSlowFirstReplyMs = 25;
 // The unit that minds the pauses; each stays within what the host waits for.
-constexpr int kVppSwitchMs = 500;          // before the status word; the host tries 10 x 30 ms plus read time-outs
+// Before the status word (the host tries 10 x 30 ms plus read time-outs), so
+// that whatever follows reaches a host that is already waiting for it.
+constexpr int kVppSwitchMs = 500;          // the programming voltage
+constexpr int kSupplySwitchMs = 300;       // the chip's supply, to read it
 constexpr int kPowerDownMs = 700;          // DSR after the last step; the host polls 1000 x 1 ms
 constexpr int kPausesEraseMs = 2500;       // the host tries 100 times
 constexpr int kPausesProtectMs = 600;

@@ -164,11 +164,14 @@ void Firmware::Serve() {
     ack.insert(ack.end(), status, status + 4);
     if (!refused)
         state_.log.push_back({op_, block_[cb::kBlockNumber], Start(), End()});
-    // A unit that switches its programming voltage for the step reports its
-    // status once the voltage stands.
-    const bool switches = state_.vary.pauses && !refused && NeedsProgrammingVoltage(op_);
+    // A unit that switches the chip's supply or programming voltage for the
+    // step reports its status once it stands.
+    const int switchMs = !state_.vary.pauses || refused   ? 0
+                         : NeedsProgrammingVoltage(op_) ? kVppSwitchMs
+                         : ReadsTheChip(op_)            ? kSupplySwitchMs
+                                                        : 0;
     const size_t statusAt = ack.size() - 4;
-    if (Send(std::move(ack), Reply{kAck}, switches ? statusAt : 0, kVppSwitchMs) && !refused) Dispatch();
+    if (Send(std::move(ack), Reply{kAck}, switchMs ? statusAt : 0, switchMs) && !refused) Dispatch();
     EndSession();
 }
 

@@ -92,4 +92,6 @@ bool NeedsProgrammingVoltage(uint8_t op) {
     }
 }
 
+bool ReadsTheChip(uint8_t op) { return op == 8 || op == 13 || op == 16; }
+
 }  // namespace veldrix::sim

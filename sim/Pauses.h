@@ -40,5 +40,7 @@ int ModeAfter(const SessionSeen& previous, uint8_t op);
 
 // Steps that switch the programming voltage on, and off again at the end.
 bool NeedsProgrammingVoltage(uint8_t op);
+// Sequence steps that only read the chip: its supply is switched on for them.
+bool ReadsTheChip(uint8_t op);
 
 }  // namespace veldrix::sim
