@@ -125,7 +125,7 @@ constexpr int kSlowFirstReplyMs = 25;
 // The unit that minds the pauses; each stays within what the host waits for.
 // Before the status word (the host tries 10 x 30 ms plus read time-outs), so
 // that whatever follows reaches a host that is already waiting for it.
-constexpr int kVppSwitchMs = 500;          // the programming voltage
+constexpr int kVppSwitchMs = 600;          // the programming voltage
 constexpr int kSupplySwitchMs = 300;       // the chip's supply, to read it
 constexpr int kPowerDownMs = 700;          // DSR after the last step; the host polls 1000 x 1 ms
 constexpr int kPausesEraseMs = 2500;       // the host tries 100 times

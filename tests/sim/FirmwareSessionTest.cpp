@@ -144,7 +144,7 @@ TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithi
     host.state.vary.pauses = true;
     host.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp);
     // Read protection as the only step: the acknowledgement at once, the
-    // status word once the programming voltage stands, past three of the
+    // status word once the programming voltage stands, past six of the
     // host's ten tries.
     CommandBlock protect = SimHost::Block(10);
     protect[cb::kChipType] = 2;
@@ -154,8 +154,8 @@ TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithi
     host.Write(std::vector<uint8_t>(protect.bytes.begin(), protect.bytes.end()));
     host.Sleep(100);
     EXPECT_EQ(host.Read(cb::kSize).size(), size_t(cb::kSize));
-    EXPECT_TRUE(host.Reply(4, 3).empty());
-    EXPECT_EQ(host.Text(4, 7), "REDY");
+    EXPECT_TRUE(host.Reply(4, 6).empty());
+    EXPECT_EQ(host.Text(4, 4), "REDY");
     EXPECT_EQ(host.Text(2, 100), "OK");
     // The last step: the socket powers down with the busy line up, for
     // longer than half of the host's 1000 polls, and the next opening waits it out.
