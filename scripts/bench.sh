@@ -8,7 +8,7 @@ trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 "$root/scripts/setup.sh" build test
 cmake -S "$root" -B "$build" -DVELDRIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench >/dev/null
+cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench veldrix-cli >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "== link, virtual time"
@@ -17,12 +17,30 @@ echo "== link, virtual time"
 echo "== veldrix-cli against the window, virtual time"
 "$build/veldrix-cli-bench" || echo "veldrix-cli benchmark out of bounds"
 
-echo "== link, real time"
-"$build/veldrix-sim" --pace --fast --link "$work/pty" >"$work/sim.log" 2>&1 &
+echo "== link, virtual time beside the real clock (paced pseudo-terminal, both ways)"
+"$build/veldrix-sim" --pace --fast --chip mtp --link "$work/pty" >"$work/sim.log" 2>&1 </dev/null &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
-"$build/veldrix-bench" --port "$work/pty" 8 || echo "real-time run failed"
+"$build/veldrix-bench" --port "$work/pty" || echo "real-time run failed"
 kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+
+echo "== veldrix-cli --sim, wall time by number of units (64 KB image, auto with ID codes; median of 5)"
+python3 -c "import os; b=bytearray(os.urandom(65536)); b[0xFF00:0xFF03]=b'\\xff'*3; open('$work/cli64.bin','wb').write(b)"
+units() {  # median wall time (ms) of one veldrix-cli run with N simulated units
+    local t=() t0 t1
+    for _ in 1 2 3 4 5; do
+        t0=$(date +%s%N)
+        "$build/veldrix-cli" --settings "$work/no-settings" --install-dir "$root/resources" --chip S3F866B \
+            --sim-units "$1" auto "$work/cli64.bin" --id FF00:1 >"$work/cli.out" 2>&1 || { tail -3 "$work/cli.out"; return 1; }
+        t1=$(date +%s%N); t+=($(( (t1 - t0) / 1000000 )))
+    done
+    printf '%s\n' "${t[@]}" | sort -n | sed -n 3p
+}
+one=$(units 1)
+for n in 1 2 4 8 16; do
+    m=$(units "$n")
+    awk -v n="$n" -v m="$m" -v o="$one" 'BEGIN{printf "%2d units %7d ms   %5.2f x one unit\n", n, m, m / o}'
+done
 
 best() {  # best wall time (ms) over 5 runs of the command, and the peak RSS (KB) of that run
     local b="" r="" t0 t1 t m
