@@ -6,19 +6,22 @@
 // the wire would have taken.
 //
 // Each simulated line is a domain with a clock of its own: the host and the
-// unit on one line keep strict order, while units on other lines, which
-// share nothing with it but what the program guards itself, may be up to
-// kDomainLeadMicros behind or ahead. Threads on no line (the test's, the
-// command line's main thread) keep strict order with everybody. Without a
-// second line nothing changes; with sixteen, a thread keeps its turn for a
-// while instead of handing it on at every byte of every line.
+// unit on one line keep strict order, while another line, which shares
+// nothing with it but what the program guards itself, may be up to
+// kDomainLeadMicros behind or ahead. Threads on no line (a test's, the
+// command line's main thread) keep strict order with every line, and so
+// does every reading of the time through the Clock. Without a second line
+// nothing changes; with sixteen, a line keeps the turn for a while instead
+// of handing it on at every byte of every other line. A waiter's functions
+// are asked again only when a thread has run on its line (or anything was
+// poked), so a hand-on does not ask every unit about its queues.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <condition_variable>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -43,7 +46,8 @@ public:
     uint64_t Now();
     // The same, read in order: a thread ahead of another line first lets it
     // catch up, so what the program stamps with the time (the command
-    // line's events, the records) comes out in the order it happened.
+    // line's events, the records) comes out in the order it happened. Such
+    // a reading costs every line behind a turn: read it only to show it.
     uint64_t NowMicros() override;
     // For ready() and wakeAt() functions, which run under the lock: the time
     // of the waiter they are asked for.
