@@ -54,10 +54,11 @@ public:
     uint64_t NowMicrosUnlocked() const { return asked_; }
     void SleepMicros(uint64_t micros);
 
-    // Waits until ready() holds or the time reaches wakeAt() (both re-asked
-    // whenever time moves or another participant yields). The functions run
-    // under the scheduler's lock and must not call back into it. Returns
-    // ready()'s last answer.
+    // Waits until ready() holds or the time reaches wakeAt(). Both are asked
+    // again after a thread ran on the waiter's line (any thread, for a waiter
+    // on no line) or after Poke(), so they may look only at what such a
+    // thread changes. They run under the scheduler's lock and must not call
+    // back into it. Returns ready()'s last answer.
     bool WaitFor(const std::function<bool()>& ready, const std::function<uint64_t()>& wakeAt);
 
     // The calling thread works on the line named by key from now on. A line
