@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -88,41 +87,35 @@ void PtyDeviceIo::HoldHost(bool hold) {
 }
 
 void PtyDeviceIo::Receive() {
-    std::vector<uint8_t> buffer(kHostQueue);
+    std::vector<uint8_t> buffer(4096);
     while (!stop_) {
-        size_t room = buffer.size();
-        const bool metered = pace_ && plugged_;
-        if (metered) {
-            // The host may run a queue's length ahead of the line, no more.
-            uint64_t wakeNanos = 0;
-            {
-                std::lock_guard lock(mutex_);
+        uint64_t wakeNanos = 0;
+        {
+            std::lock_guard lock(mutex_);
+            bool hold = false;
+            if (pace_ && plugged_) {
+                // The host may run a queue's length ahead of the line. Its
+                // writes give up after 50 ms and 2 a byte, so a wait never
+                // lasts longer than kLongestHoldNanos: a burst that went past
+                // the queue is let through bit by bit instead.
                 const uint64_t now = NowNanos();
                 size_t onTheLine = size_t(std::count_if(in_.begin(), in_.end(), [now](const Came& c) { return c.at > now; }));
-                room = kHostQueue - std::min(onTheLine, kHostQueue);
-                if (room == 0) wakeNanos = in_[in_.size() - kHostQueue].at;
-                // The host writes only while the unit waits for its bytes,
-                // and nothing it wrote waits in the terminal.
-                int waiting = 0;
-                ioctl(master_, FIONREAD, &waiting);
-                HoldHost(room == 0 || waiting > 0);
+                const bool full = onTheLine >= kHostQueue;
+                if (full && !hostHeld_) heldSinceNanos_ = now;
+                hold = full && now < heldSinceNanos_ + kLongestHoldNanos;
+                if (hold) wakeNanos = std::min(in_[in_.size() - kHostQueue].at, heldSinceNanos_ + kLongestHoldNanos);
             }
-            if (wakeNanos) {
-                SleepUntil(wakeNanos);
-                continue;
-            }
-        } else {
-            std::lock_guard lock(mutex_);
-            HoldHost(false);
+            HoldHost(hold);
+        }
+        if (wakeNanos) {
+            SleepUntil(wakeNanos);
+            continue;
         }
         pollfd p{master_, POLLIN, 0};
-        int ready = ::poll(&p, 1, 20);
-        if (metered) {
-            std::lock_guard lock(mutex_);
-            HoldHost(true);
-        }
-        if (ready <= 0) continue;
-        ssize_t n = ::read(master_, buffer.data(), room);
+        if (::poll(&p, 1, 20) <= 0) continue;
+        // Everything the host wrote comes off the terminal at once: what waits
+        // is in the unit's hands, where a purge on the host's side cannot drop it.
+        ssize_t n = ::read(master_, buffer.data(), buffer.size());
         if (n <= 0) continue;
         if (!plugged_) continue;  // lost on a pulled adapter
         const uint64_t now = NowNanos();

@@ -7,7 +7,8 @@
 // faster than the line carries them, and the unit's leave at the same rate,
 // at the baud rate and frame the host set on its end (11 bits a byte at
 // 38400 baud for 8E1). As a driver's transmit queue, the host's writes run
-// at most kHostQueue bytes ahead of the line; then they wait.
+// about kHostQueue bytes ahead of the line; then they wait (never so long
+// that a write gives up).
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -23,6 +24,7 @@ namespace veldrix::sim {
 class PtyDeviceIo : public DeviceIo {
 public:
     static constexpr size_t kHostQueue = 1024;  // what the host asks its port for
+    static constexpr uint64_t kLongestHoldNanos = 40000000;  // the host's write of a byte waits 52 ms
 
     // pace: hold both directions to the line rate.
     explicit PtyDeviceIo(bool pace);
@@ -70,6 +72,7 @@ private:
     std::deque<Came> in_;       // the host's bytes, on the line or in
     uint64_t rxFreeNanos_ = 0;  // when the host's side of the line is free
     bool hostHeld_ = false;     // the host's writes wait
+    uint64_t heldSinceNanos_ = 0;
     uint64_t txFreeNanos_ = 0;  // when the unit's side is free (the last byte's arrival)
     std::thread receiver_;
 };
