@@ -84,7 +84,9 @@ double WindowAuto(const std::string& image, std::string& status) {
 }
 
 std::vector<Json> Cli(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"--json", "--settings", "/nonexistent/veldrix-bench-settings", "--install-dir",
+    // A settings file that is not there: the window's defaults. The command
+    // line keeps its downloads beside it, so the folder is a scratch one.
+    std::vector<std::string> all = {"--json", "--settings", "/tmp/veldrix-cli-bench/settings", "--install-dir",
                                     VELDRIX_SOURCE_DIR "/resources", "--chip", kChip};
     all.insert(all.end(), args.begin(), args.end());
     std::istringstream in;

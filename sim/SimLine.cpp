@@ -8,6 +8,7 @@ namespace veldrix::sim {
 namespace {
 // Port and device names compare without regard to case, as on Windows.
 bool SameName(const std::string& a, const std::string& b) {
+    if (a == b) return true;
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
            });
@@ -292,9 +293,12 @@ size_t SimPort::Write(const uint8_t* data, size_t count) {
         // queue's length ahead of the line.
         size_t limit = queueSizes.empty() ? 1024 : std::max<size_t>(queueSizes.back().second, 1);
         auto& q = line_.toDevice;
+        // Room once all but limit of the queued bytes have gone out; with
+        // room already the write returns at once, as a driver's does.
+        auto room = [&] { return q.size() <= limit ? uint64_t(0) : q[q.size() - limit - 1].at; };
+        if (room() <= line_.time.Now()) return count;
         std::function<bool()> ready = [&] { return line_.stopping.load(); };
-        // Room once all but limit of the queued bytes have gone out.
-        std::function<uint64_t()> wake = [&] { return q.size() <= limit ? uint64_t(0) : q[q.size() - limit - 1].at; };
+        std::function<uint64_t()> wake = room;
         line_.time.WaitFor(ready, wake);
     }
     return count;
