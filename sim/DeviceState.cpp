@@ -1,24 +1,9 @@
 #include "sim/DeviceState.h"
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
-#include <cstdint>
 #include <utility>
 
 namespace veldrix::sim {
-
-#ifdef __linux__
-namespace {
-#ifdef MADV_POPULATE_WRITE
-constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-constexpr int kPopulateWrite = 23;  // older headers; older kernels refuse it, and the faults come as before
-#endif
-}  // namespace
-#endif
 
 uint16_t Sum16(const uint8_t* data, size_t count) {
     uint32_t sum = 0;
@@ -119,18 +104,7 @@ bool* Variations::Named(const std::string& word) {
 
 // The unit
 
-DeviceState::DeviceState() {
-    memory.reserve(kMemorySize);
-#ifdef __linux__
-    // The pages in one call rather than a fault each: with sixteen units
-    // their faults took longer than their whole downloads.
-    const uintptr_t page = 4096;
-    const uintptr_t from = (uintptr_t(memory.data()) + page - 1) & ~(page - 1);
-    const uintptr_t to = (uintptr_t(memory.data()) + kMemorySize) & ~(page - 1);
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, kPopulateWrite);
-#endif
-    memory.assign(kMemorySize, 0xFF);
-}
+DeviceState::DeviceState() = default;
 
 DirectoryBlock* DeviceState::Block(int number) {
     if (number < 1 || number > kBlockCount) return nullptr;

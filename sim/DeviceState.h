@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/UnitMemory.h"
+
 namespace veldrix::sim {
 
-constexpr uint32_t kMemorySize = 0x100000;  // 1 MiB programming memory
+constexpr uint32_t kMemorySize = UnitMemory::kSize;  // 1 MiB programming memory
 constexpr uint32_t kAddressMask = kMemorySize - 1;
 constexpr uint32_t kDefaultRomSize = 0x10000;
 constexpr int kBlockCount = 15;
@@ -183,7 +185,7 @@ public:
     // take it, so a command never lands in the middle of a step.
     std::mutex mutex;
 
-    std::vector<uint8_t> memory;  // programming memory (flash: survives power-off)
+    UnitMemory memory;  // programming memory (flash: survives power-off)
     std::string identifier = kDefaultIdentifier;
     std::string version = kFirmwareVersion;
     std::string date = kFirmwareDate;

@@ -454,7 +454,7 @@ void Firmware::ClearArea() {
     if (number == 0) {
         Busy(true);
         if (!PauseMs(state_.vary.slow ? kSlowMemoryInitMs : state_.timing.memoryInitMs)) return;
-        std::fill(state_.memory.begin(), state_.memory.end(), 0xFF);
+        state_.memory.Clear();
         Busy(false);
         Token("OK", kFirst | kFinal);
         return;
@@ -729,7 +729,8 @@ void Firmware::WriteMasterCode() {
     // Only a complete write makes the block hold a file.
     block->start = start;
     block->end = end;
-    block->code.assign(state_.memory.begin() + start, state_.memory.begin() + end + 1);
+    const uint8_t* code = state_.memory.Range(start, size_t(end - start) + 1);
+    block->code.assign(code, code + (end - start) + 1);
     block->holdsFile = true;
     Busy(false);
 }
