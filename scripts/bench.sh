@@ -24,22 +24,24 @@ for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
 "$build/veldrix-bench" --port "$work/pty" || echo "real-time run failed"
 kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 
-echo "== veldrix-cli --sim, wall time by number of units (64 KB image, auto with ID codes; median of 5)"
+echo "== veldrix-cli --sim, wall time by number of units (64 KB image, auto with ID codes)"
+echo "   (7 rounds of 1, 2, 4, 8 and 16 units in turn, so that other load falls on all alike; medians)"
 python3 -c "import os; b=bytearray(os.urandom(65536)); b[0xFF00:0xFF03]=b'\\xff'*3; open('$work/cli64.bin','wb').write(b)"
-units() {  # median wall time (ms) of one veldrix-cli run with N simulated units
-    local t=() t0 t1
-    for _ in 1 2 3 4 5; do
+counts=(1 2 4 8 16)
+for _ in 1 2 3 4 5 6 7; do
+    for n in "${counts[@]}"; do
         t0=$(date +%s%N)
         "$build/veldrix-cli" --settings "$work/no-settings" --install-dir "$root/resources" --chip S3F866B \
-            --sim-units "$1" auto "$work/cli64.bin" --id FF00:1 >"$work/cli.out" 2>&1 || { tail -3 "$work/cli.out"; return 1; }
-        t1=$(date +%s%N); t+=($(( (t1 - t0) / 1000000 )))
+            --sim-units "$n" auto "$work/cli64.bin" --id FF00:1 >"$work/cli.out" 2>&1 || tail -3 "$work/cli.out"
+        t1=$(date +%s%N)
+        echo $(( (t1 - t0) / 1000000 )) >>"$work/units-$n"
     done
-    printf '%s\n' "${t[@]}" | sort -n | sed -n 3p
-}
-one=$(units 1)
-for n in 1 2 4 8 16; do
-    m=$(units "$n")
-    awk -v n="$n" -v m="$m" -v o="$one" 'BEGIN{printf "%2d units %7d ms   %5.2f x one unit\n", n, m, m / o}'
+done
+one=$(sort -n "$work/units-1" | sed -n 4p)
+for n in "${counts[@]}"; do
+    m=$(sort -n "$work/units-$n" | sed -n 4p)
+    awk -v n="$n" -v m="$m" -v o="$one" -v lo="$(sort -n "$work/units-$n" | head -1)" -v hi="$(sort -n "$work/units-$n" | tail -1)" \
+        'BEGIN{printf "%2d units %7d ms (%d-%d)   %5.2f x one unit\n", n, m, lo, hi, m / o}'
 done
 
 best() {  # best wall time (ms) over 5 runs of the command, and the peak RSS (KB) of that run
