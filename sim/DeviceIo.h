@@ -34,6 +34,8 @@ public:
     virtual uint64_t SentMicros() = 0;
     // The busy line (DSR on the host side): set while the unit works.
     virtual void SetBusy(bool busy) = 0;
+    // False where the host cannot see the busy line (a pseudo-terminal).
+    virtual bool HasBusyLine() const { return true; }
     virtual void Sleep(int ms) = 0;
     // Sleeps ms, or until on turns false (the power goes off).
     virtual void SleepWhile(int ms, const std::atomic<bool>& on) = 0;

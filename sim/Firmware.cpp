@@ -192,8 +192,10 @@ void Firmware::EndSession() {
     now.mode = ModeAfter(seen_, op_);
     seen_ = now;
     // Where no step of the sequence follows, the programming voltage goes
-    // off; the busy line stays up until the socket is down.
-    if (state_.vary.pauses && NeedsProgrammingVoltage(op_) && NextSteps(now).empty() && Alive()) {
+    // off; the busy line stays up until the socket is down. A host that
+    // cannot see the busy line could not wait for it.
+    if (state_.vary.pauses && io_->HasBusyLine() && NeedsProgrammingVoltage(op_) && NextSteps(now).empty() &&
+        Alive()) {
         Busy(true);
         PauseMs(kPowerDownMs);
         Busy(false);

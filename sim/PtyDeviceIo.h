@@ -46,6 +46,7 @@ public:
     void Write(const uint8_t* data, size_t count) override;
     uint64_t SentMicros() override;
     void SetBusy(bool) override {}
+    bool HasBusyLine() const override { return false; }
     void Sleep(int ms) override;
     void SleepWhile(int ms, const std::atomic<bool>& on) override;
     uint64_t NowMicros() override;
