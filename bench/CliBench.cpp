@@ -3,6 +3,7 @@
 // the window's button, and four programmers at once against one.
 //
 //   veldrix-cli-bench
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -33,11 +34,14 @@ using Json = nlohmann::json;
 namespace {
 
 constexpr const char* kChip = "S3F866B";  // 64 KB of ROM
+constexpr long kIdAddress = 0xFF00;
 
 std::string WriteImage() {
     std::vector<char> bytes(0x10000);
     std::mt19937 rng(7);
     for (char& c : bytes) c = char(rng() & 0xFF);
+    // Blank where the ID code goes, or the window asks before it writes over code.
+    std::fill(bytes.begin() + kIdAddress, bytes.begin() + kIdAddress + 3, char(0xFF));
     std::string path = "/tmp/veldrix-cli-bench-64k.bin";
     std::ofstream(path, std::ios::binary).write(bytes.data(), long(bytes.size()));
     return path;
@@ -80,7 +84,9 @@ double WindowAuto(const std::string& image, std::string& status) {
 }
 
 std::vector<Json> Cli(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"--json", "--settings", "/nonexistent/veldrix-bench-settings", "--install-dir",
+    // A settings file that is not there: the window's defaults. The command
+    // line keeps its downloads beside it, so the folder is a scratch one.
+    std::vector<std::string> all = {"--json", "--settings", "/tmp/veldrix-cli-bench/settings", "--install-dir",
                                     VELDRIX_SOURCE_DIR "/resources", "--chip", kChip};
     all.insert(all.end(), args.begin(), args.end());
     std::istringstream in;

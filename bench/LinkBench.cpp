@@ -1,8 +1,9 @@
-// Measures operations against the simulated programmer on virtual time and
-// compares each with what the wire and the prescribed pauses alone would take.
+// Measures operations against the simulated programmer and compares each
+// with what the wire and the prescribed pauses alone would take.
 //
-//   veldrix-bench                      virtual time, zero-latency unit, 64 KB image
-//   veldrix-bench --port PATH [KB]     real time against veldrix-sim on a pty
+//   veldrix-bench                  virtual time, zero-latency unit, 64 KB image
+//   veldrix-bench --port PATH      8 KB and 64 KB, virtual time beside the real
+//                                  clock against veldrix-sim --pace --fast on a pty
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -262,7 +263,58 @@ int VirtualBench() {
     return 0;
 }
 
-int RealBench(const std::string& path, size_t kb) {
+// Download, program, verify and the automatic sequence of a kb image, each
+// on a chip erased beforehand (not measured). With the zero-latency unit the
+// steps take what the wire and the host's pauses take.
+std::vector<Row> OperationSet(AppContext& ctx, Worker& worker, HeadlessUi& ui, Clock& clock, Meter& meter, size_t kb) {
+    ui.SetText(id::kCodeFile, WriteImage(kb * 1024, "veldrix-bench-" + std::to_string(kb) + "k.bin"));
+    SelectSpeed(ui, id::kSpeedFull);
+    std::vector<Row> rows;
+    worker.StartOperation(6);
+    rows.push_back(Measure("download, full speed", clock, meter, ui, [&] { worker.StartOperation(3); }));
+    rows.push_back(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(7); }));
+    rows.push_back(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(8); }));
+    worker.StartOperation(6);
+    rows.push_back(Measure("automatic sequence (46)", clock, meter, ui, [&] {
+        if (const ControlDef* def = FindControl(id::kAutoProgram)) OnMainCommand(ctx, id::kAutoProgram, def->parent);
+    }));
+    return rows;
+}
+
+// The same set on virtual time, against the in-process unit.
+std::vector<Row> VirtualSet(size_t kb) {
+    sim::VirtualTime time;
+    sim::VirtualTime::Participation part{time};
+    sim::InProcessProgrammer prog{time};
+    {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.timing = sim::Timing::Instant();
+        prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
+    }
+    Meter meter;
+    meter.line = &prog.line;
+    meter.byteNanos = prog.line.byteNanos;
+    MeteredClock clock(time, meter);
+    HeadlessUi ui;
+    MemorySettings settings;
+    MeteredPort port(prog.port, clock, meter, false);
+    AppContext ctx{ui, clock, settings, port, prog.adapters};
+    Worker worker{ctx, Worker::Mode::Inline};
+    ctx.worker = &worker;
+    ctx.dispatch = DispatchOperation;
+    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+    CreateMainControls(ctx);
+    ConnectProgrammer(ctx);
+    if (!ctx.ConnectedFlag) return {};
+    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
+    ApplyChipSelection(ctx);
+    auto rows = OperationSet(ctx, worker, ui, clock, meter, kb);
+    worker.Shutdown(1000);
+    return rows;
+}
+
+// The same set on the real clock, against veldrix-sim on the pty at path.
+std::vector<Row> RealSet(const std::string& path, size_t kb) {
     RealClock real;
     Meter meter;
     MeteredClock clock(real, meter);
@@ -278,24 +330,47 @@ int RealBench(const std::string& path, size_t kb) {
     ctx.dispatch = DispatchOperation;
     CreateMainControls(ctx);
     ConnectProgrammer(ctx);
-    if (!ctx.ConnectedFlag) {
-        std::fprintf(stderr, "no programmer on %s\n", path.c_str());
-        return 1;
-    }
-    ui.SetText(id::kCodeFile, WriteImage(kb * 1024, "veldrix-bench-real.bin"));
-    SelectSpeed(ui, id::kSpeedFull);
-    std::printf("Real time against veldrix-sim --pace --fast on %s, %zu KB image; times in ms\n", path.c_str(), kb);
-    std::printf("(a pty paces only the unit's output; host bytes are counted at 38400 in the bound)\n");
-    PrintHeader();
-    Print(Measure("download, full speed", clock, meter, ui, [&] { worker.StartOperation(3); }));
+    if (!ctx.ConnectedFlag) return {};
+    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
+    ApplyChipSelection(ctx);
+    auto rows = OperationSet(ctx, worker, ui, clock, meter, kb);
     worker.Shutdown(1000);
-    return 0;
+    return rows;
+}
+
+int Compare(const std::string& path) {
+    auto ms = [](uint64_t ns) { return double(ns) / 1e6; };
+    auto ratio = [](const Row& r) { return r.bound ? double(r.measured) / double(r.bound) : 0.0; };
+    std::printf("Virtual time against the in-process unit, real clock against veldrix-sim --pace --fast on %s;\n",
+                path.c_str());
+    std::printf("zero-latency unit, chip S3F866B, full speed; times in ms\n");
+    std::printf("%-34s %10s %10s %6s %10s %10s %6s\n", "operation", "virtual", "bound", "ratio", "real", "bound",
+                "ratio");
+    bool ok = true;
+    for (size_t kb : {size_t(8), size_t(64)}) {
+        std::vector<Row> virt = VirtualSet(kb), real = RealSet(path, kb);
+        if (virt.empty() || real.size() != virt.size()) {
+            std::fprintf(stderr, "no programmer (%zu KB)\n", kb);
+            return 1;
+        }
+        for (size_t i = 0; i < virt.size(); ++i) {
+            const Row& v = virt[i];
+            const Row& r = real[i];
+            std::string name = v.name + ", " + std::to_string(kb) + " KB";
+            std::printf("%-34s %10.1f %10.1f %6.2f %10.1f %10.1f %6.2f\n", name.c_str(), ms(v.measured), ms(v.bound),
+                        ratio(v), ms(r.measured), ms(r.bound), ratio(r));
+            if (r.status != v.status) {
+                std::printf("    status: virtual %s, real %s\n", v.status.c_str(), r.status.c_str());
+                ok = false;
+            }
+        }
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::string(argv[1]) == "--port")
-        return RealBench(argv[2], argc >= 4 ? size_t(std::atoi(argv[3])) : 8);
+    if (argc >= 3 && std::string(argv[1]) == "--port") return Compare(argv[2]);
     return VirtualBench();
 }

@@ -112,7 +112,9 @@ Unit::~Unit() {
 double Unit::NowMs() { return double(links_.clock->NowMicros() - links_.epochMicros) / 1000.0; }
 
 void Unit::Emit(const std::string& kind, Json fields, const std::string& text) {
-    output_.Emit(kind, Label(), NowMs(), std::move(fields), text);
+    // The time only where it is shown: on virtual time a reading waits for
+    // the other units to catch up.
+    output_.Emit(kind, Label(), options_.json || !text.empty() ? NowMs() : 0, std::move(fields), text);
 }
 
 void Unit::OnStatus(const std::string& text, bool changed) {
@@ -131,7 +133,9 @@ void Unit::OnProgress(const ProgressReport& report) {
     uint64_t span = uint64_t(report.end >= report.start ? report.end - report.start : 0) + 1;
     uint64_t done = report.address > report.start ? report.address - report.start : 0;
     int percent = int(std::min<uint64_t>(100, done * 100 / span));
-    output_.Progress(Label(), NowMs(), report.stage, report.address, percent, done);
+    // The clock is read only for a progress event someone sees timed.
+    const bool timed = options_.json || output_.Style().progressBar;
+    output_.Progress(Label(), timed ? NowMs() : 0, report.stage, report.address, percent, done);
     if (options_.verbose && report.stage != printedStatus_) {
         printedStatus_ = report.stage;
         output_.Line(Label(), report.stage, Stream::Message);

@@ -8,7 +8,7 @@ trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 "$root/scripts/setup.sh" build test
 cmake -S "$root" -B "$build" -DVELDRIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench >/dev/null
+cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench veldrix-cli >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "== link, virtual time"
@@ -17,12 +17,32 @@ echo "== link, virtual time"
 echo "== veldrix-cli against the window, virtual time"
 "$build/veldrix-cli-bench" || echo "veldrix-cli benchmark out of bounds"
 
-echo "== link, real time"
-"$build/veldrix-sim" --pace --fast --link "$work/pty" >"$work/sim.log" 2>&1 &
+echo "== link, virtual time beside the real clock (paced pseudo-terminal, both ways)"
+"$build/veldrix-sim" --pace --fast --chip mtp --link "$work/pty" >"$work/sim.log" 2>&1 </dev/null &
 sim_pid=$!
 for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
-"$build/veldrix-bench" --port "$work/pty" 8 || echo "real-time run failed"
+"$build/veldrix-bench" --port "$work/pty" || echo "real-time run failed"
 kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+
+echo "== veldrix-cli --sim, wall time by number of units (64 KB image, auto with ID codes)"
+echo "   (7 rounds of 1, 2, 4, 8 and 16 units in turn, so that other load falls on all alike; medians)"
+python3 -c "import os; b=bytearray(os.urandom(65536)); b[0xFF00:0xFF03]=b'\\xff'*3; open('$work/cli64.bin','wb').write(b)"
+counts=(1 2 4 8 16)
+for _ in 1 2 3 4 5 6 7; do
+    for n in "${counts[@]}"; do
+        t0=$(date +%s%N)
+        "$build/veldrix-cli" --settings "$work/no-settings" --install-dir "$root/resources" --chip S3F866B \
+            --sim-units "$n" auto "$work/cli64.bin" --id FF00:1 >"$work/cli.out" 2>&1 || tail -3 "$work/cli.out"
+        t1=$(date +%s%N)
+        echo $(( (t1 - t0) / 1000000 )) >>"$work/units-$n"
+    done
+done
+one=$(sort -n "$work/units-1" | sed -n 4p)
+for n in "${counts[@]}"; do
+    m=$(sort -n "$work/units-$n" | sed -n 4p)
+    awk -v n="$n" -v m="$m" -v o="$one" -v lo="$(sort -n "$work/units-$n" | head -1)" -v hi="$(sort -n "$work/units-$n" | tail -1)" \
+        'BEGIN{printf "%2d units %7d ms (%d-%d)   %5.2f x one unit\n", n, m, lo, hi, m / o}'
+done
 
 best() {  # best wall time (ms) over 5 runs of the command, and the peak RSS (KB) of that run
     local b="" r="" t0 t1 t m

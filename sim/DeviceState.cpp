@@ -98,12 +98,13 @@ bool* Variations::Named(const std::string& word) {
     if (word == "progress") return &progress;
     if (word == "nofile") return &nofile;
     if (word == "slow") return &slow;
+    if (word == "pauses") return &pauses;
     return nullptr;
 }
 
 // The unit
 
-DeviceState::DeviceState() : memory(kMemorySize, 0xFF) {}
+DeviceState::DeviceState() = default;
 
 DirectoryBlock* DeviceState::Block(int number) {
     if (number < 1 || number > kBlockCount) return nullptr;

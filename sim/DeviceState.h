@@ -3,15 +3,18 @@
 // password and lock, the chip in the socket, the fifteen directory blocks,
 // timing, the faults a test arms and the log of sessions taken up.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/UnitMemory.h"
+
 namespace veldrix::sim {
 
-constexpr uint32_t kMemorySize = 0x100000;  // 1 MiB programming memory
+constexpr uint32_t kMemorySize = UnitMemory::kSize;  // 1 MiB programming memory
 constexpr uint32_t kAddressMask = kMemorySize - 1;
 constexpr uint32_t kDefaultRomSize = 0x10000;
 constexpr int kBlockCount = 15;
@@ -107,8 +110,12 @@ struct Variations {
     bool progress = false;  // progress every 0x100, some addresses twice, the last rounded up
     bool nofile = false;    // an empty directory block answers 21 with "NO"
     bool slow = false;      // long initialisation, a late first reply in every session
+    // Needs the pauses the host puts before its blocks (ignores a block that
+    // comes sooner), and takes the times of real work: switching the
+    // programming voltage, powering the socket down, erasing, pages.
+    bool pauses = false;
 
-    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = on; }
+    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = pauses = on; }
     // The flag a "sim vary" word names; nullptr when none.
     bool* Named(const std::string& word);
 };
@@ -117,6 +124,16 @@ inline constexpr char kVariedOk[] = "AK";
 constexpr uint32_t kVariedProgressInterval = 0x100;
 constexpr int kSlowMemoryInitMs = 8000;
 constexpr int kSlowFirstReplyMs = 25;
+// The unit that minds the pauses; each stays within what the host waits for.
+// Before the status word (the host tries 10 x 30 ms plus read time-outs), so
+// that whatever follows reaches a host that is already waiting for it.
+constexpr int kVppSwitchMs = 600;          // the programming voltage
+constexpr int kSupplySwitchMs = 300;       // the chip's supply, to read it
+constexpr int kPowerDownMs = 700;          // DSR after the last step; the host polls 1000 x 1 ms
+constexpr int kPausesEraseMs = 2500;       // the host tries 100 times
+constexpr int kPausesProtectMs = 600;
+constexpr int kPausesProgramMicrosPerByte = 150;  // 154 ms a progress report; the host tries 30 times
+constexpr int kPausesPageWriteMs = 20;     // a download's page; the host polls 50 x 1 ms
 
 enum class FaultKind {
     Ev,       // "EV" in place of a token, then silence
@@ -168,7 +185,7 @@ public:
     // take it, so a command never lands in the middle of a step.
     std::mutex mutex;
 
-    std::vector<uint8_t> memory;  // programming memory (flash: survives power-off)
+    UnitMemory memory;  // programming memory (flash: survives power-off)
     std::string identifier = kDefaultIdentifier;
     std::string version = kFirmwareVersion;
     std::string date = kFirmwareDate;
@@ -176,7 +193,7 @@ public:
     bool locked = false;
     // Off: the unit answers nothing and DSR reads clear, as an adapter
     // with nothing powered behind it does.
-    bool powered = true;
+    std::atomic<bool> powered{true};  // the unit's work ends the moment it goes
     Chip chip;
     std::array<DirectoryBlock, kBlockCount> blocks;  // blocks[0] is block 1
     Timing timing;
@@ -185,6 +202,7 @@ public:
     std::vector<uint64_t> fired;  // serials of the faults that acted, in order
     std::vector<LogEntry> log;
     std::vector<Verdict> verdicts;  // of programming, verification, blank check and ID code
+    std::vector<uint8_t> tooSoon;   // codes of the blocks ignored for coming before their pause (vary pauses)
 
     DirectoryBlock* Block(int number);  // 1..15, else nullptr
     uint64_t Arm(Fault fault);          // returns the serial

@@ -1,6 +1,7 @@
 #include "sim/Firmware.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace veldrix::sim {
@@ -11,7 +12,6 @@ constexpr char kSignature[] = "ZEMKO";
 constexpr size_t kSignatureLength = 5;
 constexpr uint32_t kMaxAddress = 0xFFFFFF;
 constexpr int kHangSliceMs = 10;
-constexpr int kSleepSliceMs = 20;  // long work is cut into slices so power-off is noticed
 
 // The leading bytes of the window could still begin a block.
 bool CouldStart(const std::vector<uint8_t>& window) {
@@ -71,10 +71,19 @@ bool Firmware::Receive(uint8_t& byte, int timeoutMs) {
     return got && state_.powered;
 }
 
+size_t Firmware::Receive(uint8_t* buffer, size_t count, int gapMs) {
+    lock_->unlock();
+    // What came before the power went is taken; the rest is lost.
+    size_t got = io_->Read(buffer, count, gapMs, state_.powered);
+    lock_->lock();
+    return got;
+}
+
 void Firmware::Put(const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return;
     lock_->unlock();
     io_->Write(bytes.data(), bytes.size());
+    repliedMicros_ = io_->SentMicros();
     lock_->lock();
 }
 
@@ -84,12 +93,10 @@ bool Firmware::Pause(uint64_t micros) {
     pendingMicros_ += micros;
     uint64_t ms = pendingMicros_ / 1000;
     pendingMicros_ %= 1000;
-    while (ms > 0 && Alive()) {
-        int slice = int(std::min<uint64_t>(ms, kSleepSliceMs));
+    if (ms > 0 && Alive()) {
         lock_->unlock();
-        io_->Sleep(slice);
+        io_->SleepWhile(int(ms), state_.powered);
         lock_->lock();
-        ms -= uint64_t(slice);
     }
     return Alive();
 }
@@ -98,23 +105,31 @@ bool Firmware::Pause(uint64_t micros) {
 
 bool Firmware::ReceiveBlock() {
     std::vector<uint8_t> window;
+    std::vector<uint64_t> came;  // when each byte of the window came
+    auto drop = [&] {
+        window.erase(window.begin());
+        came.erase(came.begin());
+    };
     while (!io_->Stopping()) {
         uint8_t byte;
         // A block comes in one piece: after a gap, what was gathered is stray.
         if (!Receive(byte, window.empty() ? -1 : state_.timing.blockGapMs)) {
             window.clear();
+            came.clear();
             continue;
         }
         window.push_back(byte);
+        came.push_back(io_->NowMicros());
         for (;;) {
-            while (!window.empty() && !CouldStart(window)) window.erase(window.begin());
+            while (!window.empty() && !CouldStart(window)) drop();
             if (window.size() < size_t(cb::kSize)) break;
             // The host marks the code of a session opening with bit 6.
             if ((window[cb::kOpCode] & 0xC0) == 0x40) {
                 std::copy_n(window.begin(), cb::kSize, block_.bytes.begin());
+                blockMicros_ = came.front();
                 return true;
             }
-            window.erase(window.begin());
+            drop();
         }
     }
     return false;
@@ -126,6 +141,13 @@ void Firmware::Serve() {
     fired_.clear();
     pendingMicros_ = 0;
     firstReplyDue_ = true;
+    passed_ = false;
+    if (TooSoon()) {
+        // Not ready for it: the block goes unanswered, as if it never came.
+        state_.tooSoon.push_back(op_);
+        seen_ = SessionSeen{};
+        return;
+    }
     // A locked unit still lets its owner in to unlock it or change the password.
     bool refused = state_.locked && op_ != 1 && op_ != 23 && op_ != 25;
 
@@ -142,8 +164,42 @@ void Firmware::Serve() {
     ack.insert(ack.end(), status, status + 4);
     if (!refused)
         state_.log.push_back({op_, block_[cb::kBlockNumber], Start(), End()});
-    if (!Send(std::move(ack), Reply{kAck}) || refused) return;
-    Dispatch();
+    // A unit that switches the chip's supply or programming voltage for the
+    // step reports its status once it stands.
+    const int switchMs = !state_.vary.pauses || refused   ? 0
+                         : NeedsProgrammingVoltage(op_) ? kVppSwitchMs
+                         : ReadsTheChip(op_)            ? kSupplySwitchMs
+                                                        : 0;
+    const size_t statusAt = ack.size() - 4;
+    if (Send(std::move(ack), Reply{kAck}, switchMs ? statusAt : 0, switchMs) && !refused) Dispatch();
+    EndSession();
+}
+
+bool Firmware::TooSoon() const {
+    if (!state_.vary.pauses) return false;
+    const int pauseMs = PauseBeforeMs(seen_, op_);
+    return pauseMs > 0 && blockMicros_ < repliedMicros_ + uint64_t(pauseMs) * 1000;
+}
+
+void Firmware::EndSession() {
+    SessionSeen now;
+    now.op = op_;
+    now.passed = passed_;
+    now.clean = fired_.empty();
+    now.autoFlags = block_[cb::kAutoFlags];
+    now.chipType = block_[cb::kChipType];
+    now.blockNumber = block_[cb::kBlockNumber];
+    now.mode = ModeAfter(seen_, op_);
+    seen_ = now;
+    // Where no step of the sequence follows, the programming voltage goes
+    // off; the busy line stays up until the socket is down. A host that
+    // cannot see the busy line could not wait for it.
+    if (state_.vary.pauses && io_->HasBusyLine() && NeedsProgrammingVoltage(op_) && NextSteps(now).empty() &&
+        Alive()) {
+        Busy(true);
+        PauseMs(kPowerDownMs);
+        Busy(false);
+    }
 }
 
 void Firmware::Dispatch() {
@@ -178,17 +234,26 @@ void Firmware::Dispatch() {
 
 // Replies and faults
 
+unsigned Firmware::StepsOf(FaultStep step) {
+    // "Any" means the operation's own traffic; the opening is hit only when named.
+    return step == FaultStep::Ack        ? kAck
+           : step == FaultStep::First    ? kFirst
+           : step == FaultStep::Progress ? kProgress
+           : step == FaultStep::Final    ? kFinal
+                                         : (kFirst | kProgress | kFinal);
+}
+
+bool Firmware::FaultMayStrike(unsigned steps) const {
+    return std::any_of(state_.faults.begin(), state_.faults.end(), [&](const Fault& f) {
+        return (f.opCode == kAnyOperation || f.opCode == op_) && (StepsOf(f.step) & steps);
+    });
+}
+
 const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const {
     for (const Fault& f : state_.faults) {
         if (std::find(fired_.begin(), fired_.end(), f.serial) != fired_.end()) continue;
         if (f.opCode != kAnyOperation && f.opCode != op_) continue;
-        // "Any" means the operation's own traffic; the opening is hit only when named.
-        unsigned want = f.step == FaultStep::Ack        ? kAck
-                        : f.step == FaultStep::First    ? kFirst
-                        : f.step == FaultStep::Progress ? kProgress
-                        : f.step == FaultStep::Final    ? kFinal
-                                                        : (kFirst | kProgress | kFinal);
-        if (!(want & reply.steps)) continue;
+        if (!(StepsOf(f.step) & reply.steps)) continue;
         bool applies = false;
         switch (f.kind) {
         case FaultKind::Ev: applies = reply.verdict; break;
@@ -205,7 +270,7 @@ const Fault* Firmware::FaultFor(const std::vector<uint8_t>& bytes, const Reply& 
     return nullptr;
 }
 
-bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
+bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply, size_t splitAfter, int splitMs) {
     if (!Alive()) return false;
     if (state_.timing.replyDelayMs > 0 && !PauseMs(state_.timing.replyDelayMs)) return false;
     if (firstReplyDue_ && !(reply.steps & kAck) && !bytes.empty()) {
@@ -214,6 +279,12 @@ bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply) {
         if (state_.vary.slow && !PauseMs(kSlowFirstReplyMs)) return false;
     }
     const Fault* found = FaultFor(bytes, reply);
+    if (!found && splitAfter > 0 && splitAfter < bytes.size()) {
+        Put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(splitAfter)));
+        if (!PauseMs(splitMs)) return false;
+        Put(std::vector<uint8_t>(bytes.begin() + long(splitAfter), bytes.end()));
+        return true;
+    }
     if (!found) {
         Put(bytes);
         return true;
@@ -350,7 +421,17 @@ Firmware::Walked Firmware::Walk(uint32_t start, uint32_t end, bool stream, uint3
     return Walked::Done;
 }
 
-void Firmware::Judge(bool passed) { state_.verdicts.push_back({op_, passed}); }
+void Firmware::Judge(bool passed) {
+    passed_ = passed;
+    state_.verdicts.push_back({op_, passed});
+}
+
+int Firmware::EraseMs() const { return state_.vary.pauses ? kPausesEraseMs : state_.timing.eraseMs; }
+int Firmware::ProtectMs() const { return state_.vary.pauses ? kPausesProtectMs : state_.timing.protectMs; }
+int Firmware::ProgramMicrosPerByte() const {
+    return state_.vary.pauses ? kPausesProgramMicrosPerByte : state_.timing.programMicrosPerByte;
+}
+int Firmware::PageWriteMs() const { return state_.vary.pauses ? kPausesPageWriteMs : state_.timing.pageWriteMs; }
 
 bool Firmware::CheckPassword() {
     if (TextAt(block_, cb::kPassword, 8) == state_.password) return true;
@@ -375,7 +456,7 @@ void Firmware::ClearArea() {
     if (number == 0) {
         Busy(true);
         if (!PauseMs(state_.vary.slow ? kSlowMemoryInitMs : state_.timing.memoryInitMs)) return;
-        std::fill(state_.memory.begin(), state_.memory.end(), 0xFF);
+        state_.memory.Clear();
         Busy(false);
         Token("OK", kFirst | kFinal);
         return;
@@ -399,19 +480,37 @@ void Firmware::Download() {
     uint32_t start = Start(), end = End();
     if (start > end || end >= kMemorySize) return;
     uint64_t total = uint64_t(end) - start + 1;
-    for (uint64_t a = start; a <= end; ++a) {
-        uint8_t byte;
-        if (!Receive(byte, state_.timing.dataTimeoutMs)) return;  // the host gave up
-        state_.memory[a] = uint8_t(byte ^ Key(a - start));
-        if ((a & 0xFF) == 0xFF || a == end) {
-            // The page goes to memory; DSR holds the host off meanwhile.
-            Busy(true);
-            if (!PauseMs(state_.timing.pageWriteMs)) return;
-            if (!Checkpoint((a - start + 1) * 2 >= total)) return;
-            Busy(false);
-        }
-    }
     // Bytes the host sends past the end are left to the block search.
+    if (!FaultMayStrike(kProgress) && io_->BusyForPages(start, total, PageWriteMs())) {
+        // The line raises the busy line for each page as it comes in, so the
+        // stream is taken in large pieces.
+        std::array<uint8_t, 0x1000> piece;
+        for (uint64_t a = start; a <= end;) {
+            size_t want = size_t(std::min<uint64_t>(end - a + 1, piece.size()));
+            size_t got = Receive(piece.data(), want, state_.timing.dataTimeoutMs);
+            for (size_t i = 0; i < got; ++i, ++a) state_.memory[a] = uint8_t(piece[i] ^ Key(a - start));
+            if (got != want) {
+                io_->BusyForPages(0, 0, 0);  // the host gave up, or the power went
+                return;
+            }
+        }
+        PauseMs(PageWriteMs());  // the last page
+        return;
+    }
+    std::array<uint8_t, 0x100> page;
+    for (uint64_t a = start; a <= end;) {
+        // The rest of the 256-byte page, taken in as it comes.
+        uint64_t last = std::min<uint64_t>(end, a | 0xFF);
+        size_t want = size_t(last - a + 1);
+        size_t got = Receive(page.data(), want, state_.timing.dataTimeoutMs);
+        for (size_t i = 0; i < got; ++i, ++a) state_.memory[a] = uint8_t(page[i] ^ Key(a - start));
+        if (got != want) return;  // the host gave up
+        // The page goes to memory; DSR holds the host off meanwhile.
+        Busy(true);
+        if (!PauseMs(PageWriteMs())) return;
+        if (!Checkpoint((last - start + 1) * 2 >= total)) return;
+        Busy(false);
+    }
 }
 
 void Firmware::MemoryChecksum() {
@@ -468,9 +567,10 @@ void Firmware::Erase() {
         return;
     }
     Busy(true);
-    if (!PauseMs(state_.timing.eraseMs)) return;
+    if (!PauseMs(EraseMs())) return;
     state_.chip.Erase();
     Busy(false);
+    passed_ = true;
     Token("OK", kFirst | kFinal);
 }
 
@@ -482,12 +582,13 @@ void Firmware::Protect() {
         return;
     }
     Busy(true);
-    if (!PauseMs(state_.timing.protectMs)) return;
+    if (!PauseMs(ProtectMs())) return;
     if (op_ == 10) chip.readProtected = true;
     else if (op_ == 11) chip.ldcProtected = true;
     else if (op_ == 12) chip.writeProtected = true;
     else chip.smart = true;
     Busy(false);
+    passed_ = true;
     Token("OK", kFirst | kFinal);
 }
 
@@ -508,7 +609,7 @@ void Firmware::ProgramFromMemory() {
             if (writable) ok = state_.chip.Program(a, state_.memory[a & kAddressMask]) && ok;
             return true;
         };
-        if (Walk(start, end, start < end, end, state_.timing.programMicrosPerByte, program) != Walked::Done) return;
+        if (Walk(start, end, start < end, end, ProgramMicrosPerByte(), program) != Walked::Done) return;
     }
     Busy(false);
     Judge(ok);
@@ -550,6 +651,8 @@ void Firmware::ChipChecksum() {
         };
         if (Walk(start, end, start < end, end, state_.timing.readMicrosPerByte, add) != Walked::Done) return;
     }
+    // The host holds the sum against the code's, which the block carries.
+    passed_ = uint16_t(sum) == block_.Get16(cb::kChecksum);
     SendSum(sum);
 }
 
@@ -628,7 +731,8 @@ void Firmware::WriteMasterCode() {
     // Only a complete write makes the block hold a file.
     block->start = start;
     block->end = end;
-    block->code.assign(state_.memory.begin() + start, state_.memory.begin() + end + 1);
+    const uint8_t* code = state_.memory.Range(start, size_t(end - start) + 1);
+    block->code.assign(code, code + (end - start) + 1);
     block->holdsFile = true;
     Busy(false);
 }
@@ -712,7 +816,7 @@ void Firmware::ProgramStreamed() {
             uint8_t plain = uint8_t(byte ^ Key(i));
             sum += plain;
             if (writable) ok = state_.chip.Program(uint32_t(start + i), plain) && ok;
-            if (!Pause(uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+            if (!Pause(uint64_t(std::max(ProgramMicrosPerByte(), 0)))) return;
             if (i == total / 2 && !Checkpoint(true)) return;
         }
     }
@@ -762,7 +866,7 @@ void Firmware::WriteIdCode() {
     }
     if (!Token(UnexaminedOk(), kFirst)) return;
     Busy(true);
-    if (!Pause(3 * uint64_t(std::max(state_.timing.programMicrosPerByte, 0)))) return;
+    if (!Pause(3 * uint64_t(std::max(ProgramMicrosPerByte(), 0)))) return;
     bool ok = chip.Holds(address, address + 2) && !chip.readProtected && !chip.writeProtected;
     if (ok) {
         // Most significant byte first, at the ID address.

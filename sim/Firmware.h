@@ -9,6 +9,7 @@
 #include "state/CommandBlock.h"
 #include "sim/DeviceIo.h"
 #include "sim/DeviceState.h"
+#include "sim/Pauses.h"
 
 namespace veldrix::sim {
 
@@ -33,17 +34,24 @@ private:
     bool ReceiveBlock();
     void Serve();
     void Dispatch();
+    // The unit that minds the pauses: a block sooner than its pause after
+    // the last reply is ignored; after a session, what the next may need.
+    bool TooSoon() const;
+    void EndSession();
 
     // The line, with the state unlocked while waiting on it.
     bool Alive();
     bool Receive(uint8_t& byte, int timeoutMs);
+    size_t Receive(uint8_t* buffer, size_t count, int gapMs);  // how many came
     void Put(const std::vector<uint8_t>& bytes);
     void Busy(bool busy);
     bool Pause(uint64_t micros);  // false once power is gone or the unit stops
     bool PauseMs(int ms) { return Pause(uint64_t(ms > 0 ? ms : 0) * 1000); }
 
     // Replies; false means the operation is over (a fault acted, power gone).
-    bool Send(std::vector<uint8_t> bytes, const Reply& reply);
+    // splitAfter bytes go out first, the rest splitMs later (the status
+    // word behind the acknowledgement, once the voltage stands).
+    bool Send(std::vector<uint8_t> bytes, const Reply& reply, size_t splitAfter = 0, int splitMs = 0);
     bool Token(const char* text, unsigned steps);
     bool Progress(uint32_t address, bool pastMiddle);
     // The "OK" of a token the host goes past without examining it.
@@ -53,11 +61,18 @@ private:
     bool SendSum(uint32_t sum);
     bool Checkpoint(bool pastMiddle);  // a silent point of a stream
     const Fault* FaultFor(const std::vector<uint8_t>& bytes, const Reply& reply) const;
+    static unsigned StepsOf(FaultStep step);
+    bool FaultMayStrike(unsigned steps) const;  // an armed fault could act at such a step
     void Hang(const Fault& fault);
 
     Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,
                 const std::function<bool(uint32_t)>& visit);
     void Judge(bool passed);  // notes the unit's own verdict on the chip
+    // The unit's times; a unit that minds the pauses takes those of real work.
+    int EraseMs() const;
+    int ProtectMs() const;
+    int ProgramMicrosPerByte() const;
+    int PageWriteMs() const;
     bool CheckPassword();  // answers the refusal itself
     bool ChipReady(uint32_t start, uint32_t end) const;
     uint8_t Key(uint64_t offset) const;
@@ -97,6 +112,10 @@ private:
     uint64_t pendingMicros_ = 0;   // work time not yet slept
     uint64_t sessionMicros_ = 0;   // when the block was taken
     bool firstReplyDue_ = false;   // no reply has followed the acknowledgement yet
+    bool passed_ = false;          // the session's verdict on the chip was good
+    uint64_t blockMicros_ = 0;     // when the block's first byte came
+    uint64_t repliedMicros_ = 0;   // when the last reply reached the host
+    SessionSeen seen_;             // the session before this one
 };
 
 }  // namespace veldrix::sim

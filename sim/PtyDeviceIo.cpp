@@ -5,10 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
-
-#include "sim/SimLine.h"
+#include <vector>
 
 namespace veldrix::sim {
 
@@ -16,6 +15,24 @@ namespace {
 uint64_t NowNanos() {
     using namespace std::chrono;
     return uint64_t(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SleepUntil(uint64_t nanos) {
+    uint64_t now = NowNanos();
+    if (nanos > now) std::this_thread::sleep_for(std::chrono::nanoseconds(nanos - now));
+}
+
+int Baud(speed_t speed) {
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 38400;
+    }
 }
 }  // namespace
 
@@ -37,55 +54,146 @@ PtyDeviceIo::PtyDeviceIo(bool pace) : pace_(pace) {
         tcsetattr(slave_, TCSANOW, &t);
     }
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    receiver_ = std::thread([this] { Receive(); });
 }
 
 PtyDeviceIo::~PtyDeviceIo() {
+    RequestStop();
+    if (receiver_.joinable()) receiver_.join();
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
 }
 
-bool PtyDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
-    uint64_t deadline = timeoutMs < 0 ? UINT64_MAX : NowNanos() + uint64_t(timeoutMs) * 1000000ull;
+// Called from a signal handler too: nothing but the flag, which every wait
+// looks at within 50 ms.
+void PtyDeviceIo::RequestStop() { stop_ = true; }
+
+uint64_t PtyDeviceIo::ByteNanos() {
+    // The master reads the terminal as the host set it. It cannot carry
+    // parity, so the parity bit counted is the unit's own: even, as ever.
+    termios t{};
+    if (tcgetattr(master_, &t) != 0) return 11ull * 1000000000ull / 38400ull;
+    int data = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    int bits = 1 + data + 1 + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return uint64_t(bits) * 1000000000ull / uint64_t(Baud(cfgetospeed(&t)));
+}
+
+void PtyDeviceIo::HoldHost(bool hold) {
+    if (hold == hostHeld_ || slave_ < 0) return;
+    // Stopping the terminal's output makes the host's writes wait, as a full
+    // transmit queue does.
+    tcflow(slave_, hold ? TCOOFF : TCOON);
+    hostHeld_ = hold;
+}
+
+void PtyDeviceIo::Receive() {
+    std::vector<uint8_t> buffer(4096);
     while (!stop_) {
-        ssize_t n = ::read(master_, &byte, 1);
-        if (n == 1 && plugged_) return true;
-        if (n == 1) continue;
-        uint64_t now = NowNanos();
-        if (now >= deadline) return false;
-        // Short polls so a stop request is seen promptly.
-        int wait = int(std::min<uint64_t>((deadline - now) / 1000000ull + 1, 50));
+        uint64_t wakeNanos = 0;
+        {
+            std::lock_guard lock(mutex_);
+            bool hold = false;
+            if (pace_ && plugged_) {
+                // The host may run a queue's length ahead of the line. Its
+                // writes give up after 50 ms and 2 a byte, so a wait never
+                // lasts longer than kLongestHoldNanos: a burst that went past
+                // the queue is let through bit by bit instead.
+                const uint64_t now = NowNanos();
+                size_t onTheLine = size_t(std::count_if(in_.begin(), in_.end(), [now](const Came& c) { return c.at > now; }));
+                const bool full = onTheLine >= kHostQueue;
+                if (full && !hostHeld_) heldSinceNanos_ = now;
+                hold = full && now < heldSinceNanos_ + kLongestHoldNanos;
+                if (hold) wakeNanos = std::min(in_[in_.size() - kHostQueue].at, heldSinceNanos_ + kLongestHoldNanos);
+            }
+            HoldHost(hold);
+        }
+        if (wakeNanos) {
+            SleepUntil(wakeNanos);
+            continue;
+        }
         pollfd p{master_, POLLIN, 0};
-        poll(&p, 1, wait);
+        if (::poll(&p, 1, 20) <= 0) continue;
+        // Everything the host wrote comes off the terminal at once: what waits
+        // is in the unit's hands, where a purge on the host's side cannot drop it.
+        ssize_t n = ::read(master_, buffer.data(), buffer.size());
+        if (n <= 0) continue;
+        if (!plugged_) continue;  // lost on a pulled adapter
+        const uint64_t now = NowNanos();
+        const uint64_t byteNanos = pace_ ? ByteNanos() : 0;
+        std::lock_guard lock(mutex_);
+        // Each byte is on the line from when it was written, or from when
+        // the one before it is in.
+        for (ssize_t i = 0; i < n; ++i) {
+            rxFreeNanos_ = std::max(rxFreeNanos_, now) + byteNanos;
+            in_.push_back({buffer[size_t(i)], rxFreeNanos_});
+        }
+        came_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    HoldHost(false);
+}
+
+bool PtyDeviceIo::ReadByte(uint8_t& byte, int timeoutMs) {
+    const uint64_t deadline = timeoutMs < 0 ? UINT64_MAX : NowNanos() + uint64_t(timeoutMs) * 1000000ull;
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        const uint64_t now = NowNanos();
+        if (!in_.empty() && in_.front().at <= now) {
+            byte = in_.front().byte;
+            in_.pop_front();
+            return true;
+        }
+        if (now >= deadline) return false;
+        uint64_t until = in_.empty() ? deadline : std::min(deadline, in_.front().at);
+        // Short waits, so a stop request is seen promptly.
+        until = std::min<uint64_t>(until, now + 50000000ull);
+        came_.wait_for(lock, std::chrono::nanoseconds(until - now));
     }
     return false;
 }
 
 void PtyDeviceIo::Write(const uint8_t* data, size_t count) {
     if (!plugged_) return;
+    const uint64_t byteNanos = pace_ ? ByteNanos() : 0;
     size_t done = 0;
     while (done < count && !stop_) {
         size_t chunk = count - done;
         if (pace_) {
-            // One byte's line time after another: sleep until this byte may leave.
-            uint64_t now = NowNanos();
-            if (txFreeNanos_ < now) txFreeNanos_ = now;
-            if (txFreeNanos_ > now) std::this_thread::sleep_for(std::chrono::nanoseconds(txFreeNanos_ - now));
+            // A byte reaches the host when its last bit is in: it goes to the
+            // terminal then, with any others already due.
+            txFreeNanos_ = std::max(txFreeNanos_, NowNanos()) + byteNanos;
+            SleepUntil(txFreeNanos_);
             chunk = 1;
+            while (done + chunk < count && txFreeNanos_ + byteNanos <= NowNanos()) {
+                txFreeNanos_ += byteNanos;
+                ++chunk;
+            }
         }
-        ssize_t n = ::write(master_, data + done, chunk);
-        if (n > 0) {
-            done += size_t(n);
-            if (pace_) txFreeNanos_ += kByteNanos * uint64_t(n);
-            continue;
+        size_t written = 0;
+        while (written < chunk && !stop_) {
+            ssize_t n = ::write(master_, data + done + written, chunk - written);
+            if (n > 0) {
+                written += size_t(n);
+                continue;
+            }
+            pollfd p{master_, POLLOUT, 0};
+            poll(&p, 1, 50);
         }
-        pollfd p{master_, POLLOUT, 0};
-        poll(&p, 1, 50);
+        done += chunk;
     }
+    if (!pace_) txFreeNanos_ = NowNanos();
 }
 
+uint64_t PtyDeviceIo::SentMicros() { return txFreeNanos_ / 1000; }
+
 void PtyDeviceIo::Sleep(int ms) {
+    static const std::atomic<bool> always{true};
+    SleepWhile(ms, always);
+}
+
+void PtyDeviceIo::SleepWhile(int ms, const std::atomic<bool>& on) {
     uint64_t until = NowNanos() + uint64_t(ms) * 1000000ull;
-    while (!stop_) {
+    while (!stop_ && on.load()) {
         uint64_t now = NowNanos();
         if (now >= until) return;
         std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<uint64_t>(until - now, 10000000ull)));
@@ -95,9 +203,9 @@ void PtyDeviceIo::Sleep(int ms) {
 uint64_t PtyDeviceIo::NowMicros() { return NowNanos() / 1000; }
 
 void PtyDeviceIo::DiscardInput() {
-    uint8_t buffer[256];
-    while (::read(master_, buffer, sizeof buffer) > 0) {
-    }
+    std::lock_guard lock(mutex_);
+    const uint64_t now = NowNanos();
+    while (!in_.empty() && in_.front().at <= now) in_.pop_front();
 }
 
 }  // namespace veldrix::sim

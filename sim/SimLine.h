@@ -37,15 +37,30 @@ public:
     std::atomic<bool> stopping{false};
     uint64_t byteNanos = kByteNanos;              // 0: an instant line
     uint64_t hostBytesSent = 0, deviceBytesSent = 0;
+    uint64_t toDeviceCuts = 0;  // purges that took bytes still on their way to the unit
     // Optional: sees every host write as it is accepted, with the virtual
     // time in microseconds (tests record the traffic with it).
     std::function<void(const uint8_t* data, size_t count, uint64_t atMicros)> onHostWrite;
 
+    // A download's pages as the unit writes them (BusyForPages): the busy
+    // line is up from the arrival of each page's last byte for writeMicros.
+    struct Pages {
+        uint32_t address = 0;  // of the next byte the host sends
+        uint64_t left = 0;     // bytes still to come
+        uint64_t writeMicros = 0;
+    };
+    Pages pages;
+    std::deque<std::pair<uint64_t, uint64_t>> busySpans;  // microseconds, [from, to)
+
     // Called by whoever holds the turn.
     void Send(std::deque<Timed>& queue, uint64_t& txNanos, const uint8_t* data, size_t count);
+    // The host's bytes on their way, with the page writes they set off.
+    void SendToDevice(const uint8_t* data, size_t count);
+    // DSR at now; spans that are over are dropped.
+    bool BusyAt(uint64_t now);
+    // The page writes not begun by now are off (the host purged, the unit gave up).
+    void EndPages(uint64_t now);
     uint64_t TxDoneMicros(uint64_t txNanos) const { return (txNanos + 999) / 1000; }
-    // Bytes already arrived at the far end.
-    static size_t Arrived(const std::deque<Timed>& queue, uint64_t now);
 };
 
 // The device's end of the line.
@@ -53,10 +68,18 @@ class SimDeviceIo : public DeviceIo {
 public:
     explicit SimDeviceIo(SimLine& line) : line_(line) {}
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
+    // One wait for the whole run: a download costs a turn, not one a byte.
+    size_t Read(uint8_t* buffer, size_t count, int gapMs, const std::atomic<bool>& on) override;
+    bool BusyForPages(uint32_t address, uint64_t count, int pageWriteMs) override;
     void Write(const uint8_t* data, size_t count) override;
+    uint64_t SentMicros() override { return line_.TxDoneMicros(line_.deviceTxNanos); }
     void SetBusy(bool busy) override;
     void Sleep(int ms) override;
-    uint64_t NowMicros() override { return line_.time.NowMicros(); }
+    void SleepWhile(int ms, const std::atomic<bool>& on) override;
+    uint64_t NowMicros() override {
+        line_.time.Enter(&line_);
+        return line_.time.Now();
+    }
     void DiscardInput() override;
     bool Stopping() override { return line_.stopping.load(); }
 

@@ -2,7 +2,8 @@
 //   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE]
 // Prints the pseudo-terminal's path on the first line, then serves until
 // interrupted. --link makes PATH a symbolic link to it (for Wine's COM1);
-// --pace holds the unit's output to the real 38400 baud; --fast uses the
+// --pace makes it a serial line both ways, at the baud rate and frame the
+// host sets (11 bits a byte at 38400 baud for 8E1); --fast uses the
 // zero-latency timing; --chip puts a blank chip of that kind in the socket;
 // --script runs the sim commands of FILE (a headless script's "sim" lines,
 // with or without the "sim") before serving. Lines on the standard input are

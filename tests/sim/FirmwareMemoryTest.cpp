@@ -2,6 +2,8 @@
 // memory checksum and data-block reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/SimHost.h"
 
 namespace veldrix::test {
@@ -17,6 +19,30 @@ uint32_t Sum(const std::vector<uint8_t>& v) {
     uint32_t s = 0;
     for (uint8_t b : v) s += b;
     return s & 0xFFFF;
+}
+
+// The memory sets up its pages as they are first touched: whatever way it
+// is read, a page never written reads 0xFF, and clearing forgets every write.
+TEST(UnitMemory, ReadsBlankUntilWrittenWhateverWayItIsRead) {
+    sim::UnitMemory memory;
+    const sim::UnitMemory& view = memory;
+    EXPECT_EQ(view[0x12345], 0xFF);
+    memory[0x12345] = 0x5A;
+    uint8_t* range = memory.Range(0x12FFE, 4);  // across a page boundary
+    EXPECT_EQ(std::vector<uint8_t>(range, range + 4), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    range[3] = 0x01;
+    EXPECT_EQ(view[0x13001], 0x01);
+    EXPECT_EQ(memory[0x80000], 0xFF);
+    std::vector<uint8_t> whole = memory;
+    ASSERT_EQ(whole.size(), sim::kMemorySize);
+    EXPECT_EQ(whole[0x12345], 0x5A);
+    EXPECT_EQ(std::count(whole.begin(), whole.end(), 0xFF), long(sim::kMemorySize) - 2);
+    EXPECT_TRUE(memory == whole);
+    EXPECT_EQ(std::count(memory.begin(), memory.end(), 0xFF), long(sim::kMemorySize) - 2);
+    memory.Clear();
+    EXPECT_EQ(memory[0x12345], 0xFF);
+    EXPECT_EQ(view[0x13001], 0xFF);
+    EXPECT_FALSE(memory == whole);
 }
 
 struct Streamed {

@@ -97,6 +97,84 @@ TEST(FirmwareSession, PoweredOffUnitAnswersNothingUntilSwitchedOn) {
     EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
 }
 
+// A unit that minds the pauses (sim vary pauses) takes a block only after
+// the pause the host puts before it, and takes the times of real work, each
+// within what the host waits for.
+TEST(FirmwareSession, UnitThatMindsThePausesIgnoresABlockSoonerThanItsPause) {
+    SimHost host;
+    host.state.vary.pauses = true;
+    host.state.chip = sim::Chip::Blank(sim::ChipKind::Otp);
+    auto send = [&](uint8_t op) {
+        CommandBlock b = SimHost::Block(op, 0, 0xFF);
+        b[cb::kOpCode] |= 0x40;
+        host.Write(std::vector<uint8_t>(b.bytes.begin(), b.bytes.end()));
+    };
+    auto lastTakenUp = [&] { return host.state.log.empty() ? 0 : int(host.state.log.back().opCode); };
+    // The identifier is on the line about 25 ms after its block. Streamed
+    // programming must come 50 ms after it, the program step 200 ms after
+    // whatever went before: sooner goes unanswered, later is taken up.
+    for (auto [op, pauseMs] : {std::pair{26, 50}, std::pair{7, 200}}) {
+        SCOPED_TRACE(op);
+        host.state.tooSoon.clear();
+        host.port.Purge();
+        send(29);
+        host.Sleep(25);
+        send(uint8_t(op));
+        host.Sleep(1);
+        EXPECT_EQ(host.state.tooSoon, (std::vector<uint8_t>{uint8_t(op)}));
+        EXPECT_EQ(lastTakenUp(), 29);
+        host.Sleep(pauseMs);
+        send(uint8_t(op));
+        host.Sleep(5000);  // whatever the session does, let it end
+        EXPECT_EQ(host.state.tooSoon.size(), 1u);
+        EXPECT_EQ(lastTakenUp(), op);
+    }
+    // No pause before a blank check, so none is needed.
+    host.port.Purge();
+    send(29);
+    host.Sleep(25);
+    send(16);
+    host.Sleep(100);
+    EXPECT_EQ(lastTakenUp(), 16);
+    EXPECT_EQ(host.state.tooSoon, (std::vector<uint8_t>{7}));
+}
+
+TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithinTheHostsWaits) {
+    SimHost host;
+    host.state.vary.pauses = true;
+    host.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp);
+    // Read protection as the only step: the acknowledgement at once, the
+    // status word once the programming voltage stands, past six of the
+    // host's ten tries.
+    CommandBlock protect = SimHost::Block(10);
+    protect[cb::kChipType] = 2;
+    protect[cb::kAutoFlags] = autoflag::kReadProtect;
+    protect[cb::kOpCode] |= 0x40;
+    host.port.Purge();
+    host.Write(std::vector<uint8_t>(protect.bytes.begin(), protect.bytes.end()));
+    host.Sleep(100);
+    EXPECT_EQ(host.Read(cb::kSize).size(), size_t(cb::kSize));
+    EXPECT_TRUE(host.Reply(4, 6).empty());
+    EXPECT_EQ(host.Text(4, 4), "REDY");
+    EXPECT_EQ(host.Text(2, 100), "OK");
+    // The last step: the socket powers down with the busy line up, for
+    // longer than half of the host's 1000 polls, and the next opening waits it out.
+    host.Sleep(10);
+    EXPECT_TRUE(host.Busy());
+    host.Sleep(500);
+    EXPECT_TRUE(host.Busy());
+    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_FALSE(host.Busy());
+    EXPECT_TRUE(host.state.tooSoon.empty());
+    // With the sequence going on after it (hardware protection next) the voltage stays.
+    protect[cb::kAutoFlags] = autoflag::kReadProtect | autoflag::kHwProtect;
+    protect[cb::kOpCode] &= 0x3F;
+    host.Open(protect);
+    EXPECT_EQ(host.Text(2, 100), "OK");
+    host.Sleep(10);
+    EXPECT_FALSE(host.Busy());
+}
+
 TEST(FirmwareSession, InformationAndIdentifierHaveTheirFixedLayout) {
     SimHost host;
     host.Open(SimHost::Block(37));
