@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "code/ChipCatalogue.h"
 #include "app/CommandHandler.h"
@@ -213,10 +213,9 @@ int VirtualBench() {
     HeadlessUi ui;
     MemorySettings settings;
     MeteredPort port(prog.port, clock, meter, false);
-    AppContext ctx{ui, clock, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    Core core{ui, clock, settings, port, prog.adapters, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
 
     // The unit's thread must be running before time moves.
@@ -298,10 +297,9 @@ std::vector<Row> VirtualSet(size_t kb) {
     HeadlessUi ui;
     MemorySettings settings;
     MeteredPort port(prog.port, clock, meter, false);
-    AppContext ctx{ui, clock, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    Core core{ui, clock, settings, port, prog.adapters, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
     CreateMainControls(ctx);
     ConnectProgrammer(ctx);
@@ -324,10 +322,9 @@ std::vector<Row> RealSet(const std::string& path, size_t kb) {
     HeadlessUi ui;
     MemorySettings settings;
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-    AppContext ctx{ui, clock, settings, port, directory};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    Core core{ui, clock, settings, port, directory, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
     CreateMainControls(ctx);
     ConnectProgrammer(ctx);
     if (!ctx.ConnectedFlag) return {};

@@ -4,14 +4,13 @@
 #include <ostream>
 
 #include "code/ChipCatalogue.h"
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "app/CommandHandler.h"
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
 #include "code/RecordFolder.h"
 #include "ops/CodePages.h"
-#include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
 #include "platform/posix/LinuxPortDirectory.h"
@@ -104,21 +103,18 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
         if (!options.installDir.empty()) settings_->Write("setup", options.installDir);
     }
 
-    ctx_ = std::make_unique<AppContext>(ui_, *clock_, *settings_, *port, *directory);
+    CoreStores stores;
     if (!options.logDir.empty()) {
         records_ = std::make_unique<RecordFolder>(options.logDir);
         records_->Load();
-        ctx_->records = records_.get();
+        stores.records = records_.get();
     }
-    worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
-    ctx_->worker = worker_.get();
-    ctx_->dispatch = DispatchOperation;
+    core_ = std::make_unique<Core>(ui_, *clock_, *settings_, *port, *directory, Worker::Mode::Inline, stores);
+    ctx_ = &core_->ctx;
 }
 
 ScriptRunner::~ScriptRunner() {
-    if (worker_) worker_->Shutdown(1000);
-    worker_.reset();  // its destructor still touches the context
-    ctx_.reset();
+    core_.reset();
     records_.reset();
     programmer_.reset();
 }
@@ -204,7 +200,7 @@ int ScriptRunner::Command(const std::string& verb, const std::string& rest, int 
 
     if (verb == "start") {
         InitMainWindow(*ctx_);
-        worker_->OnTimerTick();
+        OnTimerTick(*ctx_);
         return -1;
     }
     // Loads the file the code-file field names, without a programmer.
@@ -218,7 +214,7 @@ int ScriptRunner::Command(const std::string& verb, const std::string& rest, int 
         if (n <= 0) return ScriptError(lineNo, "tick wants a positive count");
         for (int i = 0; i < n; ++i) {
             clock_->Sleep(1000);
-            worker_->OnTimerTick();
+            OnTimerTick(*ctx_);
         }
         return -1;
     }
@@ -345,7 +341,6 @@ int ScriptRunner::Command(const std::string& verb, const std::string& rest, int 
     }
     if (verb == "quit") {
         OnWindowDestroy(*ctx_);
-        worker_->Shutdown(1000);
         closed_ = true;
         return -1;
     }
