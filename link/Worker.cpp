@@ -149,14 +149,18 @@ void Worker::WaitForLinkCheck() {
     JoinMonitor();
 }
 
-bool Worker::Shutdown(int timeoutMs, const std::function<void()>& pump) {
-    ctx_.stopRequested = true;
+bool Worker::WaitIdle(int timeoutMs, const std::function<void()>& pump) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while ((workerActive_ || monitorActive_) && std::chrono::steady_clock::now() < until) {
         if (pump) pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    bool ended = !workerActive_ && !monitorActive_;
+    return !workerActive_ && !monitorActive_;
+}
+
+bool Worker::Shutdown(int timeoutMs, const std::function<void()>& pump) {
+    ctx_.stopRequested = true;
+    const bool ended = WaitIdle(timeoutMs, pump);
     std::lock_guard lock(threadsMutex_);
     for (std::thread* t : {&worker_, &monitor_}) {
         if (!t->joinable()) continue;

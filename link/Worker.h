@@ -39,6 +39,9 @@ public:
     void StartSearch();
     bool OperationRunning() const { return workerActive_.load(); }
     bool MonitorRunning() const { return monitorActive_.load(); }
+    // Waits until neither thread runs, calling pump between short waits, at
+    // most timeoutMs; nothing is asked to stop. True when both ended.
+    bool WaitIdle(int timeoutMs, const std::function<void()>& pump = {});
     // Asks both threads to stop and waits for them, calling pump between
     // short waits (the window thread keeps its messages flowing), at most
     // timeoutMs. True when both ended.

@@ -141,10 +141,12 @@ struct AppContext {
 
     // Set at close: every sleep and port transfer gives up at once.
     std::atomic<bool> stopRequested{false};
-    // Set by whoever runs the sequence (Ctrl-C on the command line): the
-    // step running finishes, no further step starts.
+    // The step running finishes, no further step starts: the window sets
+    // its own flag when the session ends, the command line points at its
+    // Ctrl-C flag.
+    std::atomic<bool> haltRequested{false};
     const std::atomic<bool>* haltAfterStep = nullptr;
-    bool HaltAsked() const { return haltAfterStep && haltAfterStep->load(); }
+    bool HaltAsked() const { return haltRequested.load() || (haltAfterStep && haltAfterStep->load()); }
 
     void Sleep(int ms) { clock->Sleep(ms, &stopRequested); }
 };

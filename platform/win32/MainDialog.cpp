@@ -133,10 +133,31 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Close();
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // A chip under way: the system is asked to wait, with the reason
+        // shown; a critical end cannot be held.
+        if (SessionMayEnd(ctx_) || (lParam & ENDSESSION_CRITICAL)) {
+            ShutdownBlockReasonDestroy(window_);
+            return Result(TRUE);
+        }
+        ShutdownBlockReasonCreate(window_, Widen(SessionBlockedText()).c_str());
+        return Result(FALSE);
+    case WM_ENDSESSION:
+        // The process may end as soon as this returns: no destroy follows.
+        if (wParam && !sessionEnded_) {
+            sessionEnded_ = true;
+            KillTimer(window_, kLinkTimerId);
+            KillTimer(window_, 0);
+            threadsEnded_ = OnSessionEnd(ctx_);
+            ShutdownBlockReasonDestroy(window_);
+        } else if (!wParam) {
+            ShutdownBlockReasonDestroy(window_);  // the end was called off
+        }
+        return Result(0);
     case WM_DESTROY:
         KillTimer(window_, kLinkTimerId);
         KillTimer(window_, 0);
-        threadsEnded_ = OnWindowDestroy(ctx_);
+        if (!sessionEnded_) threadsEnded_ = OnWindowDestroy(ctx_);
         return FALSE;
 
     case msg::kControlClick:

@@ -54,6 +54,7 @@ private:
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;
     bool threadsEnded_ = true;
+    bool sessionEnded_ = false;  // the settings are saved and the threads stopped already
 };
 
 }  // namespace veldrix

@@ -56,8 +56,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         };
     window.Run();
     // A thread still inside a driver call must not outlive what it uses: end
-    // the process before the context goes (the settings are saved already).
-    if (!window.ThreadsEnded()) ExitProcess(0);
+    // the process before the context goes (the settings and records are
+    // stored already). ExitProcess would run the DLLs' detach code beside it.
+    if (!window.ThreadsEnded()) TerminateProcess(GetCurrentProcess(), 0);
 
     CoUninitialize();
     return 0;

@@ -3,7 +3,11 @@
 #include <chrono>
 #include <thread>
 
+#include "app/CommandHandler.h"
+#include "app/ControlTable.h"
 #include "app/Core.h"
+#include "code/ChipCatalogue.h"
+#include "link/Session.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
@@ -84,6 +88,52 @@ TEST(WorkerThreads, ClosingDuringAnOperationStopsItPromptly) {
     // Stopped at its next pause, long before its 100 tries of 30 ms would end.
     EXPECT_LT(app.time.NowMicros() - start, 3'000'000u);
     EXPECT_FALSE(app.worker.OperationRunning());
+}
+
+// Shutdown or log-off during an automatic run: the step under way finishes,
+// no further step starts, the chip is counted as the sequence counts a halted
+// one, and the window's settings are saved.
+TEST(WorkerThreads, AnEndingSessionLetsTheStepFinishAndCountsTheChip) {
+    ThreadedApp app;
+    InitMainWindow(app.ctx);
+    OnTimerTick(app.ctx);
+    ASSERT_TRUE(app.WaitIdle());
+    ASSERT_TRUE(app.ui.ApplyComboChoice(id::kChipCombo, "S3F866B"));
+    ApplyChipSelection(app.ctx);
+    app.ui.SetText(id::kCodeFile, VELDRIX_SOURCE_DIR "/resources/sample.hex");
+    OnMainCommand(app.ctx, id::kRefreshMemory, FindControl(id::kRefreshMemory)->parent);
+    ASSERT_TRUE(app.WaitIdle());
+    ASSERT_EQ(app.ctx.codeInMemory, 1) << app.ui.GetText(id::kStatusLine);
+    {
+        std::lock_guard lock(app.prog.state.mutex);
+        app.prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
+        app.prog.state.log.clear();
+    }
+    // The sequence's first block waits on the line until the end is asked.
+    std::atomic<bool> held{false};
+    app.prog.line.onHostWrite = [&](const uint8_t*, size_t, uint64_t) {
+        if (held.exchange(true)) return;
+        for (int i = 0; i < 5000 && !app.ctx.haltRequested; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    OnMainCommand(app.ctx, id::kAutoProgram, FindControl(id::kAutoProgram)->parent);
+    for (int i = 0; i < 5000 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(SessionMayEnd(app.ctx));
+
+    EXPECT_TRUE(OnSessionEnd(app.ctx));
+    app.prog.line.onHostWrite = nullptr;
+    EXPECT_TRUE(SessionMayEnd(app.ctx));
+    size_t sessions;
+    {
+        std::lock_guard lock(app.prog.state.mutex);
+        sessions = app.prog.state.log.size();
+    }
+    EXPECT_EQ(sessions, 1u);  // the step under way, and no other
+    EXPECT_EQ(app.ui.GetText(id::kStatusLine), kTextAborted);
+    EXPECT_EQ(app.ui.GetText(id::kFailureCount), "1");
+    EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "00000");
+    EXPECT_EQ(app.ctx.AutoRunActive, 0);
+    EXPECT_EQ(app.settings.values.count("tx_set"), 1u);
 }
 
 }  // namespace

@@ -173,6 +173,35 @@ TEST_F(MainWindowRun, TimerKeysAndCloseRunTheSharedHandlers) {
     EXPECT_EQ(settings.values["mode"], "1");
 }
 
+// Shutdown asked while a chip is under way is held; asked when idle it is
+// let go. Its end saves the settings and stops the threads, before any
+// destroy (which may never come).
+TEST_F(MainWindowRun, AnEndingSessionWaitsForTheChipThenSavesAndStops) {
+    LRESULT whileBusy = -1, whenIdle = -1, critical = -1;
+    std::string savedAtEnd;
+    RunWith([&](HWND main) {
+        ctx.BusyFlag = 1;
+        whileBusy = Send(main, WM_QUERYENDSESSION, 0, 0);
+        critical = Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_CRITICAL);
+        ctx.BusyFlag = 0;
+        whenIdle = Send(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        ui.SetChecked(id::kDebugMode, true);
+        Send(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        savedAtEnd = settings.values["mode"];
+        ui.SetChecked(id::kDebugMode, false);
+        Send(main, WM_CLOSE);
+    });
+    EXPECT_EQ(whileBusy, FALSE);
+    EXPECT_EQ(critical, TRUE);
+    EXPECT_EQ(whenIdle, TRUE);
+    EXPECT_EQ(savedAtEnd, "1");
+    EXPECT_TRUE(ctx.haltRequested);
+    EXPECT_TRUE(ctx.stopRequested);
+    EXPECT_TRUE(window.ThreadsEnded());
+    // The close after it saved nothing again.
+    EXPECT_EQ(settings.values["mode"], "1");
+}
+
 TEST_F(MainWindowRun, PrivateMessagesAnswerFromTheFlags) {
     LRESULT linkError = -1, released = -1, releasedAgain = -1;
     int recordsEntry = -1;
