@@ -13,10 +13,10 @@ thread_local void* tlWaiter = nullptr;
 }  // namespace
 
 void VirtualTime::Waiter::Turn::Give() {
-    {
-        std::lock_guard lock(mutex_);
-        given_ = true;
-    }
+    // Signalled under the lock: once the taker has its turn it may leave and
+    // free this turn, so nothing here may touch it after the lock is let go.
+    std::lock_guard lock(mutex_);
+    given_ = true;
     cv_.notify_one();
 }
 
