@@ -8,6 +8,7 @@
 #include "ops/Download.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 
@@ -34,7 +35,7 @@ void CopyMasterToMemory(AppContext& ctx) {
     }
     // The sum the record names is not the copy's: that comes from the memory below.
     ctx.outcome.checksum.reset();
-    ctx.block.SetOpCode(24);  // byte 26 still names the block
+    ctx.block.SetOpCode(op::kCopyMaster);  // byte 26 still names the block
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
     Reply reply = ReadShortReply(ctx, 16, 2, 50);
     NoteReply(ctx, reply);
@@ -57,7 +58,7 @@ void CopyMasterToMemory(AppContext& ctx) {
         return SetStatus(ctx, text + "XXXX");
     }
     ctx.memoryRewritten = 0;
-    CheckProgrammerMemory(ctx, 24);
+    CheckProgrammerMemory(ctx, op::kCopyMaster);
     if (ctx.LinkErrorFlag) {
         ctx.memoryRewritten = 1;
         return SetStatus(ctx, text + "XXXX");

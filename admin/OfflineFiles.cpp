@@ -6,6 +6,7 @@
 #include "link/PasswordCheck.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
@@ -98,7 +99,7 @@ void ShowNoFile(AppContext& ctx) {
 
 void ReadFileInfo(AppContext& ctx) {
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
-    ctx.block.SetOpCode(21);
+    ctx.block.SetOpCode(op::kReadFileInfo);
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
     size_t received = 0;
@@ -142,7 +143,7 @@ void DeleteDirectoryBlock(AppContext& ctx) {
         return EndStopped(ctx, OutcomeClass::Aborted);
     if (!AcquireOperationPassword(ctx)) return;
     ctx.block[cb::kBlockNumber] = uint8_t(block);
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
     SetStatus(ctx, "指定的目录文件块已删除");
     ShowNoFile(ctx);
@@ -153,7 +154,7 @@ bool WriteMasterCode(AppContext& ctx) {
     SetStatus(ctx, kTextWritingMaster);
     ctx.block.SetRange(range.start, range.end);
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(18);
+    ctx.block.SetOpCode(op::kOfflineCode);
     if (!OpenSession(ctx)) return false;
     Reply r = ReadShortReply(ctx, 16, 2, 50);
     NoteReply(ctx, r);
@@ -175,7 +176,7 @@ bool CheckMasterChecksum(AppContext& ctx) {
     ctx.block.SetRange(range.start, range.end);
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(30);
+    ctx.block.SetOpCode(op::kOfflineChecksum);
     if (!OpenSession(ctx)) return false;
     ReadShortReply(ctx, 16, 2, 50);  // the acknowledgement is not judged
     bool reached;
@@ -270,7 +271,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
 
     // Empty the block first; the unit checks the password before it does.
     ctx.block[cb::kBlockNumber] = uint8_t(block);
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     ctx.Sleep(kPauseMs);
     ctx.AutoRunMarker = kAutoRunMarkerRunning;  // the probe's session may have zeroed it
     if (!OpenSession(ctx)) return Made::Failed;
@@ -284,7 +285,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     SetStatus(ctx, "写入脱机文件编程配置数据....");
     ctx.Sleep(kPauseMs);
     LoadCounterFields(ctx);
-    ctx.block.SetOpCode(17);
+    ctx.block.SetOpCode(op::kOfflineConfig);
     if (!OpenSession(ctx)) return Made::Failed;
     if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
@@ -311,7 +312,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     if (written) {
         SetStatus(ctx, "请稍候,正在校验脱机文件数据.....");
         ctx.Sleep(kPauseMs);
-        VerifyChip(ctx, 19);
+        VerifyChip(ctx, op::kOfflineVerify);
         written = !ctx.LinkErrorFlag;
     }
     if (!written) {
@@ -322,7 +323,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     SetStatus(ctx, "脱机文件写入已完成,正在清除缓存中的数据,请稍候.....");
     ctx.Sleep(kPauseMs);
     ctx.block[cb::kBlockNumber] = 0;
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx)) return Made::Failed;
     ReadShortReply(ctx, 128, 5, 1500);  // the cache is cleared either way
     ctx.LinkErrorFlag = 0;

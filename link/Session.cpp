@@ -4,6 +4,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "link/PasswordCheck.h"
 #include "code/Fields.h"
 
@@ -82,7 +83,7 @@ Exchange BlockExchange(AppContext& ctx) {
     }
 
     uint8_t op = b.OpCode();
-    if (op == 1 || op == 23 || op == 25) return Exchange::Opened;
+    if (op == op::kProbe || op == op::kSetPassword || op == op::kLock) return Exchange::Opened;
     if (std::memcmp(status, "LOCK", 4) == 0) {
         ctx.LinkErrorFlag = 1;
         NoteOutcome(ctx, OutcomeClass::Refused);
@@ -286,12 +287,12 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
         return false;
     }
     if (buffer.size() < length) buffer.resize(capacity);
-    if (opCode == 20 && !AcquireOperationPassword(ctx)) return false;
+    if (opCode == op::kOfflineRead && !AcquireOperationPassword(ctx)) return false;
     ctx.block.SetRange(start, end);
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(opCode);
     if (!OpenSession(ctx)) return false;
-    if (opCode == 20 && !CheckPasswordReply(ctx)) return false;
+    if (opCode == op::kOfflineRead && !CheckPasswordReply(ctx)) return false;
     // Only "EV" is judged here; any other token, or none, goes on.
     Reply token = ReadShortReply(ctx, 16, 2, 50);
     if (ReplyIs(token, "EV")) {
@@ -320,7 +321,7 @@ void ReportVoltageError(AppContext& ctx) {
 }
 
 void ShowProgrammerInfo(AppContext& ctx) {
-    ctx.block.SetOpCode(37);
+    ctx.block.SetOpCode(op::kInfo);
     OpenSession(ctx);
     Reply r = ReadWholeReply(ctx, 32, 24, 100);
     std::string text = "多文件型编程器VELDRIX\n主机软件最后更新时间: 2014-01-10";

@@ -2,6 +2,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 
@@ -26,7 +27,7 @@ bool ConfirmMemoryChange(AppContext& ctx) {
 
 bool InitialiseMemory(AppContext& ctx, int tries) {
     ctx.block[cb::kBlockNumber] = 0;
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx)) return false;
     SetStatus(ctx, kTextInitialising);
     Reply reply = ReadShortReply(ctx, 128, 5, tries);
@@ -60,7 +61,7 @@ void CopyChipToMemory(AppContext& ctx) {
     const AddressRange range = ctx.programmingRange;
     ctx.block.SetRange(range.start, range.end);
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(15);
+    ctx.block.SetOpCode(op::kCopyChip);
     if (!OpenSession(ctx)) return;
     if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) return ReportVoltageError(ctx);
     // A range of one address sends no progress at all, so only a copy from
