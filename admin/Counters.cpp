@@ -66,7 +66,7 @@ void SetCounter(AppContext& ctx) {
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
     ctx.block.SetOpCode(op::kSetCounter);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    Reply r = ReadShortReply(ctx, 16, 2, 100);
+    Reply r = ReadShortReply(ctx, reply::kVerdict);
     NoteReply(ctx, r);
     if (ReplyIs(r, "OK")) {
         SetStatus(ctx, "设置计数器成功");

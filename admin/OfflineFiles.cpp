@@ -103,7 +103,7 @@ void ReadFileInfo(AppContext& ctx) {
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
     size_t received = 0;
-    Reply answer = ReadShortReply(ctx, 16, 6, 100, received);
+    Reply answer = ReadShortReply(ctx, {reply::kShortBuffer, reply::kFileLength, reply::kWorkTries}, received);
     // No answer at all leaves probeOnly set: the making then asks before it
     // overwrites, as it does for a block that holds a file. So does a probe
     // answer that may be "OKFILE" cut short.
@@ -123,7 +123,7 @@ void ReadFileInfo(AppContext& ctx) {
     }
     if (ctx.probeOnly) return;
 
-    Reply record = ReadWholeReply(ctx, 64, kOfflineInfoSize, 100);
+    Reply record = ReadWholeReply(ctx, {reply::kRecordBuffer, kOfflineInfoSize, reply::kWorkTries});
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
     Ui& ui = *ctx.ui;
     ui.SetText(id::kOfflineFileName, RecordText(record, 0, 16));
@@ -156,7 +156,7 @@ bool WriteMasterCode(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(op::kOfflineCode);
     if (!OpenSession(ctx)) return false;
-    Reply r = ReadShortReply(ctx, 16, 2, 50);
+    Reply r = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, r);
     if (!ReplyIs(r, "OK")) {
         ctx.LinkErrorFlag = 1;  // the caller must not go on to the checksum
@@ -178,7 +178,7 @@ bool CheckMasterChecksum(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(op::kOfflineChecksum);
     if (!OpenSession(ctx)) return false;
-    ReadShortReply(ctx, 16, 2, 50);  // the acknowledgement is not judged
+    ReadShortReply(ctx, reply::kToken);  // the acknowledgement is not judged
     bool reached;
     if (range.start == range.end) {
         ReadWord24(ctx);
@@ -277,7 +277,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     if (!OpenSession(ctx)) return Made::Failed;
     if (!CheckPasswordReply(ctx)) return Made::Stopped;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
-    if (!ReplyIs(ReadShortReply(ctx, 128, 5, 300), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kBlockClearTries}), "OK")) {
         ctx.LinkErrorFlag = 1;
         return Fail(ctx, "初始化编程存储器失败!请尝试重新初始化!");
     }
@@ -287,12 +287,12 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     LoadCounterFields(ctx);
     ctx.block.SetOpCode(op::kOfflineConfig);
     if (!OpenSession(ctx)) return Made::Failed;
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (ReplyIs(ReadShortReply(ctx, reply::kVerdict), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
         size_t written = 0;
         WriteBytes(ctx, record.size(), record.data(), written);
     }
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, reply::kVerdict), "OK")) {
         ctx.LinkErrorFlag = 1;
         return Fail(ctx, "写入脱机文件编程配置数据失败!");
     }
@@ -325,7 +325,8 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     ctx.block[cb::kBlockNumber] = 0;
     ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx)) return Made::Failed;
-    ReadShortReply(ctx, 128, 5, 1500);  // the cache is cleared either way
+    // The cache is cleared either way.
+    ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kMemoryClearTries});
     ctx.LinkErrorFlag = 0;
     SetStatus(ctx, "缓存中数据已清除!");
     ctx.Sleep(kPauseMs);

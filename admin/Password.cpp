@@ -22,7 +22,7 @@ void ChangePassword(AppContext& ctx) {
     b.SetOpCode(op::kSetPassword);
     if (!OpenSession(ctx)) return;
     size_t received = 0;
-    Reply r = ReadShortReply(ctx, 16, 5, 100, received);
+    Reply r = ReadShortReply(ctx, {reply::kShortBuffer, reply::kPasswordLength, reply::kWorkTries}, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
         NotePasswordRefused(ctx, r, received);
@@ -52,7 +52,7 @@ void LockProgrammer(AppContext& ctx) {
     ctx.block[cb::kLockState] = nowChecked ? 1 : 0;
     if (!OpenSession(ctx)) return;
     size_t received = 0;
-    Reply r = ReadShortReply(ctx, 16, 5, 10, received);
+    Reply r = ReadShortReply(ctx, {reply::kShortBuffer, reply::kPasswordLength, reply::kLockTries}, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
         NotePasswordRefused(ctx, r, received);
@@ -60,7 +60,7 @@ void LockProgrammer(AppContext& ctx) {
         ui.SetChecked(id::kLockProgrammer, !nowChecked);
         return;
     }
-    Reply done = ReadShortReply(ctx, 16, 2, 50);
+    Reply done = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, done);
     if (ReplyIs(done, "OK")) {
         SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");

@@ -241,8 +241,8 @@ void WriteIdCode(AppContext& ctx) {
     ctx.block.SetOpCode(op::kWriteIdCode);
     if (!OpenSession(ctx)) return;
     // Any acknowledgement but "EV", or none, goes on to the verdict.
-    if (ReplyIs(ReadShortReply(ctx, 128, 2, 50), "EV")) return ReportVoltageError(ctx);
-    Reply done = ReadShortReply(ctx, 128, 2, 50);
+    if (ReplyIs(ReadShortReply(ctx, reply::kLongToken), "EV")) return ReportVoltageError(ctx);
+    Reply done = ReadShortReply(ctx, reply::kLongToken);
     if (ReplyIs(done, "OK")) {
         ctx.LinkErrorFlag = 0;
         SetStatus(ctx, "ID码写入成功!");

@@ -39,7 +39,7 @@ bool OpenOnRange(AppContext& ctx, int opCode) {
 // The programmer's first word after the session; false after "EV". Any
 // other token, or none, goes on: its letters are the unit's own.
 bool FirstToken(AppContext& ctx) {
-    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    Reply token = ReadShortReply(ctx, reply::kToken);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -77,7 +77,7 @@ void ProgramChip(AppContext& ctx) {
         SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
         return;
     }
-    Reply verdict = ReadShortReply(ctx, 16, 2, 50);
+    Reply verdict = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, verdict);
     if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);
@@ -104,7 +104,7 @@ void ProgramChipDirect(AppContext& ctx) {
         return;
     }
     // A token that never comes leaves the flag raised, but the data still go.
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) {
+    if (ReplyIs(ReadShortReply(ctx, reply::kToken), "EV")) {
         ReportVoltageError(ctx);
         return;
     }
@@ -128,7 +128,7 @@ void ProgramChipDirect(AppContext& ctx) {
         SetStatus(ctx, kTextDirectFailed);
         return;
     }
-    Reply verdict = ReadShortReply(ctx, 16, 2, 100);
+    Reply verdict = ReadShortReply(ctx, reply::kVerdict);
     NoteReply(ctx, verdict);
     if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);

@@ -60,7 +60,7 @@ void ShowRangeFields(AppContext& ctx) {
 bool ReadProgrammerId(AppContext& ctx) {
     ctx.block.SetOpCode(op::kReadIdentifier);
     if (!OpenSession(ctx)) return false;
-    Reply reply = ReadWholeReply(ctx, 16, 8, 20);
+    Reply reply = ReadWholeReply(ctx, {reply::kShortBuffer, reply::kIdentifierLength, reply::kIdentifierTries});
     if (ctx.LinkErrorFlag) {
         // Code scrambled with a key from another unit, or half a key, would
         // be programmed as garbage. Nothing went to the chip or the memory.
@@ -108,7 +108,7 @@ void DownloadToProgrammer(AppContext& ctx) {
     b[cb::kBlockNumber] = 0;
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
-    Reply reply = ReadShortReply(ctx, 128, 5, 1500);
+    Reply reply = ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kMemoryClearTries});
     NoteReply(ctx, reply);
     if (!ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 1;
@@ -214,7 +214,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         ctx.block.SetRange(range.start, range.end);
         ctx.block.SetOpCode(op::kMemoryChecksum);
         if (!OpenSession(ctx)) return;
-        ReadShortReply(ctx, 128, 2, 50);  // the token is not examined
+        ReadShortReply(ctx, reply::kLongToken);  // the token is not examined
         uint32_t address = 0;
         if (range.start < range.end) {
             ProgressStream stream(range.start, range.end);

@@ -36,7 +36,7 @@ void RunProtectionOperation(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     if (!OpenSession(ctx)) return;
     // The programmer does the whole job before it answers.
-    Reply reply = ReadShortReply(ctx, 32, 2, 100);
+    Reply reply = ReadShortReply(ctx, {reply::kTextBuffer, reply::kTokenLength, reply::kWorkTries});
     NoteReply(ctx, reply);
     if (ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 0;
