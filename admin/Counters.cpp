@@ -4,6 +4,7 @@
 #include "state/AppContext.h"
 #include "ops/Counting.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 
@@ -63,9 +64,9 @@ void SetCounter(AppContext& ctx) {
     if (!AcquireOperationPassword(ctx)) return;
     LoadCounterFields(ctx);
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
-    ctx.block.SetOpCode(22);
+    ctx.block.SetOpCode(op::kSetCounter);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    Reply r = ReadShortReply(ctx, 16, 2, 100);
+    Reply r = ReadShortReply(ctx, reply::kVerdict);
     NoteReply(ctx, r);
     if (ReplyIs(r, "OK")) {
         SetStatus(ctx, "设置计数器成功");

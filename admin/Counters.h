@@ -6,7 +6,7 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operations 38, 39 and 22.
+// op::kResetCounts, op::kToggleCounting and op::kSetCounter.
 void ResetCounts(AppContext& ctx);
 void ToggleCounting(AppContext& ctx);
 void SetCounter(AppContext& ctx);

@@ -8,6 +8,7 @@
 #include "ops/Download.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 
@@ -21,7 +22,7 @@ void CopyMasterToMemory(AppContext& ctx) {
     if (!ConfirmMemoryChange(ctx)) return;
     ctx.memoryRewritten = 1;
     ctx.codeInMemory = 0;  // the initialisation below empties the memory
-    if (!InitialiseMemory(ctx, 1000)) return;
+    if (!InitialiseMemory(ctx, reply::kMasterCopyClearTries)) return;
     SetStatus(ctx, std::string(kTextCopyingMaster) + "......");
     ctx.Sleep(100);
 
@@ -34,15 +35,15 @@ void CopyMasterToMemory(AppContext& ctx) {
     }
     // The sum the record names is not the copy's: that comes from the memory below.
     ctx.outcome.checksum.reset();
-    ctx.block.SetOpCode(24);  // byte 26 still names the block
+    ctx.block.SetOpCode(op::kCopyMaster);  // byte 26 still names the block
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
-    Reply reply = ReadShortReply(ctx, 16, 2, 50);
+    Reply reply = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, reply);
     if (!ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 1;
         return SetStatus(ctx, kTextMasterInfoError);
     }
-    Reply endBytes = ReadWholeReply(ctx, 16, 3, 50);
+    Reply endBytes = ReadWholeReply(ctx, {reply::kShortBuffer, reply::kWord24Length, reply::kPromptTries});
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextMasterInfoError);
     const uint32_t end = uint32_t(endBytes[0]) << 16 | uint32_t(endBytes[1]) << 8 | endBytes[2];
     ctx.programmingRange.end = end;
@@ -57,7 +58,7 @@ void CopyMasterToMemory(AppContext& ctx) {
         return SetStatus(ctx, text + "XXXX");
     }
     ctx.memoryRewritten = 0;
-    CheckProgrammerMemory(ctx, 24);
+    CheckProgrammerMemory(ctx, op::kCopyMaster);
     if (ctx.LinkErrorFlag) {
         ctx.memoryRewritten = 1;
         return SetStatus(ctx, text + "XXXX");

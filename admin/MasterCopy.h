@@ -5,7 +5,7 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operation 24 from the chosen directory block; programmingRange ends where
+// op::kCopyMaster from the chosen directory block; programmingRange ends where
 // the file ends and the memory counts as checked.
 void CopyMasterToMemory(AppContext& ctx);
 

@@ -6,6 +6,7 @@
 #include "link/PasswordCheck.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
@@ -98,11 +99,11 @@ void ShowNoFile(AppContext& ctx) {
 
 void ReadFileInfo(AppContext& ctx) {
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
-    ctx.block.SetOpCode(21);
+    ctx.block.SetOpCode(op::kReadFileInfo);
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在读取目录文件信息,请稍候...");
     size_t received = 0;
-    Reply answer = ReadShortReply(ctx, 16, 6, 100, received);
+    Reply answer = ReadShortReply(ctx, {reply::kShortBuffer, reply::kFileLength, reply::kWorkTries}, received);
     // No answer at all leaves probeOnly set: the making then asks before it
     // overwrites, as it does for a block that holds a file. So does a probe
     // answer that may be "OKFILE" cut short.
@@ -122,7 +123,7 @@ void ReadFileInfo(AppContext& ctx) {
     }
     if (ctx.probeOnly) return;
 
-    Reply record = ReadWholeReply(ctx, 64, kOfflineInfoSize, 100);
+    Reply record = ReadWholeReply(ctx, {reply::kRecordBuffer, kOfflineInfoSize, reply::kWorkTries});
     if (ctx.LinkErrorFlag) return SetStatus(ctx, kTextNoFile);
     Ui& ui = *ctx.ui;
     ui.SetText(id::kOfflineFileName, RecordText(record, 0, 16));
@@ -142,7 +143,7 @@ void DeleteDirectoryBlock(AppContext& ctx) {
         return EndStopped(ctx, OutcomeClass::Aborted);
     if (!AcquireOperationPassword(ctx)) return;
     ctx.block[cb::kBlockNumber] = uint8_t(block);
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx) || !CheckPasswordReply(ctx)) return;
     SetStatus(ctx, "指定的目录文件块已删除");
     ShowNoFile(ctx);
@@ -153,9 +154,9 @@ bool WriteMasterCode(AppContext& ctx) {
     SetStatus(ctx, kTextWritingMaster);
     ctx.block.SetRange(range.start, range.end);
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(18);
+    ctx.block.SetOpCode(op::kOfflineCode);
     if (!OpenSession(ctx)) return false;
-    Reply r = ReadShortReply(ctx, 16, 2, 50);
+    Reply r = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, r);
     if (!ReplyIs(r, "OK")) {
         ctx.LinkErrorFlag = 1;  // the caller must not go on to the checksum
@@ -175,9 +176,9 @@ bool CheckMasterChecksum(AppContext& ctx) {
     ctx.block.SetRange(range.start, range.end);
     ctx.block[cb::kBlockNumber] = uint8_t(SelectedBlockNumber(ctx));
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(30);
+    ctx.block.SetOpCode(op::kOfflineChecksum);
     if (!OpenSession(ctx)) return false;
-    ReadShortReply(ctx, 16, 2, 50);  // the acknowledgement is not judged
+    ReadShortReply(ctx, reply::kToken);  // the acknowledgement is not judged
     bool reached;
     if (range.start == range.end) {
         ReadWord24(ctx);
@@ -270,13 +271,13 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
 
     // Empty the block first; the unit checks the password before it does.
     ctx.block[cb::kBlockNumber] = uint8_t(block);
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     ctx.Sleep(kPauseMs);
     ctx.AutoRunMarker = kAutoRunMarkerRunning;  // the probe's session may have zeroed it
     if (!OpenSession(ctx)) return Made::Failed;
     if (!CheckPasswordReply(ctx)) return Made::Stopped;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
-    if (!ReplyIs(ReadShortReply(ctx, 128, 5, 300), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kBlockClearTries}), "OK")) {
         ctx.LinkErrorFlag = 1;
         return Fail(ctx, "初始化编程存储器失败!请尝试重新初始化!");
     }
@@ -284,14 +285,14 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     SetStatus(ctx, "写入脱机文件编程配置数据....");
     ctx.Sleep(kPauseMs);
     LoadCounterFields(ctx);
-    ctx.block.SetOpCode(17);
+    ctx.block.SetOpCode(op::kOfflineConfig);
     if (!OpenSession(ctx)) return Made::Failed;
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (ReplyIs(ReadShortReply(ctx, reply::kVerdict), "OK")) {
         auto record = MakeConfigRecord(ui.GetText(id::kOfflineFileName), ui.GetText(id::kOfflineChip));
         size_t written = 0;
         WriteBytes(ctx, record.size(), record.data(), written);
     }
-    if (!ReplyIs(ReadShortReply(ctx, 16, 2, 100), "OK")) {
+    if (!ReplyIs(ReadShortReply(ctx, reply::kVerdict), "OK")) {
         ctx.LinkErrorFlag = 1;
         return Fail(ctx, "写入脱机文件编程配置数据失败!");
     }
@@ -311,7 +312,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     if (written) {
         SetStatus(ctx, "请稍候,正在校验脱机文件数据.....");
         ctx.Sleep(kPauseMs);
-        VerifyChip(ctx, 19);
+        VerifyChip(ctx, op::kOfflineVerify);
         written = !ctx.LinkErrorFlag;
     }
     if (!written) {
@@ -322,9 +323,10 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     SetStatus(ctx, "脱机文件写入已完成,正在清除缓存中的数据,请稍候.....");
     ctx.Sleep(kPauseMs);
     ctx.block[cb::kBlockNumber] = 0;
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx)) return Made::Failed;
-    ReadShortReply(ctx, 128, 5, 1500);  // the cache is cleared either way
+    // The cache is cleared either way.
+    ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kMemoryClearTries});
     ctx.LinkErrorFlag = 0;
     SetStatus(ctx, "缓存中数据已清除!");
     ctx.Sleep(kPauseMs);

@@ -13,14 +13,14 @@ struct AppContext;
 constexpr size_t kOfflineInfoSize = 43;
 constexpr size_t kOfflineConfigSize = 26;
 
-// Operation 21. With ctx.probeOnly set it only asks whether the block holds a
+// op::kReadFileInfo. With ctx.probeOnly set it only asks whether the block holds a
 // file: the flag stays set when it does and is cleared when it does not.
 void ReadFileInfo(AppContext& ctx);
-// Dispatched as 51; sends operation 2 with the block number.
+// Dispatched as op::kDeleteFile; sends op::kClearArea with the block number.
 void DeleteDirectoryBlock(AppContext& ctx);
-// Dispatched as 49.
+// Dispatched as op::kMakeOffline.
 void MakeOfflineFile(AppContext& ctx);
-// Steps of MakeOfflineFile (operations 18 and 30); false when they failed.
+// Steps of MakeOfflineFile (op::kOfflineCode and op::kOfflineChecksum); false when they failed.
 bool WriteMasterCode(AppContext& ctx);
 bool CheckMasterChecksum(AppContext& ctx);
 

@@ -2,6 +2,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "link/PasswordCheck.h"
 #include "link/Session.h"
 
@@ -18,10 +19,10 @@ void ChangePassword(AppContext& ctx) {
     for (int i = 0; i < 2; ++i) b[cb::kChecksum + i] = size_t(6 + i) < now.size() ? uint8_t(now[size_t(6 + i)]) : 0;
     // The current password stays in bytes 30-37; the new one is remembered.
     ctx.rememberedPassword = now;
-    b.SetOpCode(23);
+    b.SetOpCode(op::kSetPassword);
     if (!OpenSession(ctx)) return;
     size_t received = 0;
-    Reply r = ReadShortReply(ctx, 16, 5, 100, received);
+    Reply r = ReadShortReply(ctx, {reply::kShortBuffer, reply::kPasswordLength, reply::kWorkTries}, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
         NotePasswordRefused(ctx, r, received);
@@ -47,11 +48,11 @@ void LockProgrammer(AppContext& ctx) {
         ui.SetChecked(id::kLockProgrammer, !nowChecked);
         return;
     }
-    ctx.block.SetOpCode(25);
+    ctx.block.SetOpCode(op::kLock);
     ctx.block[cb::kLockState] = nowChecked ? 1 : 0;
     if (!OpenSession(ctx)) return;
     size_t received = 0;
-    Reply r = ReadShortReply(ctx, 16, 5, 10, received);
+    Reply r = ReadShortReply(ctx, {reply::kShortBuffer, reply::kPasswordLength, reply::kLockTries}, received);
     if (!ReplyIs(r, "OKPWD")) {
         ctx.LinkErrorFlag = 1;
         NotePasswordRefused(ctx, r, received);
@@ -59,7 +60,7 @@ void LockProgrammer(AppContext& ctx) {
         ui.SetChecked(id::kLockProgrammer, !nowChecked);
         return;
     }
-    Reply done = ReadShortReply(ctx, 16, 2, 50);
+    Reply done = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, done);
     if (ReplyIs(done, "OK")) {
         SetStatus(ctx, nowChecked ? "已设定编程器为锁定状态" : "已解除编程器锁定状态");

@@ -5,7 +5,7 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operation 23 and 25.
+// op::kSetPassword and op::kLock.
 void ChangePassword(AppContext& ctx);
 void LockProgrammer(AppContext& ctx);
 

@@ -3,6 +3,7 @@
 #include "code/ChipCatalogue.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "app/OptionChecks.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeView.h"
@@ -51,7 +52,7 @@ void AutoProgram(AppContext& ctx) {
         record.Finish(RecordResult::Stopped);
         return;
     }
-    Start(ctx, 46);
+    Start(ctx, op::kAutoProgram);
 }
 
 void MakeOffline(AppContext& ctx) {
@@ -59,7 +60,7 @@ void MakeOffline(AppContext& ctx) {
     if (!ctx.codeInMemory) return RefuseNoCode(ctx);
     Range(ctx);
     if (!CheckChipFit(ctx)) return ChipFitFailed(ctx);
-    Start(ctx, 49);
+    Start(ctx, op::kMakeOffline);
 }
 
 void ViewSource(AppContext& ctx, const char* caption, int opCode) {
@@ -77,46 +78,46 @@ void OnMainCommand(AppContext& ctx, int controlId, int parentId) {
     case id::kVerifyChip:
         if (!ctx.codeInMemory) return RefuseNoCode(ctx);
         Range(ctx);
-        return Start(ctx, 8);
-    case id::kBlankCheck: Range(ctx); return Start(ctx, 16);
+        return Start(ctx, op::kVerify);
+    case id::kBlankCheck: Range(ctx); return Start(ctx, op::kBlankCheck);
     case id::kShowMemory:
         if (!ctx.ConnectedFlag) return;
         ShowCodeView(ctx, true);
         if (!ctx.codeViewInitialised) InitCodeView(ctx);
-        return Start(ctx, 60);
-    case id::kChipChecksum: Range(ctx); return Start(ctx, 13);
-    case id::kMemoryChecksum: Range(ctx); return Start(ctx, 4);
-    case id::kReadProtect: return Start(ctx, 10);
-    case id::kEraseMtp: return Start(ctx, 6);
-    case id::kLdcProtect: return Start(ctx, 11);
-    case id::kHwProtect: return Start(ctx, 12);
-    case id::kOpenFile: return Start(ctx, 45);
-    case id::kRefreshMemory: return Start(ctx, 3);
-    case id::kCopyChip: Range(ctx); return Start(ctx, 15);
-    case id::kMakeHex: Range(ctx); return Start(ctx, 47);
+        return Start(ctx, op::kShowMemory);
+    case id::kChipChecksum: Range(ctx); return Start(ctx, op::kChipChecksum);
+    case id::kMemoryChecksum: Range(ctx); return Start(ctx, op::kMemoryChecksum);
+    case id::kReadProtect: return Start(ctx, op::kReadProtect);
+    case id::kEraseMtp: return Start(ctx, op::kEraseMtp);
+    case id::kLdcProtect: return Start(ctx, op::kLdcProtect);
+    case id::kHwProtect: return Start(ctx, op::kHardwareProtect);
+    case id::kOpenFile: return Start(ctx, op::kOpenFile);
+    case id::kRefreshMemory: return Start(ctx, op::kDownload);
+    case id::kCopyChip: Range(ctx); return Start(ctx, op::kCopyChip);
+    case id::kMakeHex: Range(ctx); return Start(ctx, op::kSaveHex);
     case id::kQuit: return ui.CloseMainWindow();
-    case id::kPrevPage: return Start(ctx, 63);
-    case id::kNextPage: return Start(ctx, 64);
-    case id::kViewSet: return Start(ctx, 61);
-    case id::kViewMemory: return ViewSource(ctx, "编程内存代码视图", 65);
-    case id::kViewChip: return ViewSource(ctx, "芯片代码视图", 66);
-    case id::kViewMaster: return ViewSource(ctx, "母片代码视图", 67);
-    case id::kViewAscii: return Start(ctx, 62);
+    case id::kPrevPage: return Start(ctx, op::kPrevPage);
+    case id::kNextPage: return Start(ctx, op::kNextPage);
+    case id::kViewSet: return Start(ctx, op::kViewSet);
+    case id::kViewMemory: return ViewSource(ctx, "编程内存代码视图", op::kViewMemory);
+    case id::kViewChip: return ViewSource(ctx, "芯片代码视图", op::kViewChip);
+    case id::kViewMaster: return ViewSource(ctx, "母片代码视图", op::kViewMaster);
+    case id::kViewAscii: return Start(ctx, op::kViewAscii);
     case id::kViewBack:
         ShowCodeView(ctx, false);
         return SetStatus(ctx, "请选择编程操作");
-    case id::kClearCounts: return Start(ctx, 38);
-    case id::kSetCounter: return Start(ctx, 22);
-    case id::kPauseCounting: return Start(ctx, 39);
+    case id::kClearCounts: return Start(ctx, op::kResetCounts);
+    case id::kSetCounter: return Start(ctx, op::kSetCounter);
+    case id::kPauseCounting: return Start(ctx, op::kToggleCounting);
     case id::kSaveProject: return SaveProject(ctx);
-    case id::kDeleteFile: return Start(ctx, 51);
-    case id::kReadFileToMemory: return Start(ctx, 24);
+    case id::kDeleteFile: return Start(ctx, op::kDeleteFile);
+    case id::kReadFileToMemory: return Start(ctx, op::kCopyMaster);
     case id::kMakeOfflineFile: return MakeOffline(ctx);
-    case id::kReadFileInfo: return Start(ctx, 21);
-    case id::kSetPassword: return Start(ctx, 23);
+    case id::kReadFileInfo: return Start(ctx, op::kReadFileInfo);
+    case id::kSetPassword: return Start(ctx, op::kSetPassword);
     case id::kLockProgrammer:
         // The click has already turned the box; an operation that never starts must not leave it turned.
-        if (!ctx.worker || !ctx.worker->StartOperation(25)) ui.SetChecked(controlId, !ui.IsChecked(controlId));
+        if (!ctx.worker || !ctx.worker->StartOperation(op::kLock)) ui.SetChecked(controlId, !ui.IsChecked(controlId));
         return;
     case id::kAutoIdIncrement:
         if (ui.IsChecked(id::kAutoIdIncrement))

@@ -16,55 +16,59 @@
 #include "ops/Protection.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 
 void DispatchOperation(AppContext& ctx, int opCode) {
     // Copies into memory, an offline file made from it and a password change
     // leave it holding something other than the last download.
-    if (opCode == 15 || opCode == 24 || opCode == 49 || opCode == 23) ForgetDownload(ctx);
+    if (opCode == op::kCopyChip || opCode == op::kCopyMaster || opCode == op::kMakeOffline ||
+        opCode == op::kSetPassword)
+        ForgetDownload(ctx);
     switch (opCode) {
-    case 3: DownloadToProgrammer(ctx); break;
-    case 4: CheckProgrammerMemory(ctx, 0); break;
-    case 6: case 9: case 10: case 11: case 12: case 27: RunProtectionOperation(ctx); break;
-    case 7: ProgramChip(ctx); break;
-    case 8:
+    case op::kDownload: DownloadToProgrammer(ctx); break;
+    case op::kMemoryChecksum: CheckProgrammerMemory(ctx, op::kNone); break;
+    case op::kEraseMtp: case op::kSmart: case op::kReadProtect: case op::kLdcProtect: case op::kHardwareProtect:
+    case op::kSmartDebug: RunProtectionOperation(ctx); break;
+    case op::kProgram: ProgramChip(ctx); break;
+    case op::kVerify:
         if (ctx.ui->IsChecked(id::kDebugMode)) VerifyChipByReadBack(ctx);
-        else VerifyChip(ctx, 8);
+        else VerifyChip(ctx, op::kVerify);
         break;
-    case 13: ReadChipChecksum(ctx); break;
-    case 16: BlankCheck(ctx); break;
-    case 26: ProgramChipDirect(ctx); break;
-    case 45:
+    case op::kChipChecksum: ReadChipChecksum(ctx); break;
+    case op::kBlankCheck: BlankCheck(ctx); break;
+    case op::kProgramDirect: ProgramChipDirect(ctx); break;
+    case op::kOpenFile:
         if (!ChooseCodeFile(ctx)) {
             NoteOutcome(ctx, OutcomeClass::Aborted);
             break;
         }
-        ctx.block.SetOpCode(3);
+        ctx.block.SetOpCode(op::kDownload);
         DownloadToProgrammer(ctx);
         break;
-    case 15:
+    case op::kCopyChip:
         if (ctx.ui->IsChecked(id::kDebugMode)) RefuseInDebugMode(ctx);
         else CopyChipToMemory(ctx);
         break;
-    case 21: ReadFileInfo(ctx); break;
-    case 22: SetCounter(ctx); break;
-    case 24:
+    case op::kReadFileInfo: ReadFileInfo(ctx); break;
+    case op::kSetCounter: SetCounter(ctx); break;
+    case op::kCopyMaster:
         if (ctx.ui->IsChecked(id::kDebugMode)) RefuseInDebugMode(ctx);
         else CopyMasterToMemory(ctx);
         break;
-    case 31: WriteIdCode(ctx); break;
-    case 38: ResetCounts(ctx); break;
-    case 39: ToggleCounting(ctx); break;
-    case 46: RunAutoSequence(ctx); break;
-    case 49: MakeOfflineFile(ctx); break;
-    case 51: DeleteDirectoryBlock(ctx); break;
-    case 23: ChangePassword(ctx); break;
-    case 25: LockProgrammer(ctx); break;
-    case 37: ShowProgrammerInfo(ctx); break;
-    case 47: SaveMemoryAsHex(ctx); break;
+    case op::kWriteIdCode: WriteIdCode(ctx); break;
+    case op::kResetCounts: ResetCounts(ctx); break;
+    case op::kToggleCounting: ToggleCounting(ctx); break;
+    case op::kAutoProgram: RunAutoSequence(ctx); break;
+    case op::kMakeOffline: MakeOfflineFile(ctx); break;
+    case op::kDeleteFile: DeleteDirectoryBlock(ctx); break;
+    case op::kSetPassword: ChangePassword(ctx); break;
+    case op::kLock: LockProgrammer(ctx); break;
+    case op::kInfo: ShowProgrammerInfo(ctx); break;
+    case op::kSaveHex: SaveMemoryAsHex(ctx); break;
     default:
-        if (opCode >= 60) ShowCodePage(ctx, opCode);
+        if (opCode >= op::kFirstView) ShowCodePage(ctx, opCode);
         break;  // other codes without a routine run only the start and end steps
     }
 }

@@ -5,6 +5,7 @@
 #include "state/AppContext.h"
 #include "code/ChipCatalogue.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "app/ControlTable.h"
 #include "app/Settings.h"
 #include "link/Worker.h"
@@ -133,7 +134,7 @@ void OnStartSearch(AppContext& ctx) {
 
 void OnFunctionKey(AppContext& ctx, int virtualKey) {
     if (virtualKey == kKeyF5) ShowBox(ctx, GreetingText(), GreetingCaption());
-    else if (virtualKey == kKeyF7 && ctx.worker) ctx.worker->StartOperation(37);
+    else if (virtualKey == kKeyF7 && ctx.worker) ctx.worker->StartOperation(op::kInfo);
 }
 
 void OnAbortRequest(AppContext& ctx) { ctx.AbortFlag = 1; }

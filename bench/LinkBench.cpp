@@ -19,6 +19,7 @@
 #include "code/ChipCatalogue.h"
 #include "app/CommandHandler.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "app/ControlTable.h"
 #include "app/MainWindow.h"
 #include "link/PortDiscovery.h"
@@ -265,11 +266,11 @@ int VirtualBench() {
         {id::kSpeedLow, "download, low speed"}};
     for (auto [radio, name] : speeds) {
         SelectSpeed(ui, radio);
-        Print(Measure(name, clock, meter, ui, [&] { worker.StartOperation(3); }));
+        Print(Measure(name, clock, meter, ui, [&] { worker.StartOperation(op::kDownload); }));
     }
-    Print(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(7); }));
-    Print(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(8); }));
-    Print(Measure("memory checksum (4)", clock, meter, ui, [&] { worker.StartOperation(4); }));
+    Print(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(op::kProgram); }));
+    Print(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(op::kVerify); }));
+    Print(Measure("memory checksum (4)", clock, meter, ui, [&] { worker.StartOperation(op::kMemoryChecksum); }));
     blankChip();
     size_t boxes = ui.Boxes().size();
     Print(Measure("automatic sequence (46)", clock, meter, ui, [&] {
@@ -288,11 +289,11 @@ std::vector<Row> OperationSet(AppContext& ctx, Worker& worker, HeadlessUi& ui, C
     ui.SetText(id::kCodeFile, WriteImage(kb * 1024, "veldrix-bench-" + std::to_string(kb) + "k.bin"));
     SelectSpeed(ui, id::kSpeedFull);
     std::vector<Row> rows;
-    worker.StartOperation(6);
-    rows.push_back(Measure("download, full speed", clock, meter, ui, [&] { worker.StartOperation(3); }));
-    rows.push_back(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(7); }));
-    rows.push_back(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(8); }));
-    worker.StartOperation(6);
+    worker.StartOperation(op::kEraseMtp);
+    rows.push_back(Measure("download, full speed", clock, meter, ui, [&] { worker.StartOperation(op::kDownload); }));
+    rows.push_back(Measure("program chip (7)", clock, meter, ui, [&] { worker.StartOperation(op::kProgram); }));
+    rows.push_back(Measure("verify chip (8)", clock, meter, ui, [&] { worker.StartOperation(op::kVerify); }));
+    worker.StartOperation(op::kEraseMtp);
     rows.push_back(Measure("automatic sequence (46)", clock, meter, ui, [&] {
         if (const ControlDef* def = FindControl(id::kAutoProgram)) OnMainCommand(ctx, id::kAutoProgram, def->parent);
     }));

@@ -17,6 +17,7 @@
 #include "sim/InProcessProgrammer.h"
 #include "sim/SimCommands.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::cli {
 
@@ -306,7 +307,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
 
     if (c == "info") {
         // The firmware's texts come in a box; a failure also says so below it.
-        int exit = unit.Operation(37, "info", true);
+        int exit = unit.Operation(op::kInfo, "info", true);
         record.extra["text"] = unit.LastBox();
         if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
         return exit;
@@ -315,7 +316,7 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
     if (c == "program") {
         if (int exit = withCode()) return exit;
         ReadProgrammingRange(ctx);  // as the sequence's program step has it
-        return unit.Operation(7, "program");
+        return unit.Operation(op::kProgram, "program");
     }
     if (c == "verify") {
         if (int exit = withCode()) return exit;
@@ -337,7 +338,8 @@ int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record)
     }
     if (c == "erase") return unit.Button(id::kEraseMtp, "erase");
     if (c == "protect") {
-        if (o.what == "smart") return unit.Operation(ui.IsChecked(id::kDebugMode) ? 27 : 9, "protect-smart");
+        if (o.what == "smart")
+            return unit.Operation(ui.IsChecked(id::kDebugMode) ? op::kSmartDebug : op::kSmart, "protect-smart");
         int button = o.what == "read" ? id::kReadProtect : o.what == "ldc" ? id::kLdcProtect : id::kHwProtect;
         return unit.Button(button, "protect-" + o.what);
     }

@@ -77,7 +77,7 @@ public:
     int Button(int controlId, const std::string& step, bool quiet = false);
     // The file into the code buffer only, as the window's loading does.
     int LoadFile(const std::string& path, const std::string& step);
-    // The file into the programmer's memory (op 3), or with --no-download,
+    // The file into the programmer's memory (op::kDownload), or with --no-download,
     // loaded here and checked against the memory's sum.
     int PutCodeInMemory(const std::string& path);
 

@@ -6,6 +6,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/Fields.h"
 
 namespace veldrix {
@@ -24,7 +25,7 @@ bool NextViewAddress(AppContext& ctx, int opCode, uint32_t& address) {
     Ui& ui = *ctx.ui;
     address = ctx.viewAddress;
     switch (opCode) {
-    case 61: {
+    case op::kViewSet: {
         std::string typed = ui.GetText(id::kViewAddress).substr(0, 99);
         std::string padded;
         PadLeftZeros(typed, 5, padded);  // more than 40 characters: empty, so address 0
@@ -37,8 +38,8 @@ bool NextViewAddress(AppContext& ctx, int opCode, uint32_t& address) {
         ui.SetText(id::kViewAddress, Hex(address, 5));
         break;
     }
-    case 63: address -= kCodePageSize; break;  // wraps below 0 onto the last page
-    case 64: address += kCodePageSize; break;
+    case op::kPrevPage: address -= kCodePageSize; break;  // wraps below 0 onto the last page
+    case op::kNextPage: address += kCodePageSize; break;
     default: break;
     }
     if (address >= kLastPage) address = kLastPage;

@@ -42,7 +42,7 @@ void NotePasswordRefused(AppContext& ctx, const Reply& reply, size_t received) {
 
 bool CheckPasswordReply(AppContext& ctx) {
     size_t received = 0;
-    Reply r = ReadShortReply(ctx, 16, 5, 50, received);
+    Reply r = ReadShortReply(ctx, {reply::kShortBuffer, reply::kPasswordLength, reply::kPromptTries}, received);
     if (ReplyIs(r, "OKPWD")) {
         NoteReply(ctx, r);
         if (!ctx.passwordRemembered) {

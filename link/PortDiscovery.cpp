@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "state/AppContext.h"
+#include "state/OpCodes.h"
 #include "link/Session.h"
 
 namespace veldrix {
@@ -47,7 +48,7 @@ bool OpenPort(AppContext& ctx, const std::string& name) {
     }
     ctx.block.Fill(0x55);
     FillCommandBlockHeader(ctx);
-    ctx.block.SetOpCode(1);
+    ctx.block.SetOpCode(op::kProbe);
     return OpenSession(ctx);
 }
 

@@ -4,6 +4,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "link/PasswordCheck.h"
 #include "code/Fields.h"
 
@@ -82,7 +83,7 @@ Exchange BlockExchange(AppContext& ctx) {
     }
 
     uint8_t op = b.OpCode();
-    if (op == 1 || op == 23 || op == 25) return Exchange::Opened;
+    if (op == op::kProbe || op == op::kSetPassword || op == op::kLock) return Exchange::Opened;
     if (std::memcmp(status, "LOCK", 4) == 0) {
         ctx.LinkErrorFlag = 1;
         NoteOutcome(ctx, OutcomeClass::Refused);
@@ -221,42 +222,42 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
     return true;
 }
 
-Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
+Reply ReadShortReply(AppContext& ctx, const ReplyRead& read) {
     size_t received = 0;
-    return ReadShortReply(ctx, bufferSize, expectedLength, tries, received);
+    return ReadShortReply(ctx, read, received);
 }
 
-Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries, size_t& received) {
-    Reply reply(std::max(bufferSize, expectedLength), 0);
+Reply ReadShortReply(AppContext& ctx, const ReplyRead& read, size_t& received) {
+    Reply reply(std::max(read.buffer, read.length), 0);
     received = 0;
-    if (!WaitFirstByte(ctx, reply[0], tries)) {
+    if (!WaitFirstByte(ctx, reply[0], read.tries)) {
         ctx.LinkErrorFlag = 1;
         return reply;
     }
     received = 1;
-    if (expectedLength >= 2) {
+    if (read.length >= 2) {
         ctx.Sleep(20);
-        received += ReadOnce(ctx, reply.data() + 1, expectedLength - 1);
+        received += ReadOnce(ctx, reply.data() + 1, read.length - 1);
     }
     return reply;
 }
 
-Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries) {
+Reply ReadWholeReply(AppContext& ctx, const ReplyRead& read) {
     size_t received = 0;
-    Reply reply = ReadShortReply(ctx, bufferSize, expectedLength, tries, received);
-    if (received < expectedLength) ctx.LinkErrorFlag = 1;
+    Reply reply = ReadShortReply(ctx, read, received);
+    if (received < read.length) ctx.LinkErrorFlag = 1;
     return reply;
 }
 
 // A number cut short would read as a different number: it counts as missing.
 uint16_t ReadWord16(AppContext& ctx) {
-    Reply r = ReadWholeReply(ctx, 8, 2, 30);
+    Reply r = ReadWholeReply(ctx, {reply::kWordBuffer, reply::kWord16Length, reply::kWordTries});
     if (ctx.LinkErrorFlag) return 0;
     return uint16_t(r[0] << 8 | r[1]);
 }
 
 uint32_t ReadWord24(AppContext& ctx) {
-    Reply r = ReadWholeReply(ctx, 8, 3, 30);
+    Reply r = ReadWholeReply(ctx, {reply::kWordBuffer, reply::kWord24Length, reply::kWordTries});
     if (ctx.LinkErrorFlag) return 0;
     return uint32_t(r[0]) << 16 | uint32_t(r[1]) << 8 | r[2];
 }
@@ -286,14 +287,14 @@ bool ReadDataBlock(AppContext& ctx, uint8_t opCode, uint32_t start, uint32_t end
         return false;
     }
     if (buffer.size() < length) buffer.resize(capacity);
-    if (opCode == 20 && !AcquireOperationPassword(ctx)) return false;
+    if (opCode == op::kOfflineRead && !AcquireOperationPassword(ctx)) return false;
     ctx.block.SetRange(start, end);
     ctx.LinkErrorFlag = 0;
     ctx.block.SetOpCode(opCode);
     if (!OpenSession(ctx)) return false;
-    if (opCode == 20 && !CheckPasswordReply(ctx)) return false;
+    if (opCode == op::kOfflineRead && !CheckPasswordReply(ctx)) return false;
     // Only "EV" is judged here; any other token, or none, goes on.
-    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    Reply token = ReadShortReply(ctx, reply::kToken);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -320,9 +321,9 @@ void ReportVoltageError(AppContext& ctx) {
 }
 
 void ShowProgrammerInfo(AppContext& ctx) {
-    ctx.block.SetOpCode(37);
+    ctx.block.SetOpCode(op::kInfo);
     OpenSession(ctx);
-    Reply r = ReadWholeReply(ctx, 32, 24, 100);
+    Reply r = ReadWholeReply(ctx, {reply::kTextBuffer, reply::kInfoLength, reply::kWorkTries});
     std::string text = "多文件型编程器VELDRIX\n主机软件最后更新时间: 2014-01-10";
     text += "\n编程器内置软件版本: " + ReplyText(r, 0, 13);
     text += "\n编程器内置软件最后更新时间: " + ReplyText(r, 14, 10);

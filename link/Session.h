@@ -22,11 +22,53 @@ bool ConfigureLine(AppContext& ctx);
 bool OpenSession(AppContext& ctx);
 bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written);
 bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read);
-Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
+
+// How a reply is read: the zeroed buffer it lands in, the bytes it should
+// have, and how many waits of 30 ms its first byte gets.
+struct ReplyRead {
+    size_t buffer;
+    size_t length;
+    int tries;
+};
+
+namespace reply {
+// Buffers
+constexpr size_t kWordBuffer = 8;
+constexpr size_t kShortBuffer = 16;
+constexpr size_t kTextBuffer = 32;
+constexpr size_t kRecordBuffer = 64;
+constexpr size_t kLongBuffer = 128;
+// Lengths
+constexpr size_t kTokenLength = 2;       // "OK", "NO", "EV"
+constexpr size_t kPasswordLength = 5;    // "OKPWD", "NOPWD"
+constexpr size_t kClearLength = 5;       // the "OK" of a cleared area, taken with room for five
+constexpr size_t kFileLength = 6;        // "OKFILE", "NOFILE"
+constexpr size_t kWord16Length = 2;      // a sum
+constexpr size_t kWord24Length = 3;      // an address
+constexpr size_t kIdentifierLength = 8;  // the programmer's key
+constexpr size_t kInfoLength = 24;       // firmware version, a blank, its date
+// Waits for the first byte
+constexpr int kLockTries = 10;              // 0.3 s: the lock's password answer
+constexpr int kIdentifierTries = 20;        // 0.6 s
+constexpr int kWordTries = 30;              // 0.9 s: the next number of a stream
+constexpr int kPromptTries = 50;            // 1.5 s: what the unit says at once
+constexpr int kWorkTries = 100;             // 3 s: what it says after work it does in silence
+constexpr int kBlockClearTries = 300;       // 9 s: a directory block erased
+constexpr int kChipCopyClearTries = 300;    // 9 s: the memory cleared for a chip's copy
+constexpr int kMasterCopyClearTries = 1000; // 30 s: the memory cleared for an offline file's copy
+constexpr int kMemoryClearTries = 1500;     // 45 s: the memory cleared for a download, or after an offline file
+
+// The reads most replies take.
+constexpr ReplyRead kToken{kShortBuffer, kTokenLength, kPromptTries};
+constexpr ReplyRead kLongToken{kLongBuffer, kTokenLength, kPromptTries};
+constexpr ReplyRead kVerdict{kShortBuffer, kTokenLength, kWorkTries};
+}  // namespace reply
+
+Reply ReadShortReply(AppContext& ctx, const ReplyRead& read);
 // The same, with the number of bytes that arrived.
-Reply ReadShortReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries, size_t& received);
+Reply ReadShortReply(AppContext& ctx, const ReplyRead& read, size_t& received);
 // A reply that must arrive whole: fewer bytes raise LinkErrorFlag.
-Reply ReadWholeReply(AppContext& ctx, size_t bufferSize, size_t expectedLength, int tries);
+Reply ReadWholeReply(AppContext& ctx, const ReplyRead& read);
 uint16_t ReadWord16(AppContext& ctx);
 uint32_t ReadWord24(AppContext& ctx);
 // The progress addresses of one stream over start..end, in the bits of mask

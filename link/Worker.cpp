@@ -4,6 +4,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "seams/Platform.h"
@@ -29,7 +30,7 @@ void RunOperation(AppContext& ctx) {
         NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, kTextConnectionError);
     } else {
-        if (op >= 60)
+        if (op >= op::kFirstView)
             for (int selector : kViewSelectors) ui.SendBusyState(selector, true);
         if (ctx.dispatch) ctx.dispatch(ctx, op);
     }

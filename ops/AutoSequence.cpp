@@ -2,6 +2,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "link/Worker.h"
@@ -78,7 +79,7 @@ StepsEnd WriteGrantedIdCode(AppContext& ctx) {
     ctx.block.Put24(cb::kCounterCurrent, code);
     ctx.block.Put24(cb::kIdAddress, ctx.idAddress);
     SetStatus(ctx, "正在写入目标芯片ID码....");
-    if (!Step(ctx, 31, 0)) {
+    if (!Step(ctx, op::kWriteIdCode, 0)) {
         SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
         return StepsEnd::Failed;
     }
@@ -104,15 +105,15 @@ struct SequenceStep {
 // The sequence in order. LDC and hardware write protection are extras:
 // whatever becomes of them, the chip is judged by the steps that went before.
 constexpr SequenceStep kSequence[] = {
-    {autoflag::kBlankCheck, false, 16, 16, 0, Judged::Yes},
-    {0, true, 6, 6, kStepPauseMs, Judged::Yes},
-    {0, false, 7, 26, kStepPauseMs, Judged::Yes},
-    {autoflag::kVerify, false, 8, 13, kStepPauseMs, Judged::Yes},
-    {autoflag::kIdIncrement, false, 31, 31, kStepPauseMs, Judged::IdCode},
-    {autoflag::kSmart, true, 9, 27, kStepPauseMs, Judged::Yes},
-    {autoflag::kLdc, false, 11, 11, kStepPauseMs, Judged::Ignored},
-    {autoflag::kReadProtect, false, 10, 10, kStepPauseMs, Judged::Yes},
-    {autoflag::kHwProtect, true, 12, 12, kStepPauseMs, Judged::Ignored},
+    {autoflag::kBlankCheck, false, op::kBlankCheck, op::kBlankCheck, 0, Judged::Yes},
+    {0, true, op::kEraseMtp, op::kEraseMtp, kStepPauseMs, Judged::Yes},
+    {0, false, op::kProgram, op::kProgramDirect, kStepPauseMs, Judged::Yes},
+    {autoflag::kVerify, false, op::kVerify, op::kChipChecksum, kStepPauseMs, Judged::Yes},
+    {autoflag::kIdIncrement, false, op::kWriteIdCode, op::kWriteIdCode, kStepPauseMs, Judged::IdCode},
+    {autoflag::kSmart, true, op::kSmart, op::kSmartDebug, kStepPauseMs, Judged::Yes},
+    {autoflag::kLdc, false, op::kLdcProtect, op::kLdcProtect, kStepPauseMs, Judged::Ignored},
+    {autoflag::kReadProtect, false, op::kReadProtect, op::kReadProtect, kStepPauseMs, Judged::Yes},
+    {autoflag::kHwProtect, true, op::kHardwareProtect, op::kHardwareProtect, kStepPauseMs, Judged::Ignored},
 };
 
 // The steps after the start tone, up to the first that failed, or up to a
@@ -237,11 +238,11 @@ void WriteIdCode(AppContext& ctx) {
         PrepareIdIncrement(ctx);
         if (ctx.LinkErrorFlag) return;
     }
-    ctx.block.SetOpCode(31);
+    ctx.block.SetOpCode(op::kWriteIdCode);
     if (!OpenSession(ctx)) return;
     // Any acknowledgement but "EV", or none, goes on to the verdict.
-    if (ReplyIs(ReadShortReply(ctx, 128, 2, 50), "EV")) return ReportVoltageError(ctx);
-    Reply done = ReadShortReply(ctx, 128, 2, 50);
+    if (ReplyIs(ReadShortReply(ctx, reply::kLongToken), "EV")) return ReportVoltageError(ctx);
+    Reply done = ReadShortReply(ctx, reply::kLongToken);
     if (ReplyIs(done, "OK")) {
         ctx.LinkErrorFlag = 0;
         SetStatus(ctx, "ID码写入成功!");

@@ -9,10 +9,10 @@ struct AppContext;
 // Questions about switched-off automatic options (worker thread); false to abort.
 bool AutoOptionWarnings(AppContext& ctx);
 
-// Operation 46; debug mode streams the code and checks the chip's sum instead
+// op::kAutoProgram; debug mode streams the code and checks the chip's sum instead
 // of programming from and verifying against programmer memory.
 void RunAutoSequence(AppContext& ctx);
-// Operation 31: the three bytes of idValue at idAddress; result in LinkErrorFlag.
+// op::kWriteIdCode: the three bytes of idValue at idAddress; result in LinkErrorFlag.
 void WriteIdCode(AppContext& ctx);
 
 // AutoRunMarker while a sequence runs. A session that would not open, a worker

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "state/AppContext.h"
+#include "state/OpCodes.h"
 #include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
@@ -38,7 +39,7 @@ bool OpenOnRange(AppContext& ctx, int opCode) {
 // The programmer's first word after the session; false after "EV". Any
 // other token, or none, goes on: its letters are the unit's own.
 bool FirstToken(AppContext& ctx) {
-    Reply token = ReadShortReply(ctx, 16, 2, 50);
+    Reply token = ReadShortReply(ctx, reply::kToken);
     if (ReplyIs(token, "EV")) {
         ReportVoltageError(ctx);
         return false;
@@ -67,7 +68,7 @@ bool ReadProgressStream(AppContext& ctx, const std::string& text, uint32_t limit
 
 void ProgramChip(AppContext& ctx) {
     SetStatus(ctx, kTextProgramming);
-    if (!OpenOnRange(ctx, 7) || !FirstToken(ctx)) return;
+    if (!OpenOnRange(ctx, op::kProgram) || !FirstToken(ctx)) return;
     const AddressRange range = ctx.programmingRange;
     uint32_t position = range.start;
     if (range.start < range.end) ReadProgressStream(ctx, kTextProgramming, range.end, 0, position);
@@ -76,7 +77,7 @@ void ProgramChip(AppContext& ctx) {
         SetStatus(ctx, "编程芯片失败! [读取编程信息错误]");
         return;
     }
-    Reply verdict = ReadShortReply(ctx, 16, 2, 50);
+    Reply verdict = ReadShortReply(ctx, reply::kToken);
     NoteReply(ctx, verdict);
     if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);
@@ -95,7 +96,7 @@ void ProgramChipDirect(AppContext& ctx) {
     ScrambleIntoSendBuffer(ctx, range.start, range.end);
     ctx.Sleep(50);
     SetStatus(ctx, std::string(kTextProgramming) + "......");
-    if (!OpenOnRange(ctx, 26)) {
+    if (!OpenOnRange(ctx, op::kProgramDirect)) {
         ctx.LinkErrorFlag = 1;
         ctx.AutoRunMarker = 0;
         ctx.ui->StartLinkTimer(0, 1000);
@@ -103,7 +104,7 @@ void ProgramChipDirect(AppContext& ctx) {
         return;
     }
     // A token that never comes leaves the flag raised, but the data still go.
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) {
+    if (ReplyIs(ReadShortReply(ctx, reply::kToken), "EV")) {
         ReportVoltageError(ctx);
         return;
     }
@@ -127,7 +128,7 @@ void ProgramChipDirect(AppContext& ctx) {
         SetStatus(ctx, kTextDirectFailed);
         return;
     }
-    Reply verdict = ReadShortReply(ctx, 16, 2, 100);
+    Reply verdict = ReadShortReply(ctx, reply::kVerdict);
     NoteReply(ctx, verdict);
     if (ReplyIs(verdict, "OK")) {
         SetStatus(ctx, kTextProgrammed);
@@ -172,7 +173,7 @@ void VerifyChipByReadBack(AppContext& ctx) {
         SetStatus(ctx, kTextVerifying + At(uint32_t(p)));
         uint64_t q = p + kReadBackPiece - 1 > range.end ? range.end : p + kReadBackPiece - 1;
         size_t count = 0;
-        bool read = ReadDataBlock(ctx, 14, uint32_t(p), uint32_t(q), buffer, kReadBackCapacity, count);
+        bool read = ReadDataBlock(ctx, op::kReadChip, uint32_t(p), uint32_t(q), buffer, kReadBackCapacity, count);
         uint64_t failedAt = p;
         bool same = read && !ctx.LinkErrorFlag;
         for (uint64_t i = 0; same && i <= q - p; ++i)
@@ -193,7 +194,7 @@ void VerifyChipByReadBack(AppContext& ctx) {
 
 void ReadChipChecksum(AppContext& ctx) {
     SetStatus(ctx, kTextChipSum);
-    if (!OpenOnRange(ctx, 13) || !FirstToken(ctx)) return;
+    if (!OpenOnRange(ctx, op::kChipChecksum) || !FirstToken(ctx)) return;
     const AddressRange range = ctx.programmingRange;
     bool complete = false;
     uint32_t position = 0;
@@ -217,7 +218,7 @@ void ReadChipChecksum(AppContext& ctx) {
 
 void BlankCheck(AppContext& ctx) {
     SetStatus(ctx, kTextBlankCheck);
-    if (!OpenOnRange(ctx, 16) || !FirstToken(ctx)) return;
+    if (!OpenOnRange(ctx, op::kBlankCheck) || !FirstToken(ctx)) return;
     const AddressRange range = ctx.programmingRange;
     uint32_t position = range.start;
     if (range.start <= range.end) ReadProgressStream(ctx, kTextBlankCheck, range.end + 1, 0, position);

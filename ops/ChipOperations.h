@@ -12,11 +12,11 @@ struct AppContext;
 // position keeps the last address received; false when a read failed first.
 bool ReadProgressStream(AppContext& ctx, const std::string& text, uint32_t limit, int pauseMs, uint32_t& position);
 
-void ProgramChip(AppContext& ctx);        // 7: from the programmer's memory
-void ProgramChipDirect(AppContext& ctx);  // 26: the code streamed from here
-void VerifyChip(AppContext& ctx, int opCode);  // 8, or 19 for an offline file
-void VerifyChipByReadBack(AppContext& ctx);    // 8 in debug mode
-void ReadChipChecksum(AppContext& ctx);   // 13
-void BlankCheck(AppContext& ctx);         // 16
+void ProgramChip(AppContext& ctx);        // op::kProgram: from the programmer's memory
+void ProgramChipDirect(AppContext& ctx);  // op::kProgramDirect: the code streamed from here
+void VerifyChip(AppContext& ctx, int opCode);  // op::kVerify, or op::kOfflineVerify for an offline file
+void VerifyChipByReadBack(AppContext& ctx);    // op::kVerify in debug mode
+void ReadChipChecksum(AppContext& ctx);   // op::kChipChecksum
+void BlankCheck(AppContext& ctx);         // op::kBlankCheck
 
 }  // namespace veldrix

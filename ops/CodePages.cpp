@@ -10,6 +10,7 @@
 #include "link/Worker.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 
@@ -31,18 +32,18 @@ void ShowCodePage(AppContext& ctx, int opCode) {
     for (int r = 0; r < kCodeRows; ++r) ui.ListSetCell(id::kCodeList, r, 0, Hex(address + 16 * uint32_t(r), 5));
 
     bool ascii = ui.IsChecked(id::kViewAscii);
-    uint8_t source = 5;
+    uint8_t source = op::kReadMemory;
     if (ui.IsChecked(id::kViewChip)) {
-        source = 14;
+        source = op::kReadChip;
     } else if (ui.IsChecked(id::kViewMaster)) {
-        source = 20;
+        source = op::kOfflineRead;
         ctx.block[cb::kBlockNumber] = uint8_t(ui.ComboSelection(id::kDirectory) + 1);
     }
     SetStatus(ctx, "调入代码......");
 
     std::vector<uint8_t> page(kReadCapacity, 0xFF);
     bool have;
-    if (source == 5 && DebugMode(ui)) {
+    if (source == op::kReadMemory && DebugMode(ui)) {
         std::copy_n(ctx.codeBuffer.begin() + address, kCodePageSize, page.begin());
         have = true;
     } else {
@@ -115,7 +116,7 @@ void EditCodeByte(AppContext& ctx, int row, int column) {
     ctx.block[cb::kDataByte] = byte;
     ctx.block.Put24(cb::kStartAddress, address);
     // No traffic of its own: a later download carries the change.
-    RunOperationNow(ctx, 48);
+    RunOperationNow(ctx, op::kEditByte);
 }
 
 }  // namespace veldrix

@@ -6,7 +6,7 @@ namespace veldrix {
 
 struct AppContext;
 
-// Worker routine of the view's operation codes (60 and above): moves the
+// Worker routine of the view's operation codes (op::kFirstView on): moves the
 // page as the code says and shows it from the selected source.
 void ShowCodePage(AppContext& ctx, int opCode);
 // A double-click on a cell of the list (window thread): edits one byte of

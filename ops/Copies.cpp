@@ -2,6 +2,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 
@@ -26,10 +27,10 @@ bool ConfirmMemoryChange(AppContext& ctx) {
 
 bool InitialiseMemory(AppContext& ctx, int tries) {
     ctx.block[cb::kBlockNumber] = 0;
-    ctx.block.SetOpCode(2);
+    ctx.block.SetOpCode(op::kClearArea);
     if (!OpenSession(ctx)) return false;
     SetStatus(ctx, kTextInitialising);
-    Reply reply = ReadShortReply(ctx, 128, 5, tries);
+    Reply reply = ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, tries});
     NoteReply(ctx, reply);
     if (ReplyIs(reply, "OK")) return true;
     ctx.LinkErrorFlag = 1;
@@ -53,16 +54,16 @@ void CopyChipToMemory(AppContext& ctx) {
     if (!ConfirmMemoryChange(ctx)) return;
     ctx.Sleep(200);
     ctx.memoryRewritten = 1;
-    if (!InitialiseMemory(ctx, 300)) return;
+    if (!InitialiseMemory(ctx, reply::kChipCopyClearTries)) return;
     SetStatus(ctx, std::string(kTextCopyingChip) + "......");
     ctx.Sleep(100);
 
     const AddressRange range = ctx.programmingRange;
     ctx.block.SetRange(range.start, range.end);
     ctx.LinkErrorFlag = 0;
-    ctx.block.SetOpCode(15);
+    ctx.block.SetOpCode(op::kCopyChip);
     if (!OpenSession(ctx)) return;
-    if (ReplyIs(ReadShortReply(ctx, 16, 2, 50), "EV")) return ReportVoltageError(ctx);
+    if (ReplyIs(ReadShortReply(ctx, reply::kToken), "EV")) return ReportVoltageError(ctx);
     // A range of one address sends no progress at all, so only a copy from
     // address 0 can have reached its end without one.
     if (range.start < range.end ? !FollowCopy(ctx, kTextCopyingChip, range.end, 300) : range.end > 0)

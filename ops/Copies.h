@@ -7,13 +7,13 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operation 15 over programmingRange. The memory then no longer matches any
+// op::kCopyChip over programmingRange. The memory then no longer matches any
 // file here, so it stays marked as rewritten.
 void CopyChipToMemory(AppContext& ctx);
 
 // Asks before the programming memory changes; false (status: aborted) to stop.
 bool ConfirmMemoryChange(AppContext& ctx);
-// Operation 2 on the programming memory; true when the unit answered "OK".
+// op::kClearArea on the programming memory; true when the unit answered "OK".
 bool InitialiseMemory(AppContext& ctx, int tries);
 // Progress addresses, each after a pause, until one reaches end; false when a
 // read failed first.

@@ -6,6 +6,7 @@
 
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 #include "code/CodeBuffer.h"
 #include "code/CodeFile.h"
 #include "code/Fields.h"
@@ -57,9 +58,9 @@ void ShowRangeFields(AppContext& ctx) {
 }  // namespace
 
 bool ReadProgrammerId(AppContext& ctx) {
-    ctx.block.SetOpCode(29);
+    ctx.block.SetOpCode(op::kReadIdentifier);
     if (!OpenSession(ctx)) return false;
-    Reply reply = ReadWholeReply(ctx, 16, 8, 20);
+    Reply reply = ReadWholeReply(ctx, {reply::kShortBuffer, reply::kIdentifierLength, reply::kIdentifierTries});
     if (ctx.LinkErrorFlag) {
         // Code scrambled with a key from another unit, or half a key, would
         // be programmed as garbage. Nothing went to the chip or the memory.
@@ -92,7 +93,7 @@ void DownloadToProgrammer(AppContext& ctx) {
         ctx.checkedRange = range;
         ctx.codeInMemory = 1;
         ShowRangeFields(ctx);
-        CheckProgrammerMemory(ctx, 0);
+        CheckProgrammerMemory(ctx, op::kNone);
         return;
     }
 
@@ -103,11 +104,11 @@ void DownloadToProgrammer(AppContext& ctx) {
     // download confirmed is gone from here on, until the checksum says so again.
     ctx.codeInMemory = 0;
     CommandBlock& b = ctx.block;
-    b.SetOpCode(2);
+    b.SetOpCode(op::kClearArea);
     b[cb::kBlockNumber] = 0;
     if (!OpenSession(ctx)) return;
     SetStatus(ctx, "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......");
-    Reply reply = ReadShortReply(ctx, 128, 5, 1500);
+    Reply reply = ReadShortReply(ctx, {reply::kLongBuffer, reply::kClearLength, reply::kMemoryClearTries});
     NoteReply(ctx, reply);
     if (!ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 1;
@@ -118,7 +119,7 @@ void DownloadToProgrammer(AppContext& ctx) {
     ctx.Sleep(200);
 
     b.SetRange(range.start, range.end);
-    b.SetOpCode(3);
+    b.SetOpCode(op::kDownload);
     b.Put16(cb::kChecksum, CodeChecksum(ctx, range.start, range.end));
     b[cb::kBlockNumber] = 0;
     if (!OpenSession(ctx)) {
@@ -136,7 +137,7 @@ void DownloadToProgrammer(AppContext& ctx) {
 
     ctx.Sleep(500);
     ShowRangeFields(ctx);
-    CheckProgrammerMemory(ctx, 0);
+    CheckProgrammerMemory(ctx, op::kNone);
     if (ctx.LinkErrorFlag) return;
     ctx.codeInMemory = 1;
     if (ctx.downloads)
@@ -211,9 +212,9 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
 
     if (!DebugMode(ctx)) {
         ctx.block.SetRange(range.start, range.end);
-        ctx.block.SetOpCode(4);
+        ctx.block.SetOpCode(op::kMemoryChecksum);
         if (!OpenSession(ctx)) return;
-        ReadShortReply(ctx, 128, 2, 50);  // the token is not examined
+        ReadShortReply(ctx, reply::kLongToken);  // the token is not examined
         uint32_t address = 0;
         if (range.start < range.end) {
             ProgressStream stream(range.start, range.end);
@@ -234,7 +235,7 @@ void CheckProgrammerMemory(AppContext& ctx, int sourceOperation) {
         SetStatus(ctx, result + "XXXX");
         return;
     }
-    if (sourceOperation != 24) {
+    if (sourceOperation != op::kCopyMaster) {
         uint16_t own = CodeChecksum(ctx, range.start, range.end);
         if (DebugMode(ctx)) value = own;
         if (value != own) {

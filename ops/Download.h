@@ -7,17 +7,17 @@ namespace veldrix {
 
 struct AppContext;
 
-// Operation 29: fills programmerId. False (LinkErrorFlag raised, status set)
+// op::kReadIdentifier: fills programmerId. False (LinkErrorFlag raised, status set)
 // when no whole key arrived; the old one stays.
 bool ReadProgrammerId(AppContext& ctx);
 // Copies codeBuffer start..end into sendBuffer and XORs it with programmerId,
 // the key restarting at start.
 void ScrambleIntoSendBuffer(AppContext& ctx, uint32_t start, uint32_t end);
-// Operation 3 (also the second half of 45).
+// op::kDownload (also the second half of op::kOpenFile).
 void DownloadToProgrammer(AppContext& ctx);
 // The data phase of the download, paced by DSR at page changes.
 void StreamCode(AppContext& ctx, uint32_t start, uint32_t end);
-// Operation 4. sourceOperation 24: the memory was filled from an offline
+// op::kMemoryChecksum. sourceOperation op::kCopyMaster: the memory was filled from an offline
 // file, so the programmer's sum is adopted without comparing it.
 void CheckProgrammerMemory(AppContext& ctx, int sourceOperation);
 // The port's programmer memory is being changed by something other than a

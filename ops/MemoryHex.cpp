@@ -11,6 +11,7 @@
 #include "seams/Files.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 
@@ -90,7 +91,7 @@ void SaveMemoryAsHex(AppContext& ctx) {
             std::copy(ctx.codeBuffer.begin() + cur, ctx.codeBuffer.begin() + pageEnd + 1, page.begin());
         } else {
             size_t count = 0;
-            ReadDataBlock(ctx, 5, cur, pageEnd, page, kReadCapacity, count);
+            ReadDataBlock(ctx, op::kReadMemory, cur, pageEnd, page, kReadCapacity, count);
         }
         if (ctx.LinkErrorFlag) {
             readFailed = true;

@@ -6,7 +6,7 @@ namespace veldrix {
 
 struct AppContext;
 
-// Worker routine of operation 47.
+// Worker routine of op::kSaveHex.
 void SaveMemoryAsHex(AppContext& ctx);
 
 }  // namespace veldrix

@@ -1,6 +1,7 @@
 #include "ops/Protection.h"
 
 #include "state/AppContext.h"
+#include "state/OpCodes.h"
 #include "link/Session.h"
 
 namespace veldrix {
@@ -15,12 +16,12 @@ struct ProtectionTexts {
 };
 
 const ProtectionTexts kTexts[] = {
-    {6, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
-    {9, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
-    {27, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
-    {10, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "芯片读保护失败!"},
-    {11, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "芯片LDC保护失败!"},
-    {12, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "芯片硬件写保护失败!"},
+    {op::kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
+    {op::kSmart, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
+    {op::kSmartDebug, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
+    {op::kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "芯片读保护失败!"},
+    {op::kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "芯片LDC保护失败!"},
+    {op::kHardwareProtect, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "芯片硬件写保护失败!"},
 };
 
 }  // namespace
@@ -35,7 +36,7 @@ void RunProtectionOperation(AppContext& ctx) {
     ctx.LinkErrorFlag = 0;
     if (!OpenSession(ctx)) return;
     // The programmer does the whole job before it answers.
-    Reply reply = ReadShortReply(ctx, 32, 2, 100);
+    Reply reply = ReadShortReply(ctx, {reply::kTextBuffer, reply::kTokenLength, reply::kWorkTries});
     NoteReply(ctx, reply);
     if (ReplyIs(reply, "OK")) {
         ctx.LinkErrorFlag = 0;

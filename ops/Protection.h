@@ -1,6 +1,7 @@
 #pragma once
-// Erase and the one-shot protection and option operations (6, 9, 10, 11,
-// 12, 27): one session, one two-letter verdict.
+// Erase and the one-shot protection and option operations (op::kEraseMtp,
+// kSmart, kSmartDebug, kReadProtect, kLdcProtect, kHardwareProtect): one
+// session, one two-letter verdict.
 
 namespace veldrix {
 

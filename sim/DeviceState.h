@@ -76,8 +76,8 @@ struct DirectoryBlock {
 // All times of the unit. Latencies are what a real unit plausibly takes;
 // Instant() drops them for benchmarks of the host's own cost.
 struct Timing {
-    int memoryInitMs = 1500;      // operation 2 on the programming memory
-    int blockEraseMs = 300;       // operation 2 on a directory block
+    int memoryInitMs = 1500;      // op::kClearArea on the programming memory
+    int blockEraseMs = 300;       // op::kClearArea on a directory block
     int pageWriteMs = 8;          // one downloaded 256-byte page; the host polls DSR for at most 50 ms
     int programMicrosPerByte = 60;
     int readMicrosPerByte = 8;    // verify, blank check, chip checksum, chip copy

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "state/OpCodes.h"
+
 namespace veldrix::sim {
 
 namespace {
@@ -149,7 +151,7 @@ void Firmware::Serve() {
         return;
     }
     // A locked unit still lets its owner in to unlock it or change the password.
-    bool refused = state_.locked && op_ != 1 && op_ != 23 && op_ != 25;
+    bool refused = state_.locked && op_ != op::kProbe && op_ != op::kSetPassword && op_ != op::kLock;
 
     // The acknowledgement echoes the block as received, then the status word.
     std::vector<uint8_t> ack(block_.bytes.begin(), block_.bytes.end());
@@ -204,30 +206,31 @@ void Firmware::EndSession() {
 
 void Firmware::Dispatch() {
     switch (op_) {
-    case 1: return;  // the port probe: the acknowledgement is the answer
-    case 2: return ClearArea();
-    case 3: return Download();
-    case 4: return MemoryChecksum();
-    case 5: case 14: case 20: return ReadData();
-    case 6: return Erase();
-    case 7: return ProgramFromMemory();
-    case 8: case 19: return Verify();
-    case 9: case 10: case 11: case 12: case 27: return Protect();
-    case 13: return ChipChecksum();
-    case 15: return CopyChip();
-    case 16: return BlankCheck();
-    case 17: return WriteConfig();
-    case 18: return WriteMasterCode();
-    case 21: return FileInfo();
-    case 22: return SetCounter();
-    case 23: return ChangePassword();
-    case 24: return CopyMaster();
-    case 25: return Lock();
-    case 26: return ProgramStreamed();
-    case 29: return SendIdentifier();
-    case 30: return MasterChecksum();
-    case 31: return WriteIdCode();
-    case 37: return SendInfo();
+    case op::kProbe: return;  // the acknowledgement is the answer
+    case op::kClearArea: return ClearArea();
+    case op::kDownload: return Download();
+    case op::kMemoryChecksum: return MemoryChecksum();
+    case op::kReadMemory: case op::kReadChip: case op::kOfflineRead: return ReadData();
+    case op::kEraseMtp: return Erase();
+    case op::kProgram: return ProgramFromMemory();
+    case op::kVerify: case op::kOfflineVerify: return Verify();
+    case op::kSmart: case op::kReadProtect: case op::kLdcProtect: case op::kHardwareProtect: case op::kSmartDebug:
+        return Protect();
+    case op::kChipChecksum: return ChipChecksum();
+    case op::kCopyChip: return CopyChip();
+    case op::kBlankCheck: return BlankCheck();
+    case op::kOfflineConfig: return WriteConfig();
+    case op::kOfflineCode: return WriteMasterCode();
+    case op::kReadFileInfo: return FileInfo();
+    case op::kSetCounter: return SetCounter();
+    case op::kSetPassword: return ChangePassword();
+    case op::kCopyMaster: return CopyMaster();
+    case op::kLock: return Lock();
+    case op::kProgramDirect: return ProgramStreamed();
+    case op::kReadIdentifier: return SendIdentifier();
+    case op::kOfflineChecksum: return MasterChecksum();
+    case op::kWriteIdCode: return WriteIdCode();
+    case op::kInfo: return SendInfo();
     default: return;  // a code this firmware does not know: acknowledged, nothing more
     }
 }
@@ -530,12 +533,12 @@ void Firmware::MemoryChecksum() {
 }
 
 void Firmware::ReadData() {
-    if (op_ == 20 && (!CheckPassword() || !Token("OKPWD", kFirst))) return;
+    if (op_ == op::kOfflineRead && (!CheckPassword() || !Token("OKPWD", kFirst))) return;
     uint32_t start = Start(), end = End();
     DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
     bool ok = start <= end && end - start < kMemorySize;
-    if (op_ == 14) ok = ok && state_.chip.present;
-    if (op_ == 20) ok = ok && block && block->holdsFile;
+    if (op_ == op::kReadChip) ok = ok && state_.chip.present;
+    if (op_ == op::kOfflineRead) ok = ok && block && block->holdsFile;
     if (!ok) {
         Token("NO", kFirst);
         return;
@@ -545,11 +548,13 @@ void Firmware::ReadData() {
     data.reserve(end - start + 1);
     for (uint64_t a = start; a <= end; ++a) {
         uint32_t at = uint32_t(a);
-        data.push_back(op_ == 14 ? state_.chip.Read(at) : op_ == 20 ? block->At(at) : state_.memory[at & kAddressMask]);
+        data.push_back(op_ == op::kReadChip      ? state_.chip.Read(at)
+                       : op_ == op::kOfflineRead ? block->At(at)
+                                                 : state_.memory[at & kAddressMask]);
     }
     // The bytes wait until the host has taken the token and paused, so they
     // never pile up in its 1024-byte input queue; reading the chip overlaps that wait.
-    int perByte = op_ == 14 ? state_.timing.readMicrosPerByte : state_.timing.memoryMicrosPerByte;
+    int perByte = op_ == op::kReadChip ? state_.timing.readMicrosPerByte : state_.timing.memoryMicrosPerByte;
     uint64_t ready = io_->NowMicros() + uint64_t(std::max(perByte, 0)) * data.size();
     ready = std::max(ready, sessionMicros_ + uint64_t(std::max(state_.timing.dataDelayMs, 0)) * 1000);
     if (!Pause(ready - io_->NowMicros())) return;
@@ -576,16 +581,16 @@ void Firmware::Erase() {
 
 void Firmware::Protect() {
     Chip& chip = state_.chip;
-    bool mtpOnly = op_ == 9 || op_ == 27 || op_ == 12;  // SMART and hardware protection exist on MTP chips only
+    bool mtpOnly = op_ == op::kSmart || op_ == op::kSmartDebug || op_ == op::kHardwareProtect;  // SMART and hardware protection exist on MTP chips only
     if (!chip.present || (mtpOnly && chip.kind != ChipKind::Mtp)) {
         Token("NO", kFirst | kFinal);
         return;
     }
     Busy(true);
     if (!PauseMs(ProtectMs())) return;
-    if (op_ == 10) chip.readProtected = true;
-    else if (op_ == 11) chip.ldcProtected = true;
-    else if (op_ == 12) chip.writeProtected = true;
+    if (op_ == op::kReadProtect) chip.readProtected = true;
+    else if (op_ == op::kLdcProtect) chip.ldcProtected = true;
+    else if (op_ == op::kHardwareProtect) chip.writeProtected = true;
     else chip.smart = true;
     Busy(false);
     passed_ = true;
@@ -619,7 +624,7 @@ void Firmware::ProgramFromMemory() {
 void Firmware::Verify() {
     uint32_t start = Start(), end = End();
     DirectoryBlock* block = state_.Block(block_[cb::kBlockNumber]);
-    bool ready = op_ == 19 ? block && block->holdsFile : ChipReady(start, end);
+    bool ready = op_ == op::kOfflineVerify ? block && block->holdsFile : ChipReady(start, end);
     if (!ready) {
         Judge(false);
         Token("NO", kFirst);
@@ -628,10 +633,10 @@ void Firmware::Verify() {
     if (!Token(UnexaminedOk(), kFirst)) return;
     if (start > end) return;
     auto same = [&](uint32_t a) {
-        uint8_t have = op_ == 19 ? block->At(a) : state_.chip.Read(a);
+        uint8_t have = op_ == op::kOfflineVerify ? block->At(a) : state_.chip.Read(a);
         return have == state_.memory[a & kAddressMask];
     };
-    int perByte = op_ == 19 ? state_.timing.memoryMicrosPerByte : state_.timing.readMicrosPerByte;
+    int perByte = op_ == op::kOfflineVerify ? state_.timing.memoryMicrosPerByte : state_.timing.readMicrosPerByte;
     Walked walked = Walk(start, end, true, std::min(end + 1, kMaxAddress), perByte, same);
     if (walked != Walked::Ended) Judge(walked == Walked::Done);
 }

@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "state/OpCodes.h"
+
 namespace veldrix::sim {
 
 // A session the unit took up, and how it ended.
 struct SessionSeen {
-    uint8_t op = 0;         // 0: none yet
+    uint8_t op = op::kNone;  // none yet
     bool passed = false;    // the unit's verdict was good
     bool clean = true;      // no fault broke into it
     uint8_t autoFlags = 0;  // of its block

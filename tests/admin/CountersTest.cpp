@@ -4,6 +4,7 @@
 #include "ops/Counting.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -133,7 +134,7 @@ TEST(Counters, SetCounterStoresTheFieldsInTheChosenBlock) {
     EXPECT_EQ(app.Status(), "设置计数器成功");
     auto b = app.LastBlock();
     ASSERT_EQ(b.size(), 38u);
-    EXPECT_EQ(b[cb::kOpCode], 22 | 0x40);
+    EXPECT_EQ(b[cb::kOpCode], op::kSetCounter | 0x40);
     EXPECT_EQ(b[cb::kBlockNumber], 3);
     EXPECT_EQ(std::vector<uint8_t>(b.begin() + 14, b.begin() + 20), (std::vector<uint8_t>{0, 0x04, 0xD2, 0x01, 0x86, 0x9F}));
     EXPECT_EQ(std::vector<uint8_t>(b.begin() + 27, b.begin() + 30), (std::vector<uint8_t>{0, 0x0F, 0xF0}));
@@ -146,7 +147,9 @@ TEST(Counters, SetCounterStoresTheFieldsInTheChosenBlock) {
     app.ui.ComboSelect(id::kDirectory, 14);
     app.ui.QueuePassword(sim::kFactoryPassword);
     app.ui.QueueAnswer(MsgAnswer::No);
-    app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 22, sim::FaultStep::Final, true}); });
+    app.Device([](sim::DeviceState& s) {
+        return s.Arm({sim::FaultKind::Refuse, op::kSetCounter, sim::FaultStep::Final, true});
+    });
     app.Click(id::kSetCounter);
     EXPECT_EQ(app.LastBlock()[cb::kBlockNumber], 15);
     EXPECT_EQ(app.Status(), "设置计数器失败");

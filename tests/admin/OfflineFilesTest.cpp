@@ -7,6 +7,7 @@
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
 #include "tests/support/RecordingPort.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -46,7 +47,7 @@ public:
 
     size_t Write(const uint8_t* d, size_t n) override {
         if (n == size_t(cb::kSize) && d[0] == 'Z') {
-            scripted_ = answer && (d[cb::kOpCode] & 0x3F) == 21;
+            scripted_ = answer && (d[cb::kOpCode] & 0x3F) == op::kReadFileInfo;
             if (scripted_) {
                 reply_ = *answer;
                 answer.reset();
@@ -100,20 +101,22 @@ TEST(OfflineFiles, AWrongPasswordStopsBeforeTheBlockChanges) {
     app.ui.QueuePassword("guess");
     app.Click(id::kMakeOfflineFile);
     EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21, 2}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kReadFileInfo, op::kClearArea}));
     EXPECT_EQ(app.StoredName(3), "keep.bin");
     EXPECT_EQ(app.ctx.codeInMemory, 1);
 
     // A probe that gets no answer still asks before anything is overwritten;
     // No stops there.
     mark = app.Mark();
-    app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::NoReply, 21, sim::FaultStep::First, true}); });
+    app.Device([](sim::DeviceState& s) {
+        return s.Arm({sim::FaultKind::NoReply, op::kReadFileInfo, sim::FaultStep::First, true});
+    });
     app.ui.QueueAnswer(MsgAnswer::No);
     app.Click(id::kMakeOfflineFile);
     ASSERT_TRUE(app.ui.LastBox());
     EXPECT_EQ(app.ui.LastBox()->spec.text, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?");
     EXPECT_EQ(app.Status(), kTextAborted);
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kReadFileInfo}));
     EXPECT_EQ(app.StoredName(3), "keep.bin");
 
     mark = app.Mark();
@@ -121,7 +124,7 @@ TEST(OfflineFiles, AWrongPasswordStopsBeforeTheBlockChanges) {
     app.ui.QueuePassword("guess");
     app.Click(id::kDeleteFile);
     EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kClearArea}));
     EXPECT_EQ(app.StoredName(3), "keep.bin");
 
     // Cancelling the password entry sends nothing at all.
@@ -171,7 +174,7 @@ TEST(OfflineFiles, AProbeAnswerThatMayBeAFileIsAskedAbout) {
             EXPECT_EQ(first.caption, "\n注: ");
         }
         EXPECT_EQ(app.Status(), kTextAborted);
-        EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+        EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kReadFileInfo}));
         EXPECT_EQ(app.StoredName(3), "keep.bin");
     }
 }
@@ -184,7 +187,10 @@ TEST(OfflineFiles, ADebugModeDownloadIsRepeatedForRealFirst) {
     app.ClearDeviceLog();
     app.MakeFile();
     EXPECT_FALSE(app.ui.IsChecked(id::kDebugMode));
-    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{29, 2, 3, 4, 21, 2, 17, 18, 30, 19, 2}));
+    EXPECT_EQ(app.DeviceLog(),
+              (std::vector<int>{op::kReadIdentifier, op::kClearArea, op::kDownload, op::kMemoryChecksum,
+                                op::kReadFileInfo, op::kClearArea, op::kOfflineConfig, op::kOfflineCode,
+                                op::kOfflineChecksum, op::kOfflineVerify, op::kClearArea}));
     EXPECT_EQ(app.Status(), kWritten);
     EXPECT_EQ(app.StoredName(2), "debug.bin");
 }
@@ -207,14 +213,15 @@ TEST(OfflineFiles, AWrongChecksumFailsTheFileAndKeepsTheDownload) {
     app.ChooseBlock(4);
     app.Download(ProductionApp::Pattern(0x200));
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::BadSum, 30});
+        s.Arm({sim::FaultKind::BadSum, op::kOfflineChecksum});
         return 0;
     });
     size_t mark = app.Mark();
     app.MakeFile();
     EXPECT_EQ(app.Status(), "脱机文件写入失败!");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21, 2, 17, 18, 30}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kReadFileInfo, op::kClearArea, op::kOfflineConfig,
+                                                         op::kOfflineCode, op::kOfflineChecksum}));
     EXPECT_EQ(app.ctx.codeInMemory, 1);
 }
 
@@ -223,7 +230,7 @@ TEST(OfflineFiles, ARefusedConfigurationSendsNoRecordButAwaitsTheVerdict) {
     app.ChooseBlock(4);
     app.Download(ProductionApp::Pattern(0x100));
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::Garbage, 17, sim::FaultStep::First});
+        s.Arm({sim::FaultKind::Garbage, op::kOfflineConfig, sim::FaultStep::First});
         return 0;
     });
     app.MakeFile();
@@ -232,7 +239,7 @@ TEST(OfflineFiles, ARefusedConfigurationSendsNoRecordButAwaitsTheVerdict) {
     // Nothing of 26 bytes followed the configuration session.
     auto& writes = app.port.writes;
     auto config = std::find_if(writes.rbegin(), writes.rend(), [](const auto& w) {
-        return w.bytes.size() == 38 && (w.bytes[cb::kOpCode] & 0x3F) == 17;
+        return w.bytes.size() == 38 && (w.bytes[cb::kOpCode] & 0x3F) == op::kOfflineConfig;
     });
     ASSERT_NE(config, writes.rend());
     EXPECT_EQ(config, writes.rbegin());
@@ -250,7 +257,7 @@ TEST(OfflineFiles, IdFieldsAreCheckedWhenTheFileCarriesTheIncrement) {
     EXPECT_EQ(app.ui.LastBox()->spec.caption, "ID码写入地址无效");
     EXPECT_EQ(app.Status(), kTextAborted);
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::UsageOrFile);
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{21}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kReadFileInfo}));
 }
 
 // Every making leaves a record: the file written, stopped with the block as
@@ -284,8 +291,8 @@ TEST(OfflineFiles, EveryMakingLeavesARecord) {
              app.Click(id::kMakeOfflineFile);
          },
          "stopped", "密码错误! 该操作无法继续!", OutcomeClass::Refused},
-        {arm({sim::FaultKind::BadSum, 30}), "bad", "脱机文件写入失败!", OutcomeClass::ChipFailed},
-        {arm({sim::FaultKind::NoReply, 17, sim::FaultStep::Ack}), "link", kTextConnectionError,
+        {arm({sim::FaultKind::BadSum, op::kOfflineChecksum}), "bad", "脱机文件写入失败!", OutcomeClass::ChipFailed},
+        {arm({sim::FaultKind::NoReply, op::kOfflineConfig, sim::FaultStep::Ack}), "link", kTextConnectionError,
          OutcomeClass::LinkFailed},
     };
     int block = 6;

@@ -11,6 +11,7 @@
 #include "link/Worker.h"
 #include "tests/support/LinkedApp.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -44,7 +45,7 @@ protected:
         std::lock_guard lock(app.prog.state.mutex);
         std::vector<std::string> out;
         for (const sim::LogEntry& e : app.prog.state.log)
-            if (e.opCode == 5 || e.opCode == 14 || e.opCode == 20)
+            if (e.opCode == op::kReadMemory || e.opCode == op::kReadChip || e.opCode == op::kOfflineRead)
                 out.push_back(std::to_string(e.opCode) + " " + Hex(e.start, 5) + "-" + Hex(e.end, 5));
         return out;
     }
@@ -230,7 +231,7 @@ TEST_F(CodeView, DebugModeShowsTheCodeBufferInsteadOfProgrammerMemory) {
 
 TEST_F(CodeView, EveryOtherViewCodeShowsTheSamePageAgain) {
     GoTo("00700");
-    for (int code : {60, 62, 65, 68, 200, 255}) {
+    for (int code : std::initializer_list<int>{op::kShowMemory, op::kViewAscii, op::kViewMemory, 68, 200, 255}) {
         SCOPED_TRACE(code);
         ClearLog();
         app.worker.StartOperation(code);
@@ -241,7 +242,7 @@ TEST_F(CodeView, EveryOtherViewCodeShowsTheSamePageAgain) {
     app.ctx.ConnectedFlag = 0;
     ClearLog();
     std::string before = app.Status();
-    ShowCodePage(app.ctx, 64);
+    ShowCodePage(app.ctx, op::kNextPage);
     EXPECT_EQ(app.ctx.viewAddress, 0x700u);
     EXPECT_EQ(app.Status(), before);
     EXPECT_TRUE(Reads().empty());
@@ -270,7 +271,7 @@ protected:
         app.ui.SetChecked(id::kDebugMode, true);
         for (uint32_t a = 0x120; a < 0x220; ++a) app.ctx.codeBuffer[a] = uint8_t(a);
         app.ui.SetText(id::kViewAddress, "00120");
-        ShowCodePage(app.ctx, 61);
+        ShowCodePage(app.ctx, op::kViewSet);
         ASSERT_EQ(Cell(0, 0), "00120");
     }
     std::string Cell(int row, int column) { return app.ui.ListCell(id::kCodeList, row, column); }
@@ -299,7 +300,7 @@ TEST_F(CodeViewEdit, AnEnteredValueGoesIntoTheCodeBufferAndTheCell) {
     EXPECT_EQ(app.ui.Boxes().size(), 0u);
 
     // Shown again from the buffer, the change is there.
-    ShowCodePage(app.ctx, 60);
+    ShowCodePage(app.ctx, op::kShowMemory);
     EXPECT_EQ(Cell(0, 11), "05");
 
     Edit(15, 16, "c3");  // the last cell of the page

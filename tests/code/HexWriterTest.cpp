@@ -13,6 +13,7 @@
 #include "tests/code/HexText.h"
 #include "tests/support/LinkedApp.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -53,7 +54,7 @@ protected:
     void SaveRange(uint32_t start, uint32_t end, const std::string& path) {
         app.ctx.programmingRange = {start, end};
         app.ui.QueueSave(path);
-        app.worker.StartOperation(47);
+        app.worker.StartOperation(op::kSaveHex);
     }
 
     // The reads of programmer memory the unit took up, as "start-end".
@@ -61,7 +62,7 @@ protected:
         std::lock_guard lock(app.prog.state.mutex);
         std::vector<std::string> out;
         for (const sim::LogEntry& e : app.prog.state.log)
-            if (e.opCode == 5) out.push_back(Hex(e.start, 5) + "-" + Hex(e.end, 5));
+            if (e.opCode == op::kReadMemory) out.push_back(Hex(e.start, 5) + "-" + Hex(e.end, 5));
         return out;
     }
 
@@ -210,7 +211,7 @@ TEST_F(HexWriter, AFailedPageReadEndsWithTheReadErrorAndKeepsThePreviousFile) {
     app.ui.onLine = [this](const std::string& line) {
         if (line != std::string("status: ") + kPageText + "00100~0013F") return;
         std::lock_guard lock(app.prog.state.mutex);
-        app.prog.state.Arm({sim::FaultKind::BadSum, 5, sim::FaultStep::Any, true});
+        app.prog.state.Arm({sim::FaultKind::BadSum, op::kReadMemory, sim::FaultStep::Any, true});
     };
     Save("00F0", "013F", path);
     EXPECT_EQ(app.Status(), "读取数据错误");

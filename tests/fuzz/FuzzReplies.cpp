@@ -46,6 +46,7 @@
 #include "platform/headless/HeadlessUi.h"
 #include "platform/headless/MemorySettings.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::fuzz {
 namespace {
@@ -231,8 +232,8 @@ constexpr Op kOps[] = {
     {How::Click, id::kReadFileInfo},     {How::Click, id::kSetPassword},     {How::Click, id::kLockProgrammer},
     {How::F7, 0},                        {How::Search, 0},                   {How::Tick, 0},
     // Codes the automatic sequence runs as its steps, started on their own.
-    {How::Direct, 7},                    {How::Direct, 26},                  {How::Direct, 31},
-    {How::Direct, 9},                    {How::Direct, 27},                  {How::Direct, 13},
+    {How::Direct, op::kProgram},         {How::Direct, op::kProgramDirect},  {How::Direct, op::kWriteIdCode},
+    {How::Direct, op::kSmart},           {How::Direct, op::kSmartDebug},     {How::Direct, op::kChipChecksum},
 };
 constexpr size_t kOpCount = std::size(kOps);
 

@@ -4,6 +4,7 @@
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "tests/support/LinkedApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -120,7 +121,7 @@ TEST(SessionOpening, ProbeBlockOnTheWire) {
     EXPECT_EQ(b[12], 0);  // empty checksum field
     EXPECT_EQ(b[13], 0);
     for (int i = 14; i < 38; ++i) EXPECT_EQ(b[size_t(i)], 0x55) << i;
-    EXPECT_EQ(app.ctx.block.OpCode(), 1);  // both top bits cleared again
+    EXPECT_EQ(app.ctx.block.OpCode(), op::kProbe);  // both top bits cleared again
 }
 
 TEST(SessionOpening, HeaderCountsDisabledOptionsAsUnchecked) {

@@ -8,6 +8,7 @@
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -69,28 +70,28 @@ const std::string kAck(38, 'A');
 TEST(SessionReplies, AnyAcknowledgementOfFullLengthOpensTheSession) {
     // The unit's 38 bytes are its own: nothing says they echo the block.
     ScriptedApp app;
-    app.linked.block.SetOpCode(4);
+    app.linked.block.SetOpCode(op::kMemoryChecksum);
     app.wire.Queue(std::string(38, 'B') + "RDY!");
     EXPECT_TRUE(OpenSession(app.linked));
     EXPECT_EQ(app.linked.LinkErrorFlag, 0);
-    EXPECT_EQ(app.linked.block.OpCode(), 4);
+    EXPECT_EQ(app.linked.block.OpCode(), op::kMemoryChecksum);
     // The wait is armed before the block goes, and bounded.
     EXPECT_EQ(app.wire.calls, (std::vector<std::string>{"arm", "write 38", "wait 1000"}));
 
     // Cut short, it fails the session; the block goes back to its plain code.
     ScriptedApp shortAck;
-    shortAck.linked.block.SetOpCode(4);
+    shortAck.linked.block.SetOpCode(op::kMemoryChecksum);
     shortAck.linked.AutoRunMarker = 30;
     shortAck.wire.Queue(std::string(37, 'B'));
     EXPECT_FALSE(OpenSession(shortAck.linked));
     EXPECT_EQ(shortAck.linked.LinkErrorFlag, 1);
     EXPECT_EQ(shortAck.linked.AutoRunMarker, 0);
     EXPECT_EQ(shortAck.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
-    EXPECT_EQ(shortAck.linked.block.OpCode(), 4);
+    EXPECT_EQ(shortAck.linked.block.OpCode(), op::kMemoryChecksum);
 
     // A transmit queue that never drains fails the exchange; nothing is read.
     ScriptedApp stuck;
-    stuck.linked.block.SetOpCode(4);
+    stuck.linked.block.SetOpCode(op::kMemoryChecksum);
     stuck.wire.drains = false;
     stuck.wire.Queue(std::string(38, 'B') + "RDY!");
     EXPECT_FALSE(OpenSession(stuck.linked));
@@ -101,7 +102,7 @@ TEST(SessionReplies, AnyAcknowledgementOfFullLengthOpensTheSession) {
 
 TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {
     ScriptedApp app;
-    app.linked.block.SetOpCode(4);
+    app.linked.block.SetOpCode(op::kMemoryChecksum);
     app.wire.Queue(kAck);
     EXPECT_TRUE(OpenSession(app.linked));
     EXPECT_EQ(app.linked.LinkErrorFlag, 1);
@@ -110,7 +111,7 @@ TEST(SessionReplies, AStatusWordThatNeverArrivesStillOpensTheSession) {
 }
 
 TEST(SessionReplies, LockRefusesAllButProbePasswordAndLock) {
-    for (int op : {1, 23, 25}) {
+    for (int op : {op::kProbe, op::kSetPassword, op::kLock}) {
         ScriptedApp app;
         app.linked.block.SetOpCode(uint8_t(op));
         app.wire.Queue(kAck + "LOCK");
@@ -118,14 +119,14 @@ TEST(SessionReplies, LockRefusesAllButProbePasswordAndLock) {
         EXPECT_EQ(app.linked.block[cb::kLockState], 0) << op;
     }
     ScriptedApp app;
-    app.linked.block.SetOpCode(4);
+    app.linked.block.SetOpCode(op::kMemoryChecksum);
     app.wire.Queue(kAck + "LOCK");
     EXPECT_FALSE(OpenSession(app.linked));
     EXPECT_EQ(app.Status(), "编程器已被锁定,请先解除锁定状态!");  // not overwritten by the busy text
     EXPECT_EQ(app.linked.block[cb::kLockState], 1);
     EXPECT_EQ(app.linked.LinkErrorFlag, 1);
-    EXPECT_EQ(app.linked.block.OpCode(), 4);  // bit 6 was only on the wire
-    EXPECT_EQ(app.wire.written[5], 0x44);
+    EXPECT_EQ(app.linked.block.OpCode(), op::kMemoryChecksum);  // bit 6 was only on the wire
+    EXPECT_EQ(app.wire.written[5], op::kMemoryChecksum | 0x40);
 }
 
 TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
@@ -138,7 +139,7 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
         app.wire.modem = busy ? kModemDsr : 0;
         app.wire.lineOk = busy;
         app.wire.Queue(kAck + "RDY!");
-        app.linked.block.SetOpCode(4);
+        app.linked.block.SetOpCode(op::kMemoryChecksum);
         app.linked.block[cb::kLockState] = lockState;
         app.linked.AutoRunMarker = 30;
         EXPECT_FALSE(OpenSession(app.linked));
@@ -171,11 +172,11 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
 TEST(SessionReplies, ShortRepliesWordsAndTokens) {
     ScriptedApp app;
     app.wire.Queue("OK");
-    Reply r = ReadShortReply(app.linked, 16, 2, 50);
+    Reply r = ReadShortReply(app.linked, reply::kToken);
     EXPECT_TRUE(ReplyIs(r, "OK"));
     EXPECT_FALSE(ReplyIs(r, "O"));
     app.wire.Queue("ok");
-    EXPECT_FALSE(ReplyIs(ReadShortReply(app.linked, 16, 2, 50), "OK"));
+    EXPECT_FALSE(ReplyIs(ReadShortReply(app.linked, reply::kToken), "OK"));
     app.wire.Queue("\x12\x34\x01\x02\x03");
     EXPECT_EQ(ReadWord16(app.linked), 0x1234);
     EXPECT_EQ(ReadWord24(app.linked), 0x010203u);
@@ -189,7 +190,7 @@ TEST(SessionReplies, DataBlockSumIsKeptModulo65536AndCapacityIsChecked) {
     std::vector<uint8_t> buffer;
     size_t count = 0;
     // Capacity one byte short: refused before anything is sent.
-    EXPECT_FALSE(ReadDataBlock(app.linked, 5, 0x100, 0x1FF, buffer, 255, count));
+    EXPECT_FALSE(ReadDataBlock(app.linked, op::kReadMemory, 0x100, 0x1FF, buffer, 255, count));
     EXPECT_TRUE(app.wire.written.empty());
     EXPECT_EQ(app.Status(), "操作已中止");
 
@@ -197,12 +198,12 @@ TEST(SessionReplies, DataBlockSumIsKeptModulo65536AndCapacityIsChecked) {
     std::string data(0x101, '\xFF');
     data += '\x06';
     app.wire.Queue(kAck + "REDY" + "OK" + data + std::string("\x00\x05", 2));
-    EXPECT_TRUE(ReadDataBlock(app.linked, 5, 0, 0x101, buffer, 2048, count));
+    EXPECT_TRUE(ReadDataBlock(app.linked, op::kReadMemory, 0, 0x101, buffer, 2048, count));
     EXPECT_EQ(count, 0x102u);
     EXPECT_EQ(app.linked.LinkErrorFlag, 0);
 
     app.wire.Queue(kAck + "REDY" + "OK" + "\x07" + std::string("\x00\x08", 2));
-    EXPECT_FALSE(ReadDataBlock(app.linked, 14, 0x20, 0x20, buffer, 2048, count));
+    EXPECT_FALSE(ReadDataBlock(app.linked, op::kReadChip, 0x20, 0x20, buffer, 2048, count));
     EXPECT_EQ(app.Status(), "读取数据错误");
 }
 

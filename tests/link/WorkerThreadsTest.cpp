@@ -15,6 +15,7 @@
 #include "platform/headless/HeadlessUi.h"
 #include "platform/headless/MemorySettings.h"
 #include "sim/InProcessProgrammer.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -60,8 +61,8 @@ TEST(WorkerThreads, ASecondStartWhileOneRunsIsRefused) {
     OnTimerTick(app.ctx);
     ASSERT_TRUE(app.WaitIdle());
     size_t boxes = app.ui.Boxes().size();
-    EXPECT_TRUE(app.worker.StartOperation(37));
-    EXPECT_FALSE(app.worker.StartOperation(37));
+    EXPECT_TRUE(app.worker.StartOperation(op::kInfo));
+    EXPECT_FALSE(app.worker.StartOperation(op::kInfo));
     ASSERT_TRUE(app.WaitIdle());
     EXPECT_EQ(app.ui.Boxes().size(), boxes + 1);  // one information box, not two
     EXPECT_EQ(app.ctx.BusyFlag, 0);
@@ -82,7 +83,7 @@ TEST(WorkerThreads, ClosingDuringAnOperationStopsItPromptly) {
         std::lock_guard lock(app.prog.state.mutex);
         app.prog.state.powered = false;
     }
-    EXPECT_TRUE(app.worker.StartOperation(37));
+    EXPECT_TRUE(app.worker.StartOperation(op::kInfo));
     const uint64_t start = app.time.NowMicros();
     EXPECT_TRUE(app.worker.Shutdown(5000));  // within its bound
     // Stopped at its next pause, long before its 100 tries of 30 ms would end.

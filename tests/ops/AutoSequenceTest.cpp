@@ -10,6 +10,7 @@
 #include "ops/AutoSequence.h"
 #include "tests/code/HexText.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -53,7 +54,8 @@ TEST(AutoSequence, OtpChipRunsItsStepsInOrderAndSkipsTheMtpOnes) {
 
     app.Run();
     EXPECT_EQ(app.Status(), "自动编程已成功完成");
-    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{16, 7, 8, 31, 11, 10}));
+    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{op::kBlankCheck, op::kProgram, op::kVerify, op::kWriteIdCode,
+                                                 op::kLdcProtect, op::kReadProtect}));
     EXPECT_EQ(app.ChipId(0x0FF0), 42u);
     EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "42");
     EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "1");
@@ -111,7 +113,10 @@ TEST(AutoSequence, DebugModeStreamsTheCodeAndChecksTheChipSum) {
     app.ClearDeviceLog();
     app.Run();
     EXPECT_EQ(app.Status(), "自动编程已成功完成");
-    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{16, 6, 29, 26, 13, 31, 27, 11, 10, 12}));
+    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{op::kBlankCheck, op::kEraseMtp, op::kReadIdentifier,
+                                                 op::kProgramDirect, op::kChipChecksum, op::kWriteIdCode,
+                                                 op::kSmartDebug, op::kLdcProtect, op::kReadProtect,
+                                                 op::kHardwareProtect}));
     EXPECT_EQ(app.ChipId(0x0F00), 8u);
     auto cells = app.Device([](sim::DeviceState& s) { return s.chip.cells; });
     auto code = ProductionApp::Pattern(0x180);
@@ -126,8 +131,8 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
     app.AllBoxesOn();
     app.ui.SetChecked(id::kAutoIdIncrement, false);
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::Refuse, 11});
-        s.Arm({sim::FaultKind::Refuse, 12});
+        s.Arm({sim::FaultKind::Refuse, op::kLdcProtect});
+        s.Arm({sim::FaultKind::Refuse, op::kHardwareProtect});
         return 0;
     });
     app.Run();
@@ -141,7 +146,7 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
     app.PutChip(sim::ChipKind::Mtp);
     app.Device([](sim::DeviceState& s) {
         s.ClearFaults();
-        s.Arm({sim::FaultKind::Refuse, 10});
+        s.Arm({sim::FaultKind::Refuse, op::kReadProtect});
         return 0;
     });
     app.Run();
@@ -159,16 +164,16 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
         bool readProtectionRefused = false;
     };
     const Case cases[] = {
-        {10, sim::FaultKind::NoReply, sim::FaultStep::Any, "操作失败", "1", "2"},
-        {11, sim::FaultKind::NoReply, sim::FaultStep::Any, "自动编程已成功完成", "2", "2"},
-        {11, sim::FaultKind::Ev, sim::FaultStep::Any, "自动编程已成功完成", "3", "2"},
-        {12, sim::FaultKind::Ev, sim::FaultStep::Any, "自动编程已成功完成", "4", "2"},
-        {12, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "5", "2"},
-        {10, sim::FaultKind::NoReply, sim::FaultStep::Ack, kTextConnectionError, "5", "2"},
+        {op::kReadProtect, sim::FaultKind::NoReply, sim::FaultStep::Any, "操作失败", "1", "2"},
+        {op::kLdcProtect, sim::FaultKind::NoReply, sim::FaultStep::Any, "自动编程已成功完成", "2", "2"},
+        {op::kLdcProtect, sim::FaultKind::Ev, sim::FaultStep::Any, "自动编程已成功完成", "3", "2"},
+        {op::kHardwareProtect, sim::FaultKind::Ev, sim::FaultStep::Any, "自动编程已成功完成", "4", "2"},
+        {op::kHardwareProtect, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "5", "2"},
+        {op::kReadProtect, sim::FaultKind::NoReply, sim::FaultStep::Ack, kTextConnectionError, "5", "2"},
         // An LDC session that never opened is passed over; the unit's "NO" to
         // read protection after it is still the chip's verdict.
-        {11, sim::FaultKind::NoReply, sim::FaultStep::Ack, "芯片读保护失败!", "5", "3", true},
-        {12, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "6", "3"},
+        {op::kLdcProtect, sim::FaultKind::NoReply, sim::FaultStep::Ack, "芯片读保护失败!", "5", "3", true},
+        {op::kHardwareProtect, sim::FaultKind::NoReply, sim::FaultStep::Ack, "自动编程已成功完成", "6", "3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(sim::Name(c.kind)) + " in " + std::to_string(c.step));
@@ -176,7 +181,7 @@ TEST(AutoSequence, ProtectionsThatFailOnlyInLdcAndHardwareDoNotFailTheChip) {
         app.Device([&](sim::DeviceState& s) {
             s.ClearFaults();
             s.Arm({c.kind, c.step, c.at});
-            if (c.readProtectionRefused) s.Arm({sim::FaultKind::Refuse, 10});
+            if (c.readProtectionRefused) s.Arm({sim::FaultKind::Refuse, op::kReadProtect});
             return 0;
         });
         app.Run();
@@ -200,7 +205,7 @@ TEST(AutoSequence, AFailedIdWriteStopsWithItsOwnText) {
     app.ClearDeviceLog();
     app.Run();
     EXPECT_EQ(app.Status(), "ID码写入失败! 编程过程已终止!");
-    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{16, 7, 8, 31}));
+    EXPECT_EQ(app.DeviceLog(), (std::vector<int>{op::kBlankCheck, op::kProgram, op::kVerify, op::kWriteIdCode}));
     EXPECT_EQ(app.ui.GetText(id::kFailureCount), "1");
     EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "41");
 }
@@ -302,13 +307,16 @@ TEST(AutoSequence, EveryRunLeavesARecordGoodBadStoppedOrLink) {
         {[&] { app.Device([](sim::DeviceState& s) { return s.chip.cells[0x0FF2] = 0x00; }); }, "bad",
          "ID码写入失败! 编程过程已终止!", "", "1", "1"},
         // Read protection fails after the ID code was written: a bad chip that holds 43.
-        {[&] { app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 10}); }); }, "bad",
+        {[&] {
+             app.Device([](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, op::kReadProtect}); });
+         },
+         "bad",
          "芯片读保护失败!", "43", "1", "2"},
         // A session that never opened: the chip is not blamed.
         {[&] {
              app.Device([](sim::DeviceState& s) {
                  s.ClearFaults();
-                 return s.Arm({sim::FaultKind::NoReply, 7, sim::FaultStep::Ack});
+                 return s.Arm({sim::FaultKind::NoReply, op::kProgram, sim::FaultStep::Ack});
              });
          },
          "link", kTextConnectionError, "", "1", "2"},
@@ -427,7 +435,7 @@ TEST(AutoSequence, TheRecordsGrantTheIdCodeTheChipGets) {
         {"read protection fails after 45 was written",
          [&] {
              app.ui.onLine = nullptr;
-             app.Device([&](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, 10}); });
+             app.Device([&](sim::DeviceState& s) { return s.Arm({sim::FaultKind::Refuse, op::kReadProtect}); });
          },
          "芯片读保护失败!", 45, "44", "45"},
         {"the failed chip's 45 goes to the next chip", [&] { app.Device([](sim::DeviceState& s) { return s.ClearFaults(), 0; }); },
@@ -495,7 +503,7 @@ TEST(AutoSequence, AnIdCodeOverCodeIsAskedAboutBeforeTheSequence) {
         app.ui.QueueAnswer(MsgAnswer::Yes);
         app.Run();
         auto log = app.DeviceLog();
-        EXPECT_NE(std::find(log.begin(), log.end(), 31), log.end());
+        EXPECT_NE(std::find(log.begin(), log.end(), op::kWriteIdCode), log.end());
     }
 }
 

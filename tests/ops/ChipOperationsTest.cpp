@@ -7,6 +7,7 @@
 #include "ops/ChipOperations.h"
 #include "tests/support/SimApp.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -89,7 +90,7 @@ TEST_F(ChipTest, BlankChipsAreBlankCheckedProgrammedVerifiedAndSummed) {
         EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Success);
         EXPECT_FALSE(app.ctx.outcome.failAddress);
 
-        EXPECT_EQ(Transcript([&] { app.Run(7); }),
+        EXPECT_EQ(Transcript([&] { app.Run(op::kProgram); }),
                   (Texts{programming, At(programming, 0x400), At(programming, 0x800), At(programming, 0xC00),
                          At(programming, 0x1000), At(programming, 0x11FF), "编程成功"}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
@@ -122,23 +123,23 @@ TEST_F(ChipTest, ProgramFailuresNameTheirCause) {
     Socket(sim::Chip::Blank(sim::ChipKind::Otp));
     Download(Pattern(0x800, 3));
 
-    Arm(sim::FaultKind::Stop, 7, sim::FaultStep::Progress);
-    app.Run(7);
+    Arm(sim::FaultKind::Stop, op::kProgram, sim::FaultStep::Progress);
+    app.Run(op::kProgram);
     EXPECT_EQ(app.Status(), "编程芯片失败! [读取编程信息错误]");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 
     // An OTP cell cannot go back from 0 to 1: the unit's verdict is "NO".
     Socket(sim::Chip::Blank(sim::ChipKind::Otp));
     SetChipByte(0x10, 0x00);
-    app.Run(7);
+    app.Run(op::kProgram);
     EXPECT_EQ(app.Status(), "编程芯片失败! [校验和错]");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
     EXPECT_EQ(app.ctx.outcome.verdict, "NO");
 
     size_t boxes = app.ui.Boxes().size();
-    Arm(sim::FaultKind::Ev, 7, sim::FaultStep::First);
-    app.Run(7);
+    Arm(sim::FaultKind::Ev, op::kProgram, sim::FaultStep::First);
+    app.Run(op::kProgram);
     EXPECT_EQ(app.Status(), "编程电压错误,编程失败");
     ASSERT_EQ(app.ui.Boxes().size(), boxes + 1);
     EXPECT_EQ(app.ui.LastBox()->spec.text, "检测到Vdd或Vpp错误!请检查烧写适配座或\n芯片引脚或PCB板是否有短路故障!");
@@ -151,7 +152,7 @@ TEST_F(ChipTest, ProgramOfOneAddressReadsNoProgress) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
     Download(Pattern(0x200, 3));
     app.ctx.programmingRange = {0x100, 0x100};
-    EXPECT_EQ(Transcript([&] { app.Run(7); }), (Texts{"请稍候,正在编程芯片", "编程成功"}));
+    EXPECT_EQ(Transcript([&] { app.Run(op::kProgram); }), (Texts{"请稍候,正在编程芯片", "编程成功"}));
     EXPECT_EQ(ChipBytes(0x102)[0x100], code[0x100]);
     EXPECT_EQ(ChipBytes(0x102)[0x101], 0xFF);
 }
@@ -159,7 +160,7 @@ TEST_F(ChipTest, ProgramOfOneAddressReadsNoProgress) {
 TEST_F(ChipTest, VerifyReportsTheAddressWhereTheProgrammerStopped) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
     Download(Pattern(0x1000, 4));
-    app.Run(7);
+    app.Run(op::kProgram);
     ASSERT_EQ(app.Status(), "编程成功");
 
     SetChipByte(0x123, uint8_t(code[0x123] ^ 1));
@@ -176,17 +177,17 @@ TEST_F(ChipTest, VerifyReportsTheAddressWhereTheProgrammerStopped) {
     EXPECT_EQ(app.Status(), "校验芯片失败! 在地址: 00FFF");
     EXPECT_EQ(app.ctx.outcome.failAddress, 0xFFFu);
 
-    // The offline-file verify is the same exchange under code 19.
+    // The offline-file verify is the same exchange under op::kOfflineVerify.
     app.events.clear();
-    VerifyChip(app.ctx, 19);
-    EXPECT_EQ(app.SessionsSent(), std::vector<int>{19});
+    VerifyChip(app.ctx, op::kOfflineVerify);
+    EXPECT_EQ(app.SessionsSent(), std::vector<int>{op::kOfflineVerify});
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 }
 
 TEST_F(ChipTest, ChipChecksumOfOneAddressOnlyCountsAtAddressZero) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
     Download(Pattern(0x200, 5));
-    app.Run(7);
+    app.Run(op::kProgram);
 
     app.SetRangeFields("0100", "0100");
     app.Click(id::kChipChecksum);
@@ -200,7 +201,7 @@ TEST_F(ChipTest, ChipChecksumOfOneAddressOnlyCountsAtAddressZero) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
 
     app.SetRangeFields("0000", "01FF");
-    Arm(sim::FaultKind::Stop, 13, sim::FaultStep::Progress);
+    Arm(sim::FaultKind::Stop, op::kChipChecksum, sim::FaultStep::Progress);
     app.Click(id::kChipChecksum);
     EXPECT_EQ(app.Status(), "芯片检查和 = XXXX");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
@@ -209,7 +210,7 @@ TEST_F(ChipTest, ChipChecksumOfOneAddressOnlyCountsAtAddressZero) {
 TEST_F(ChipTest, ChipChecksumInsideTheAutomaticSequenceComparesWithTheCode) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
     Download(Pattern(0x400, 6));
-    app.Run(7);
+    app.Run(op::kProgram);
     app.ctx.AutoRunActive = 1;
 
     size_t mark = app.StatusMark();
@@ -249,7 +250,7 @@ TEST_F(ChipTest, BlankCheckStopsAtTheFirstProgrammedByte) {
     EXPECT_EQ(app.Status(), "芯片是空的, 在地址空间: 00000~~01FFF");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
 
-    Arm(sim::FaultKind::Ev, 16, sim::FaultStep::First);
+    Arm(sim::FaultKind::Ev, op::kBlankCheck, sim::FaultStep::First);
     app.Click(id::kBlankCheck);
     EXPECT_EQ(app.Status(), "编程电压错误,编程失败");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
@@ -272,10 +273,10 @@ TEST_F(DebugChipTest, DirectProgrammingStreamsEightByteBlocksPastTheEnd) {
     std::vector<ProgressReport> reports;
     app.ctx.progress = [&](const ProgressReport& r) { reports.push_back(r); };
     size_t mark = app.StatusMark();
-    app.Run(26);
+    app.Run(op::kProgramDirect);
 
-    EXPECT_EQ(app.SessionsSent(), (std::vector<int>{29, 26}));
-    auto blocks = app.DataAfter(26, 0);
+    EXPECT_EQ(app.SessionsSent(), (std::vector<int>{op::kReadIdentifier, op::kProgramDirect}));
+    auto blocks = app.DataAfter(op::kProgramDirect, 0);
     ASSERT_EQ(blocks.size(), 0x1008u / 8);
     for (const auto& b : blocks) {
         EXPECT_EQ(b.bytes.size(), 8u);
@@ -300,9 +301,9 @@ TEST_F(DebugChipTest, DirectProgrammingStreamsEightByteBlocksPastTheEnd) {
 
 TEST_F(DebugChipTest, DirectProgrammingWithoutFirstTokenStillStreamsThenFails) {
     Download(Pattern(0x1004, 7));
-    Arm(sim::FaultKind::NoReply, 26, sim::FaultStep::First);
-    app.Run(26);
-    EXPECT_EQ(BytesWrittenAfter(26), 0x1008u);
+    Arm(sim::FaultKind::NoReply, op::kProgramDirect, sim::FaultStep::First);
+    app.Run(op::kProgramDirect);
+    EXPECT_EQ(BytesWrittenAfter(op::kProgramDirect), 0x1008u);
     EXPECT_EQ(app.Status(), "编程失败!");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 }
@@ -310,7 +311,7 @@ TEST_F(DebugChipTest, DirectProgrammingWithoutFirstTokenStillStreamsThenFails) {
 TEST_F(DebugChipTest, DirectProgrammingRefusedByTheSumShowsTheBox) {
     Download(Pattern(0x300, 7));
     app.ui.SetText(id::kChecksum, "0000");  // the unit compares the sum the block carries
-    app.Run(26);
+    app.Run(op::kProgramDirect);
     auto box = app.ui.LastBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->spec.text,
@@ -328,7 +329,7 @@ TEST_F(DebugChipTest, DirectProgrammingWithoutASessionRearmsTheLinkTimer) {
         app.prog.state.powered = false;
     }
     app.ctx.AutoRunMarker = 30;
-    app.Run(26);
+    app.Run(op::kProgramDirect);
     EXPECT_EQ(app.Status(), kTextConnectionError);
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.AutoRunMarker, 0);
@@ -336,12 +337,12 @@ TEST_F(DebugChipTest, DirectProgrammingWithoutASessionRearmsTheLinkTimer) {
     auto timers = app.ui.TimersStarted();
     ASSERT_FALSE(timers.empty());
     EXPECT_EQ(timers.back(), (std::pair<int, int>{0, 1000}));
-    EXPECT_EQ(BytesWrittenAfter(26), 0u);
+    EXPECT_EQ(BytesWrittenAfter(op::kProgramDirect), 0u);
 }
 
 TEST_F(DebugChipTest, ReadBackVerifyReadsPiecesOfAtMost1024Bytes) {
     Download(Pattern(0x1001, 8));
-    app.Run(26);
+    app.Run(op::kProgramDirect);
     ASSERT_EQ(app.Status(), "编程成功");
 
     app.events.clear();
@@ -349,7 +350,7 @@ TEST_F(DebugChipTest, ReadBackVerifyReadsPiecesOfAtMost1024Bytes) {
     app.Click(id::kVerifyChip);
     std::vector<std::pair<uint32_t, uint32_t>> reads;
     for (const CommandBlock& b : app.BlocksSent()) {
-        EXPECT_EQ(b.OpCode() & 0x3F, 14);
+        EXPECT_EQ(b.OpCode() & 0x3F, op::kReadChip);
         reads.push_back({b.Get24(cb::kStartAddress), b.Get24(cb::kEndAddress)});
         // The block was zeroed before its header was filled again.
         EXPECT_EQ(b[9], 0);
@@ -369,7 +370,7 @@ TEST_F(DebugChipTest, ReadBackVerifyReadsPiecesOfAtMost1024Bytes) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.outcome.failAddress, 0x555u);
 
-    Arm(sim::FaultKind::BadSum, 14, sim::FaultStep::Any);
+    Arm(sim::FaultKind::BadSum, op::kReadChip, sim::FaultStep::Any);
     app.Click(id::kVerifyChip);
     EXPECT_EQ(app.Status(), "校验芯片失败,在地址: 0000");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);

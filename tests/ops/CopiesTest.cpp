@@ -3,6 +3,7 @@
 #include "link/Session.h"
 #include "ops/Copies.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -59,7 +60,7 @@ TEST(CopyMaster, ACopyThatBreaksOffIsNotAdopted) {
     CopyApp app;
     app.Download(ProductionApp::Pattern(0x100));
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::Stop, 24, sim::FaultStep::Progress, true});
+        s.Arm({sim::FaultKind::Stop, op::kCopyMaster, sim::FaultStep::Progress, true});
         return 0;
     });
     size_t mark = app.Mark();
@@ -71,14 +72,14 @@ TEST(CopyMaster, ACopyThatBreaksOffIsNotAdopted) {
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::ChipFailed);
     EXPECT_FALSE(app.ctx.outcome.checksum);
     // No checksum session adopts the half-filled memory.
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2, 21, 24}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kClearArea, op::kReadFileInfo, op::kCopyMaster}));
 }
 
 TEST(CopyMaster, AFailedMemoryChecksumLeavesTheCopyUnconfirmed) {
     CopyApp app;
     app.Download(ProductionApp::Pattern(0x100));
     app.Device([](sim::DeviceState& s) {
-        s.Arm({sim::FaultKind::NoReply, 4, sim::FaultStep::Final, true});
+        s.Arm({sim::FaultKind::NoReply, op::kMemoryChecksum, sim::FaultStep::Final, true});
         return 0;
     });
     app.CopyMaster();
@@ -99,7 +100,7 @@ TEST(CopyMaster, AWrongPasswordStopsAfterTheBlockCheck) {
     app.Click(id::kReadFileToMemory);
     EXPECT_EQ(app.Status(), "密码错误! 该操作无法继续!");
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Refused);
-    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{2, 21, 24}));
+    EXPECT_EQ(app.SessionsSince(mark), (std::vector<int>{op::kClearArea, op::kReadFileInfo, op::kCopyMaster}));
     EXPECT_EQ(app.ctx.memoryRewritten, 1);
 }
 

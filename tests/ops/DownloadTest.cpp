@@ -10,6 +10,7 @@
 #include "ops/Download.h"
 #include "tests/support/SimApp.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -61,9 +62,9 @@ protected:
 TEST_F(DownloadTest, FullSpeedSendsPageAlignedBlocksPolledAtEveryPageChange) {
     UseCode(Pattern(0x2000, 3));
     app.SelectSpeed(id::kSpeedFull);
-    app.Run(3);
+    app.Run(op::kDownload);
 
-    auto blocks = app.DataAfter(3, 0);
+    auto blocks = app.DataAfter(op::kDownload, 0);
     ASSERT_EQ(blocks.size(), 512u);
     std::vector<uint32_t> polled;
     for (const auto& b : blocks) {
@@ -102,7 +103,8 @@ TEST_F(DownloadTest, FullSpeedSendsPageAlignedBlocksPolledAtEveryPageChange) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
     EXPECT_EQ(app.ctx.codeInMemory, 1);
     EXPECT_EQ(app.ctx.checkedRange, (AddressRange{0, 0x1FFF}));
-    EXPECT_EQ(app.SessionsSent(), (std::vector<int>{29, 2, 3, 4}));
+    EXPECT_EQ(app.SessionsSent(),
+              (std::vector<int>{op::kReadIdentifier, op::kClearArea, op::kDownload, op::kMemoryChecksum}));
 }
 
 TEST_F(DownloadTest, SpeedRadiosSetBlockLengthAndPauseBeforeEachPoll) {
@@ -116,8 +118,8 @@ TEST_F(DownloadTest, SpeedRadiosSetBlockLengthAndPauseBeforeEachPoll) {
                    Case{0, 16, 0}}) {
         app.SelectSpeed(c.radio);
         app.events.clear();
-        app.Run(3);
-        auto blocks = app.DataAfter(3, 0);
+        app.Run(op::kDownload);
+        auto blocks = app.DataAfter(op::kDownload, 0);
         ASSERT_EQ(blocks.size(), 0x200 / c.length) << c.radio;
         for (size_t i = 1; i < blocks.size(); ++i) {
             EXPECT_EQ(blocks[i].bytes.size(), c.length);
@@ -134,13 +136,13 @@ TEST_F(DownloadTest, LastBlockCarriesSendBufferBytesPastTheEnd) {
     // A longer download first leaves its scrambled bytes in the send buffer.
     auto earlier = Pattern(0x50, 77);
     UseCode(earlier);
-    app.Run(3);
+    app.Run(op::kDownload);
     ASSERT_EQ(app.ctx.codeInMemory, 1);
 
     UseCode(Pattern(0x42, 5));
     app.SelectSpeed(id::kSpeedLow);
-    app.Run(3);
-    auto blocks = app.DataAfter(3, 0);
+    app.Run(op::kDownload);
+    auto blocks = app.DataAfter(op::kDownload, 0);
     ASSERT_EQ(blocks.size(), 9u);
     for (const auto& b : blocks) {
         EXPECT_EQ(b.bytes.size(), 8u);
@@ -161,11 +163,11 @@ TEST_F(DownloadTest, BlockStartingShortOfAPageEndIsCutThere) {
     app.SelectSpeed(id::kSpeedFull);
     ReadProgrammerId(app.ctx);
     app.ctx.block.SetRange(0xFFC, 0x100B);
-    app.ctx.block.SetOpCode(3);
+    app.ctx.block.SetOpCode(op::kDownload);
     ASSERT_TRUE(OpenSession(app.ctx));
     StreamCode(app.ctx, 0xFFC, 0x100B);
 
-    auto blocks = app.DataAfter(3, 0xFFC);
+    auto blocks = app.DataAfter(op::kDownload, 0xFFC);
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].bytes.size(), 4u);
     EXPECT_EQ(blocks[1].address, 0x1000u);
@@ -181,8 +183,8 @@ TEST_F(DownloadTest, BlockStartingShortOfAPageEndIsCutThere) {
 
 TEST_F(DownloadTest, ScramblingRestartsWithTheIdentifierReadAtEachDownload) {
     UseCode(Pattern(0x45, 1));  // not a multiple of 8: a running key would be off next time
-    app.Run(3);
-    auto first = app.DataAfter(3, 0);
+    app.Run(op::kDownload);
+    auto first = app.DataAfter(op::kDownload, 0);
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first[0].bytes[0], code[0] ^ uint8_t(kKey[0]));
 
@@ -191,8 +193,8 @@ TEST_F(DownloadTest, ScramblingRestartsWithTheIdentifierReadAtEachDownload) {
         app.prog.state.identifier = "ABCDEFGH";
     }
     app.events.clear();
-    app.Run(3);
-    auto second = app.DataAfter(3, 0);
+    app.Run(op::kDownload);
+    auto second = app.DataAfter(op::kDownload, 0);
     ASSERT_GE(second.size(), 2u);
     EXPECT_EQ(second[0].bytes[0], code[0] ^ 'A');
     EXPECT_EQ(second[0].bytes[1], code[1] ^ 'B');
@@ -203,19 +205,19 @@ TEST_F(DownloadTest, ScramblingRestartsWithTheIdentifierReadAtEachDownload) {
 
 TEST_F(DownloadTest, AnUnreadIdentifierStopsTheDownloadBeforeTheMemoryIsTouched) {
     UseCode(Pattern(0x100, 4));
-    app.Run(3);
+    app.Run(op::kDownload);
     ASSERT_EQ(app.ctx.codeInMemory, 1);
     const AddressRange confirmed = app.ctx.checkedRange;
     for (sim::FaultKind kind : {sim::FaultKind::NoReply, sim::FaultKind::Short}) {
         {
             std::lock_guard lock(app.prog.state.mutex);
-            app.prog.state.Arm({kind, 29, sim::FaultStep::Any, true});
+            app.prog.state.Arm({kind, op::kReadIdentifier, sim::FaultStep::Any, true});
         }
         UseCode(Pattern(0x180, 8));
         app.events.clear();
-        app.Run(3);
+        app.Run(op::kDownload);
         // Data scrambled with a stale or half key would be garbage in the unit.
-        EXPECT_EQ(app.SessionsSent(), (std::vector<int>{29}));
+        EXPECT_EQ(app.SessionsSent(), (std::vector<int>{op::kReadIdentifier}));
         EXPECT_EQ(app.Status(), "编程器连接错误,编程器可能正忙,请稍候再试!");
         EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
         EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
@@ -230,7 +232,7 @@ TEST_F(DownloadTest, StatusTranscriptOfASuccessfulDownload) {
     std::vector<std::tuple<std::string, uint32_t, uint32_t, uint32_t>> reports;
     app.ctx.progress = [&](const ProgressReport& r) { reports.emplace_back(r.stage, r.address, r.start, r.end); };
     size_t mark = app.StatusMark();
-    app.Run(3);
+    app.Run(op::kDownload);
     EXPECT_EQ(app.StatusSince(mark), (std::vector<std::string>{
                                          "调入代码成功!",
                                          "正在初始化编程内存系统,该过程约需几秒到十几秒时间,请稍候......",
@@ -263,12 +265,12 @@ TEST_F(DownloadTest, BusyLineHeldPastFiftyPollsEndsTheDownload) {
     UseCode(Pattern(0x400, 6));
     {
         std::lock_guard lock(app.prog.state.mutex);
-        app.prog.state.Arm({sim::FaultKind::Busy, 3, sim::FaultStep::Progress, false});
+        app.prog.state.Arm({sim::FaultKind::Busy, op::kDownload, sim::FaultStep::Progress, false});
     }
     size_t mark = app.StatusMark();
-    app.Run(3);
+    app.Run(op::kDownload);
 
-    auto blocks = app.DataAfter(3, 0);
+    auto blocks = app.DataAfter(op::kDownload, 0);
     ASSERT_FALSE(blocks.empty());
     EXPECT_EQ(blocks.back().address, 0xF8u) << "nothing after the page the unit hangs on";
     // After the last block: 50 polls, every one finding DSR set.
@@ -287,36 +289,36 @@ TEST_F(DownloadTest, BusyLineHeldPastFiftyPollsEndsTheDownload) {
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.AutoRunMarker, 0);
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
-    EXPECT_EQ(Sessions(4), 0);
+    EXPECT_EQ(Sessions(op::kMemoryChecksum), 0);
     std::lock_guard lock(app.prog.state.mutex);
     app.prog.state.ClearFaults();
 }
 
 TEST_F(DownloadTest, AbortRequestStopsBeforeTheNextBlock) {
     UseCode(Pattern(0x300, 1));
-    app.Run(3);
+    app.Run(op::kDownload);
     ASSERT_EQ(app.ctx.codeInMemory, 1);
 
     app.onLine = [this](const std::string& line) {
         if (line == "status: " + kProgress + "00200") app.ctx.AbortFlag = 1;
     };
     app.events.clear();
-    app.Run(3);
+    app.Run(op::kDownload);
 
-    auto blocks = app.DataAfter(3, 0);
+    auto blocks = app.DataAfter(op::kDownload, 0);
     ASSERT_FALSE(blocks.empty());
     EXPECT_EQ(blocks.back().address, 0x200u) << "the block already announced still goes";
     EXPECT_EQ(app.Status(), "下载过程已被用户中断!");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
-    EXPECT_EQ(Sessions(4), 0) << "no checksum after an abort";
+    EXPECT_EQ(Sessions(op::kMemoryChecksum), 0) << "no checksum after an abort";
     EXPECT_EQ(app.ctx.codeInMemory, 0) << "the memory holds a third of the code";
 }
 
 TEST_F(DownloadTest, AbortRequestLeftOverFromIdleIsClearedAtTheStart) {
     UseCode(Pattern(0x100, 1));
     app.ctx.AbortFlag = 1;
-    app.Run(3);
+    app.Run(op::kDownload);
     EXPECT_EQ(app.ctx.AbortFlag, 0);
     EXPECT_EQ(app.Status(), kSumResult + Hex(Sum(code), 4));
     EXPECT_EQ(app.ctx.codeInMemory, 1);
@@ -327,7 +329,7 @@ TEST_F(DownloadTest, DebugModeSendsNothingAndAdoptsTheRange) {
     app.ui.SetChecked(id::kDebugMode, true);
     app.ui.SetText(id::kStartAddress, "0100");
     app.ctx.checkedRange = {0, 0x1FFF};
-    app.Run(3);
+    app.Run(op::kDownload);
     for (const auto& e : app.events) EXPECT_NE(e.kind, test::WireEvent::Write);
     EXPECT_EQ(app.Status(), kSumResult + Hex(Sum(code), 4));
     EXPECT_EQ(app.ui.GetText(id::kChecksum), Hex(Sum(code), 4));
@@ -341,13 +343,13 @@ TEST_F(DownloadTest, UnansweredInitialisationStopsBeforeTheAnnouncement) {
     UseCode(Pattern(0x100, 1));
     {
         std::lock_guard lock(app.prog.state.mutex);
-        app.prog.state.Arm({sim::FaultKind::NoReply, 2, sim::FaultStep::Any, true});
+        app.prog.state.Arm({sim::FaultKind::NoReply, op::kClearArea, sim::FaultStep::Any, true});
     }
     uint64_t before = app.time.NowMicros();
-    app.Run(3);
+    app.Run(op::kDownload);
     EXPECT_EQ(app.Status(), "初始化编程内存失败!请尝试重新下载代码进行初始化");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
-    EXPECT_EQ(Sessions(3), 0);
+    EXPECT_EQ(Sessions(op::kDownload), 0);
     EXPECT_GE(app.time.NowMicros() - before, 1500u * 30 * 1000) << "1500 tries of 30 ms";
 }
 
@@ -355,14 +357,15 @@ TEST_F(DownloadTest, OpenFileChoosesThenDownloadsAndCancelSendsNothing) {
     auto bytes = Pattern(0x90, 3);
     std::string path = dir.Write("chosen.bin", std::string(bytes.begin(), bytes.end()));
     app.ui.QueueOpen(std::nullopt);
-    app.Run(45);
+    app.Run(op::kOpenFile);
     EXPECT_TRUE(app.BlocksSent().empty());
     EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
 
     app.ui.QueueOpen(path);
-    app.Run(45);
+    app.Run(op::kOpenFile);
     EXPECT_EQ(app.ui.GetText(id::kCodeFile), path);
-    EXPECT_EQ(app.SessionsSent(), (std::vector<int>{29, 2, 3, 4}));
+    EXPECT_EQ(app.SessionsSent(),
+              (std::vector<int>{op::kReadIdentifier, op::kClearArea, op::kDownload, op::kMemoryChecksum}));
     EXPECT_EQ(app.Status(), kSumResult + Hex(Sum(bytes), 4));
     EXPECT_EQ(app.ctx.codeInMemory, 1);
 }
@@ -371,7 +374,7 @@ TEST_F(DownloadTest, OpenFileChoosesThenDownloadsAndCancelSendsNothing) {
 
 TEST_F(DownloadTest, MemoryChecksumRefusesRewrittenMemoryWithoutTraffic) {
     app.ctx.memoryRewritten = 1;
-    app.Run(4);
+    app.Run(op::kMemoryChecksum);
     auto box = app.ui.LastBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->spec.text, "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!");
@@ -384,16 +387,16 @@ TEST_F(DownloadTest, MemoryChecksumRefusesRewrittenMemoryWithoutTraffic) {
 
 TEST_F(DownloadTest, MemoryChecksumCutShortShowsXXXXWithoutABox) {
     UseCode(Pattern(0x2000, 1));
-    app.Run(3);
+    app.Run(op::kDownload);
     ASSERT_EQ(app.ctx.codeInMemory, 1);
     {
         std::lock_guard lock(app.prog.state.mutex);
-        app.prog.state.Arm({sim::FaultKind::Stop, 4, sim::FaultStep::Progress, true});
+        app.prog.state.Arm({sim::FaultKind::Stop, op::kMemoryChecksum, sim::FaultStep::Progress, true});
     }
     size_t boxes = app.ui.Boxes().size();
     size_t mark = app.StatusMark();
     app.ctx.checkedRange = {0, 0x1000};
-    app.Run(4);
+    app.Run(op::kMemoryChecksum);
     const std::string waiting = "请稍候,得到编程内存检查和";
     EXPECT_EQ(app.StatusSince(mark), (std::vector<std::string>{waiting, waiting + ",地址: 00400",
                                                               waiting + ",地址: 00800", waiting + ",地址: 00C00",
@@ -407,7 +410,7 @@ TEST_F(DownloadTest, MemoryChecksumCutShortShowsXXXXWithoutABox) {
 
 TEST_F(DownloadTest, MemoryChecksumAfterAFileCopyAdoptsTheProgrammersSum) {
     UseCode(Pattern(0x200, 1));
-    app.Run(3);
+    app.Run(op::kDownload);
     {
         std::lock_guard lock(app.prog.state.mutex);
         app.prog.state.memory[0x10] ^= 0xFF;
@@ -416,19 +419,19 @@ TEST_F(DownloadTest, MemoryChecksumAfterAFileCopyAdoptsTheProgrammersSum) {
     ASSERT_NE(programmers, Sum(code));
     app.ctx.checkedRange = {0, 0};
     FillCommandBlockHeader(app.ctx);
-    CheckProgrammerMemory(app.ctx, 24);
+    CheckProgrammerMemory(app.ctx, op::kCopyMaster);
     EXPECT_EQ(app.Status(), kSumResult + Hex(programmers, 4));
     EXPECT_EQ(app.ui.GetText(id::kChecksum), Hex(programmers, 4));
     EXPECT_EQ(app.ctx.checkedRange, (AddressRange{0, 0x1FF}));
 
-    CheckProgrammerMemory(app.ctx, 0);
+    CheckProgrammerMemory(app.ctx, op::kNone);
     EXPECT_EQ(app.Status(), kSumResult + "XXXX");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 }
 
 TEST_F(DownloadTest, MemoryChecksumOfOneAddressReadsOneProgressWordUnshown) {
     UseCode(Pattern(0x200, 1));
-    app.Run(3);
+    app.Run(op::kDownload);
     app.SetRangeFields("0100", "0100");
     size_t mark = app.StatusMark();
     app.Click(id::kMemoryChecksum);

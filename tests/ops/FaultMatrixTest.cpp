@@ -17,6 +17,7 @@
 #include "app/MainWindow.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -187,23 +188,25 @@ const std::vector<Blind>& BlindSpots() {
         std::vector<Blind> b = {
             {"", 0, FaultStep::Ack, {FaultKind::Garbage}},
             {"", 0, FaultStep::Progress, {FaultKind::Garbage}},
-            {"chip checksum", 13, FaultStep::Final, changed},
-            {"copy chip to memory", 15, FaultStep::Final, changed},
-            {"stored file to memory", 4, FaultStep::Final, changed},
-            {"programmer information", 37, FaultStep::First, changed},
-            {"programmer information", 37, FaultStep::Final, changed},
-            {"stored file information", 21, FaultStep::Final, changed},
-            {"stored file to memory", 21, FaultStep::Final, changed},
+            {"chip checksum", op::kChipChecksum, FaultStep::Final, changed},
+            {"copy chip to memory", op::kCopyChip, FaultStep::Final, changed},
+            {"stored file to memory", op::kMemoryChecksum, FaultStep::Final, changed},
+            {"programmer information", op::kInfo, FaultStep::First, changed},
+            {"programmer information", op::kInfo, FaultStep::Final, changed},
+            {"stored file information", op::kReadFileInfo, FaultStep::Final, changed},
+            {"stored file to memory", op::kReadFileInfo, FaultStep::Final, changed},
             // A probe that finds no file, or no answer, lets the making go on.
-            {"make offline file", 21, FaultStep::Any, every},
-            {"delete stored file", 2, FaultStep::Final, every},
-            {"automatic, debug mode", 29, FaultStep::First, changed},
-            {"automatic, debug mode", 29, FaultStep::Final, changed},
-            {"automatic", 11, FaultStep::Any, every},
-            {"automatic", 12, FaultStep::Any, every},
+            {"make offline file", op::kReadFileInfo, FaultStep::Any, every},
+            {"delete stored file", op::kClearArea, FaultStep::Final, every},
+            {"automatic, debug mode", op::kReadIdentifier, FaultStep::First, changed},
+            {"automatic, debug mode", op::kReadIdentifier, FaultStep::Final, changed},
+            {"automatic", op::kLdcProtect, FaultStep::Any, every},
+            {"automatic", op::kHardwareProtect, FaultStep::Any, every},
         };
         // Sessions whose first token the host goes past unless it is "EV".
-        for (int session : {4, 5, 7, 8, 13, 14, 15, 16, 19, 20, 26, 30, 31})
+        for (int session : {op::kMemoryChecksum, op::kReadMemory, op::kProgram, op::kVerify, op::kChipChecksum,
+                            op::kReadChip, op::kCopyChip, op::kBlankCheck, op::kOfflineVerify, op::kOfflineRead,
+                            op::kProgramDirect, op::kOfflineChecksum, op::kWriteIdCode})
             b.push_back({"", session, FaultStep::First, {FaultKind::Garbage}});
         return b;
     }();
@@ -364,7 +367,9 @@ bool IsBlind(const Operation& op, const Baseline& base, const Injection& in) {
         // all steps the automatic sequence passes over.
         if (!IsAutomatic(op.name)) return false;
         for (size_t i = 0; i < base.sessionWrites.size() && i < base.sessions.size(); ++i)
-            if (base.sessionWrites[i] >= in.atWrite && base.sessions[i] != 11 && base.sessions[i] != 12) return false;
+            if (base.sessionWrites[i] >= in.atWrite && base.sessions[i] != op::kLdcProtect &&
+                base.sessions[i] != op::kHardwareProtect)
+                return false;
         return base.writes >= in.atWrite;
     }
     return std::ranges::any_of(BlindSpots(), [&](const Blind& b) {

@@ -15,6 +15,7 @@
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -119,7 +120,8 @@ LinkFault DrawFault(std::mt19937& rng) {
     LinkFault f;
     if (rng() % 4 != 0) return f;  // three runs in four have a sound link
     f.any = true;
-    static const int steps[] = {16, 6, 7, 8, 31, 11};
+    static const int steps[] = {op::kBlankCheck,   op::kEraseMtp,     op::kProgram,
+                                op::kVerify,       op::kWriteIdCode,  op::kLdcProtect};
     int op = steps[rng() % std::size(steps)];
     switch (rng() % 7) {
     case 0: f.fault = {FaultKind::NoReply, op, FaultStep::Any, true}; break;
@@ -133,7 +135,7 @@ LinkFault DrawFault(std::mt19937& rng) {
         break;
     case 5: f.unplug = true; break;
     case 6:
-        f.fault = {FaultKind::Busy, 4, FaultStep::Any, false};
+        f.fault = {FaultKind::Busy, op::kMemoryChecksum, FaultStep::Any, false};
         f.busyBefore = true;
         f.lockByte = rng() % 2;
         break;
@@ -244,7 +246,8 @@ TEST_P(ProductionRun, CountsFollowTheUnitsVerdictsAndNoIdCodeIsGivenTwice) {
             ++goodCount;
             EXPECT_EQ(status, "自动编程已成功完成");
             EXPECT_EQ(app.ctx.failureCount, bad);
-            EXPECT_TRUE(app.UnitPassed(7) && app.UnitPassed(8) && app.UnitPassed(31));
+            EXPECT_TRUE(app.UnitPassed(op::kProgram) && app.UnitPassed(op::kVerify) &&
+                        app.UnitPassed(op::kWriteIdCode));
             EXPECT_TRUE(app.ChipHoldsCode());
             uint32_t next = lastGoodId + 1;
             while (other.held.count(next) || other.good.count(next)) ++next;

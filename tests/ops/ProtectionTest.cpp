@@ -4,6 +4,7 @@
 #include "link/Session.h"
 #include "ops/Protection.h"
 #include "tests/support/SimApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -20,12 +21,12 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {6, id::kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
-    {9, 0, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
-    {27, 0, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
-    {10, id::kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "芯片读保护失败!"},
-    {11, id::kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "芯片LDC保护失败!"},
-    {12, id::kHwProtect, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "芯片硬件写保护失败!"},
+    {op::kEraseMtp, id::kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
+    {op::kSmart, 0, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
+    {op::kSmartDebug, 0, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!", "使能芯片SMART失败!"},
+    {op::kReadProtect, id::kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "芯片读保护失败!"},
+    {op::kLdcProtect, id::kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "芯片LDC保护失败!"},
+    {op::kHardwareProtect, id::kHwProtect, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!", "芯片硬件写保护失败!"},
 };
 
 class ProtectionTest : public ::testing::Test {
@@ -93,7 +94,7 @@ TEST_F(ProtectionTest, NoShowsTheRefusalText) {
     // An OTP chip has no erase, SMART or hardware protection; an empty socket nothing at all.
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.opCode);
-        bool otpCan = c.opCode == 10 || c.opCode == 11;
+        bool otpCan = c.opCode == op::kReadProtect || c.opCode == op::kLdcProtect;
         Socket(otpCan ? sim::Chip() : sim::Chip::Blank(sim::ChipKind::Otp));
         EXPECT_EQ(Start(c), (Texts{c.running, c.refused}));
         EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
@@ -105,7 +106,7 @@ TEST_F(ProtectionTest, NoShowsTheRefusalText) {
 
 TEST_F(ProtectionTest, EvOnAnEraseReportsTheVoltageFault) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
-    Arm(sim::FaultKind::Ev, 6);
+    Arm(sim::FaultKind::Ev, op::kEraseMtp);
     EXPECT_EQ(Start(kCases[0]), (Texts{"正在擦除MTP,请稍候......", "编程电压错误,编程失败"}));
     auto box = app.ui.LastBox();
     ASSERT_TRUE(box);
@@ -117,14 +118,14 @@ TEST_F(ProtectionTest, EvOnAnEraseReportsTheVoltageFault) {
 
 TEST_F(ProtectionTest, AnythingElseIsOperationFailed) {
     Socket(sim::Chip::Blank(sim::ChipKind::Mtp));
-    Arm(sim::FaultKind::NoReply, 10);
+    Arm(sim::FaultKind::NoReply, op::kReadProtect);
     uint64_t before = app.time.NowMicros();
     EXPECT_EQ(Start(kCases[3]), (Texts{"正在使能芯片读保护,请稍候......", "操作失败"}));
     EXPECT_GE(app.time.NowMicros() - before, 100u * 30 * 1000) << "100 tries of 30 ms before giving up";
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 
     // Two letters that are neither "OK", "NO" nor "EV".
-    Arm(sim::FaultKind::Garbage, 11);
+    Arm(sim::FaultKind::Garbage, op::kLdcProtect);
     EXPECT_EQ(Start(kCases[4]).back(), "操作失败");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
 }

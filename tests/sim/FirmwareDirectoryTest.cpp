@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/SimHost.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::test {
 namespace {
@@ -32,11 +33,11 @@ protected:
     void MakeFile(int block) {
         std::vector<uint8_t> code = Code();
         std::copy(code.begin(), code.end(), host.state.memory.begin());
-        host.Open(Protected(2, block));
+        host.Open(Protected(op::kClearArea, block));
         ASSERT_EQ(host.Text(5), "OKPWD");
         ASSERT_EQ(host.Text(5, 300), "OK");
 
-        CommandBlock config = Protected(17, block);
+        CommandBlock config = Protected(op::kOfflineConfig, block);
         config.Put24(cb::kCounterCurrent, 41);
         config.Put24(cb::kCounterEnd, 99999);
         config.Put24(cb::kIdAddress, 0x0FFD);
@@ -49,22 +50,22 @@ protected:
         host.Write(record);
         ASSERT_EQ(host.Text(2, 100), "OK");
 
-        CommandBlock write = Protected(18, block, 0, 0x1FF);
+        CommandBlock write = Protected(op::kOfflineCode, block, 0, 0x1FF);
         write.Put16(cb::kChecksum, Sum(code));
         host.Open(write);
         ASSERT_EQ(host.Text(2), "OK");
         ASSERT_GE(host.Progress(0x1FF).back(), 0x1FFu);
 
-        host.Open(Protected(30, block, 0, 0x1FF));
+        host.Open(Protected(op::kOfflineChecksum, block, 0, 0x1FF));
         host.Text(2);
         ASSERT_EQ(host.Progress(0x1FF).back(), 0x1FFu);
         ASSERT_EQ(host.Word16(), Sum(code));
 
-        host.Open(Protected(19, block, 0, 0x1FF));
+        host.Open(Protected(op::kOfflineVerify, block, 0, 0x1FF));
         ASSERT_EQ(host.Text(2), "OK");
         ASSERT_EQ(host.Progress(0x200).back(), 0x200u);
 
-        CommandBlock cache = Protected(2, 0);
+        CommandBlock cache = Protected(op::kClearArea, 0);
         host.Open(cache);
         ASSERT_EQ(host.Text(5, 1500), "OK");
     }
@@ -76,7 +77,7 @@ TEST_F(FirmwareDirectory, OfflineFileIsKeptAndSurvivesPowerOff) {
     host.Sleep(1000);
     host.state.powered = true;
 
-    host.Open(Protected(21, 3));
+    host.Open(Protected(op::kReadFileInfo, 3));
     EXPECT_EQ(host.Text(6, 100), "OKFILE");
     std::vector<uint8_t> info = host.Reply(43, 100);
     ASSERT_EQ(info.size(), 43u);
@@ -86,12 +87,12 @@ TEST_F(FirmwareDirectory, OfflineFileIsKeptAndSurvivesPowerOff) {
     EXPECT_EQ(std::vector<uint8_t>(info.begin() + 32, info.end()),
               (std::vector<uint8_t>{uint8_t(sum >> 8), uint8_t(sum), 0x01, 0x86, 0x9F, 0x00, 0x0F, 0xFD, 0x00, 0x00, 41}));
     // Other blocks stay empty.
-    host.Open(Protected(21, 4));
+    host.Open(Protected(op::kReadFileInfo, 4));
     EXPECT_EQ(host.Text(6, 100), "NOFILE");
     host.state.vary.nofile = true;
-    host.Open(Protected(21, 4));
+    host.Open(Protected(op::kReadFileInfo, 4));
     EXPECT_EQ(host.Text(6, 100), "NO");
-    host.Open(Protected(21, 3));
+    host.Open(Protected(op::kReadFileInfo, 3));
     EXPECT_EQ(host.Text(6, 100), "OKFILE");
 }
 
@@ -100,7 +101,7 @@ TEST_F(FirmwareDirectory, StoredFileReadsBackAndCopiesIntoMemory) {
     // The token before the data is passed over; the password verdict and
     // the copy's go-ahead are judged.
     host.state.vary.tokens = true;
-    host.Open(Protected(20, 15, 0x1F0, 0x20F));
+    host.Open(Protected(op::kOfflineRead, 15, 0x1F0, 0x20F));
     EXPECT_EQ(host.Text(5), "OKPWD");
     EXPECT_EQ(host.Text(2), "AK");
     host.Sleep(200);
@@ -111,21 +112,21 @@ TEST_F(FirmwareDirectory, StoredFileReadsBackAndCopiesIntoMemory) {
     EXPECT_EQ(host.Word16(), Sum(want));
 
     EXPECT_EQ(host.state.memory[0x10], 0xFF) << "the clean-up clears the memory";
-    host.Open(Protected(24, 15));
+    host.Open(Protected(op::kCopyMaster, 15));
     EXPECT_EQ(host.Text(5), "OKPWD");
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Reply(3, 50), (std::vector<uint8_t>{0x00, 0x01, 0xFF}));
     EXPECT_EQ(host.Progress(0x1FF).back(), 0x1FFu);
     EXPECT_TRUE(std::equal(code.begin(), code.end(), host.state.memory.begin()));
 
-    host.Open(Protected(24, 14));
+    host.Open(Protected(op::kCopyMaster, 14));
     EXPECT_EQ(host.Text(5), "OKPWD");
     EXPECT_EQ(host.Text(2), "NO") << "copy from an empty block";
 
-    host.Open(Protected(19, 15, 0, 0x1FF));
+    host.Open(Protected(op::kOfflineVerify, 15, 0, 0x1FF));
     EXPECT_EQ(host.Text(2), "AK");
     EXPECT_EQ(host.Progress(0x200).back(), 0x200u);
-    host.Open(Protected(30, 15, 0, 0x1FF));
+    host.Open(Protected(op::kOfflineChecksum, 15, 0, 0x1FF));
     EXPECT_EQ(host.Text(2), "AK");
     EXPECT_EQ(host.Progress(0x1FF).back(), 0x1FFu);
     EXPECT_EQ(host.Word16(), Sum(code));
@@ -151,7 +152,7 @@ TEST_F(FirmwareDirectory, VaryingProgressOfTheMasterChecksumNeverCrossesA64KBoun
         {0x10000, 0x10010, {0x10100}},
     };
     for (const Case& c : cases) {
-        host.Open(Protected(30, 2, c.start, c.end));
+        host.Open(Protected(op::kOfflineChecksum, 2, c.start, c.end));
         EXPECT_EQ(host.Text(2), "OK");
         EXPECT_EQ(host.Progress(c.end), c.progress) << std::hex << c.start << ".." << c.end;
         uint32_t sum = 0;
@@ -163,14 +164,14 @@ TEST_F(FirmwareDirectory, VaryingProgressOfTheMasterChecksumNeverCrossesA64KBoun
 TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
     MakeFile(1);
     password = "123456";
-    host.Open(Protected(2, 1));
+    host.Open(Protected(op::kClearArea, 1));
     EXPECT_EQ(host.Text(5), "NOPWD");
-    host.Open(Protected(22, 1));
+    host.Open(Protected(op::kSetCounter, 1));
     EXPECT_EQ(host.Text(5), "NOPWD");
     EXPECT_TRUE(host.state.blocks[0].holdsFile);
 
     password = sim::kFactoryPassword;
-    CommandBlock counter = Protected(22, 1);
+    CommandBlock counter = Protected(op::kSetCounter, 1);
     counter.Put24(cb::kCounterCurrent, 500);
     counter.Put24(cb::kCounterEnd, 600);
     counter.Put24(cb::kIdAddress, 0x1234);
@@ -183,9 +184,9 @@ TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
 
     // Deleting reads only "OKPWD"; the "OK" behind it must not land in the
     // next acknowledgement.
-    CommandBlock next = SimHost::Block(21);
+    CommandBlock next = SimHost::Block(op::kReadFileInfo);
     next[cb::kBlockNumber] = 1;
-    host.Open(Protected(2, 1));
+    host.Open(Protected(op::kClearArea, 1));
     EXPECT_EQ(host.Text(5), "OKPWD");
     auto s = host.Open(next);
     next[cb::kOpCode] |= 0x40;
@@ -193,7 +194,7 @@ TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
     EXPECT_EQ(host.Text(6, 100), "NOFILE");
     // A slow unit is late with "OKPWD", not with the "OK" behind it.
     host.state.vary.slow = true;
-    host.Open(Protected(2, 1));
+    host.Open(Protected(op::kClearArea, 1));
     host.Sleep(1000);
     std::string sent;
     for (const sim::SimLine::Timed& t : host.line.toHost) sent.push_back(char(t.byte));
@@ -202,7 +203,7 @@ TEST_F(FirmwareDirectory, DeleteAndCounterNeedThePassword) {
 }
 
 TEST_F(FirmwareDirectory, PasswordChangeTakesEightCharactersAndRetiresTheOldOne) {
-    CommandBlock change = Protected(23, 0);
+    CommandBlock change = Protected(op::kSetPassword, 0);
     const std::string fresh = "Ab3$efGH";
     for (int i = 0; i < 6; ++i) change[cb::kStartAddress + i] = uint8_t(fresh[i]);
     change[cb::kChecksum] = uint8_t(fresh[6]);
@@ -212,13 +213,13 @@ TEST_F(FirmwareDirectory, PasswordChangeTakesEightCharactersAndRetiresTheOldOne)
     EXPECT_EQ(host.state.password, fresh);
 
     // The old one no longer opens anything.
-    host.Open(Protected(20, 1, 0, 0xF));
+    host.Open(Protected(op::kOfflineRead, 1, 0, 0xF));
     EXPECT_EQ(host.Text(5), "NOPWD");
     EXPECT_TRUE(host.Reply(2, 10).empty());
 
     // A short new password leaves the checksum bytes out.
     password = fresh;
-    change = Protected(23, 0);
+    change = Protected(op::kSetPassword, 0);
     for (int i = 0; i < 6; ++i) change[cb::kStartAddress + i] = i < 4 ? uint8_t("wxyz"[i]) : 0;
     change.Put16(cb::kChecksum, 0x4142);  // what the checksum field holds: ignored after the terminator
     host.Open(change);

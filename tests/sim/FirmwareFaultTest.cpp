@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/SimHost.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::test {
 namespace {
@@ -30,52 +31,52 @@ protected:
 };
 
 TEST_F(FirmwareFaults, SupplyFaultTakesThePlaceOfTheTokenOfTheAimedOperationOnly) {
-    host.state.Arm(Aim(FaultKind::Ev, 16));
-    host.Open(SimHost::Block(16, 0, 0xFF));
+    host.state.Arm(Aim(FaultKind::Ev, op::kBlankCheck));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "EV");
     EXPECT_FALSE(host.Word24()) << "progress after EV";
-    host.Open(SimHost::Block(13, 0, 0xFF));
+    host.Open(SimHost::Block(op::kChipChecksum, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "OK");
     // Until cleared it stays.
-    host.Open(SimHost::Block(16, 0, 0xFF));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "EV");
     host.state.ClearFaults();
-    host.Open(SimHost::Block(16, 0, 0xFF));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "OK");
     // A varying unit's own words are hit all the same.
     host.state.vary.SetAll(true);
-    host.state.Arm(Aim(FaultKind::Ev, 16, FaultStep::First, true));
-    host.Open(SimHost::Block(16, 0, 0xFF));
+    host.state.Arm(Aim(FaultKind::Ev, op::kBlankCheck, FaultStep::First, true));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "EV");
-    host.Open(SimHost::Block(16, 0, 0xFF));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFF));
     EXPECT_EQ(host.Text(2), sim::kVariedOk);
 }
 
 TEST_F(FirmwareFaults, NoReplyOnceThenTheUnitAnswersAgain) {
-    host.state.Arm(Aim(FaultKind::NoReply, 6, FaultStep::Any, true));
-    EXPECT_EQ(Verdict(6), "");
+    host.state.Arm(Aim(FaultKind::NoReply, op::kEraseMtp, FaultStep::Any, true));
+    EXPECT_EQ(Verdict(op::kEraseMtp), "");
     EXPECT_TRUE(host.state.faults.empty());
-    EXPECT_EQ(Verdict(6), "OK");
+    EXPECT_EQ(Verdict(op::kEraseMtp), "OK");
 }
 
 TEST_F(FirmwareFaults, AnyStepLeavesTheOpeningAloneUnlessItIsNamed) {
     host.state.Arm(Aim(FaultKind::NoReply));
-    auto s = host.Open(SimHost::Block(4, 0, 0xF));
+    auto s = host.Open(SimHost::Block(op::kMemoryChecksum, 0, 0xF));
     EXPECT_TRUE(s.opened);
     EXPECT_EQ(host.Text(2), "");
     host.state.ClearFaults();
     host.state.Arm(Aim(FaultKind::NoReply, sim::kAnyOperation, FaultStep::Ack));
-    s = host.Open(SimHost::Block(1));
+    s = host.Open(SimHost::Block(op::kProbe));
     EXPECT_FALSE(s.opened);
     EXPECT_TRUE(s.ack.empty());
 }
 
 TEST_F(FirmwareFaults, ShortReplyBringsHalfAndNothingMore) {
-    host.state.Arm(Aim(FaultKind::Short, 37));
-    host.Open(SimHost::Block(37));
+    host.state.Arm(Aim(FaultKind::Short, op::kInfo));
+    host.Open(SimHost::Block(op::kInfo));
     EXPECT_EQ(host.Text(24, 100), std::string(sim::kFirmwareVersion, 12));
-    host.state.Arm(Aim(FaultKind::Short, 1, FaultStep::Ack));
-    auto s = host.Open(SimHost::Block(1));
+    host.state.Arm(Aim(FaultKind::Short, op::kProbe, FaultStep::Ack));
+    auto s = host.Open(SimHost::Block(op::kProbe));
     EXPECT_EQ(s.ack.size(), 21u);
     EXPECT_EQ(s.status, "");
 }
@@ -83,8 +84,8 @@ TEST_F(FirmwareFaults, ShortReplyBringsHalfAndNothingMore) {
 TEST_F(FirmwareFaults, GarbageChangesEveryByteTheSameWayEachRun) {
     auto garbled = [] {
         SimHost h;
-        h.state.Arm(Aim(FaultKind::Garbage, 29));
-        h.Open(SimHost::Block(29));
+        h.state.Arm(Aim(FaultKind::Garbage, op::kReadIdentifier));
+        h.Open(SimHost::Block(op::kReadIdentifier));
         return h.Text(8, 20);
     };
     std::string first = garbled();
@@ -92,34 +93,34 @@ TEST_F(FirmwareFaults, GarbageChangesEveryByteTheSameWayEachRun) {
     for (int i = 0; i < 8; ++i) EXPECT_NE(first[i], sim::kDefaultIdentifier[i]) << i;
     EXPECT_EQ(garbled(), first);
     // The operation goes on after the garbled reply.
-    host.state.Arm(Aim(FaultKind::Garbage, 7, FaultStep::First));
+    host.state.Arm(Aim(FaultKind::Garbage, op::kProgram, FaultStep::First));
     host.state.memory[0] = 0x3C;
-    host.Open(SimHost::Block(7, 0, 0));
+    host.Open(SimHost::Block(op::kProgram, 0, 0));
     EXPECT_NE(host.Text(2), "OK");
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.state.chip.cells[0], 0x3C);
 }
 
 TEST_F(FirmwareFaults, BusyLineThatStaysSetKeepsTheHostOut) {
-    host.state.Arm(Aim(FaultKind::Busy, 6, FaultStep::Any, true));
-    host.Open(SimHost::Block(6));
+    host.state.Arm(Aim(FaultKind::Busy, op::kEraseMtp, FaultStep::Any, true));
+    host.Open(SimHost::Block(op::kEraseMtp));
     // Each opening polls DSR for a second; a one-off hang lasts two after the erase.
-    EXPECT_FALSE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_FALSE(host.Open(SimHost::Block(op::kProbe)).opened);
     EXPECT_TRUE(host.Busy());
-    EXPECT_FALSE(host.Open(SimHost::Block(1)).opened);
-    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_FALSE(host.Open(SimHost::Block(op::kProbe)).opened);
+    EXPECT_TRUE(host.Open(SimHost::Block(op::kProbe)).opened);
 
-    uint64_t serial = host.state.Arm(Aim(FaultKind::Busy, 6));
-    host.Open(SimHost::Block(6));
-    for (int i = 0; i < 4; ++i) EXPECT_FALSE(host.Open(SimHost::Block(1)).opened) << i;
+    uint64_t serial = host.state.Arm(Aim(FaultKind::Busy, op::kEraseMtp));
+    host.Open(SimHost::Block(op::kEraseMtp));
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(host.Open(SimHost::Block(op::kProbe)).opened) << i;
     EXPECT_TRUE(host.state.Armed(serial));
     host.state.ClearFaults();
-    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_TRUE(host.Open(SimHost::Block(op::kProbe)).opened);
 }
 
 TEST_F(FirmwareFaults, BusyAtAPageOfTheDownloadFailsTheHostsPoll) {
-    host.state.Arm(Aim(FaultKind::Busy, 3, FaultStep::Progress));
-    host.Open(SimHost::Block(3, 0, 0x1FF));
+    host.state.Arm(Aim(FaultKind::Busy, op::kDownload, FaultStep::Progress));
+    host.Open(SimHost::Block(op::kDownload, 0, 0x1FF));
     host.Write(std::vector<uint8_t>(0x100, 0x00));
     bool clear = false;
     for (int i = 0; i < 50 && !clear; ++i) {
@@ -131,8 +132,8 @@ TEST_F(FirmwareFaults, BusyAtAPageOfTheDownloadFailsTheHostsPoll) {
 
 TEST_F(FirmwareFaults, WrongSumOnADataBlock) {
     host.state.memory[0x20] = 0x80;
-    host.state.Arm(Aim(FaultKind::BadSum, 5));
-    host.Open(SimHost::Block(5, 0x20, 0x21));
+    host.state.Arm(Aim(FaultKind::BadSum, op::kReadMemory));
+    host.Open(SimHost::Block(op::kReadMemory, 0x20, 0x21));
     EXPECT_EQ(host.Text(2), "OK");
     host.Sleep(200);
     EXPECT_EQ(host.Read(2), (std::vector<uint8_t>{0x80, 0xFF}));
@@ -140,20 +141,20 @@ TEST_F(FirmwareFaults, WrongSumOnADataBlock) {
 }
 
 TEST_F(FirmwareFaults, StopBreaksAStreamHalfway) {
-    host.state.Arm(Aim(FaultKind::Stop, 16));
-    host.Open(SimHost::Block(16, 0, 0xFFF));
+    host.state.Arm(Aim(FaultKind::Stop, op::kBlankCheck));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFFF));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Progress(0x1000), std::vector<uint32_t>{0x400});
     // Reports every 0x100, some twice: still nothing from the middle on.
     host.state.vary.progress = true;
-    host.Open(SimHost::Block(16, 0, 0xFFF));
+    host.Open(SimHost::Block(op::kBlankCheck, 0, 0xFFF));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Progress(0x1000),
               (std::vector<uint32_t>{0x100, 0x200, 0x300, 0x300, 0x400, 0x500, 0x600, 0x600, 0x700}));
     host.state.vary.progress = false;
 
-    host.state.Arm(Aim(FaultKind::Stop, 14));
-    host.Open(SimHost::Block(14, 0, 0xFF));
+    host.state.Arm(Aim(FaultKind::Stop, op::kReadChip));
+    host.Open(SimHost::Block(op::kReadChip, 0, 0xFF));
     EXPECT_EQ(host.Text(2), "OK");
     host.Sleep(200);
     EXPECT_EQ(host.Read(0x100).size(), 0x80u);
@@ -161,9 +162,9 @@ TEST_F(FirmwareFaults, StopBreaksAStreamHalfway) {
 }
 
 TEST_F(FirmwareFaults, AimedAtTheFinalVerdictTheWorkStillHappens) {
-    host.state.Arm(Aim(FaultKind::NoReply, 7, FaultStep::Final));
+    host.state.Arm(Aim(FaultKind::NoReply, op::kProgram, FaultStep::Final));
     host.state.memory[0x10] = 0x01;
-    host.Open(SimHost::Block(7, 0, 0x10));
+    host.Open(SimHost::Block(op::kProgram, 0, 0x10));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Progress(0x10), std::vector<uint32_t>{0x10});
     EXPECT_EQ(host.Text(2), "");

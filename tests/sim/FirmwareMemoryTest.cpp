@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/support/SimHost.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::test {
 namespace {
@@ -85,16 +86,16 @@ Streamed StreamCode(SimHost& host, const std::vector<uint8_t>& send, uint32_t st
 Streamed Download(SimHost& host, const std::vector<uint8_t>& code, uint32_t start, uint32_t blockLength = 16,
                   int pauseMs = 0) {
     uint32_t end = start + uint32_t(code.size()) - 1;
-    host.Open(SimHost::Block(29));
+    host.Open(SimHost::Block(op::kReadIdentifier));
     std::string id = host.Text(8, 20);
-    CommandBlock init = SimHost::Block(2);
+    CommandBlock init = SimHost::Block(op::kClearArea);
     init[cb::kBlockNumber] = 0;
     host.Open(init);
     EXPECT_EQ(host.Text(5, 1500), "OK");
     std::vector<uint8_t> send(0x100000, 0xFF);
     std::vector<uint8_t> scrambled = SimHost::Scramble(code, id);
     std::copy(scrambled.begin(), scrambled.end(), send.begin() + start);
-    CommandBlock announce = SimHost::Block(3, start, end);
+    CommandBlock announce = SimHost::Block(op::kDownload, start, end);
     announce.Put16(cb::kChecksum, Sum(code));
     announce[cb::kBlockNumber] = 0;
     EXPECT_TRUE(host.Open(announce).opened);
@@ -116,7 +117,7 @@ std::vector<int64_t> Arrivals(SimHost& host, const CommandBlock& block, int ms) 
 TEST(FirmwareMemory, InitialisationHoldsDsrAndFillsWithFF) {
     SimHost host;
     host.state.memory[0x1234] = 0x00;
-    CommandBlock init = SimHost::Block(2);
+    CommandBlock init = SimHost::Block(op::kClearArea);
     init[cb::kBlockNumber] = 0;
     host.Open(init);
     host.Sleep(50);
@@ -130,9 +131,9 @@ TEST(FirmwareMemory, SlowUnitTakesLongerToInitialiseAndIsLateOnlyWithItsFirstRep
     SimHost host;
     // Replies then reach the host when sent, not queued behind the acknowledgement.
     host.line.byteNanos = 0;
-    CommandBlock init = SimHost::Block(2);
+    CommandBlock init = SimHost::Block(op::kClearArea);
     init[cb::kBlockNumber] = 0;
-    CommandBlock checksum = SimHost::Block(4, 0, 0x7FF);
+    CommandBlock checksum = SimHost::Block(op::kMemoryChecksum, 0, 0x7FF);
     std::vector<int64_t> initAt[2], checksumAt[2];
     for (bool slow : {false, true}) {
         host.state.vary.slow = slow;
@@ -160,14 +161,14 @@ TEST(FirmwareMemory, DownloadIsDescrambledPacedByPageAndConfirmedByTheChecksum) 
     host.Sleep(500);
     EXPECT_TRUE(std::equal(code.begin(), code.end(), host.state.memory.begin()));
 
-    host.Open(SimHost::Block(4, 0, 0x2FF));
+    host.Open(SimHost::Block(op::kMemoryChecksum, 0, 0x2FF));
     EXPECT_EQ(host.Text(2), "OK");
     std::vector<uint32_t> progress = host.Progress(0x2FF);
     ASSERT_FALSE(progress.empty());
     EXPECT_GE(progress.back(), 0x2FFu);
     EXPECT_EQ(host.Word16(), Sum(code));
 
-    host.Open(SimHost::Block(5, 0x100, 0x1FF));
+    host.Open(SimHost::Block(op::kReadMemory, 0x100, 0x1FF));
     EXPECT_EQ(host.Text(2), "OK");
     host.Sleep(200);
     EXPECT_EQ(host.Read(256), std::vector<uint8_t>(code.begin() + 0x100, code.begin() + 0x200));
@@ -185,7 +186,7 @@ TEST(FirmwareMemory, ScramblingStartsOverAtAnyStartAddressAndTheOvershootIsDropp
     EXPECT_EQ(host.state.memory[0x103E], 0xFF);
     EXPECT_EQ(host.state.memory[0x1043], 0xFF);
     // ... nor do they upset the next session.
-    auto s = host.Open(SimHost::Block(37));
+    auto s = host.Open(SimHost::Block(op::kInfo));
     EXPECT_TRUE(s.opened);
     EXPECT_EQ(s.status, "REDY");
 }
@@ -194,13 +195,13 @@ TEST(FirmwareMemory, ChecksumSendsProgressOnlyWhereTheHostReadsIt) {
     SimHost host;
     host.state.memory[0x40] = 0x12;
     // start = end: exactly one address, then the sum of that byte.
-    host.Open(SimHost::Block(4, 0x40, 0x40));
+    host.Open(SimHost::Block(op::kMemoryChecksum, 0x40, 0x40));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Word24(), 0x40u);
     EXPECT_EQ(host.Word16(), 0x12u);
     EXPECT_TRUE(host.Reply(1, 5).empty());
     // start > end: the sum straight after the token.
-    host.Open(SimHost::Block(4, 0x41, 0x40));
+    host.Open(SimHost::Block(op::kMemoryChecksum, 0x41, 0x40));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_EQ(host.Word16(), 0u);
     EXPECT_TRUE(host.Reply(1, 5).empty());
@@ -225,7 +226,7 @@ TEST(FirmwareMemory, ChecksumSendsProgressOnlyWhereTheHostReadsIt) {
     };
     for (const Case& c : cases) {
         host.state.vary.progress = c.varied;
-        host.Open(SimHost::Block(4, c.start, c.end));
+        host.Open(SimHost::Block(op::kMemoryChecksum, c.start, c.end));
         EXPECT_EQ(host.Text(2), "OK");
         EXPECT_EQ(host.Progress(c.end), c.progress) << std::hex << c.start << ".." << c.end;
         uint32_t sum = 0;
@@ -239,7 +240,7 @@ TEST(FirmwareMemory, DataBlockFollowsTheHostsPauseWithExactlyItsLengthAndSum) {
     SimHost host;
     std::vector<uint8_t> code = Pattern(16, 0x80);
     std::copy(code.begin(), code.end(), host.state.memory.begin() + 0xFFFF0);
-    host.Open(SimHost::Block(5, 0xFFFF0, 0xFFFFF));
+    host.Open(SimHost::Block(op::kReadMemory, 0xFFFF0, 0xFFFFF));
     EXPECT_EQ(host.Text(2), "OK");
     EXPECT_TRUE(host.Reply(1, 1).empty()) << "data came before the host's pause";
     host.Sleep(100);
@@ -247,7 +248,7 @@ TEST(FirmwareMemory, DataBlockFollowsTheHostsPauseWithExactlyItsLengthAndSum) {
     EXPECT_EQ(host.Word16(), Sum(code));
     EXPECT_TRUE(host.Reply(1, 5).empty());
     // A reversed range is refused before any data.
-    host.Open(SimHost::Block(5, 0x10, 0x0F));
+    host.Open(SimHost::Block(op::kReadMemory, 0x10, 0x0F));
     EXPECT_EQ(host.Text(2), "NO");
     EXPECT_TRUE(host.Reply(1, 10).empty());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/SimHost.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::test {
 namespace {
@@ -14,7 +15,7 @@ std::vector<uint8_t> OnWire(CommandBlock b, bool marked = true) {
 
 TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
     SimHost host;
-    CommandBlock block = SimHost::Block(1, 0x123, 0x4567);
+    CommandBlock block = SimHost::Block(op::kProbe, 0x123, 0x4567);
     block[cb::kBlockNumber] = 7;
     auto s = host.Open(block);
     ASSERT_TRUE(s.opened);
@@ -23,7 +24,8 @@ TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
     EXPECT_TRUE(host.Reply(2, 10).empty()) << "the probe has nothing after its acknowledgement";
     ASSERT_EQ(host.state.log.size(), 1u);
     const sim::LogEntry& e = host.state.log[0];
-    EXPECT_EQ(std::vector<uint32_t>({e.opCode, e.block, e.start, e.end}), std::vector<uint32_t>({1, 7, 0x123, 0x4567}));
+    EXPECT_EQ(std::vector<uint32_t>({e.opCode, e.block, e.start, e.end}),
+              std::vector<uint32_t>({op::kProbe, 7, 0x123, 0x4567}));
 
     // A varying unit answers with a block of its own and another word.
     host.state.vary.ack = host.state.vary.status = true;
@@ -35,7 +37,7 @@ TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
     EXPECT_NE(s.status, "LOCK");
     EXPECT_EQ(host.state.log.size(), 2u);
     // Whatever it says, the operation's traffic follows the status word.
-    s = host.Open(SimHost::Block(29));
+    s = host.Open(SimHost::Block(op::kReadIdentifier));
     EXPECT_EQ(s.ack.size(), size_t(cb::kSize));
     EXPECT_EQ(host.Text(8, 20), sim::kDefaultIdentifier);
 }
@@ -43,9 +45,9 @@ TEST(FirmwareSession, AcknowledgesWithTheBlockAndTheReadyStatusAndLogsIt) {
 TEST(FirmwareSession, FindsTheBlockBehindStrayBytesAndBrokenBlocks) {
     SimHost host;
     // A block without the session mark, broken starts of a signature, then the block.
-    std::vector<uint8_t> wire = OnWire(SimHost::Block(4), false);
+    std::vector<uint8_t> wire = OnWire(SimHost::Block(op::kMemoryChecksum), false);
     for (char c : std::string("\0ZEMZZEMK\x13", 10)) wire.push_back(uint8_t(c));
-    auto block = OnWire(SimHost::Block(37));
+    auto block = OnWire(SimHost::Block(op::kInfo));
     wire.insert(wire.end(), block.begin(), block.end());
     host.Write(wire);
     host.Sleep(100);
@@ -54,27 +56,28 @@ TEST(FirmwareSession, FindsTheBlockBehindStrayBytesAndBrokenBlocks) {
     EXPECT_EQ(host.Text(24, 100).size(), 24u);
 
     // The head of a block, then a pause: forgotten.
-    auto broken = OnWire(SimHost::Block(4, 0, 0xFF));
+    auto broken = OnWire(SimHost::Block(op::kMemoryChecksum, 0, 0xFF));
     host.Write(std::vector<uint8_t>(broken.begin(), broken.begin() + 20));
     host.Sleep(300);
-    EXPECT_EQ(host.Open(SimHost::Block(29)).ack[cb::kOpCode], 29 | 0x40);
+    EXPECT_EQ(host.Open(SimHost::Block(op::kReadIdentifier)).ack[cb::kOpCode], op::kReadIdentifier | 0x40);
     EXPECT_EQ(host.Text(8, 20), sim::kDefaultIdentifier);
     ASSERT_EQ(host.state.log.size(), 2u);
-    EXPECT_EQ(host.state.log[1].opCode, 29);
+    EXPECT_EQ(host.state.log[op::kProbe].opCode, op::kReadIdentifier);
 }
 
 TEST(FirmwareSession, LockedUnitLetsOnlyProbePasswordAndLockThrough) {
     SimHost host;
     host.state.locked = true;
     host.state.vary.status = true;  // the ready word may vary, the lock word never
-    for (uint8_t op : {4, 5, 7, 16, 21, 29, 37}) {
+    for (uint8_t op : {op::kMemoryChecksum, op::kReadMemory, op::kProgram, op::kBlankCheck, op::kReadFileInfo,
+                       op::kReadIdentifier, op::kInfo}) {
         EXPECT_EQ(host.Open(SimHost::Block(op, 0, 0xFF)).status, "LOCK") << int(op);
         EXPECT_TRUE(host.Reply(2, 20).empty()) << "op " << int(op) << " went on while locked";
     }
     EXPECT_TRUE(host.state.log.empty());
 
-    EXPECT_EQ(host.Open(SimHost::Block(1)).status, "LOCK");
-    CommandBlock unlock = SimHost::Block(25);
+    EXPECT_EQ(host.Open(SimHost::Block(op::kProbe)).status, "LOCK");
+    CommandBlock unlock = SimHost::Block(op::kLock);
     unlock[cb::kLockState] = 0;
     SimHost::SetPassword(unlock, "wrong");
     host.Open(unlock);
@@ -84,17 +87,17 @@ TEST(FirmwareSession, LockedUnitLetsOnlyProbePasswordAndLockThrough) {
     EXPECT_EQ(host.Open(unlock).status, "LOCK");
     EXPECT_EQ(host.Text(5, 10), "OKPWD");
     EXPECT_EQ(host.Text(2), "OK");
-    EXPECT_EQ(host.Open(SimHost::Block(37)).status, sim::kVariedStatus);
+    EXPECT_EQ(host.Open(SimHost::Block(op::kInfo)).status, sim::kVariedStatus);
 }
 
 TEST(FirmwareSession, PoweredOffUnitAnswersNothingUntilSwitchedOn) {
     SimHost host;
     host.state.powered = false;
-    auto s = host.Open(SimHost::Block(1));
+    auto s = host.Open(SimHost::Block(op::kProbe));
     EXPECT_TRUE(s.ack.empty());
     EXPECT_FALSE(host.Busy());
     host.state.powered = true;
-    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_TRUE(host.Open(SimHost::Block(op::kProbe)).opened);
 }
 
 // A unit that minds the pauses (sim vary pauses) takes a block only after
@@ -109,20 +112,20 @@ TEST(FirmwareSession, UnitThatMindsThePausesIgnoresABlockSoonerThanItsPause) {
         b[cb::kOpCode] |= 0x40;
         host.Write(std::vector<uint8_t>(b.bytes.begin(), b.bytes.end()));
     };
-    auto lastTakenUp = [&] { return host.state.log.empty() ? 0 : int(host.state.log.back().opCode); };
+    auto lastTakenUp = [&] { return host.state.log.empty() ? op::kNone : int(host.state.log.back().opCode); };
     // The identifier is on the line about 25 ms after its block. Streamed
     // programming must come 50 ms after it, the program step 200 ms after
     // whatever went before: sooner goes unanswered, later is taken up.
-    for (auto [op, pauseMs] : {std::pair{26, 50}, std::pair{7, 200}}) {
+    for (auto [op, pauseMs] : {std::pair<int, int>{op::kProgramDirect, 50}, std::pair<int, int>{op::kProgram, 200}}) {
         SCOPED_TRACE(op);
         host.state.tooSoon.clear();
         host.port.Purge();
-        send(29);
+        send(op::kReadIdentifier);
         host.Sleep(25);
         send(uint8_t(op));
         host.Sleep(1);
         EXPECT_EQ(host.state.tooSoon, (std::vector<uint8_t>{uint8_t(op)}));
-        EXPECT_EQ(lastTakenUp(), 29);
+        EXPECT_EQ(lastTakenUp(), op::kReadIdentifier);
         host.Sleep(pauseMs);
         send(uint8_t(op));
         host.Sleep(5000);  // whatever the session does, let it end
@@ -131,12 +134,12 @@ TEST(FirmwareSession, UnitThatMindsThePausesIgnoresABlockSoonerThanItsPause) {
     }
     // No pause before a blank check, so none is needed.
     host.port.Purge();
-    send(29);
+    send(op::kReadIdentifier);
     host.Sleep(25);
-    send(16);
+    send(op::kBlankCheck);
     host.Sleep(100);
-    EXPECT_EQ(lastTakenUp(), 16);
-    EXPECT_EQ(host.state.tooSoon, (std::vector<uint8_t>{7}));
+    EXPECT_EQ(lastTakenUp(), op::kBlankCheck);
+    EXPECT_EQ(host.state.tooSoon, (std::vector<uint8_t>{op::kProgram}));
 }
 
 TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithinTheHostsWaits) {
@@ -146,7 +149,7 @@ TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithi
     // Read protection as the only step: the acknowledgement at once, the
     // status word once the programming voltage stands, past six of the
     // host's ten tries.
-    CommandBlock protect = SimHost::Block(10);
+    CommandBlock protect = SimHost::Block(op::kReadProtect);
     protect[cb::kChipType] = 2;
     protect[cb::kAutoFlags] = autoflag::kReadProtect;
     protect[cb::kOpCode] |= 0x40;
@@ -163,7 +166,7 @@ TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithi
     EXPECT_TRUE(host.Busy());
     host.Sleep(500);
     EXPECT_TRUE(host.Busy());
-    EXPECT_TRUE(host.Open(SimHost::Block(1)).opened);
+    EXPECT_TRUE(host.Open(SimHost::Block(op::kProbe)).opened);
     EXPECT_FALSE(host.Busy());
     EXPECT_TRUE(host.state.tooSoon.empty());
     // With the sequence going on after it (hardware protection next) the voltage stays.
@@ -177,10 +180,10 @@ TEST(FirmwareSession, UnitThatMindsThePausesSwitchesItsVoltageAndPowersDownWithi
 
 TEST(FirmwareSession, InformationAndIdentifierHaveTheirFixedLayout) {
     SimHost host;
-    host.Open(SimHost::Block(37));
+    host.Open(SimHost::Block(op::kInfo));
     EXPECT_EQ(host.Text(24, 100), std::string(sim::kFirmwareVersion) + " " + sim::kFirmwareDate);
     host.state.identifier = "AB\x01\x02\x80XYZ";
-    host.Open(SimHost::Block(29));
+    host.Open(SimHost::Block(op::kReadIdentifier));
     EXPECT_EQ(host.Text(8, 20), std::string("AB\x01\x02\x80XYZ"));
 }
 

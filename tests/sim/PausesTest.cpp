@@ -5,6 +5,7 @@
 #include "sim/Pauses.h"
 #include "state/CommandBlock.h"
 #include "tests/admin/ProductionApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix {
 namespace {
@@ -25,10 +26,10 @@ SessionSeen Seen(uint8_t op, bool passed, uint8_t flags = kAllBoxes, uint8_t chi
 }
 
 TEST(Pauses, EachBlockNeedsThePauseTheHostPutsBeforeItThere) {
-    SessionSeen fault = Seen(7, true, kAllBoxes, 2, 1);
+    SessionSeen fault = Seen(op::kProgram, true, kAllBoxes, 2, 1);
     fault.clean = false;
-    SessionSeen memoryCleared = Seen(2, true);
-    SessionSeen blockDeleted = Seen(2, true);
+    SessionSeen memoryCleared = Seen(op::kClearArea, true);
+    SessionSeen blockDeleted = Seen(op::kClearArea, true);
     blockDeleted.blockNumber = 3;
     const struct {
         const char* what;
@@ -37,58 +38,63 @@ TEST(Pauses, EachBlockNeedsThePauseTheHostPutsBeforeItThere) {
         int pauseMs;
     } cases[] = {
         // Codes only the sequence sends, whatever came before.
-        {"program step", {}, 7, 200},
-        {"ID code", Seen(1, false), 31, 200},
-        {"SMART", Seen(4, true), 9, 200},
-        {"streamed programming after the identifier", Seen(29, false), 26, 50},
-        {"blank check", Seen(37, false), 16, 0},
-        {"probe", Seen(7, true), 1, 0},
+        {"program step", {}, op::kProgram, 200},
+        {"ID code", Seen(op::kProbe, false), op::kWriteIdCode, 200},
+        {"SMART", Seen(op::kMemoryChecksum, true), op::kSmart, 200},
+        {"streamed programming after the identifier", Seen(op::kReadIdentifier, false), op::kProgramDirect, 50},
+        {"blank check", Seen(op::kInfo, false), op::kBlankCheck, 0},
+        {"probe", Seen(op::kProgram, true), op::kProbe, 0},
         // The memory cleared: the download's announcement, the copies.
-        {"announcement", memoryCleared, 3, 200},
-        {"chip copy", memoryCleared, 15, 100},
-        {"master copy's file information", memoryCleared, 21, 100},
-        {"announcement after a block was deleted", blockDeleted, 3, 0},
+        {"announcement", memoryCleared, op::kDownload, 200},
+        {"chip copy", memoryCleared, op::kCopyChip, 100},
+        {"master copy's file information", memoryCleared, op::kReadFileInfo, 100},
+        {"announcement after a block was deleted", blockDeleted, op::kDownload, 0},
         // Erase: the sequence's after a blank chip on an MTP socket, a button's otherwise.
-        {"erase after a blank chip", Seen(16, true), 6, 200},
-        {"erase after a chip that is not blank", Seen(16, false), 6, 0},
-        {"erase after a blank OTP chip", Seen(16, true, kAllBoxes, 1), 6, 0},
-        {"erase without the blank check box", Seen(16, true, kAllBoxes & ~autoflag::kBlankCheck), 6, 0},
-        {"erase after a probe", Seen(1, false), 6, 0},
+        {"erase after a blank chip", Seen(op::kBlankCheck, true), op::kEraseMtp, 200},
+        {"erase after a chip that is not blank", Seen(op::kBlankCheck, false), op::kEraseMtp, 0},
+        {"erase after a blank OTP chip", Seen(op::kBlankCheck, true, kAllBoxes, 1), op::kEraseMtp, 0},
+        {"erase without the blank check box", Seen(op::kBlankCheck, true, kAllBoxes & ~autoflag::kBlankCheck),
+         op::kEraseMtp, 0},
+        {"erase after a probe", Seen(op::kProbe, false), op::kEraseMtp, 0},
         // After the program step the sequence is plainly under way.
-        {"verify after programming", Seen(7, true, kAllBoxes, 2, 1), 8, 200},
-        {"read-back sum after streamed programming", Seen(26, true, kAllBoxes, 2, 2), 13, 200},
-        {"verify after streamed programming", Seen(26, true, kAllBoxes, 2, 2), 8, 0},
-        {"verify after programming that failed", Seen(7, false, kAllBoxes, 2, 1), 8, 0},
-        {"verify after programming a fault broke into", fault, 8, 0},
-        {"read protection after LDC that failed", Seen(11, false, kAllBoxes, 2, 1), 10, 200},
-        {"hardware protection after read protection", Seen(10, true, kAllBoxes, 2, 1), 12, 200},
-        {"hardware protection on an OTP chip", Seen(10, true, kAllBoxes, 1, 1), 12, 0},
-        {"LDC when SMART is off", Seen(31, true, kAllBoxes & ~autoflag::kSmart, 2, 1), 11, 200},
-        {"LDC when SMART is on", Seen(31, true, kAllBoxes, 2, 1), 11, 0},
+        {"verify after programming", Seen(op::kProgram, true, kAllBoxes, 2, 1), op::kVerify, 200},
+        {"read-back sum after streamed programming", Seen(op::kProgramDirect, true, kAllBoxes, 2, 2),
+         op::kChipChecksum, 200},
+        {"verify after streamed programming", Seen(op::kProgramDirect, true, kAllBoxes, 2, 2), op::kVerify, 0},
+        {"verify after programming that failed", Seen(op::kProgram, false, kAllBoxes, 2, 1), op::kVerify, 0},
+        {"verify after programming a fault broke into", fault, op::kVerify, 0},
+        {"read protection after LDC that failed", Seen(op::kLdcProtect, false, kAllBoxes, 2, 1), op::kReadProtect, 200},
+        {"hardware protection after read protection", Seen(op::kReadProtect, true, kAllBoxes, 2, 1),
+         op::kHardwareProtect, 200},
+        {"hardware protection on an OTP chip", Seen(op::kReadProtect, true, kAllBoxes, 1, 1), op::kHardwareProtect, 0},
+        {"LDC when SMART is off", Seen(op::kWriteIdCode, true, kAllBoxes & ~autoflag::kSmart, 2, 1), op::kLdcProtect,
+         200},
+        {"LDC when SMART is on", Seen(op::kWriteIdCode, true, kAllBoxes, 2, 1), op::kLdcProtect, 0},
         // The same steps by their buttons: no sequence under way.
-        {"verify button after the blank check button", Seen(16, true), 8, 0},
-        {"read protection button after the LDC button", Seen(11, true), 10, 0},
-        {"hardware protection button after verify", Seen(8, true), 12, 0},
+        {"verify button after the blank check button", Seen(op::kBlankCheck, true), op::kVerify, 0},
+        {"read protection button after the LDC button", Seen(op::kLdcProtect, true), op::kReadProtect, 0},
+        {"hardware protection button after verify", Seen(op::kVerify, true), op::kHardwareProtect, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(sim::PauseBeforeMs(c.before, c.op), c.pauseMs) << c.what;
 }
 
 TEST(Pauses, TheSequenceGoesOnUntilItsLastStepOrAFailure) {
-    EXPECT_EQ(sim::NextSteps(Seen(16, true)), (std::vector<uint8_t>{6}));
-    EXPECT_EQ(sim::NextSteps(Seen(16, true, kAllBoxes, 1)), (std::vector<uint8_t>{7, 29}));
-    EXPECT_EQ(sim::NextSteps(Seen(7, true, kAllBoxes, 2, 1)), (std::vector<uint8_t>{8}));
-    EXPECT_EQ(sim::NextSteps(Seen(13, true, kAllBoxes, 2, 2)), (std::vector<uint8_t>{31}));
-    EXPECT_EQ(sim::NextSteps(Seen(31, true, kAllBoxes, 2, 2)), (std::vector<uint8_t>{27}));
-    EXPECT_EQ(sim::NextSteps(Seen(12, false, kAllBoxes, 2, 1)), (std::vector<uint8_t>{}));
-    EXPECT_EQ(sim::NextSteps(Seen(10, true, kAllBoxes, 1, 1)), (std::vector<uint8_t>{}));
-    EXPECT_EQ(sim::NextSteps(Seen(8, false, kAllBoxes, 2, 1)), (std::vector<uint8_t>{}));
-    EXPECT_EQ(sim::NextSteps(Seen(4, true)), (std::vector<uint8_t>{}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kBlankCheck, true)), (std::vector<uint8_t>{op::kEraseMtp}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kBlankCheck, true, kAllBoxes, 1)),
+              (std::vector<uint8_t>{op::kProgram, op::kReadIdentifier}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kProgram, true, kAllBoxes, 2, 1)), (std::vector<uint8_t>{op::kVerify}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kChipChecksum, true, kAllBoxes, 2, 2)), (std::vector<uint8_t>{op::kWriteIdCode}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kWriteIdCode, true, kAllBoxes, 2, 2)), (std::vector<uint8_t>{op::kSmartDebug}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kHardwareProtect, false, kAllBoxes, 2, 1)), (std::vector<uint8_t>{}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kReadProtect, true, kAllBoxes, 1, 1)), (std::vector<uint8_t>{}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kVerify, false, kAllBoxes, 2, 1)), (std::vector<uint8_t>{}));
+    EXPECT_EQ(sim::NextSteps(Seen(op::kMemoryChecksum, true)), (std::vector<uint8_t>{}));
     // The mode holds from the program step as long as each step is the next.
-    EXPECT_EQ(sim::ModeAfter(Seen(6, true), 26), 2);
-    EXPECT_EQ(sim::ModeAfter(Seen(26, true, kAllBoxes, 2, 2), 13), 2);
-    EXPECT_EQ(sim::ModeAfter(Seen(13, true, kAllBoxes, 2, 2), 31), 2);
-    EXPECT_EQ(sim::ModeAfter(Seen(13, true, kAllBoxes, 2, 2), 11), 0);
-    EXPECT_EQ(sim::ModeAfter(Seen(8, true), 31), 0);
+    EXPECT_EQ(sim::ModeAfter(Seen(op::kEraseMtp, true), op::kProgramDirect), 2);
+    EXPECT_EQ(sim::ModeAfter(Seen(op::kProgramDirect, true, kAllBoxes, 2, 2), op::kChipChecksum), 2);
+    EXPECT_EQ(sim::ModeAfter(Seen(op::kChipChecksum, true, kAllBoxes, 2, 2), op::kWriteIdCode), 2);
+    EXPECT_EQ(sim::ModeAfter(Seen(op::kChipChecksum, true, kAllBoxes, 2, 2), op::kLdcProtect), 0);
+    EXPECT_EQ(sim::ModeAfter(Seen(op::kVerify, true), op::kWriteIdCode), 0);
 }
 
 // The program's automatic sequence in every set-up of its steps, chip after
@@ -104,9 +110,14 @@ TEST(Pauses, TheAutomaticSequenceGivesTheUnitEveryPauseItNeeds) {
         bool debug;
         std::vector<int> steps;
     } setups[] = {
-        {"S3C9454", sim::ChipKind::Otp, false, {16, 7, 8, 31, 11, 10}},
-        {"S3F9454", sim::ChipKind::Mtp, false, {16, 6, 7, 8, 31, 9, 11, 10, 12}},
-        {"S3F9454", sim::ChipKind::Mtp, true, {16, 6, 29, 26, 13, 31, 27, 11, 10, 12}},
+        {"S3C9454", sim::ChipKind::Otp, false,
+         {op::kBlankCheck, op::kProgram, op::kVerify, op::kWriteIdCode, op::kLdcProtect, op::kReadProtect}},
+        {"S3F9454", sim::ChipKind::Mtp, false,
+         {op::kBlankCheck, op::kEraseMtp, op::kProgram, op::kVerify, op::kWriteIdCode, op::kSmart, op::kLdcProtect,
+          op::kReadProtect, op::kHardwareProtect}},
+        {"S3F9454", sim::ChipKind::Mtp, true,
+         {op::kBlankCheck, op::kEraseMtp, op::kReadIdentifier, op::kProgramDirect, op::kChipChecksum, op::kWriteIdCode,
+          op::kSmartDebug, op::kLdcProtect, op::kReadProtect, op::kHardwareProtect}},
     };
     const int boxes[] = {id::kAutoVerify, id::kAutoReadProtect, id::kEnableSmart, id::kAutoBlankCheck,
                          id::kAutoLdc,    id::kAutoHwProtect,   id::kAutoIdIncrement};

@@ -3,6 +3,7 @@
 
 #include "sim/SimCommands.h"
 #include "tests/support/TestApp.h"
+#include "state/OpCodes.h"
 
 namespace veldrix::test {
 namespace {
@@ -46,7 +47,7 @@ TEST_F(SimCommands, FaultsAreAimedAndCleared) {
     ASSERT_EQ(state.faults.size(), 3u);
     const sim::Fault& a = state.faults[0];
     EXPECT_EQ(a.kind, sim::FaultKind::Busy);
-    EXPECT_EQ(a.opCode, 7);
+    EXPECT_EQ(a.opCode, op::kProgram);
     EXPECT_EQ(a.step, sim::FaultStep::Progress);
     EXPECT_TRUE(a.once);
     EXPECT_EQ(state.faults[1].opCode, sim::kAnyOperation);
@@ -139,8 +140,8 @@ TEST_F(SimCommands, ExpectationsNameWhatDiffers) {
 }
 
 TEST_F(SimCommands, LogPrintsOneLinePerSession) {
-    state.log.push_back({7, 0, 0, 0x1FFF});
-    state.log.push_back({21, 15, 0x10, 0xFFFFF});
+    state.log.push_back({op::kProgram, 0, 0, 0x1FFF});
+    state.log.push_back({op::kReadFileInfo, 15, 0x10, 0xFFFFF});
     EXPECT_TRUE(Run("log"));
     EXPECT_EQ(output, "op 7 block 0 00000-01FFF\nop 21 block 15 00010-FFFFF");
 }
