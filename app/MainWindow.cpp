@@ -115,6 +115,22 @@ void InitMainWindow(AppContext& ctx) {
     SetStatus(ctx, WelcomeText());
 }
 
+void OnTimerTick(AppContext& ctx) {
+    if (!ctx.FirstTickDone) {
+        ctx.FirstTickDone = 1;
+        OnStartSearch(ctx);
+        ctx.ui->StartLinkTimer(kLinkTimerId, 1000);
+        return;
+    }
+    if (!ctx.BusyFlag && ctx.worker) ctx.worker->CheckLink();
+}
+
+void OnStartSearch(AppContext& ctx) {
+    SetStatus(ctx, "正在尝试联接VELDRIX,请稍候...");
+    ctx.SilentSearch = 0;
+    if (ctx.worker) ctx.worker->StartSearch();
+}
+
 void OnFunctionKey(AppContext& ctx, int virtualKey) {
     if (virtualKey == kKeyF5) ShowBox(ctx, GreetingText(), GreetingCaption());
     else if (virtualKey == kKeyF7 && ctx.worker) ctx.worker->StartOperation(37);
@@ -122,6 +138,12 @@ void OnFunctionKey(AppContext& ctx, int virtualKey) {
 
 void OnAbortRequest(AppContext& ctx) { ctx.AbortFlag = 1; }
 
-void OnWindowDestroy(AppContext& ctx) { SaveSettings(ctx); }
+bool OnWindowDestroy(AppContext& ctx) {
+    SaveSettings(ctx);
+    ctx.stopRequested = true;
+    if (!ctx.worker) return true;
+    // The window's own calls from those threads are served while it waits.
+    return ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
+}
 
 }  // namespace veldrix

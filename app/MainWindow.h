@@ -27,13 +27,29 @@ void CreateMainControls(AppContext& ctx);
 // welcome text.
 void InitMainWindow(AppContext& ctx);
 
+// The window's events, once for every program: the real window forwards its
+// messages here, as the in-memory windows do.
+
+// The timer (any id): the first tick starts the programmer search and sets
+// the one-second period; later ticks check the link while nothing is busy.
+void OnTimerTick(AppContext& ctx);
+// MSG_START_SEARCH: the status text, then a search that may show the
+// no-adapter box. It runs on the worker's link thread, so the window keeps
+// painting through the probes of every port.
+void OnStartSearch(AppContext& ctx);
+
 constexpr int kKeyF5 = 0x74;
 constexpr int kKeyF7 = 0x76;
 // MSG_FUNCTION_KEY: F5 greets, F7 shows the programmer's information.
 void OnFunctionKey(AppContext& ctx, int virtualKey);
 // MSG_ABORT_REQUEST from a double-click on the status line.
 void OnAbortRequest(AppContext& ctx);
-// Destroy: the settings are saved first, then the threads are stopped.
-void OnWindowDestroy(AppContext& ctx);
+
+// How long a closing window waits for the worker and the link check.
+constexpr int kShutdownWaitMs = 3000;
+// Destroy: the settings are saved first, then the threads are asked to stop
+// and waited for at most kShutdownWaitMs. False when one is still running
+// (inside a driver call): the program must end without the context.
+bool OnWindowDestroy(AppContext& ctx);
 
 }  // namespace veldrix

@@ -15,7 +15,7 @@
 
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "app/MainWindow.h"
 #include "cli/Cli.h"
 #include "code/ChipCatalogue.h"
@@ -61,10 +61,9 @@ double WindowAuto(const std::string& image, std::string& status) {
     HeadlessUi ui;
     MemorySettings settings;
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-    AppContext ctx{ui, time, settings, prog.port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    Core core{ui, time, settings, prog.port, prog.adapters, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
     CreateMainControls(ctx);
     ConnectProgrammer(ctx);
     ui.ApplyComboChoice(id::kChipCombo, kChip);

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "code/ChipCatalogue.h"
 #include "app/CommandHandler.h"
@@ -198,26 +198,48 @@ Row Measure(const std::string& name, Clock& clock, Meter& meter, HeadlessUi& ui,
     return r;
 }
 
-int VirtualBench() {
+// The window's core on a zero-latency in-process unit on virtual time, its
+// clock and port metered.
+struct VirtualUnit {
     sim::VirtualTime time;
     sim::VirtualTime::Participation part{time};
     sim::InProcessProgrammer prog{time};
-    {
-        std::lock_guard lock(prog.state.mutex);
-        prog.state.timing = sim::Timing::Instant();
-    }
     Meter meter;
-    meter.line = &prog.line;
-    meter.byteNanos = prog.line.byteNanos;
-    MeteredClock clock(time, meter);
+    MeteredClock clock{time, meter};
     HeadlessUi ui;
     MemorySettings settings;
-    MeteredPort port(prog.port, clock, meter, false);
-    AppContext ctx{ui, clock, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    MeteredPort port{prog.port, clock, meter, false};
+    Core core{ui, clock, settings, port, prog.adapters, Worker::Mode::Inline};
+
+    VirtualUnit() {
+        std::lock_guard lock(prog.state.mutex);
+        prog.state.timing = sim::Timing::Instant();
+        prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
+        meter.line = &prog.line;
+        meter.byteNanos = prog.line.byteNanos;
+    }
+};
+
+// The window built, the programmer found, the benchmark's chip chosen.
+bool ConnectForBench(Core& core, HeadlessUi& ui, MemorySettings& settings) {
     settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
+    CreateMainControls(core.ctx);
+    ConnectProgrammer(core.ctx);
+    if (!core.ctx.ConnectedFlag) return false;
+    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
+    ApplyChipSelection(core.ctx);
+    return true;
+}
+
+int VirtualBench() {
+    VirtualUnit unit;
+    sim::VirtualTime& time = unit.time;
+    sim::InProcessProgrammer& prog = unit.prog;
+    HeadlessUi& ui = unit.ui;
+    AppContext& ctx = unit.core.ctx;
+    Worker& worker = unit.core.worker;
+    MeteredClock& clock = unit.clock;
+    Meter& meter = unit.meter;
 
     // The unit's thread must be running before time moves.
     prog.line.toDevice.push_back({0x00, time.NowMicros()});
@@ -225,14 +247,10 @@ int VirtualBench() {
     std::function<uint64_t()> never = [] { return sim::kNever; };
     time.WaitFor(running, never);
 
-    CreateMainControls(ctx);
-    ConnectProgrammer(ctx);
-    if (!ctx.ConnectedFlag) {
+    if (!ConnectForBench(unit.core, ui, unit.settings)) {
         std::fprintf(stderr, "no programmer\n");
         return 1;
     }
-    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
-    ApplyChipSelection(ctx);
     auto blankChip = [&] {
         std::lock_guard lock(prog.state.mutex);
         prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
@@ -283,34 +301,9 @@ std::vector<Row> OperationSet(AppContext& ctx, Worker& worker, HeadlessUi& ui, C
 
 // The same set on virtual time, against the in-process unit.
 std::vector<Row> VirtualSet(size_t kb) {
-    sim::VirtualTime time;
-    sim::VirtualTime::Participation part{time};
-    sim::InProcessProgrammer prog{time};
-    {
-        std::lock_guard lock(prog.state.mutex);
-        prog.state.timing = sim::Timing::Instant();
-        prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
-    }
-    Meter meter;
-    meter.line = &prog.line;
-    meter.byteNanos = prog.line.byteNanos;
-    MeteredClock clock(time, meter);
-    HeadlessUi ui;
-    MemorySettings settings;
-    MeteredPort port(prog.port, clock, meter, false);
-    AppContext ctx{ui, clock, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
-    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-    CreateMainControls(ctx);
-    ConnectProgrammer(ctx);
-    if (!ctx.ConnectedFlag) return {};
-    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
-    ApplyChipSelection(ctx);
-    auto rows = OperationSet(ctx, worker, ui, clock, meter, kb);
-    worker.Shutdown(1000);
-    return rows;
+    VirtualUnit unit;
+    if (!ConnectForBench(unit.core, unit.ui, unit.settings)) return {};
+    return OperationSet(unit.core.ctx, unit.core.worker, unit.ui, unit.clock, unit.meter, kb);
 }
 
 // The same set on the real clock, against veldrix-sim on the pty at path.
@@ -323,19 +316,9 @@ std::vector<Row> RealSet(const std::string& path, size_t kb) {
     LinuxPortDirectory directory(path);
     HeadlessUi ui;
     MemorySettings settings;
-    settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-    AppContext ctx{ui, clock, settings, port, directory};
-    Worker worker{ctx, Worker::Mode::Inline};
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
-    CreateMainControls(ctx);
-    ConnectProgrammer(ctx);
-    if (!ctx.ConnectedFlag) return {};
-    ui.ApplyComboChoice(id::kChipCombo, "S3F866B");
-    ApplyChipSelection(ctx);
-    auto rows = OperationSet(ctx, worker, ui, clock, meter, kb);
-    worker.Shutdown(1000);
-    return rows;
+    Core core{ui, clock, settings, port, directory, Worker::Mode::Inline};
+    if (!ConnectForBench(core, ui, settings)) return {};
+    return OperationSet(core.ctx, core.worker, ui, clock, meter, kb);
 }
 
 int Compare(const std::string& path) {

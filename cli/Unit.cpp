@@ -88,26 +88,22 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
       }) {
     ui_.yes = options.yes;
-    ctx_ = std::make_unique<AppContext>(ui_, *links.clock, *links.settings, *links.port, *links.directory);
-    worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
-    ctx_->worker = worker_.get();
-    ctx_->dispatch = DispatchOperation;
-    ctx_->records = links.records;
-    ctx_->downloads = links.downloads;
-    ctx_->recordsClock = links.recordsClock;
-    ctx_->recordsPortNote = links.recordsPortNote;
+    CoreStores stores;
+    stores.records = links.records;
+    stores.downloads = links.downloads;
+    stores.recordsClock = links.recordsClock;
+    stores.recordsPortNote = links.recordsPortNote;
+    stores.progress = [this](const ProgressReport& report) { OnProgress(report); };
+    core_ = std::make_unique<Core>(ui_, *links.clock, *links.settings, *links.port, *links.directory,
+                                   Worker::Mode::Inline, stores);
+    ctx_ = &core_->ctx;
     // The command line passes over codes on good chips; it never asks.
     ctx_->idPassOverGood = true;
-    ctx_->progress = [this](const ProgressReport& report) { OnProgress(report); };
     // Ctrl-C: the step running finishes, the sequence starts no further one.
     ctx_->haltAfterStep = &InterruptFlag();
 }
 
-Unit::~Unit() {
-    worker_->Shutdown(1000);
-    worker_.reset();  // its destructor still touches the context
-    ctx_.reset();
-}
+Unit::~Unit() = default;
 
 double Unit::NowMs() { return double(links_.clock->NowMicros() - links_.epochMicros) / 1000.0; }
 
@@ -213,7 +209,7 @@ int Unit::FileProblem(const std::string& path, const std::string& step) {
 int Unit::Operation(int opCode, const std::string& step, bool quiet) {
     if (Halted(step)) return kExitInterrupted;
     BeginStep();
-    worker_->StartOperation(opCode);
+    core_->worker.StartOperation(opCode);
     return EndStep(step, quiet);
 }
 

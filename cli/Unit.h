@@ -11,8 +11,7 @@
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Secrets.h"
-#include "link/Worker.h"
-#include "state/AppContext.h"
+#include "app/Core.h"
 
 namespace veldrix::sim {
 class InProcessProgrammer;
@@ -109,8 +108,8 @@ private:
     const Options& options_;
     Output& output_;
     CliUi ui_;
-    std::unique_ptr<AppContext> ctx_;
-    std::unique_ptr<Worker> worker_;
+    std::unique_ptr<Core> core_;
+    AppContext* ctx_ = nullptr;  // the core's
     std::string lastStatus_;
     std::string printedStatus_;  // the last status change shown (verbose)
     bool progressText_ = false;  // the next status text shows the progress just reported

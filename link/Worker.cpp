@@ -131,20 +131,12 @@ void Worker::JoinMonitor() {
     if (finished.joinable()) finished.join();
 }
 
-void Worker::OnTimerTick() {
-    if (!ctx_.FirstTickDone) {
-        ctx_.FirstTickDone = 1;
-        StartSearch();
-        ctx_.ui->StartLinkTimer(kLinkTimerId, 1000);
-        return;
-    }
+void Worker::CheckLink() {
     if (!ctx_.BusyFlag && !workerActive_) LaunchMonitor([this] { MonitorLink(ctx_); });
 }
 
 void Worker::StartSearch() {
-    SetStatus(ctx_, "正在尝试联接VELDRIX,请稍候...");
-    ctx_.SilentSearch = 0;
-    // The search runs off the window thread so the window keeps painting; its
+    // Off the window thread, so the window keeps painting; the search's
     // messages still reach the window.
     LaunchMonitor([this] { ConnectProgrammer(ctx_); });
 }

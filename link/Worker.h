@@ -32,9 +32,10 @@ public:
 
     // False when refused (no link, or an operation is still running).
     bool StartOperation(int opCode);
-    // The main window's timer tick (any timer id).
-    void OnTimerTick();
-    // The start-search message of the first tick.
+    // A link check on the link thread, unless one or an operation still runs
+    // (the window's timer tick after the first).
+    void CheckLink();
+    // The programmer search of the first tick, on the link thread.
     void StartSearch();
     bool OperationRunning() const { return workerActive_.load(); }
     bool MonitorRunning() const { return monitorActive_.load(); }

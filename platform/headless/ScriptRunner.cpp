@@ -4,14 +4,13 @@
 #include <ostream>
 
 #include "code/ChipCatalogue.h"
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "app/CommandHandler.h"
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
 #include "code/RecordFolder.h"
 #include "ops/CodePages.h"
-#include "link/Worker.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
 #include "platform/posix/LinuxPortDirectory.h"
@@ -112,21 +111,18 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
         if (!options.installDir.empty()) settings_->Write("setup", options.installDir);
     }
 
-    ctx_ = std::make_unique<AppContext>(ui_, *clock_, *settings_, *port, *directory);
+    CoreStores stores;
     if (!options.logDir.empty()) {
         records_ = std::make_unique<RecordFolder>(options.logDir);
         records_->Load();
-        ctx_->records = records_.get();
+        stores.records = records_.get();
     }
-    worker_ = std::make_unique<Worker>(*ctx_, Worker::Mode::Inline);
-    ctx_->worker = worker_.get();
-    ctx_->dispatch = DispatchOperation;
+    core_ = std::make_unique<Core>(ui_, *clock_, *settings_, *port, *directory, Worker::Mode::Inline, stores);
+    ctx_ = &core_->ctx;
 }
 
 ScriptRunner::~ScriptRunner() {
-    if (worker_) worker_->Shutdown(1000);
-    worker_.reset();  // its destructor still touches the context
-    ctx_.reset();
+    core_.reset();
     records_.reset();
     programmer_.reset();
 }
@@ -238,7 +234,7 @@ const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
     static const std::vector<Verb> verbs = {
         {"start", "", [](R& r, const Args&) {
              InitMainWindow(*r.ctx_);
-             r.worker_->OnTimerTick();
+             OnTimerTick(*r.ctx_);
              return -1;
          }},
         // Loads the file the code-file field names, without a programmer.
@@ -253,7 +249,7 @@ const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
              if (n <= 0) return r.ScriptError(a.lineNo, a.Wants());
              for (int i = 0; i < n; ++i) {
                  r.clock_->Sleep(1000);
-                 r.worker_->OnTimerTick();
+                 OnTimerTick(*r.ctx_);
              }
              return -1;
          }},
@@ -398,7 +394,6 @@ const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
          }},
         {"quit", "", [](R& r, const Args&) {
              OnWindowDestroy(*r.ctx_);
-             r.worker_->Shutdown(1000);
              r.closed_ = true;
              return -1;
          }},

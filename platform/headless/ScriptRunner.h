@@ -16,7 +16,7 @@ namespace sim {
 class InProcessProgrammer;
 class VirtualTime;
 }  // namespace sim
-class Worker;
+class Core;
 class RecordFolder;
 
 struct RunnerOptions {
@@ -65,8 +65,8 @@ private:
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<RecordFolder> records_;
     Clock* clock_ = nullptr;
-    std::unique_ptr<AppContext> ctx_;
-    std::unique_ptr<Worker> worker_;
+    std::unique_ptr<Core> core_;
+    AppContext* ctx_ = nullptr;  // the core's
     bool closed_ = false;
 };
 

@@ -8,8 +8,10 @@
 #include "code/ChipCatalogue.h"
 #include "state/ControlIds.h"
 #include "app/ControlTable.h"
+#include "app/CommandHandler.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
+#include "ops/CodePages.h"
 #include "platform/win32/CustomControls.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Ui.h"
@@ -61,10 +63,6 @@ MainDialog::MainDialog(AppContext& ctx, Win32Ui& ui) : ctx_(ctx), ui_(ui) {
     icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELDRIX), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELDRIX), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    // Until the command handler is wired in, the window can at least be left.
-    hooks.onCommand = [this](int id, int) {
-        if (id == id::kQuit) Close();
-    };
 }
 
 MainDialog::~MainDialog() {
@@ -121,7 +119,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLOREDIT:
         return OnControlColour(message, wParam, lParam);
     case WM_TIMER:
-        OnTimer();
+        OnTimerTick(ctx_);
         return TRUE;
     case WM_SETCURSOR:
         SetCursor(LoadCursorW(nullptr, ctx_.BusyFlag ? IDC_WAIT : IDC_ARROW));
@@ -136,11 +134,9 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         Close();
         return TRUE;
     case WM_DESTROY:
-        SaveSettings(ctx_);
-        ctx_.stopRequested = true;
-        if (hooks.onClosing) hooks.onClosing();
         KillTimer(window_, kLinkTimerId);
         KillTimer(window_, 0);
+        threadsEnded_ = OnWindowDestroy(ctx_);
         return FALSE;
 
     case msg::kControlClick:
@@ -154,10 +150,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case msg::kLinkReleased:
         return Result(ctx_.LinkLabelPressed.exchange(0) ? 1 : 0);
     case msg::kAbortRequest:
-        ctx_.AbortFlag = 1;
+        OnAbortRequest(ctx_);
         return Result(0);
     case msg::kFunctionKey:
-        OnFunctionKey(int(wParam));
+        OnFunctionKey(ctx_, int(wParam));
         return Result(0);
     case msg::kChipChanged:
         ApplyChipSelection(ctx_);
@@ -171,9 +167,7 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         OnFocusNext(int(wParam));
         return Result(0);
     case msg::kStartSearch:
-        SetStatus(ctx_, "正在尝试联接VELDRIX,请稍候...");
-        ctx_.SilentSearch = 0;
-        if (hooks.onStartSearch) hooks.onStartSearch();
+        OnStartSearch(ctx_);
         return Result(0);
     }
     return FALSE;
@@ -195,27 +189,9 @@ void MainDialog::OnInit() {
     CentreOnScreen(window_);
 }
 
-void MainDialog::OnTimer() {
-    if (ctx_.FirstTickDone == 0) {
-        ctx_.FirstTickDone = 1;
-        // The first search runs here, on the window thread, so its message box may show.
-        SendMessageW(window_, msg::kStartSearch, 0, 0);
-        SetTimer(window_, kLinkTimerId, 1000, nullptr);
-        return;
-    }
-    if (ctx_.BusyFlag == 0 && hooks.onLinkTick) hooks.onLinkTick();
-}
-
 void MainDialog::OnClick(int id, HWND parent) {
     if (hooks.onCommand) hooks.onCommand(id, ParentId(parent, window_));
-}
-
-void MainDialog::OnFunctionKey(int key) {
-    if (key == VK_F5) {
-        MessageBoxW(window_, Widen(GreetingText()).c_str(), Widen(GreetingCaption()).c_str(), MB_OK);
-    } else if (key == VK_F7) {
-        if (hooks.startOperation) hooks.startOperation(37);
-    }
+    else OnMainCommand(ctx_, id, ParentId(parent, window_));
 }
 
 void MainDialog::OnFocusNext(int id) {
@@ -264,7 +240,7 @@ void MainDialog::OnListNotify(LPARAM lParam) {
     int row = int(SendMessageW(header->hwndFrom, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     int column = row < 0 ? -1 : hit.iSubItem;
     if (row < 0) row = -1;
-    if (hooks.onCodeCellDoubleClick) hooks.onCodeCellDoubleClick(row, column);
+    EditCodeByte(ctx_, row, column);
 }
 
 }  // namespace veldrix

@@ -5,15 +5,11 @@
 
 #include <memory>
 
-#include "app/Dispatch.h"
-#include "state/AppContext.h"
-#include "app/CommandHandler.h"
+#include "app/Core.h"
 #include "app/MainWindow.h"
 #include "code/DownloadMemo.h"
 #include "code/RecordFolder.h"
-#include "ops/CodePages.h"
 #include "seams/Platform.h"
-#include "link/Worker.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RecordsFolder.h"
@@ -35,32 +31,23 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RegistrySettings settings;
     SerialPort port;
     RegistryPortDirectory ports;
-    AppContext ctx(ui, clock, settings, port, ports);
     // Read once here: the ID codes of good chips, for the whole run.
+    CoreStores stores;
     std::unique_ptr<RecordFolder> records;
     const std::string stateFolder = ProgramStateFolder();
     if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
         records = std::make_unique<RecordFolder>(folder, stateFolder);
         records->Load();
-        ctx.records = records.get();
+        stores.records = records.get();
     }
     std::unique_ptr<DownloadMemo> downloads;
     if (!stateFolder.empty()) {
         downloads = std::make_unique<DownloadMemo>(JoinPath(stateFolder, "downloads"));
-        ctx.downloads = downloads.get();
+        stores.downloads = downloads.get();
     }
-    Worker worker(ctx, Worker::Mode::Threads);
-    ctx.worker = &worker;
-    ctx.dispatch = DispatchOperation;
+    Core core(ui, clock, settings, port, ports, Worker::Mode::Threads, stores);
 
-    MainDialog window(ctx, ui);
-    window.hooks.onCommand = [&ctx](int id, int parentId) { OnMainCommand(ctx, id, parentId); };
-    window.hooks.onStartSearch = [&worker] { worker.StartSearch(); };
-    window.hooks.onLinkTick = [&worker] { worker.OnTimerTick(); };
-    window.hooks.startOperation = [&worker](int opCode) { worker.StartOperation(opCode); };
-    window.hooks.onCodeCellDoubleClick = [&ctx](int row, int column) { EditCodeByte(ctx, row, column); };
-    bool threadsEnded = true;
-    window.hooks.onClosing = [&] { threadsEnded = worker.Shutdown(3000, [&ui] { ui.ServePendingCalls(); }); };
+    MainDialog window(core.ctx, ui);
     if (records)
         window.hooks.openRecords = [&window, folder = records->Folder()] {
             if (!OpenInFileManager(folder))
@@ -70,9 +57,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     window.Run();
     // A thread still inside a driver call must not outlive what it uses: end
     // the process before the context goes (the settings are saved already).
-    if (!threadsEnded) ExitProcess(0);
+    if (!window.ThreadsEnded()) ExitProcess(0);
 
-    ctx.worker = nullptr;
     CoUninitialize();
     return 0;
 }

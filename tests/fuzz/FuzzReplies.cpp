@@ -30,7 +30,7 @@
 #include <span>
 #include <string>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "state/ControlIds.h"
@@ -271,8 +271,8 @@ void Run(AppContext& ctx, FuzzUi& ui, Worker& worker, const Op& op) {
     case How::Search:
         // The first tick of a window that has not found its programmer yet.
         ctx.FirstTickDone = 0;
-        return worker.OnTimerTick();
-    case How::Tick: return worker.OnTimerTick();
+        return OnTimerTick(ctx);
+    case How::Tick: return OnTimerTick(ctx);
     case How::Direct:
         // As the automatic sequence starts them: on the range of the fields.
         ReadProgrammingRange(ctx);
@@ -303,10 +303,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t chunk = (data[7] & 0x0F) == 0x0F ? SIZE_MAX : size_t(data[7] & 0x0F) + 1;
     FuzzPort port(clock, replies, chunk, dsr);
     OneAdapter adapters;
-    auto ctx = std::make_unique<AppContext>(ui, clock, settings, port, adapters);
-    Worker worker(*ctx, Worker::Mode::Inline);
-    ctx->worker = &worker;
-    ctx->dispatch = DispatchOperation;
+    // On the heap: the context is large.
+    auto core = std::make_unique<Core>(ui, clock, settings, port, adapters, Worker::Mode::Inline);
+    AppContext* ctx = &core->ctx;
+    Worker& worker = core->worker;
     InitMainWindow(*ctx);
     FUZZ_CHECK(ctx->catalogue.count > 1);
 

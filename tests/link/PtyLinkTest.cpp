@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/ControlIds.h"
 #include "state/AppContext.h"
 #include "app/MainWindow.h"
@@ -85,8 +85,6 @@ private:
 struct LinkedWindow {
     explicit LinkedWindow(const std::string& path) : ports(path) {
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-        ctx.worker = &worker;
-        ctx.dispatch = DispatchOperation;
         InitMainWindow(ctx);
     }
     HeadlessUi ui;
@@ -94,8 +92,9 @@ struct LinkedWindow {
     MemorySettings settings;
     PosixPort port;
     LinuxPortDirectory ports;
-    AppContext ctx{ui, clock, settings, port, ports};
-    Worker worker{ctx, Worker::Mode::Inline};
+    Core core{ui, clock, settings, port, ports, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
 };
 
 TEST(PseudoTerminalLink, PosixPortFindsTheSimulatorAndReadsItsInformation) {
@@ -104,7 +103,7 @@ TEST(PseudoTerminalLink, PosixPortFindsTheSimulatorAndReadsItsInformation) {
     LinkedWindow w(sim.Path());
     HeadlessUi& ui = w.ui;
     AppContext& ctx = w.ctx;
-    w.worker.OnTimerTick();
+    OnTimerTick(ctx);
 
     EXPECT_EQ(ui.GetText(id::kStatusLine), "OK, 已检测到 VELDRIX 连接在端口 USB TO " + [&] {
         std::string up = sim.Path();

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
@@ -23,13 +23,12 @@ struct ThreadedApp {
     sim::InProcessProgrammer prog{time};
     HeadlessUi ui;
     MemorySettings settings;
-    AppContext ctx{ui, time, settings, prog.port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Threads};
+    Core core{ui, time, settings, prog.port, prog.adapters, Worker::Mode::Threads};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
 
     ThreadedApp() {
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-        ctx.worker = &worker;
-        ctx.dispatch = DispatchOperation;
     }
     // Waits in real time (the threads run on virtual time, so this is short).
     bool WaitIdle(int ms = 5000) {
@@ -45,7 +44,7 @@ struct ThreadedApp {
 TEST(WorkerThreads, SearchRunsOffTheWindowThreadAndConnects) {
     ThreadedApp app;
     InitMainWindow(app.ctx);
-    app.worker.OnTimerTick();
+    OnTimerTick(app.ctx);
     ASSERT_TRUE(app.WaitIdle());
     EXPECT_EQ(app.ui.GetText(id::kStatusLine), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM1");
     EXPECT_EQ(app.ctx.BusyFlag, 0);
@@ -54,7 +53,7 @@ TEST(WorkerThreads, SearchRunsOffTheWindowThreadAndConnects) {
 TEST(WorkerThreads, ASecondStartWhileOneRunsIsRefused) {
     ThreadedApp app;
     InitMainWindow(app.ctx);
-    app.worker.OnTimerTick();
+    OnTimerTick(app.ctx);
     ASSERT_TRUE(app.WaitIdle());
     size_t boxes = app.ui.Boxes().size();
     EXPECT_TRUE(app.worker.StartOperation(37));
@@ -64,7 +63,7 @@ TEST(WorkerThreads, ASecondStartWhileOneRunsIsRefused) {
     EXPECT_EQ(app.ctx.BusyFlag, 0);
     EXPECT_FALSE(app.ui.Locked(id::kSetPassword));
     // Ticks while idle run the link check, which finds the adapter still there.
-    app.worker.OnTimerTick();
+    OnTimerTick(app.ctx);
     ASSERT_TRUE(app.WaitIdle());
     EXPECT_EQ(app.ctx.ConnectedFlag, 1);
 }
@@ -72,7 +71,7 @@ TEST(WorkerThreads, ASecondStartWhileOneRunsIsRefused) {
 TEST(WorkerThreads, ClosingDuringAnOperationStopsItPromptly) {
     ThreadedApp app;
     InitMainWindow(app.ctx);
-    app.worker.OnTimerTick();
+    OnTimerTick(app.ctx);
     ASSERT_TRUE(app.WaitIdle());
     // A unit that stops answering: the information read would try for seconds.
     {

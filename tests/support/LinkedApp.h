@@ -4,7 +4,7 @@
 // thread takes part in the virtual time for the fixture's lifetime.
 #include <memory>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
@@ -24,25 +24,23 @@ struct LinkedApp {
     HeadlessUi ui;
     MemorySettings settings;
     RecordingPort port{prog.port, time};
-    AppContext ctx{ui, time, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
+    Core core{ui, time, settings, port, prog.adapters, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
 
     LinkedApp() {
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
-        ctx.worker = &worker;
-        ctx.dispatch = DispatchOperation;
     }
-    ~LinkedApp() { worker.Shutdown(1000); }
 
     // Window creation and the first timer tick (the programmer search).
     void Start() {
         InitMainWindow(ctx);
-        worker.OnTimerTick();
+        OnTimerTick(ctx);
     }
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) {
             time.Sleep(1000);
-            worker.OnTimerTick();
+            OnTimerTick(ctx);
         }
     }
     // A click as on screen: check boxes and radios change first.

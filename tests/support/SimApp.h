@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Dispatch.h"
+#include "app/Core.h"
 #include "state/AppContext.h"
 #include "app/CommandHandler.h"
 #include "app/ControlTable.h"
@@ -81,14 +81,13 @@ struct SimApp {
     MemorySettings settings;
     std::vector<WireEvent> events;
     PollNotingPort port{prog.port, time, events};
-    AppContext ctx{ui, time, settings, port, prog.adapters};
-    Worker worker{ctx, Worker::Mode::Inline};
+    Core core{ui, time, settings, port, prog.adapters, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
+    Worker& worker = core.worker;
     // Sees every transcript line as it is written (boxes, status texts).
     std::function<void(const std::string&)> onLine;
 
     SimApp() {
-        ctx.worker = &worker;
-        ctx.dispatch = DispatchOperation;
         settings.values["setup"] = VELDRIX_SOURCE_DIR "/resources";
         prog.line.onHostWrite = [this](const uint8_t* data, size_t count, uint64_t at) {
             WireEvent e;

@@ -7,9 +7,12 @@
 #include <atomic>
 #include <thread>
 
+#include "link/Session.h"
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
+#include "app/CommandHandler.h"
 #include "app/ControlTable.h"
+#include "app/Core.h"
 #include "app/MainWindow.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/win32/MainDialog.h"
@@ -27,28 +30,56 @@ struct Clicked {
     int id, parent;
 };
 
+// The window's boxes, noted instead of shown (the worker runs inline, so
+// they come on the window thread).
+class BoxNotingUi : public Win32Ui {
+public:
+    std::vector<MessageBoxSpec> boxes;
+    MsgAnswer MessageBox(const MessageBoxSpec& spec) override {
+        boxes.push_back(spec);
+        return MsgAnswer::Ok;
+    }
+};
+
+// No adapter; every search lists the adapters first, so the lists count the
+// searches: the first one, which speaks, and the silent ones of link checks.
+class CountingDirectory : public PortDirectory {
+public:
+    AppContext* ctx = nullptr;
+    std::atomic<int> searches{0}, linkChecks{0};
+    std::string statusAtFirstSearch;
+    bool Available() override {
+        if (ctx->SilentSearch) {
+            ++linkChecks;
+        } else if (searches++ == 0) {
+            statusAtFirstSearch = ctx->ui->GetText(id::kStatusLine);
+        }
+        return false;
+    }
+    std::optional<std::string> Lookup(const std::string&) override { return std::nullopt; }
+};
+
 class MainWindowRun : public ::testing::Test {
 protected:
-    Win32Ui ui;
+    BoxNotingUi ui;
     RealClock clock;
     MemorySettings settings;
     test::NullPort port;
-    test::NullPortDirectory ports;
-    AppContext ctx{ui, clock, settings, port, ports};
+    CountingDirectory ports;
+    // The core as the program wires it; its worker inline, so a tick's link
+    // check has run when the tick's message returns.
+    Core core{ui, clock, settings, port, ports, Worker::Mode::Inline};
+    AppContext& ctx = core.ctx;
     MainDialog window{ctx, ui};
 
-    std::atomic<int> searches{0}, linkTicks{0}, closings{0};
     std::vector<Clicked> clicks;  // written on the window thread, read after Run
 
     void SetUp() override {
         settings.values["setup"] = VELDRIX_RESOURCES_DIR;
-        window.hooks.onStartSearch = [this] { ++searches; };
-        window.hooks.onLinkTick = [this] { ++linkTicks; };
-        window.hooks.onClosing = [this] { ++closings; };
-        auto quit = window.hooks.onCommand;
-        window.hooks.onCommand = [this, quit](int id, int parent) {
+        ports.ctx = &ctx;
+        window.hooks.onCommand = [this](int id, int parent) {
             clicks.push_back({id, parent});
-            quit(id, parent);
+            OnMainCommand(ctx, id, parent);
         };
     }
 
@@ -79,26 +110,67 @@ protected:
 };
 
 TEST_F(MainWindowRun, FirstTickSearchesThenTicksCheckTheLinkWhenIdle) {
-    std::string status;
     int ticksWhileBusy = -1, ticksWhenIdle = -1;
     RunWith([&](HWND main) {
-        for (int i = 0; i < 300 && searches == 0; ++i) Sleep(10);
-        status = ui.GetText(id::kStatusLine);
-        ui.RunOnWindowThread([&] { KillTimer(main, kLinkTimerId); });
-        int before = linkTicks;
+        for (int i = 0; i < 300 && ports.searches == 0; ++i) Sleep(10);
+        // The failed search started the timer of link failures too.
+        ui.RunOnWindowThread([&] {
+            KillTimer(main, kLinkTimerId);
+            KillTimer(main, 0);
+        });
+        int before = ports.linkChecks;
         ctx.BusyFlag = 1;
         Send(main, WM_TIMER, 0);
-        ticksWhileBusy = linkTicks - before;
+        ticksWhileBusy = ports.linkChecks - before;
         ctx.BusyFlag = 0;
         Send(main, WM_TIMER, 0);
-        ticksWhenIdle = linkTicks - before;
+        ticksWhenIdle = ports.linkChecks - before;
         Send(main, msg::kControlClick, id::kQuit, reinterpret_cast<LPARAM>(main));
     });
-    EXPECT_EQ(searches, 1);
+    EXPECT_EQ(ports.searches, 1);
     EXPECT_EQ(ctx.FirstTickDone, 1);
-    EXPECT_EQ(status, "正在尝试联接VELDRIX,请稍候...");
+    EXPECT_EQ(ports.statusAtFirstSearch, "正在尝试联接VELDRIX,请稍候...");
     EXPECT_EQ(ticksWhileBusy, 0);
     EXPECT_EQ(ticksWhenIdle, 1);
+}
+
+// The window's timer, keys and close go to the handlers the headless window
+// and the tests run: the same boxes, texts and saved settings.
+TEST_F(MainWindowRun, TimerKeysAndCloseRunTheSharedHandlers) {
+    size_t boxesAfterSearch = 0;
+    std::string statusAfterF7, statusAfterF2;
+    MessageBoxSpec greeting;
+    RunWith([&](HWND main) {
+        for (int i = 0; i < 300 && ports.searches == 0; ++i) Sleep(10);
+        ui.RunOnWindowThread([&] {
+            KillTimer(main, kLinkTimerId);
+            KillTimer(main, 0);
+        });
+        boxesAfterSearch = ui.boxes.size();
+        Send(main, msg::kFunctionKey, VK_F5);
+        if (ui.boxes.size() == boxesAfterSearch + 1) greeting = ui.boxes.back();
+        // The search failed, so the worker finds no programmer behind F7.
+        Send(main, msg::kFunctionKey, VK_F7);
+        statusAfterF7 = ui.GetText(id::kStatusLine);
+        ui.RunOnWindowThread([&] { KillTimer(main, 0); });  // which the failed start set again
+        ui.SetText(id::kStatusLine, "-");
+        Send(main, msg::kFunctionKey, VK_F2);
+        statusAfterF2 = ui.GetText(id::kStatusLine);
+        ui.SetChecked(id::kDebugMode, true);
+        Send(main, WM_CLOSE);
+    });
+    // The first search spoke: no adapter.
+    ASSERT_EQ(boxesAfterSearch, 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("未检测到有效的USB连接!", 0), 0u) << ui.boxes[0].text;
+    EXPECT_EQ(greeting.caption, GreetingCaption());
+    EXPECT_EQ(greeting.text, GreetingText());
+    EXPECT_EQ(statusAfterF7, kTextConnectionError);
+    EXPECT_EQ(ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(statusAfterF2, "-");
+    EXPECT_EQ(ui.boxes.size(), 2u);
+    EXPECT_TRUE(ctx.stopRequested);
+    EXPECT_TRUE(window.ThreadsEnded());
+    EXPECT_EQ(settings.values["mode"], "1");
 }
 
 TEST_F(MainWindowRun, PrivateMessagesAnswerFromTheFlags) {
@@ -188,7 +260,7 @@ TEST_F(MainWindowRun, WindowCarriesIconAboutAndRecordsEntriesAndSavesTheSettings
             EXPECT_LE(def.rect.right, client.right) << def.id;
             EXPECT_LE(def.rect.bottom, client.bottom) << def.id;
         }
-    EXPECT_EQ(closings, 1);
+    EXPECT_TRUE(window.ThreadsEnded());
     EXPECT_TRUE(ctx.stopRequested);
     EXPECT_EQ(settings.values["mode"], "1");
     EXPECT_EQ(settings.values["tx_set"], "3");
