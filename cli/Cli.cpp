@@ -16,13 +16,12 @@
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Secrets.h"
+#include "cli/Subcommands.h"
 #include "cli/Unit.h"
 #include "code/DownloadMemo.h"
 #include "code/MemoryRecords.h"
 #include "code/RecordFolder.h"
 #include "seams/Platform.h"
-#include "code/ChipCatalogue.h"
-#include "code/Fields.h"
 #include "link/PortDiscovery.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/VirtualTime.h"
@@ -119,28 +118,6 @@ std::string DeviceNamedForSim(const Options& o) {
     return {};
 }
 
-// chips: the chip list as the window loaded it.
-int RunChips(Unit& unit) {
-    if (int exit = unit.BuildWindow()) return exit;
-    const ChipCatalogue& list = unit.Context().catalogue;
-    std::string table = Padded("型号", 16) + Padded("类型", 6) + Padded("封装", 10) + Padded("Vpp", 6) + Padded("Vdd", 6) +
-                        "ROM最大地址";
-    unit.Line(table, Stream::Result);
-    // Entry 0 is the "no chip" line the list begins with.
-    for (uint32_t i = 1; i < list.count && i < list.records.size(); ++i) {
-        const ChipRecord& c = list.records[i];
-        const std::string type = c.memoryType == "MTP" ? "MTP" : "OTP";
-        const std::string vpp = c.vpp == "12V" || c.vpp == "11V" ? c.vpp : "VCC";
-        const std::string end = Hex(MaxRomAddressForName(c.name), 4);
-        unit.Emit("chips",
-                  Json{{"chip", c.name}, {"type", type}, {"package", c.reserved}, {"vpp", vpp}, {"vdd", c.vdd},
-                       {"rom_end", end}},
-                  Padded(c.name, 16) + Padded(type, 6) + Padded(c.reserved, 10) + Padded(vpp, 6) + Padded(c.vdd, 6) +
-                      end);
-    }
-    return kExitOk;
-}
-
 // The names of the simulated units: the ports given, then COM1, COM2, ...
 std::vector<std::string> SimNames(const Options& o) {
     size_t count = size_t(std::max<int>({o.simUnits, int(o.ports.size()), 1}));
@@ -188,6 +165,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return parsed.exit;
     }
     const Options& o = parsed.options;
+    const Subcommand& sub = *FindSubcommand(o.command);  // the parser takes only names of the table
     if (std::string device = DeviceNamedForSim(o); !device.empty()) {
         err << "veldrix-cli: --port " << device
             << " 是真实的端口, 不能用作模拟编程器的名称 (--sim 时 --port 只给模拟编程器命名, 如 COM7)\n";
@@ -221,7 +199,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     // the window's own search).
     std::vector<std::string> names = o.sim ? SimNames(o) : o.ports;
     if (names.empty()) names.push_back("");
-    if (o.command == "load" || o.command == "chips") names.resize(1);
+    if (sub.scope == Scope::Window) names.resize(1);
     std::unique_ptr<sim::VirtualTime> time;
     std::vector<std::unique_ptr<sim::InProcessProgrammer>> sims;
     std::unique_ptr<Clock> hostClock;
@@ -255,10 +233,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     style.dataOnStdout = o.command == "read" && o.file == "-";
     Output output(out, err, style);
     if (hooks.onEvent) output.Observe(hooks.onEvent);
-    if (o.command == "ports") {
-        int exit = RunPorts(o, output, sims, time.get(), *clock, *settings);
-        return exit;
-    }
+    if (sub.scope == Scope::Adapters) return RunPorts(o, output, sims, time.get(), *clock, *settings);
 
     if (hooks.beforeRun)
         for (size_t i = 0; i < sims.size(); ++i) hooks.beforeRun(int(i) + 1, *sims[i]);
@@ -297,12 +272,8 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     RunParallel(time.get(), all, [&](size_t i) {
         Unit& unit = *units[i];
         UnitRecord& record = records[i];
-        if (o.command == "load") {
-            record.exit = RunLoad(unit, o, record);
-            return;
-        }
-        if (o.command == "chips") {
-            record.exit = RunChips(unit);
+        if (sub.scope == Scope::Window) {
+            record.exit = RunCommand(unit, o, ids.get(), record);
             return;
         }
         if ((record.exit = PrepareUnit(unit, o))) {

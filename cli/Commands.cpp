@@ -6,6 +6,7 @@
 #include "app/ControlTable.h"
 #include "cli/Interrupt.h"
 #include "cli/ReadOut.h"
+#include "cli/Subcommands.h"
 #include "cli/Text.h"
 #include "code/ChipCatalogue.h"
 #include "code/CodeBuffer.h"
@@ -63,33 +64,41 @@ int ReadBlock(Unit& unit, int block, bool& holdsFile) {
     return exit;
 }
 
-int Offline(Unit& unit, const Options& o, UnitRecord& record) {
-    if (o.what == "list") {
-        Json blocks = Json::array();
-        for (int block = 1; block <= 15; ++block) {
-            bool holdsFile = false;
-            if (int exit = ReadBlock(unit, block, holdsFile)) return exit;
-            ReportBlock(unit, block, holdsFile);
-            if (holdsFile) blocks.push_back(block);
-        }
-        record.extra["blocks_with_file"] = blocks;
-        return kExitOk;
-    }
-    if (o.what == "info") {
+// offline WHAT: each word's steps.
+int OfflineList(Unit& unit, const Options&, SharedIds*, UnitRecord& record) {
+    Json blocks = Json::array();
+    for (int block = 1; block <= 15; ++block) {
         bool holdsFile = false;
-        int exit = ReadBlock(unit, o.block, holdsFile);
-        // An empty block is an answer too: "file": false.
-        if (exit == kExitOk) ReportBlock(unit, o.block, holdsFile);
-        return exit;
+        if (int exit = ReadBlock(unit, block, holdsFile)) return exit;
+        ReportBlock(unit, block, holdsFile);
+        if (holdsFile) blocks.push_back(block);
     }
-    if (o.what == "make") {
-        if (!o.file.empty())
-            if (int exit = unit.PutCodeInMemory(o.file)) return exit;
-        SelectBlock(unit, o.block);
-        return unit.Button(id::kMakeOfflineFile, "offline-make");
-    }
+    record.extra["blocks_with_file"] = blocks;
+    return kExitOk;
+}
+
+int OfflineInfo(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    bool holdsFile = false;
+    int exit = ReadBlock(unit, o.block, holdsFile);
+    // An empty block is an answer too: "file": false.
+    if (exit == kExitOk) ReportBlock(unit, o.block, holdsFile);
+    return exit;
+}
+
+int OfflineMake(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    if (!o.file.empty())
+        if (int exit = unit.PutCodeInMemory(o.file)) return exit;
     SelectBlock(unit, o.block);
-    if (o.what == "delete") return unit.Button(id::kDeleteFile, "offline-delete");
+    return unit.Button(id::kMakeOfflineFile, "offline-make");
+}
+
+int OfflineDelete(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    SelectBlock(unit, o.block);
+    return unit.Button(id::kDeleteFile, "offline-delete");
+}
+
+int OfflineLoad(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    SelectBlock(unit, o.block);
     return unit.Button(id::kReadFileToMemory, "offline-load");
 }
 
@@ -299,65 +308,158 @@ int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
     return exit;
 }
 
-int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
-    AppContext& ctx = unit.Context();
-    CliUi& ui = unit.Window();
-    const std::string& c = o.command;
-    auto withCode = [&] { return o.file.empty() ? kExitOk : unit.PutCodeInMemory(o.file); };
+namespace {
 
-    if (c == "info") {
-        // The firmware's texts come in a box; a failure also says so below it.
-        int exit = unit.Operation(op::kInfo, "info", true);
-        record.extra["text"] = unit.LastBox();
-        if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
-        return exit;
-    }
-    if (c == "download") return unit.PutCodeInMemory(o.file);
-    if (c == "program") {
-        if (int exit = withCode()) return exit;
-        ReadProgrammingRange(ctx);  // as the sequence's program step has it
-        return unit.Operation(op::kProgram, "program");
-    }
-    if (c == "verify") {
-        if (int exit = withCode()) return exit;
-        return unit.Button(id::kVerifyChip, "verify");
-    }
-    if (c == "blank") return unit.Button(id::kBlankCheck, "blank");
-    if (c == "checksum") {
-        int exit;
-        if (o.what == "chip") {
-            exit = unit.Button(id::kChipChecksum, "checksum-chip");
-        } else {
-            if ((exit = unit.CheckCodeFile(o.file))) return exit;
-            if ((exit = unit.LoadFile(o.file, "load"))) return exit;
-            unit.ApplyRange();
-            exit = unit.Button(id::kMemoryChecksum, "checksum-memory");
-        }
-        record.extra["checksum"] = ChecksumOf(ctx.outcome);
-        return exit;
-    }
-    if (c == "erase") return unit.Button(id::kEraseMtp, "erase");
-    if (c == "protect") {
-        if (o.what == "smart")
-            return unit.Operation(ui.IsChecked(id::kDebugMode) ? op::kSmartDebug : op::kSmart, "protect-smart");
-        int button = o.what == "read" ? id::kReadProtect : o.what == "ldc" ? id::kLdcProtect : id::kHwProtect;
-        return unit.Button(button, "protect-" + o.what);
-    }
-    if (c == "read") return RunRead(unit, o, record);
-    if (c == "auto") return RunChip(unit, o, ids, record);
-    if (c == "offline") return Offline(unit, o, record);
-    if (c == "counter") {
-        SelectBlock(unit, o.block);
-        return unit.Button(id::kSetCounter, "counter");
-    }
-    if (c == "password") return unit.Button(id::kSetPassword, "password");
-    if (c == "lock" || c == "unlock") {
-        // The click turns the box to what the operation then sends.
-        bool lock = c == "lock";
-        ui.SetChecked(id::kLockProgrammer, !lock);
-        return unit.Button(id::kLockProgrammer, c);
-    }
-    return kExitUsage;
+// The steps of the subcommands, for the table below.
+
+// A file given goes into the programmer's memory first.
+int WithCode(Unit& unit, const Options& o) { return o.file.empty() ? kExitOk : unit.PutCodeInMemory(o.file); }
+
+int Download(Unit& unit, const Options& o, SharedIds*, UnitRecord&) { return unit.PutCodeInMemory(o.file); }
+
+int Info(Unit& unit, const Options&, SharedIds*, UnitRecord& record) {
+    // The firmware's texts come in a box; a failure also says so below it.
+    int exit = unit.Operation(op::kInfo, "info", true);
+    record.extra["text"] = unit.LastBox();
+    if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
+    return exit;
+}
+
+int Program(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    if (int exit = WithCode(unit, o)) return exit;
+    ReadProgrammingRange(unit.Context());  // as the sequence's program step has it
+    return unit.Operation(op::kProgram, "program");
+}
+
+int Verify(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    if (int exit = WithCode(unit, o)) return exit;
+    return unit.Button(id::kVerifyChip, "verify");
+}
+
+int ChecksumChip(Unit& unit, const Options&, SharedIds*, UnitRecord& record) {
+    int exit = unit.Button(id::kChipChecksum, "checksum-chip");
+    record.extra["checksum"] = ChecksumOf(unit.Context().outcome);
+    return exit;
+}
+
+int ChecksumMemory(Unit& unit, const Options& o, SharedIds*, UnitRecord& record) {
+    int exit;
+    if ((exit = unit.CheckCodeFile(o.file))) return exit;
+    if ((exit = unit.LoadFile(o.file, "load"))) return exit;
+    unit.ApplyRange();
+    exit = unit.Button(id::kMemoryChecksum, "checksum-memory");
+    record.extra["checksum"] = ChecksumOf(unit.Context().outcome);
+    return exit;
+}
+
+int SetLock(Unit& unit, bool lock) {
+    // The click turns the box to what the operation then sends.
+    unit.Window().SetChecked(id::kLockProgrammer, !lock);
+    return unit.Button(id::kLockProgrammer, lock ? "lock" : "unlock");
+}
+
+int Blank(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return unit.Button(id::kBlankCheck, "blank"); }
+int Erase(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return unit.Button(id::kEraseMtp, "erase"); }
+int Password(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return unit.Button(id::kSetPassword, "password"); }
+int Lock(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return SetLock(unit, true); }
+int Unlock(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return SetLock(unit, false); }
+
+// protect WHAT: the buttons, and the operation that depends on the debug mode.
+int ProtectButton(Unit& unit, const Options& o, int button) { return unit.Button(button, "protect-" + o.what); }
+int ProtectRead(Unit& unit, const Options& o, SharedIds*, UnitRecord&) { return ProtectButton(unit, o, id::kReadProtect); }
+int ProtectLdc(Unit& unit, const Options& o, SharedIds*, UnitRecord&) { return ProtectButton(unit, o, id::kLdcProtect); }
+int ProtectHw(Unit& unit, const Options& o, SharedIds*, UnitRecord&) { return ProtectButton(unit, o, id::kHwProtect); }
+int ProtectSmart(Unit& unit, const Options&, SharedIds*, UnitRecord&) {
+    CliUi& ui = unit.Window();
+    return unit.Operation(ui.IsChecked(id::kDebugMode) ? op::kSmartDebug : op::kSmart, "protect-smart");
+}
+
+int Counter(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    SelectBlock(unit, o.block);
+    return unit.Button(id::kSetCounter, "counter");
+}
+
+// Steps that have functions of their own.
+int Chips(Unit& unit, const Options&, SharedIds*, UnitRecord&) { return RunChips(unit); }
+int Load(Unit& unit, const Options& o, SharedIds*, UnitRecord& record) { return RunLoad(unit, o, record); }
+int Read(Unit& unit, const Options& o, SharedIds*, UnitRecord& record) { return RunRead(unit, o, record); }
+
+// What each subcommand refuses of the arguments it was given.
+std::string CheckChecksum(const Options& o) {
+    if (o.what == "memory" && o.file.empty()) return "checksum memory 需要代码文件, 以核对编程内存";
+    return {};
+}
+
+std::string CheckOffline(const Options& o) {
+    if (o.what != "list" && o.block == 0) return "offline " + o.what + " 需要目录块号 N";
+    if (o.what != "make" && !o.file.empty()) return "只有 offline make 需要代码文件";
+    return {};
+}
+
+std::string CheckCounter(const Options& o) {
+    if (!o.id || !o.id->last) return "counter 需要 --id 地址:起始值:终止值";
+    return {};
+}
+
+}  // namespace
+
+const std::vector<Subcommand>& Subcommands() {
+    using Kind = SubArgument::Kind;
+    static const std::vector<Subcommand> table = {
+        // RunCli asks each adapter itself, with a unit of the adapter's own.
+        {"ports", "列出USB转串口适配器及应答的编程器", Scope::Adapters, {}, nullptr},
+        {"info", "读取编程器内置软件信息", Scope::Programmer, {}, Info},
+        {"chips", "列出芯片列表中的芯片: 类型, 封装, Vpp, Vdd, ROM最大地址", Scope::Window, {}, Chips},
+        {"load", "检查代码文件 (不连接编程器)", Scope::Window, {{Kind::File, "代码文件", true}}, Load},
+        {"download", "下载代码文件到编程内存", Scope::Programmer, {{Kind::File, "代码文件", true}}, Download},
+        {"program", "编程芯片 (给出文件时先下载)", Scope::Programmer, {{Kind::File, "代码文件"}}, Program},
+        {"verify", "校验芯片 (给出文件时先下载)", Scope::Programmer, {{Kind::File, "代码文件"}}, Verify},
+        {"blank", "芯片空检查", Scope::Programmer, {}, Blank},
+        {"checksum", "芯片检查和, 或编程内存检查和与文件核对", Scope::Programmer,
+         {{Kind::What, "", true, {{"chip", ChecksumChip}, {"memory", ChecksumMemory}}}, {Kind::File, "代码文件 (memory)"}},
+         nullptr, CheckChecksum},
+        {"erase", "擦除MTP芯片", Scope::Programmer, {}, Erase},
+        {"protect", "保护操作", Scope::Programmer,
+         {{Kind::What, "", true, {{"read", ProtectRead}, {"ldc", ProtectLdc}, {"hw", ProtectHw}, {"smart", ProtectSmart}}}},
+         nullptr},
+        {"read", "读取编程内存并保存为文件 (- 为标准输出)", Scope::Programmer,
+         {{Kind::File, "要写入的文件: .hex 或 .bin, - 为标准输出", true}}, Read},
+        {"auto", "自动编程 (给出文件时先下载)", Scope::Programmer,
+         {{Kind::File, "代码文件"}, {Kind::Repeat, "逐片编程: 每片之间等待回车或标准输入的一行, 计数保持"}}, RunChip},
+        {"offline", "编程器内的脱机文件", Scope::Programmer,
+         {{Kind::What, "", true,
+           {{"list", OfflineList}, {"info", OfflineInfo}, {"make", OfflineMake}, {"delete", OfflineDelete},
+            {"load", OfflineLoad}}},
+          {Kind::Block, "目录块 1-15"},
+          {Kind::File, "代码文件 (make)"}},
+         nullptr, CheckOffline},
+        {"counter", "设置脱机文件的计数器 (--id 地址:起始值:终止值)", Scope::Programmer,
+         {{Kind::Block, "目录块 1-15", true}}, Counter, CheckCounter},
+        {"password", "修改操作密码", Scope::Programmer, {}, Password},
+        {"lock", "锁定编程器", Scope::Programmer, {}, Lock},
+        {"unlock", "解除编程器锁定", Scope::Programmer, {}, Unlock},
+    };
+    return table;
+}
+
+const Subcommand* FindSubcommand(const std::string& name) {
+    for (const Subcommand& s : Subcommands())
+        if (name == s.name) return &s;
+    return nullptr;
+}
+
+UnitSteps Subcommand::StepsFor(const std::string& what) const {
+    if (steps) return steps;
+    for (const SubArgument& a : arguments)
+        for (const SubWord& w : a.words)
+            if (what == w.word) return w.steps;
+    return nullptr;
+}
+
+int RunCommand(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
+    const Subcommand* sub = FindSubcommand(o.command);
+    UnitSteps steps = sub ? sub->StepsFor(o.what) : nullptr;
+    return steps ? steps(unit, o, ids, record) : kExitUsage;
 }
 
 int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
@@ -395,6 +497,27 @@ int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
     unit.Emit("file", fields, text);
     if (Ending(codeFile) == ".hex") DiagnoseHex(unit, codeFile, record);
     return exit;
+}
+
+int RunChips(Unit& unit) {
+    if (int exit = unit.BuildWindow()) return exit;
+    const ChipCatalogue& list = unit.Context().catalogue;
+    std::string table = Padded("型号", 16) + Padded("类型", 6) + Padded("封装", 10) + Padded("Vpp", 6) + Padded("Vdd", 6) +
+                        "ROM最大地址";
+    unit.Line(table, Stream::Result);
+    // Entry 0 is the "no chip" line the list begins with.
+    for (uint32_t i = 1; i < list.count && i < list.records.size(); ++i) {
+        const ChipRecord& c = list.records[i];
+        const std::string type = c.memoryType == "MTP" ? "MTP" : "OTP";
+        const std::string vpp = c.vpp == "12V" || c.vpp == "11V" ? c.vpp : "VCC";
+        const std::string end = Hex(MaxRomAddressForName(c.name), 4);
+        unit.Emit("chips",
+                  Json{{"chip", c.name}, {"type", type}, {"package", c.reserved}, {"vpp", vpp}, {"vdd", c.vdd},
+                       {"rom_end", end}},
+                  Padded(c.name, 16) + Padded(type, 6) + Padded(c.reserved, 10) + Padded(vpp, 6) + Padded(c.vdd, 6) +
+                      end);
+    }
+    return kExitOk;
 }
 
 void ReportUnit(Unit& unit, const Options& o, const UnitRecord& record) {

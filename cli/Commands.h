@@ -24,7 +24,8 @@ inline int Worse(int a, int b) { return a > b ? a : b; }
 
 // Window and options, the simulated chip, the link: kExitOk or what stopped it.
 int PrepareUnit(Unit& unit, const Options& options);
-// The subcommand on a prepared unit (for auto: the code and the first chip).
+// The subcommand's steps (Subcommands.h): on a prepared unit, for auto the
+// code and the first chip; for load and chips the window alone.
 int RunCommand(Unit& unit, const Options& options, SharedIds* ids, UnitRecord& record);
 // The next chip of a repeat run; a unit that lost its link or never had the
 // code first connects and downloads again.
@@ -33,6 +34,8 @@ int RunChip(Unit& unit, const Options& options, SharedIds* ids, UnitRecord& reco
 void RecordChipWithoutLink(Unit& unit, UnitRecord& record);
 // load FILE: the window's loading and what it makes of the file, no programmer.
 int RunLoad(Unit& unit, const Options& options, UnitRecord& record);
+// chips: the chip list as the window loaded it.
+int RunChips(Unit& unit);
 // The result line of a unit.
 void ReportUnit(Unit& unit, const Options& options, const UnitRecord& record);
 

@@ -15,7 +15,7 @@ struct IdRange {
 
 struct Options {
     // The subcommand and what it works on.
-    std::string command;  // ports info chips load download program verify blank checksum erase protect read auto offline counter password lock unlock
+    std::string command;  // a name of the subcommands' table (Subcommands.h)
     std::string what;     // checksum chip|memory, protect read|ldc|hw|smart, offline list|info|make|delete|load
     std::string file;     // a code file; for read, the file to write ("-": standard output)
     std::string format;   // read: hex or bin (empty: from the file's ending)

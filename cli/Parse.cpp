@@ -6,6 +6,7 @@
 #include "cli/Help.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
+#include "cli/Subcommands.h"
 #include "cli/Text.h"
 
 namespace veldrix::cli {
@@ -104,6 +105,25 @@ const std::vector<std::string> kWindow = {"load", "download", "program", "verify
 const std::vector<std::string> kAsking = {"load", "download", "program", "verify", "blank", "checksum", "erase", "protect",
                                           "read", "auto", "offline", "counter", "password", "lock", "unlock"};
 
+// An argument of a subcommand's row, where the parse puts it.
+void AddArgument(CLI::App& sub, const SubArgument& a, Parser& p, Options& o) {
+    CLI::Option* option = nullptr;
+    switch (a.kind) {
+    case SubArgument::Kind::What: {
+        std::vector<std::string> words;
+        for (const SubWord& w : a.words) words.push_back(w.word);
+        option = sub.add_option("WHAT", o.what, OrList(words))->type_name("")->check(OneOf(words));
+        break;
+    }
+    case SubArgument::Kind::Block:
+        option = sub.add_option("N", p.blockText, a.help)->type_name("")->check(Within(1, 15));
+        break;
+    case SubArgument::Kind::File: option = sub.add_option("FILE", o.file, a.help)->type_name(""); break;
+    case SubArgument::Kind::Repeat: option = sub.add_flag("--repeat", o.repeat, a.help); break;
+    }
+    if (a.required) option->required();
+}
+
 void Build(Parser& p, Options& o) {
     CLI::App& app = p.app;
     app.set_help_flag("-h,--help", "显示帮助");
@@ -170,50 +190,13 @@ void Build(Parser& p, Options& o) {
                ->check(OneOf({"hex", "bin"}))->group(how),
            {"read"});
 
-    auto sub = [&](const char* name, const char* text) {
-        CLI::App* s = app.add_subcommand(name, text);
+    for (const Subcommand& row : Subcommands()) {
+        CLI::App* s = app.add_subcommand(row.name, row.help);
         s->fallthrough();
         s->set_help_flag("-h,--help", "显示帮助");
-        s->callback([&o, name] { o.command = name; });
-        return s;
-    };
-    auto file = [&](CLI::App* s, const char* text) { return s->add_option("FILE", o.file, text)->type_name(""); };
-    sub("ports", "列出USB转串口适配器及应答的编程器");
-    sub("info", "读取编程器内置软件信息");
-    sub("chips", "列出芯片列表中的芯片: 类型, 封装, Vpp, Vdd, ROM最大地址");
-    file(sub("load", "检查代码文件 (不连接编程器)"), "代码文件")->required();
-    file(sub("download", "下载代码文件到编程内存"), "代码文件")->required();
-    file(sub("program", "编程芯片 (给出文件时先下载)"), "代码文件");
-    file(sub("verify", "校验芯片 (给出文件时先下载)"), "代码文件");
-    sub("blank", "芯片空检查");
-    auto* checksum = sub("checksum", "芯片检查和, 或编程内存检查和与文件核对");
-    checksum->add_option("WHAT", o.what, "chip 或 memory")->type_name("")->required()->check(OneOf({"chip", "memory"}));
-    file(checksum, "代码文件 (memory)");
-    sub("erase", "擦除MTP芯片");
-    sub("protect", "保护操作")
-        ->add_option("WHAT", o.what, "read, ldc, hw 或 smart")
-        ->type_name("")
-        ->required()
-        ->check(OneOf({"read", "ldc", "hw", "smart"}));
-    file(sub("read", "读取编程内存并保存为文件 (- 为标准输出)"), "要写入的文件: .hex 或 .bin, - 为标准输出")->required();
-    auto* autoCmd = sub("auto", "自动编程 (给出文件时先下载)");
-    file(autoCmd, "代码文件");
-    autoCmd->add_flag("--repeat", o.repeat, "逐片编程: 每片之间等待回车或标准输入的一行, 计数保持");
-    auto* offline = sub("offline", "编程器内的脱机文件");
-    offline->add_option("WHAT", o.what, "list, info, make, delete 或 load")
-        ->type_name("")
-        ->required()
-        ->check(OneOf({"list", "info", "make", "delete", "load"}));
-    offline->add_option("N", p.blockText, "目录块 1-15")->type_name("")->check(Within(1, 15));
-    file(offline, "代码文件 (make)");
-    sub("counter", "设置脱机文件的计数器 (--id 地址:起始值:终止值)")
-        ->add_option("N", p.blockText, "目录块 1-15")
-        ->type_name("")
-        ->required()
-        ->check(Within(1, 15));
-    sub("password", "修改操作密码");
-    sub("lock", "锁定编程器");
-    sub("unlock", "解除编程器锁定");
+        s->callback([&o, name = row.name] { o.command = name; });
+        for (const SubArgument& a : row.arguments) AddArgument(*s, a, p, o);
+    }
     app.require_subcommand(0, 1);
 }
 
@@ -371,11 +354,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (!p.blockText.empty()) o.block = std::stoi(p.blockText);
     if (o.simUnits > 0) o.sim = true;
     if (o.quiet && o.verbose) return usage("-q 与 -v 不能同时使用");
-    if (o.command == "offline" && o.what != "list" && o.block == 0) return usage("offline " + o.what + " 需要目录块号 N");
-    if (o.command == "offline" && o.what != "make" && !o.file.empty()) return usage("只有 offline make 需要代码文件");
-    if (o.command == "checksum" && o.what == "memory" && o.file.empty())
-        return usage("checksum memory 需要代码文件, 以核对编程内存");
-    if (o.command == "counter" && (!o.id || !o.id->last)) return usage("counter 需要 --id 地址:起始值:终止值");
+    if (const Subcommand* sub = FindSubcommand(o.command); sub->check)
+        if (std::string error = sub->check(o); !error.empty()) return usage(error);
     if (o.noDownload && o.file.empty()) return usage("--no-download 需要代码文件, 以核对编程内存");
     if (!o.format.empty() && o.command != "read") return usage("--format 只用于 read");
     std::vector<std::string> ports = o.ports;

@@ -32,6 +32,32 @@ bool Fail(std::string& error, std::string text) {
     return false;
 }
 
+struct Call;
+
+// A sim command: its name, what follows it (its usage line; empty: nothing
+// may), and what it does.
+struct SimVerb {
+    const char* name;
+    const char* takes;
+    bool (*run)(const Call& call);
+};
+
+// One sim line, in words, and where its results go.
+struct Call {
+    const SimVerb& verb;
+    DeviceState& state;
+    SimAdapters& adapters;
+    const std::vector<std::string>& w;
+    std::string& output;
+    std::string& error;
+
+    // The words after the verb are not what it takes.
+    bool Usage() const {
+        std::string takes = verb.takes;
+        return Fail(error, "usage: " + std::string(verb.name) + (takes.empty() ? " takes no argument" : " " + takes));
+    }
+};
+
 std::string Lower(std::string s) {
     for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -91,42 +117,42 @@ bool ExpectBytes(const char* what, const std::vector<uint8_t>& store, uint32_t a
     return true;
 }
 
-bool ParseFault(const std::vector<std::string>& w, Fault& fault, std::string& error) {
-    const char* usage = "usage: fault ev|noreply|short|garbage|busy|badsum|stop|refuse|none [OPCODE|any [STEP]] [once]";
-    std::vector<std::string> args(w.begin() + 1, w.end());
+bool ParseFault(const Call& c, Fault& fault) {
+    std::vector<std::string> args(c.w.begin() + 1, c.w.end());
     if (!args.empty() && Lower(args.back()) == "once") {
         fault.once = true;
         args.pop_back();
     }
-    if (args.empty() || args.size() > 3) return Fail(error, usage);
+    if (args.empty() || args.size() > 3) return c.Usage();
     auto kind = FaultKindNamed(Lower(args[0]));
-    if (!kind) return Fail(error, "unknown fault " + args[0]);
+    if (!kind) return Fail(c.error, "unknown fault " + args[0]);
     fault.kind = *kind;
     if (args.size() >= 2 && Lower(args[1]) != "any") {
         uint32_t code;
-        if (!ParseNumber(args[1], code) || code > 63) return Fail(error, usage);
+        if (!ParseNumber(args[1], code) || code > 63) return c.Usage();
         fault.opCode = int(code);
     }
     if (args.size() == 3) {
         auto step = FaultStepNamed(Lower(args[2]));
-        if (!step) return Fail(error, "unknown fault step " + args[2]);
+        if (!step) return Fail(c.error, "unknown fault step " + args[2]);
         fault.step = *step;
     }
     return true;
 }
 
-bool LoadChip(DeviceState& state, const std::vector<std::string>& w, std::string& error) {
-    const char* usage = "usage: chip otp|mtp [blank|FILE] [ROMSIZE] | chip none";
+bool LoadChip(const Call& c) {
+    DeviceState& state = c.state;
+    const std::vector<std::string>& w = c.w;
+    std::string& error = c.error;
     if (w.size() == 2 && Lower(w[1]) == "none") {
         state.chip = Chip{};
         return true;
     }
-    if (w.size() < 2 || w.size() > 4) return Fail(error, usage);
+    if (w.size() < 2 || w.size() > 4) return c.Usage();
     std::string kind = Lower(w[1]);
-    if (kind != "otp" && kind != "mtp") return Fail(error, usage);
+    if (kind != "otp" && kind != "mtp") return c.Usage();
     uint32_t romSize = kDefaultRomSize;
-    if (w.size() == 4 && (!ParseHex(w[3], romSize) || romSize == 0 || romSize > kMemorySize))
-        return Fail(error, usage);
+    if (w.size() == 4 && (!ParseHex(w[3], romSize) || romSize == 0 || romSize > kMemorySize)) return c.Usage();
     Chip chip = Chip::Blank(kind == "mtp" ? ChipKind::Mtp : ChipKind::Otp, romSize);
     if (w.size() >= 3 && Lower(w[2]) != "blank") {
         const std::string& path = w[2];
@@ -146,19 +172,20 @@ bool LoadChip(DeviceState& state, const std::vector<std::string>& w, std::string
     return true;
 }
 
-bool ExpectBlock(DeviceState& state, const std::vector<std::string>& w, std::string& error) {
-    const char* usage = "usage: expect-block N NAME CHIP CHECKSUM | expect-block N none";
+bool ExpectBlock(const Call& c) {
+    const std::vector<std::string>& w = c.w;
+    std::string& error = c.error;
     uint32_t number;
-    if (w.size() < 3 || !ParseNumber(w[1], number)) return Fail(error, usage);
-    DirectoryBlock* block = state.Block(int(number));
-    if (!block) return Fail(error, usage);
+    if (w.size() < 3 || !ParseNumber(w[1], number)) return c.Usage();
+    DirectoryBlock* block = c.state.Block(int(number));
+    if (!block) return c.Usage();
     std::string label = "block " + std::to_string(number);
     if (w.size() == 3 && Lower(w[2]) == "none") {
         if (block->holdsFile) return Fail(error, label + " holds the file \"" + block->FileName() + "\"");
         return true;
     }
     uint32_t checksum;
-    if (w.size() != 5 || !ParseHex(w[4], checksum)) return Fail(error, usage);
+    if (w.size() != 5 || !ParseHex(w[4], checksum)) return c.Usage();
     if (!block->holdsFile) return Fail(error, label + " holds no file");
     if (block->FileName() != w[2])
         return Fail(error, label + " file name is \"" + block->FileName() + "\", expected \"" + w[2] + "\"");
@@ -169,11 +196,12 @@ bool ExpectBlock(DeviceState& state, const std::vector<std::string>& w, std::str
     return true;
 }
 
-bool ExpectId(DeviceState& state, const std::vector<std::string>& w, std::string& error) {
+bool ExpectId(const Call& c) {
+    const std::vector<std::string>& w = c.w;
+    std::string& error = c.error;
     uint32_t address, value;
-    if (w.size() != 3 || !ParseHex(w[1], address) || !ParseNumber(w[2], value))
-        return Fail(error, "usage: expect-id ADDR VALUE");
-    const Chip& chip = state.chip;
+    if (w.size() != 3 || !ParseHex(w[1], address) || !ParseNumber(w[2], value)) return c.Usage();
+    const Chip& chip = c.state.chip;
     if (!chip.present) return Fail(error, "no chip in the socket");
     if (uint64_t(address) + 2 >= chip.RomSize()) return Fail(error, "ID address " + Hex(address, 5) + " is outside the ROM");
     uint32_t have = uint32_t(chip.cells[address]) << 16 | uint32_t(chip.cells[address + 1]) << 8 | chip.cells[address + 2];
@@ -191,6 +219,108 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+bool Plug(const Call& c) {
+    bool found = false;
+    for (SimAdapter& a : c.adapters.adapters)
+        if (a.hasProgrammer) {
+            a.plugged = c.verb.name == std::string("plug");
+            found = true;
+        }
+    if (!found)
+        return Fail(c.error, "usage: " + std::string(c.verb.name) + " needs an adapter with the programmer behind it");
+    return true;
+}
+
+bool Vary(const Call& c) {
+    if (c.w.size() < 2) return c.Usage();
+    // All words or none: a bad one leaves the variations as they were.
+    Variations vary = c.state.vary;
+    for (size_t i = 1; i < c.w.size(); ++i) {
+        std::string word = Lower(c.w[i]);
+        if (word == "all" || word == "none") {
+            vary.SetAll(word == "all");
+        } else if (bool* flag = vary.Named(word)) {
+            *flag = true;
+        } else {
+            return c.Usage();
+        }
+    }
+    c.state.vary = vary;
+    return true;
+}
+
+// expect-chip and expect-memory ADDR HEXBYTES.
+bool ExpectStore(const Call& c) {
+    uint32_t address;
+    std::vector<uint8_t> bytes;
+    if (c.w.size() < 3 || !ParseHex(c.w[1], address) || !ParseBytes(c.w, 2, bytes)) return c.Usage();
+    if (c.verb.name == std::string("expect-memory")) return ExpectBytes("memory", c.state.memory, address, bytes, c.error);
+    if (!c.state.chip.present) return Fail(c.error, "no chip in the socket");
+    return ExpectBytes("chip", c.state.chip.cells, address, bytes, c.error);
+}
+
+bool Log(const Call& c) {
+    if (c.w.size() == 2 && Lower(c.w[1]) == "clear") {
+        c.state.log.clear();
+        return true;
+    }
+    if (c.w.size() != 1) return c.Usage();
+    for (const LogEntry& e : c.state.log) {
+        if (!c.output.empty()) c.output += '\n';
+        c.output += "op " + std::to_string(e.opCode) + " block " + std::to_string(e.block) + " " + Hex(e.start, 5) +
+                    "-" + Hex(e.end, 5);
+    }
+    return true;
+}
+
+const SimVerb kVerbs[] = {
+    {"unplug", "", Plug},
+    {"plug", "", Plug},
+    {"off", "", [](const Call& c) {
+         c.state.powered = false;
+         return true;
+     }},
+    {"on", "", [](const Call& c) {
+         c.state.powered = true;
+         return true;
+     }},
+    {"lock", "", [](const Call& c) {
+         c.state.locked = true;
+         return true;
+     }},
+    {"unlock", "", [](const Call& c) {
+         c.state.locked = false;
+         return true;
+     }},
+    {"password", "TEXT (at most 8 characters)", [](const Call& c) {
+         if (c.w.size() != 2 || c.w[1].size() > 8) return c.Usage();
+         c.state.password = c.w[1];
+         return true;
+     }},
+    {"id", "XXXXXXXX (8 characters)", [](const Call& c) {
+         if (c.w.size() != 2 || c.w[1].size() != 8) return c.Usage();
+         c.state.identifier = c.w[1];
+         return true;
+     }},
+    {"fault", "ev|noreply|short|garbage|busy|badsum|stop|refuse|none [OPCODE|any [STEP]] [once]", [](const Call& c) {
+         if (c.w.size() == 2 && Lower(c.w[1]) == "none") {
+             c.state.ClearFaults();
+             return true;
+         }
+         Fault fault;
+         if (!ParseFault(c, fault)) return false;
+         c.state.Arm(fault);
+         return true;
+     }},
+    {"vary", "ack|status|tokens|progress|nofile|slow|pauses|all|none ...", Vary},
+    {"chip", "otp|mtp [blank|FILE] [ROMSIZE] | chip none", LoadChip},
+    {"expect-chip", "ADDR HEXBYTES", ExpectStore},
+    {"expect-memory", "ADDR HEXBYTES", ExpectStore},
+    {"expect-block", "N NAME CHIP CHECKSUM | expect-block N none", ExpectBlock},
+    {"expect-id", "ADDR VALUE", ExpectId},
+    {"log", "[clear]", Log},
+};
+
 }  // namespace
 
 bool RunSimCommand(DeviceState& state, SimAdapters& adapters, const std::string& line, std::string& output,
@@ -201,89 +331,12 @@ bool RunSimCommand(DeviceState& state, SimAdapters& adapters, const std::string&
     if (w.empty()) return Fail(error, "usage: sim COMMAND");
     std::string verb = Lower(w[0]);
     std::lock_guard lock(state.mutex);
-
-    if (verb == "unplug" || verb == "plug" || verb == "off" || verb == "on" || verb == "lock" || verb == "unlock") {
-        if (w.size() != 1) return Fail(error, "usage: " + verb + " takes no argument");
-        if (verb == "off" || verb == "on") {
-            state.powered = verb == "on";
-            return true;
+    for (const SimVerb& v : kVerbs)
+        if (verb == v.name) {
+            Call call{v, state, adapters, w, output, error};
+            if (*v.takes == '\0' && w.size() != 1) return call.Usage();
+            return v.run(call);
         }
-        if (verb == "lock" || verb == "unlock") {
-            state.locked = verb == "lock";
-            return true;
-        }
-        bool found = false;
-        for (SimAdapter& a : adapters.adapters)
-            if (a.hasProgrammer) {
-                a.plugged = verb == "plug";
-                found = true;
-            }
-        if (!found) return Fail(error, "usage: " + verb + " needs an adapter with the programmer behind it");
-        return true;
-    }
-    if (verb == "password") {
-        if (w.size() != 2 || w[1].size() > 8) return Fail(error, "usage: password TEXT (at most 8 characters)");
-        state.password = w[1];
-        return true;
-    }
-    if (verb == "id") {
-        if (w.size() != 2 || w[1].size() != 8) return Fail(error, "usage: id XXXXXXXX (8 characters)");
-        state.identifier = w[1];
-        return true;
-    }
-    if (verb == "fault") {
-        if (w.size() == 2 && Lower(w[1]) == "none") {
-            state.ClearFaults();
-            return true;
-        }
-        Fault fault;
-        if (!ParseFault(w, fault, error)) return false;
-        state.Arm(fault);
-        return true;
-    }
-    if (verb == "vary") {
-        const char* usage = "usage: vary ack|status|tokens|progress|nofile|slow|pauses|all|none ...";
-        if (w.size() < 2) return Fail(error, usage);
-        // All words or none: a bad one leaves the variations as they were.
-        Variations vary = state.vary;
-        for (size_t i = 1; i < w.size(); ++i) {
-            std::string word = Lower(w[i]);
-            if (word == "all" || word == "none") {
-                vary.SetAll(word == "all");
-            } else if (bool* flag = vary.Named(word)) {
-                *flag = true;
-            } else {
-                return Fail(error, usage);
-            }
-        }
-        state.vary = vary;
-        return true;
-    }
-    if (verb == "chip") return LoadChip(state, w, error);
-    if (verb == "expect-chip" || verb == "expect-memory") {
-        uint32_t address;
-        std::vector<uint8_t> bytes;
-        if (w.size() < 3 || !ParseHex(w[1], address) || !ParseBytes(w, 2, bytes))
-            return Fail(error, "usage: " + verb + " ADDR HEXBYTES");
-        if (verb == "expect-memory") return ExpectBytes("memory", state.memory, address, bytes, error);
-        if (!state.chip.present) return Fail(error, "no chip in the socket");
-        return ExpectBytes("chip", state.chip.cells, address, bytes, error);
-    }
-    if (verb == "expect-block") return ExpectBlock(state, w, error);
-    if (verb == "expect-id") return ExpectId(state, w, error);
-    if (verb == "log") {
-        if (w.size() == 2 && Lower(w[1]) == "clear") {
-            state.log.clear();
-            return true;
-        }
-        if (w.size() != 1) return Fail(error, "usage: log [clear]");
-        for (const LogEntry& e : state.log) {
-            if (!output.empty()) output += '\n';
-            output += "op " + std::to_string(e.opCode) + " block " + std::to_string(e.block) + " " + Hex(e.start, 5) +
-                      "-" + Hex(e.end, 5);
-        }
-        return true;
-    }
     return Fail(error, "unknown sim command " + w[0]);
 }
 

@@ -59,6 +59,14 @@ bool ParseIndex(const std::string& text, int& index) {
     return true;
 }
 
+// The control a word names, when the window has it.
+bool ControlNamed(HeadlessUi& ui, const std::string& text, int& id) { return ParseId(text, id) && ui.Exists(id); }
+
+// An empty rest: the dialog is cancelled.
+std::optional<std::string> Given(const std::string& rest) {
+    return rest.empty() ? std::nullopt : std::optional<std::string>(rest);
+}
+
 int FunctionKey(const std::string& key) {
     if (key.size() < 2 || key[0] != 'F') return 0;
     int n = std::atoi(key.c_str() + 1);
@@ -193,157 +201,212 @@ void ScriptRunner::DoubleClick(int id) {
     }
 }
 
-int ScriptRunner::Command(const std::string& verb, const std::string& rest, int lineNo) {
-    int id = 0;
-    auto needId = [&](const std::string& arg) { return ParseId(arg, id) && ui_.Exists(id); };
-    auto [first, tail] = SplitFirst(rest);
+// One script command: its name, what follows it (in the words its errors
+// use), and what it does: -1 to go on, else the exit status.
+struct ScriptRunner::Verb {
+    const char* name;
+    const char* takes;
+    int (*run)(ScriptRunner& runner, const Args& args);
+};
 
-    if (verb == "start") {
-        InitMainWindow(*ctx_);
-        OnTimerTick(*ctx_);
+// What follows the verb of a line: the rest, and the rest split again at its
+// first blank.
+struct ScriptRunner::Args {
+    const Verb& verb;
+    const std::string& rest;
+    std::string first, tail;
+    int lineNo;
+
+    // The words after the verb are not what it takes.
+    std::string Wants() const { return std::string(verb.name) + " wants " + verb.takes; }
+};
+
+const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
+    using R = ScriptRunner;
+    // expect-on ID and its kin: whether one state of a control is as wanted.
+    static const auto expectState = [](R& r, const Args& a, bool (HeadlessUi::*state)(int), bool want) {
+        int id = 0;
+        if (!ControlNamed(r.ui_, a.rest, id)) return r.ScriptError(a.lineNo, "no control " + a.rest);
+        if ((r.ui_.*state)(id) != want)
+            return r.Fail(a.lineNo, "control " + a.rest + " is not " + std::string(a.verb.name).substr(7));
         return -1;
-    }
-    // Loads the file the code-file field names, without a programmer.
-    if (verb == "load") {
-        LoadCodeFile(*ctx_);
-        out_ << "load: " << (ctx_->LinkErrorFlag ? "failed" : "ok") << ' ' << ui_.GetText(id::kStatusLine) << '\n';
-        return -1;
-    }
-    if (verb == "tick") {
-        int n = rest.empty() ? 1 : std::atoi(rest.c_str());
-        if (n <= 0) return ScriptError(lineNo, "tick wants a positive count");
-        for (int i = 0; i < n; ++i) {
-            clock_->Sleep(1000);
-            OnTimerTick(*ctx_);
-        }
-        return -1;
-    }
-    if (verb == "dblclick" && ParseId(first, id) && id == id::kCodeList) {
-        // dblclick 159 ROW COL: a double-click on a cell of the code list.
-        auto [rowText, columnText] = SplitFirst(tail);
-        int row, column;
-        if (!ParseIndex(rowText, row) || !ParseIndex(columnText, column))
-            return ScriptError(lineNo, "dblclick 159 wants ROW COL");
-        if (ui_.IsVisible(id)) EditCodeByte(*ctx_, row, column);
-        return -1;
-    }
-    if (verb == "expect-cell") {
-        // expect-cell ROW COL TEXT; an empty TEXT means an empty cell.
-        auto [columnText, want] = SplitFirst(tail);
-        int row, column;
-        if (!ParseIndex(first, row) || !ParseIndex(columnText, column))
-            return ScriptError(lineNo, "expect-cell wants ROW COL TEXT");
-        std::string have = ui_.ListCell(id::kCodeList, row, column);
-        if (have != want)
-            return Fail(lineNo, "cell " + first + " " + columnText + " holds \"" + HeadlessUi::Escape(have) + "\"");
-        return -1;
-    }
-    if (verb == "click" || verb == "dblclick") {
-        if (!needId(rest)) return ScriptError(lineNo, "no control " + rest);
-        verb == "click" ? Click(id) : DoubleClick(id);
-        return -1;
-    }
-    if (verb == "key") {
-        if (!needId(first) || tail.empty()) return ScriptError(lineNo, "key wants ID KEY");
-        Key(id, tail);
-        return -1;
-    }
-    if (verb == "type" || verb == "set" || verb == "select") {
-        if (!needId(first)) return ScriptError(lineNo, "no control " + first);
-        if (verb == "type") {
-            ui_.ApplyTyping(id, tail);
-        } else if (verb == "set") {
-            ui_.SetText(id, tail);
-        } else {
-            if (!ui_.ApplyComboChoice(id, tail)) return Fail(lineNo, "no entry " + tail + " in " + first);
-            if (id == id::kChipCombo) ApplyChipSelection(*ctx_);
-        }
-        return -1;
-    }
-    if (verb == "answer") {
-        if (rest == "yes") ui_.QueueAnswer(MsgAnswer::Yes);
-        else if (rest == "no") ui_.QueueAnswer(MsgAnswer::No);
-        else if (rest == "ok") ui_.QueueAnswer(MsgAnswer::Ok);
-        else if (rest == "cancel") ui_.QueueAnswer(MsgAnswer::Cancel);
-        else return ScriptError(lineNo, "answer wants yes, no, ok or cancel");
-        return -1;
-    }
-    if (verb == "password") {
-        ui_.QueuePassword(rest.empty() ? std::nullopt : std::optional<std::string>(rest));
-        return -1;
-    }
-    if (verb == "newpassword") {
-        if (rest.empty()) ui_.QueueNewPassword(std::nullopt);
-        else ui_.QueueNewPassword(std::make_pair(first, tail));
-        return -1;
-    }
-    if (verb == "open" || verb == "save" || verb == "edit") {
-        std::optional<std::string> v = rest.empty() ? std::nullopt : std::optional<std::string>(rest);
-        if (verb == "open") ui_.QueueOpen(v);
-        else if (verb == "save") ui_.QueueSave(v);
-        else ui_.QueueEdit(v);
-        return -1;
-    }
-    if (verb == "wait") {
+    };
+    static const std::vector<Verb> verbs = {
+        {"start", "", [](R& r, const Args&) {
+             InitMainWindow(*r.ctx_);
+             OnTimerTick(*r.ctx_);
+             return -1;
+         }},
+        // Loads the file the code-file field names, without a programmer.
+        {"load", "", [](R& r, const Args&) {
+             LoadCodeFile(*r.ctx_);
+             r.out_ << "load: " << (r.ctx_->LinkErrorFlag ? "failed" : "ok") << ' ' << r.ui_.GetText(id::kStatusLine)
+                    << '\n';
+             return -1;
+         }},
+        {"tick", "a positive count", [](R& r, const Args& a) {
+             int n = a.rest.empty() ? 1 : std::atoi(a.rest.c_str());
+             if (n <= 0) return r.ScriptError(a.lineNo, a.Wants());
+             for (int i = 0; i < n; ++i) {
+                 r.clock_->Sleep(1000);
+                 OnTimerTick(*r.ctx_);
+             }
+             return -1;
+         }},
+        {"click", "ID", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.rest, id)) return r.ScriptError(a.lineNo, "no control " + a.rest);
+             r.Click(id);
+             return -1;
+         }},
+        {"dblclick", "ID | 159 ROW COL", [](R& r, const Args& a) {
+             int id = 0;
+             if (ParseId(a.first, id) && id == id::kCodeList) {
+                 // dblclick 159 ROW COL: a double-click on a cell of the code list.
+                 auto [rowText, columnText] = SplitFirst(a.tail);
+                 int row, column;
+                 if (!ParseIndex(rowText, row) || !ParseIndex(columnText, column))
+                     return r.ScriptError(a.lineNo, "dblclick 159 wants ROW COL");
+                 if (r.ui_.IsVisible(id)) EditCodeByte(*r.ctx_, row, column);
+                 return -1;
+             }
+             if (!ControlNamed(r.ui_, a.rest, id)) return r.ScriptError(a.lineNo, "no control " + a.rest);
+             r.DoubleClick(id);
+             return -1;
+         }},
+        {"key", "ID KEY", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.first, id) || a.tail.empty()) return r.ScriptError(a.lineNo, a.Wants());
+             r.Key(id, a.tail);
+             return -1;
+         }},
+        {"type", "ID TEXT", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.first, id)) return r.ScriptError(a.lineNo, "no control " + a.first);
+             r.ui_.ApplyTyping(id, a.tail);
+             return -1;
+         }},
+        {"set", "ID TEXT", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.first, id)) return r.ScriptError(a.lineNo, "no control " + a.first);
+             r.ui_.SetText(id, a.tail);
+             return -1;
+         }},
+        {"select", "ID ENTRY", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.first, id)) return r.ScriptError(a.lineNo, "no control " + a.first);
+             if (!r.ui_.ApplyComboChoice(id, a.tail)) return r.Fail(a.lineNo, "no entry " + a.tail + " in " + a.first);
+             if (id == id::kChipCombo) ApplyChipSelection(*r.ctx_);
+             return -1;
+         }},
+        {"answer", "yes, no, ok or cancel", [](R& r, const Args& a) {
+             if (a.rest == "yes") r.ui_.QueueAnswer(MsgAnswer::Yes);
+             else if (a.rest == "no") r.ui_.QueueAnswer(MsgAnswer::No);
+             else if (a.rest == "ok") r.ui_.QueueAnswer(MsgAnswer::Ok);
+             else if (a.rest == "cancel") r.ui_.QueueAnswer(MsgAnswer::Cancel);
+             else return r.ScriptError(a.lineNo, a.Wants());
+             return -1;
+         }},
+        {"password", "[TEXT]", [](R& r, const Args& a) {
+             r.ui_.QueuePassword(Given(a.rest));
+             return -1;
+         }},
+        {"newpassword", "[OLD NEW]", [](R& r, const Args& a) {
+             if (a.rest.empty()) r.ui_.QueueNewPassword(std::nullopt);
+             else r.ui_.QueueNewPassword(std::make_pair(a.first, a.tail));
+             return -1;
+         }},
+        {"open", "[PATH]", [](R& r, const Args& a) {
+             r.ui_.QueueOpen(Given(a.rest));
+             return -1;
+         }},
+        {"save", "[PATH]", [](R& r, const Args& a) {
+             r.ui_.QueueSave(Given(a.rest));
+             return -1;
+         }},
+        {"edit", "[TEXT]", [](R& r, const Args& a) {
+             r.ui_.QueueEdit(Given(a.rest));
+             return -1;
+         }},
         // Operations run to their end on this thread.
-        return -1;
-    }
-    if (verb == "expect") {
-        if (!needId(first)) return ScriptError(lineNo, "no control " + first);
-        std::string have = ui_.GetText(id);
-        if (have != Unescape(tail))
-            return Fail(lineNo, "control " + first + " holds \"" + HeadlessUi::Escape(have) + "\"");
-        return -1;
-    }
-    if (verb == "expect-status") {
-        std::string have = ui_.GetText(id::kStatusLine);
-        if (have != Unescape(rest)) return Fail(lineNo, "status line holds \"" + HeadlessUi::Escape(have) + "\"");
-        return -1;
-    }
-    if (verb == "expect-box") {
-        auto box = ui_.LastBox();
-        if (!box) return Fail(lineNo, "no message box was shown");
-        if (box->spec.text != Unescape(rest))
-            return Fail(lineNo, "last box says \"" + HeadlessUi::Escape(box->spec.text) + "\"");
-        return -1;
-    }
-    if (verb == "expect-on" || verb == "expect-off" || verb == "expect-enabled" || verb == "expect-disabled" ||
-        verb == "expect-visible" || verb == "expect-hidden") {
-        if (!needId(rest)) return ScriptError(lineNo, "no control " + rest);
-        bool want = verb == "expect-on" || verb == "expect-enabled" || verb == "expect-visible";
-        bool have = (verb == "expect-on" || verb == "expect-off")           ? ui_.IsChecked(id)
-                    : (verb == "expect-enabled" || verb == "expect-disabled") ? ui_.IsEnabled(id)
-                                                                              : ui_.IsVisible(id);
-        if (have != want) return Fail(lineNo, "control " + rest + " is not " + verb.substr(7));
-        return -1;
-    }
-    if (verb == "print") {
-        if (!needId(rest)) return ScriptError(lineNo, "no control " + rest);
-        out_ << "print: " << rest << ": " << HeadlessUi::Escape(ui_.GetText(id)) << '\n';
-        return -1;
-    }
-    if (verb == "sim") {
-        if (!programmer_) return ScriptError(lineNo, "sim commands need the simulated programmer");
-        std::string output, error;
-        bool ok = sim::RunSimCommand(programmer_->state, programmer_->adapters, rest, output, error);
-        if (!output.empty()) {
-            size_t pos = 0;
-            while (pos < output.size()) {
-                size_t nl = output.find('\n', pos);
-                if (nl == std::string::npos) nl = output.size();
-                out_ << "sim: " << output.substr(pos, nl - pos) << '\n';
-                pos = nl + 1;
-            }
+        {"wait", "", [](R&, const Args&) { return -1; }},
+        {"expect", "ID TEXT", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.first, id)) return r.ScriptError(a.lineNo, "no control " + a.first);
+             std::string have = r.ui_.GetText(id);
+             if (have != Unescape(a.tail))
+                 return r.Fail(a.lineNo, "control " + a.first + " holds \"" + HeadlessUi::Escape(have) + "\"");
+             return -1;
+         }},
+        {"expect-status", "TEXT", [](R& r, const Args& a) {
+             std::string have = r.ui_.GetText(id::kStatusLine);
+             if (have != Unescape(a.rest))
+                 return r.Fail(a.lineNo, "status line holds \"" + HeadlessUi::Escape(have) + "\"");
+             return -1;
+         }},
+        {"expect-box", "TEXT", [](R& r, const Args& a) {
+             auto box = r.ui_.LastBox();
+             if (!box) return r.Fail(a.lineNo, "no message box was shown");
+             if (box->spec.text != Unescape(a.rest))
+                 return r.Fail(a.lineNo, "last box says \"" + HeadlessUi::Escape(box->spec.text) + "\"");
+             return -1;
+         }},
+        // expect-cell ROW COL TEXT; an empty TEXT means an empty cell.
+        {"expect-cell", "ROW COL TEXT", [](R& r, const Args& a) {
+             auto [columnText, want] = SplitFirst(a.tail);
+             int row, column;
+             if (!ParseIndex(a.first, row) || !ParseIndex(columnText, column)) return r.ScriptError(a.lineNo, a.Wants());
+             std::string have = r.ui_.ListCell(id::kCodeList, row, column);
+             if (have != want)
+                 return r.Fail(a.lineNo,
+                               "cell " + a.first + " " + columnText + " holds \"" + HeadlessUi::Escape(have) + "\"");
+             return -1;
+         }},
+        {"expect-on", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsChecked, true); }},
+        {"expect-off", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsChecked, false); }},
+        {"expect-enabled", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsEnabled, true); }},
+        {"expect-disabled", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsEnabled, false); }},
+        {"expect-visible", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsVisible, true); }},
+        {"expect-hidden", "ID", [](R& r, const Args& a) { return expectState(r, a, &HeadlessUi::IsVisible, false); }},
+        {"print", "ID", [](R& r, const Args& a) {
+             int id = 0;
+             if (!ControlNamed(r.ui_, a.rest, id)) return r.ScriptError(a.lineNo, "no control " + a.rest);
+             r.out_ << "print: " << a.rest << ": " << HeadlessUi::Escape(r.ui_.GetText(id)) << '\n';
+             return -1;
+         }},
+        {"sim", "COMMAND", [](R& r, const Args& a) {
+             if (!r.programmer_) return r.ScriptError(a.lineNo, "sim commands need the simulated programmer");
+             std::string output, error;
+             bool ok = sim::RunSimCommand(r.programmer_->state, r.programmer_->adapters, a.rest, output, error);
+             if (!output.empty()) {
+                 size_t pos = 0;
+                 while (pos < output.size()) {
+                     size_t nl = output.find('\n', pos);
+                     if (nl == std::string::npos) nl = output.size();
+                     r.out_ << "sim: " << output.substr(pos, nl - pos) << '\n';
+                     pos = nl + 1;
+                 }
+             }
+             if (!ok)
+                 return error.rfind("usage", 0) == 0 || error.rfind("unknown", 0) == 0 ? r.ScriptError(a.lineNo, error)
+                                                                                       : r.Fail(a.lineNo, error);
+             return -1;
+         }},
+        {"quit", "", [](R& r, const Args&) {
+             OnWindowDestroy(*r.ctx_);
+             r.closed_ = true;
+             return -1;
+         }},
+    };
+    return verbs;
+}
+
+int ScriptRunner::Command(const std::string& verb, const std::string& rest, int lineNo) {
+    for (const Verb& v : Verbs())
+        if (verb == v.name) {
+            auto [first, tail] = SplitFirst(rest);
+            return v.run(*this, Args{v, rest, first, tail, lineNo});
         }
-        if (!ok) return error.rfind("usage", 0) == 0 || error.rfind("unknown", 0) == 0 ? ScriptError(lineNo, error)
-                                                                                      : Fail(lineNo, error);
-        return -1;
-    }
-    if (verb == "quit") {
-        OnWindowDestroy(*ctx_);
-        closed_ = true;
-        return -1;
-    }
     return ScriptError(lineNo, "unknown command " + verb);
 }
 

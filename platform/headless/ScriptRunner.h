@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "state/AppContext.h"
 #include "platform/headless/HeadlessUi.h"
@@ -44,7 +45,12 @@ public:
 private:
     int Fail(int lineNo, const std::string& what);
     int ScriptError(int lineNo, const std::string& what);
+    // One script command: its row of the table below.
     int Command(const std::string& verb, const std::string& rest, int lineNo);
+    struct Verb;
+    struct Args;
+    // The script commands, one row each.
+    static const std::vector<Verb>& Verbs();
     void Click(int id);
     void Key(int id, const std::string& key);
     void DoubleClick(int id);

@@ -188,5 +188,46 @@ TEST(HeadlessWindow, QuitSavesTheSettingsAndBusySelectorsIgnorePresses) {
     EXPECT_NE(text.find("tx_set"), std::string::npos) << out.str();
 }
 
+// A script line the runner cannot take is a script error naming the verb and
+// what it takes; an expectation that does not hold fails naming what is there.
+TEST(HeadlessWindow, ScriptLinesSayWhatIsWrongWithThem) {
+    RunnerOptions options;
+    options.installDir = VELDRIX_SOURCE_DIR "/resources";
+    std::ostringstream out;
+    ScriptRunner runner(options, out);
+    ASSERT_EQ(runner.RunLine("start", 1), -1) << out.str();
+    const struct {
+        std::string line;
+        int status;  // -1: the script goes on
+        std::string says;
+    } cases[] = {
+        {"frob 1", 2, "error: 7: unknown command frob\n"},
+        {"tick 0", 2, "error: 7: tick wants a positive count\n"},
+        {"key 146", 2, "error: 7: key wants ID KEY\n"},
+        {"answer maybe", 2, "error: 7: answer wants yes, no, ok or cancel\n"},
+        {"expect-cell 1", 2, "error: 7: expect-cell wants ROW COL TEXT\n"},
+        {"dblclick 159 1", 2, "error: 7: dblclick 159 wants ROW COL\n"},
+        {"click 99999", 2, "error: 7: no control 99999\n"},
+        {"type 99999 x", 2, "error: 7: no control 99999\n"},
+        {"expect-visible 146", -1, ""},
+        {"expect-enabled 146", -1, ""},
+        {"expect-off 146", -1, ""},
+        {"expect-hidden 146", 1, "fail: 7: control 146 is not hidden\n"},
+        {"expect-disabled 146", 1, "fail: 7: control 146 is not disabled\n"},
+        {"expect-on 146", 1, "fail: 7: control 146 is not on\n"},
+        {"expect 146 x", 1, "fail: 7: control 146 holds \"打开文件\"\n"},
+        {"print 146", -1, "print: 146: 打开文件\n"},
+        {"sim on now", 2, "error: 7: usage: on takes no argument\n"},
+        {"sim fault smoke", 2, "error: 7: unknown fault smoke\n"},
+        {"sim expect-memory 0 00", 1, "fail: 7: memory byte at 00000 is FF, expected 00\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const size_t before = out.str().size();
+        EXPECT_EQ(runner.RunLine(c.line, 7), c.status);
+        EXPECT_EQ(out.str().substr(before), c.says);
+    }
+}
+
 }  // namespace
 }  // namespace veldrix

@@ -38,6 +38,16 @@ TEST_F(SimCommands, BadCommandsAreScriptErrors) {
         EXPECT_FALSE(Run(line)) << line;
         EXPECT_EQ(error.rfind("unknown", 0), 0u) << line << ": " << error;
     }
+    // The usage line is the command's own, whatever was wrong with its words.
+    for (auto [line, usage] : {std::pair{"ON now", "usage: on takes no argument"},
+                               {"expect-memory 10 ABC", "usage: expect-memory ADDR HEXBYTES"},
+                               {"expect-chip 10", "usage: expect-chip ADDR HEXBYTES"},
+                               {"chip otp blank 0", "usage: chip otp|mtp [blank|FILE] [ROMSIZE] | chip none"},
+                               {"expect-block 99 none", "usage: expect-block N NAME CHIP CHECKSUM | expect-block N none"},
+                               {"log everything", "usage: log [clear]"}}) {
+        EXPECT_FALSE(Run(line)) << line;
+        EXPECT_EQ(error, usage) << line;
+    }
 }
 
 TEST_F(SimCommands, FaultsAreAimedAndCleared) {
