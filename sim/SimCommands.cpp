@@ -242,7 +242,7 @@ bool RunSimCommand(DeviceState& state, SimAdapters& adapters, const std::string&
         return true;
     }
     if (verb == "vary") {
-        const char* usage = "usage: vary ack|status|tokens|progress|nofile|slow|pauses|all|none ...";
+        const char* usage = "usage: vary ack|status|tokens|progress|nofile|slow|pauses|busy|all|none ...";
         if (w.size() < 2) return Fail(error, usage);
         // All words or none: a bad one leaves the variations as they were.
         Variations vary = state.vary;
