@@ -41,6 +41,13 @@ size_t ReadOnce(AppContext& ctx, uint8_t* buffer, size_t count) {
     return n;
 }
 
+// Nothing came: a pulled adapter may give its reads nothing without failing
+// them (a pseudo-terminal whose other end went does), so the port is asked
+// for its modem lines, which such a port fails.
+void ProbeSilentPort(AppContext& ctx) {
+    if (!ctx.stopRequested.load() && ctx.port->IsOpen()) PollBusyLine(ctx);
+}
+
 // Up to tries of (sleep 30 ms, read 1 byte); true when a byte came.
 bool WaitFirstByte(AppContext& ctx, uint8_t& byte, int tries) {
     for (int i = 0; i < tries; ++i) {
@@ -49,6 +56,7 @@ bool WaitFirstByte(AppContext& ctx, uint8_t& byte, int tries) {
         // Nothing more comes through a port that has gone.
         if (ctx.stopRequested.load() || !ctx.port->IsOpen()) return false;
     }
+    ProbeSilentPort(ctx);
     return false;
 }
 
@@ -248,6 +256,7 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
     while (read < count) {
         size_t n = ReadOnce(ctx, buffer + read, std::min(kReadChunk, count - read));
         if (n == 0) {
+            ProbeSilentPort(ctx);
             ctx.LinkErrorFlag = 1;
             return false;
         }

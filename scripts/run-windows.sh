@@ -218,19 +218,22 @@ vw_adapter_listed() { # true while the adapter's value is in the device map
 # vw_start_sim [OPTION...]: a fresh simulated programmer behind the COM1 link.
 # It takes commands from VW_SIM_INPUT (a file; default none) and says what
 # it has to say in sim.log, and on the terminal too when VW_SIM_ECHO is 1.
-# Wine programs started afterwards may set even parity on its pseudo-terminal.
+# Wine programs started afterwards may set even parity on its pseudo-terminal
+# and read the unit's busy line as DSR there.
 vw_start_sim() {
     vw_stop_sim
-    local shim="$vw_root/build/libveldrix-ptyparity.so"
-    case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
+    vw_preload_shim
     rm -f "$VW_COM1_LINK"
     local sim="$vw_root/build/veldrix-sim" log="$VW_HOME/sim.log"
     : >"$log"
+    mkdir -p "$VW_HOME/modem"
+    export VELDRIX_PTY_MODEM="$VW_HOME/modem"
     if [ "${VW_SIM_ECHO:-0}" = 1 ]; then
         # All but its first line (the pseudo-terminal) to the terminal as well.
-        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" > >(tee -a "$log" | sed -u 1d) 2>&1 &
+        "$sim" --link "$VW_COM1_LINK" --modem "$VELDRIX_PTY_MODEM" "$@" <"${VW_SIM_INPUT:-/dev/null}" \
+            > >(tee -a "$log" | sed -u 1d) 2>&1 &
     else
-        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" >"$log" 2>&1 &
+        "$sim" --link "$VW_COM1_LINK" --modem "$VELDRIX_PTY_MODEM" "$@" <"${VW_SIM_INPUT:-/dev/null}" >"$log" 2>&1 &
     fi
     vw_sim_pid=$!
     local i
@@ -242,6 +245,22 @@ vw_start_sim() {
     echo "veldrix-sim did not start:" >&2
     cat "$VW_HOME/sim.log" >&2
     return 1
+}
+
+# The library Wine's processes preload for the pseudo-terminal's parity and
+# busy line: build/ has the 64-bit one, build-i386/ the one for Wine's 32-bit
+# side. The loader's $LIB names each process's own library folder, so each
+# finds the one that fits it and no other.
+vw_preload_shim() {
+    local dir="$vw_root/build/preload" shim arch
+    for arch in x86_64-linux-gnu:build i386-linux-gnu:build-i386; do
+        shim="$vw_root/${arch#*:}/libveldrix-ptyparity.so"
+        [ -e "$shim" ] || continue
+        mkdir -p "$dir/lib/${arch%%:*}"
+        ln -sfn "$shim" "$dir/lib/${arch%%:*}/libveldrix-ptyparity.so"
+    done
+    shim="$dir/\$LIB/libveldrix-ptyparity.so"
+    case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
 }
 
 vw_stop_sim() {

@@ -6,7 +6,7 @@
 # with the build they use).
 #
 #   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter field-widths unplug quit-settings demo
+#                                                    address-filter field-widths unplug quit-settings demo pull busy-line
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -24,7 +24,8 @@ for arg in "$@"; do
     esac
 done
 
-all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file)
+all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file
+           pull busy-line)
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -53,6 +54,8 @@ vw_start_xvfb || exit 2
 vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
 # What the demo types to the simulator, as a person types on run.sh's terminal;
 # held open here for writing, so the simulator's reads never see an end.
+busy_script="$out/busy-line.sim"
+printf 'vary busy\n' >"$busy_script"
 sim_input="$out/sim-input"
 rm -f "$sim_input"
 mkfifo "$sim_input" || exit 2
@@ -458,18 +461,103 @@ answer IDOK
 EOF
 }
 
+# An adapter pulled out, the real way: the simulator closes its
+# pseudo-terminal under the program (its writes and modem-status requests
+# fail, its reads get nothing) and the device map loses the adapter; plugged
+# in again, it is a new terminal behind COM1. Once during a download and once
+# during the automatic sequence, each time in the middle of the line's work;
+# the link comes back each time without a restart.
+test_pull() {
+    local hex="$out/pull.hex" sum win
+    sum="$(make_hex "$hex" 8192)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+click 146
+open-file "$win" 15
+wait-status-prefix "[双击这里中断下载]" 30
+EOF
+    log "-- pulled out during the download"
+    echo unplug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-box "USB COM 端口已失效! 请重新连接!" 15
+expect-box-caption 警告
+answer IDOK
+# Searched for silently while it stays out.
+wait-status-colour "编程器连接错误,编程器可能正忙,请稍候再试!" red 15
+no-box
+EOF
+    shot pulled
+    log "-- plugged in again"
+    echo plug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-status-colour "$VW_CONNECTED" blue 15
+click 148
+wait-status "编程内存检查和 =  $sum" 60
+click-taken 136 10
+wait-status-prefix "请稍候,正在编程芯片" 30
+EOF
+    log "-- pulled out during the automatic sequence"
+    echo unplug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-box "USB COM 端口已失效! 请重新连接!" 15
+answer IDOK
+wait-status-colour "编程器连接错误,编程器可能正忙,请稍候再试!" red 15
+no-box
+EOF
+    log "-- plugged in again"
+    echo plug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-status-colour "$VW_CONNECTED" blue 15
+no-box
+EOF
+}
+
+# A unit that holds its busy line (DSR) for stretches and hears nothing
+# meanwhile: after every session and while it writes each downloaded page.
+# The program sees the line through the pseudo-terminal and waits; a program
+# that read it as clear would send its next block into a stretch.
+test_busy_line() {
+    local hex="$out/busy-line.hex" sum win
+    sum="$(make_hex "$hex" 2048)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$win" 15
+wait-status "编程内存检查和 =  $sum" 60
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 179 1
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 179 2
+no-box
+EOF
+    shot
+}
+
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
         auto-program | code-view | offline-file | field-widths) echo "--chip mtp" ;;
+        busy-line) echo "--chip mtp --script $busy_script" ;;
     esac
 }
 
 start_sim() {
-    if [ "$1" = demo ]; then
-        VW_SIM_INPUT="$sim_input" vw_start_demo_sim && vw_start_watch
-        return
-    fi
+    case "$1" in
+        demo)
+            VW_SIM_INPUT="$sim_input" vw_start_demo_sim && vw_start_watch
+            return ;;
+        pull)
+            # Paced, so the download is on the line long enough to be pulled
+            # in the middle; real timings, so the sequence's steps are too.
+            VW_SIM_INPUT="$sim_input" vw_start_sim --pace --chip mtp && vw_start_watch
+            return ;;
+    esac
     # shellcheck disable=SC2046
     vw_start_sim --fast $(sim_args "$1")
 }
