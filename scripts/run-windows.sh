@@ -55,10 +55,10 @@ vw_xvfb_pid=""
 vw_sim_pid=""
 vw_watch_pid=""
 
-vw_start_xvfb() { # a private X display of 1024x768, as DISPLAY
+vw_start_xvfb() { # a private X display of 1024x768 (VW_SCREEN: another size), as DISPLAY
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${VW_SCREEN:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
     vw_xvfb_pid=$!
     export DISPLAY=":$n"
     local i

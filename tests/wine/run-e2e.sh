@@ -6,7 +6,7 @@
 # with the build they use).
 #
 #   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter field-widths unplug quit-settings demo pull busy-line
+#                                                    address-filter field-widths unplug quit-settings demo pull busy-line dpi
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -25,7 +25,7 @@ for arg in "$@"; do
 done
 
 all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file
-           pull busy-line)
+           pull busy-line dpi)
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -49,7 +49,10 @@ rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
 # Always a display of our own: the pictures and the timing must not depend on the desktop.
 trap vw_cleanup EXIT
 unset DISPLAY
-vw_start_xvfb || exit 2
+# Room for the window at 150 % on a 1080p display (the dpi test); every other
+# test has the 1024x768 desktop in its corner, and its pictures show only that.
+VW_SCREEN=1920x1080 vw_start_xvfb || exit 2
+desktop_size=1024x768
 # A bare X server: the window gets its frame as run-windows.sh would give it one there.
 vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
 # What the demo types to the simulator, as a person types on run.sh's terminal;
@@ -92,8 +95,9 @@ drive() {
     "$WINE" "$driver" run "$(vw_winpath "$file")" >>"$out/$test_name.log" 2>&1
 }
 
-shot() { # shot [SUFFIX]: the whole display
-    import -window root "$out/$test_name${1:+-$1}.png" 2>>"$out/$test_name.log" && shot_taken=1
+shot() { # shot [SUFFIX]: the whole Wine desktop
+    import -window root -crop "$desktop_size+0+0" +repage "$out/$test_name${1:+-$1}.png" \
+        2>>"$out/$test_name.log" && shot_taken=1
 }
 
 start_app() {
@@ -265,6 +269,13 @@ test_field_widths() {
     drive <<EOF || return 1
 wait-window 30
 wait-status "$VW_CONNECTED" 30
+$(field_width_checks)
+EOF
+    shot
+}
+
+field_width_checks() {
+    cat <<EOF
 select-all 131
 type 131 02A00
 expect 131 02A00
@@ -288,7 +299,57 @@ type 162 1FFF5
 expect 162 1FFF5
 expect-fits 162
 EOF
-    shot
+}
+
+# set_dpi DPI SIZE: the display's DPI, read by the Wine server when it starts
+# (LogPixels as the display settings write it), and the desktop's size; then a
+# fresh server, which lists the adapter anew.
+set_dpi() {
+    desktop_size="$2"
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$1" >"$VW_HOME/dpi.reg"
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="%s"\n' "$2" >>"$VW_HOME/dpi.reg"
+    vw_import "$VW_HOME/dpi.reg"
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w
+    "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+    plug
+}
+
+# The window at 100 % and at 150 %: its layout and fonts at the display's
+# scale, the widest fields whole, the group captions in their own colours
+# under the visual styles.
+test_dpi() {
+    local dpi size
+    # The window run_one started goes once it is there: each DPI has a server of its own.
+    drive <<<"wait-window 30" || return 1
+    for dpi in 96 144; do
+        size=1024x768
+        [ "$dpi" = 144 ] && size=1920x1080
+        stop_app
+        set_dpi "$dpi" "$size" || return 1
+        log "-- $dpi DPI on a $size desktop"
+        start_app
+        drive <<EOF || { shot "$dpi"; set_dpi 96 1024x768; return 1; }
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+expect-dpi $dpi
+expect-on-screen
+expect-scaled 154 100 40
+expect-scaled 107 315 215
+expect-scaled 157 585 25
+expect-caption-colour 102 0 100 100
+expect-caption-colour 30000 255 50 50
+expect-caption-colour 107 0 100 255
+$(field_width_checks)
+click 168
+wait-status 请选择编程操作 10
+EOF
+        # The code view's groups have gone; the picture wants the others drawn again.
+        sleep 2
+        shot "$dpi"
+    done
+    stop_app
+    set_dpi 96 1024x768
 }
 
 test_unplug() {
@@ -542,7 +603,7 @@ EOF
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
-        auto-program | code-view | offline-file | field-widths) echo "--chip mtp" ;;
+        auto-program | code-view | offline-file | field-widths | dpi) echo "--chip mtp" ;;
         busy-line) echo "--chip mtp --script $busy_script" ;;
     esac
 }
