@@ -12,38 +12,71 @@
 #
 # Environment: VELDRIX_WINE_HOME (default build-win/wine) holds the prefix, the
 # installation folder and the COM1 link; VELDRIX_BUILD_WIN (default build-win) is
-# the Windows build; DISPLAY is used when set, otherwise an Xvfb is started.
+# the Windows build; VELDRIX_WIN_ARCH=i686 makes it the 32-bit one (default
+# build-win32); VW_WINEARCH=win32 makes a prefix a 32-bit Windows (default win64,
+# where the 32-bit build runs as on 64-bit Windows); DISPLAY is used when set,
+# otherwise an Xvfb is started.
 # Without a window manager on the display the window shows in a Wine desktop,
 # which draws its caption and system menu.
 # Sourced (tests/wine/run-e2e.sh does), it only defines the vw_* functions below.
 
 vw_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win}"
+vw_arch="${VELDRIX_WIN_ARCH:-x86_64}"
+case "$vw_arch" in
+    x86_64) vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win}" ;;
+    i686) vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win32}" ;;
+    *) echo "VELDRIX_WIN_ARCH is x86_64 or i686, not $vw_arch" >&2; exit 2 ;;
+esac
 VW_CONNECTED="OK, 已检测到 VELDRIX 连接在端口 USB TO COM1"
 
 # --- tools -------------------------------------------------------------------------
 vw_tools() { # installs what is missing (the native build wants GoogleTest too), then finds wine
     "$vw_root/scripts/setup.sh" build test windows wine
-    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is enough.
-    if command -v wine >/dev/null 2>&1; then WINE=wine
+    # The 32-bit build, or a 32-bit Windows: Wine's 32-bit side and the i386 shim.
+    vw_needs_32bit && "$vw_root/scripts/setup.sh" release
+    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is
+    # enough. With it, wine starts the 32-bit loader, which a kernel that runs
+    # no 32-bit programs refuses: then the 64-bit one, as wine itself would.
+    if command -v wine >/dev/null 2>&1 && WINEDEBUG=-all wine --version >/dev/null 2>&1; then WINE=wine
     elif command -v wine64 >/dev/null 2>&1; then WINE=wine64
-    else WINE=/usr/lib/wine/wine64; fi
+    else
+        WINE=/usr/lib/wine/wine64
+        export WINELOADER="${WINELOADER:-$WINE}"
+    fi
     WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 }
 
+# True where the kernel runs 32-bit programs, which Wine's 32-bit side is.
+vw_runs_32bit() {
+    local probe status=1
+    probe="$(mktemp -d)"
+    printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
+    gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null && status=0
+    rm -rf "$probe"
+    return $status
+}
+
 # --- builds ------------------------------------------------------------------------
+vw_needs_32bit() { [ "$vw_arch" = i686 ] || [ "${VW_WINEARCH:-win64}" = win32 ]; }
+
 vw_build_sim() { # vw_build_sim [TARGET...]: native programs, the simulator and its Wine shim unless named
     cmake -S "$vw_root" -B "$vw_root/build" -G Ninja >/dev/null
     if [ $# -gt 0 ]; then
         cmake --build "$vw_root/build" --target "$@"
-    else
-        cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+        return
+    fi
+    cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+    # Wine's 32-bit processes preload a 32-bit shim.
+    if vw_needs_32bit; then
+        cmake -S "$vw_root" -B "$vw_root/build-i386" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 \
+            -DVELDRIX_TESTS=OFF >/dev/null
+        cmake --build "$vw_root/build-i386" --target veldrix-ptyparity
     fi
 }
 
 vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
     local tests="$1"; shift
-    local flags=(-DCMAKE_TOOLCHAIN_FILE="$vw_root/cmake/mingw-w64-x86_64.cmake")
+    local flags=(-DCMAKE_TOOLCHAIN_FILE="$vw_root/cmake/mingw-w64-$vw_arch.cmake")
     [ -n "$tests" ] && flags+=(-DVELDRIX_TESTS="$tests")
     cmake -S "$vw_root" -B "$vw_win" -G Ninja "${flags[@]}" >/dev/null
     local t
@@ -113,7 +146,7 @@ vw_prefix() {
     export WINEPREFIX="$home/prefix"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    export WINEARCH=win64
+    export WINEARCH="${VW_WINEARCH:-win64}"
     VW_HOME="$home"
     VW_COM1_LINK="$home/com1"
     local install_dir="$home/install"
@@ -169,10 +202,14 @@ vw_prefix() {
         # message boxes titled in Chinese need a CJK face there.
         printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop\\WindowMetrics]\n'
         printf '"CaptionFont"=hex:%s\n"SmCaptionFont"=hex:%s\n' "$(vw_logfont 700)" "$(vw_logfont 400)"
-        printf '\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\n'
-        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
-        printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\n'
-        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        # The installation folder as the installer writes it; VW_NO_INSTALL_DIR=1
+        # leaves it to a real installer.
+        if [ "${VW_NO_INSTALL_DIR:-0}" != 1 ]; then
+            printf '\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\n'
+            printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+            printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\n'
+            printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        fi
         # COM1 is the simulated programmer's pseudo-terminal, through a link that
         # each veldrix-sim run points anew.
         printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'

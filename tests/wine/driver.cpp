@@ -162,7 +162,7 @@ LRESULT Ask(HWND h, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
 HWND FindMainWindow() {
     HWND found = nullptr;
     EnumWindows(
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             if (GetWindow(h, GW_OWNER) || !IsWindowVisible(h)) return TRUE;
             wchar_t caption[128] = {};
             GetWindowTextW(h, caption, 128);
@@ -189,7 +189,7 @@ HWND FindDescendant(HWND root, int id, const wchar_t* cls = nullptr) {
     } search{id, cls, nullptr};
     EnumChildWindows(
         root,
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             auto* s = reinterpret_cast<Search*>(param);
             if (GetDlgCtrlID(h) != s->id || (s->cls && lstrcmpiW(ClassOf(h).c_str(), s->cls) != 0)) return TRUE;
             s->found = h;
@@ -218,7 +218,7 @@ std::vector<HWND> OwnedDialogs(HWND main) {
         std::vector<HWND> found;
     } collect{main, {}};
     EnumWindows(
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             auto* c = reinterpret_cast<Collect*>(param);
             if (GetWindow(h, GW_OWNER) == c->main && IsWindowVisible(h) && ClassOf(h) == L"#32770")
                 c->found.push_back(h);
@@ -826,7 +826,7 @@ void Run(const Args& a) {
             Print(Shown(Caption(d)) + " " + Utf8(ClassOf(d)));
             EnumChildWindows(
                 d,
-                [](HWND h, LPARAM) -> BOOL {
+                [](HWND h, LPARAM) CALLBACK -> BOOL {
                     wchar_t caption[128] = {};
                     GetWindowTextW(h, caption, 128);
                     Print("  id " + std::to_string(GetDlgCtrlID(h)) + " " + Utf8(ClassOf(h)) + " " + Shown(caption) +
