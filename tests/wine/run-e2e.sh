@@ -5,27 +5,35 @@
 # the driver's transcript to build-win/e2e/NAME.log (VELDRIX_BUILD_WIN moves both,
 # with the build they use).
 #
-#   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter field-widths unplug quit-settings demo pull busy-line dpi
+#   tests/wine/run-e2e.sh [--no-build] [--release] [NAME...]
+#       NAME: startup download info-box auto-program code-view offline-file address-filter field-widths
+#       unplug quit-settings demo (all of them when none is named), and the longer ones --release
+#       runs (scripts/test-release.sh does): pull busy-line dpi
+#
+# VELDRIX_WIN_ARCH=i686 runs the 32-bit build (VW_WINEARCH=win32: on a 32-bit
+# Windows prefix); VELDRIX_E2E_HOME moves the prefix (default: the build's wine-e2e).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # shellcheck source=../../scripts/run-windows.sh
 source "$root/scripts/run-windows.sh"
 
-build=1
+build=1 release=0
 selected=()
 for arg in "$@"; do
     case "$arg" in
         --no-build) build=0 ;;
-        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        --release) release=1 ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
         -*) echo "unknown option: $arg" >&2; exit 2 ;;
         *) selected+=("$arg") ;;
     esac
 done
 
-all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file
-           pull busy-line dpi)
+all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file)
+# Longer runs (15-20 s each), for the release tests.
+release_tests=(pull busy-line dpi)
+[ "$release" = 1 ] && selected+=("${release_tests[@]}")
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
