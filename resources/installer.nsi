@@ -60,13 +60,16 @@ UninstPage instfiles
 
 Function .onInit
     !insertmacro ChooseView
-    ${If} ${RunningX64}
-        StrCpy $INSTDIR "$PROGRAMFILES64\ZEMKO\VELDRIX"
-    ${EndIf}
-    ; An upgrade goes where the installed program is.
-    ReadRegStr $0 HKLM "${PROGRAM_KEY}" "setup"
-    ${If} $0 != ""
-        StrCpy $INSTDIR $0
+    ; A folder given with /D stays; otherwise an upgrade goes where the
+    ; installed program is, a first installation into the Program Files of
+    ; the build it installs.
+    ${If} $INSTDIR == "$PROGRAMFILES\ZEMKO\VELDRIX"
+        ReadRegStr $0 HKLM "${PROGRAM_KEY}" "setup"
+        ${If} $0 != ""
+            StrCpy $INSTDIR $0
+        ${ElseIf} ${RunningX64}
+            StrCpy $INSTDIR "$PROGRAMFILES64\ZEMKO\VELDRIX"
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 

@@ -5,7 +5,8 @@
 # place, writes `setup`, the programs-list entry and the shortcuts; the
 # program then starts from the installed folder and finds its chip list with
 # no box; an upgrade over it and the uninstaller keep the settings, the
-# records and the program key's other values; the uninstaller takes the rest.
+# records and the program key's other values; the uninstaller takes the rest;
+# a folder given with /D is where it goes.
 #
 #   tests/wine/run-installer.sh [INSTALLER]
 #
@@ -62,9 +63,10 @@ records="$home/records"
 program_key='HKLM\Software\ZEMKO\VELDRIX'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VELDRIX'
 
-# value KEY NAME: the value as reg query shows it (empty when there is none).
+# value KEY NAME: the value as reg query shows it (empty when there is none),
+# from the prefix's code page (936).
 value() {
-    "$WINE" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    "$WINE" reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 | tr -d '\r' |
         awk -v name="$2" '$1 == name { sub(/^ +/, ""); sub(/^[^ ]+ +[^ ]+ +/, ""); print; exit }'
 }
 expect_value() { # expect_value KEY NAME WANT
@@ -161,6 +163,16 @@ expect_value "$uninstall_key" DisplayVersion ""
 expect_value "$program_key" log_dir "$log_dir"
 expect_value 'HKCU\Software\ZEMKO\VELDRIX' chip S3C9454
 cmp -s "$records/2025-03-03.csv" "$out/records-before.csv" && ok "records kept" || fail "the records changed"
+
+echo "-- installed silently into a folder of the operator's choice" >>"$log"
+run_setup /S '/D=C:\产线\VELDRIX'
+expect_file "$drive_c/产线/VELDRIX/veldrix.exe" present
+expect_file "$folder" gone
+expect_value "$program_key" setup 'C:\产线\VELDRIX'
+"$WINE" 'C:\产线\VELDRIX\uninstall.exe' /S >>"$log" 2>&1
+"$WINESERVER" -w
+expect_file "$drive_c/产线/VELDRIX" gone
+expect_value "$program_key" setup ""
 
 took=$((SECONDS - started))
 if [ "$failed" = 0 ]; then
