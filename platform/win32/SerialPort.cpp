@@ -80,10 +80,10 @@ std::optional<uint32_t> SerialPort::ModemStatus() {
     if (!IsOpen()) return std::nullopt;
     DWORD status = 0;
     if (GetCommModemStatus(handle_, &status)) return status;
-    // A driver without modem lines refuses the request itself; the line is
-    // still there, with no busy line to show.
-    DWORD error = GetLastError();
-    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return 0;
+    // A port without modem lines refuses the request as not supported (Wine
+    // on a pseudo-terminal does): the line is still there, with no busy line
+    // to show. Any other failure is a port that has gone.
+    if (GetLastError() == ERROR_NOT_SUPPORTED) return 0;
     Lost();
     return std::nullopt;
 }
