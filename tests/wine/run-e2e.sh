@@ -67,6 +67,8 @@ vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
 # held open here for writing, so the simulator's reads never see an end.
 busy_script="$out/busy-line.sim"
 printf 'vary busy\n' >"$busy_script"
+pauses_script="$out/pauses.sim"
+printf 'vary pauses\n' >"$pauses_script"
 sim_input="$out/sim-input"
 rm -f "$sim_input"
 mkfifo "$sim_input" || exit 2
@@ -623,8 +625,9 @@ start_sim() {
             return ;;
         pull)
             # Paced, so the download is on the line long enough to be pulled
-            # in the middle; real timings, so the sequence's steps are too.
-            VW_SIM_INPUT="$sim_input" vw_start_sim --pace --chip mtp && vw_start_watch
+            # in the middle; real timings and a unit that takes the times of
+            # real work, so the program step is too (2 s for 8 KB).
+            VW_SIM_INPUT="$sim_input" vw_start_sim --pace --chip mtp --script "$pauses_script" && vw_start_watch
             return ;;
     esac
     # shellcheck disable=SC2046
