@@ -12,6 +12,7 @@ namespace veldrix {
 
 const char* const kTextConnectionError = "编程器连接错误,编程器可能正忙,请稍候再试!";
 const char* const kTextAborted = "操作已中止";
+const char* const kTextPortGone = "USB COM 端口已失效! 请重新连接!";
 
 namespace {
 
@@ -35,8 +36,17 @@ void MarkLinkFailure(AppContext& ctx) {
 
 // Reads up to count bytes in one port read (the port's time-outs apply).
 size_t ReadOnce(AppContext& ctx, uint8_t* buffer, size_t count) {
-    if (ctx.stopRequested.load() || !ctx.port->IsOpen()) return 0;
-    return ctx.port->Read(buffer, count);
+    if (ctx.stopRequested.load()) return 0;
+    size_t n = ctx.port->IsOpen() ? ctx.port->Read(buffer, count) : 0;
+    if (n == 0) PortLost(ctx);
+    return n;
+}
+
+// Nothing came: a pulled adapter may give its reads nothing without failing
+// them (a pseudo-terminal whose other end went does), so the port is asked
+// for its modem lines, which such a port fails.
+void ProbeSilentPort(AppContext& ctx) {
+    if (!ctx.stopRequested.load() && ctx.port->IsOpen()) PollBusyLine(ctx);
 }
 
 // Up to tries of (sleep 30 ms, read 1 byte); true when a byte came.
@@ -44,8 +54,10 @@ bool WaitFirstByte(AppContext& ctx, uint8_t& byte, int tries) {
     for (int i = 0; i < tries; ++i) {
         ctx.Sleep(30);
         if (ReadOnce(ctx, &byte, 1) == 1) return true;
-        if (ctx.stopRequested.load()) return false;
+        // Nothing more comes through a port that has gone.
+        if (ctx.stopRequested.load() || !ctx.port->IsOpen()) return false;
     }
+    ProbeSilentPort(ctx);
     return false;
 }
 
@@ -58,11 +70,14 @@ Exchange BlockExchange(AppContext& ctx) {
     size_t moved = 0;
     std::array<uint8_t, cb::kSize> ack{};
     // Armed before the write, or a queue that drains at once goes unseen.
-    ctx.port->ArmTransmitEmpty();
-    bool sent = WriteBytes(ctx, cb::kSize, b.bytes.data(), moved) && !ctx.LinkErrorFlag;
+    bool sent = ctx.port->ArmTransmitEmpty() || !PortLost(ctx);
+    sent = sent && WriteBytes(ctx, cb::kSize, b.bytes.data(), moved) && !ctx.LinkErrorFlag;
     // The block needs about 11 ms on the wire; a queue that has not drained
     // long after is a port that has stopped.
-    if (sent) sent = ctx.port->WaitTransmitEmpty(kTransmitDrainMs);
+    if (sent && !ctx.port->WaitTransmitEmpty(kTransmitDrainMs)) {
+        PortLost(ctx);
+        sent = false;
+    }
     if (sent) ctx.Sleep(100);
     // What the acknowledgement holds is the unit's own business: 38 bytes of
     // anything will do.
@@ -142,14 +157,39 @@ void FillCommandBlockHeader(AppContext& ctx) {
     b.Put16(cb::kChecksum, uint32_t(ParseDigits(sum, 16)));
 }
 
+bool PortLost(AppContext& ctx) {
+    if (ctx.port->IsOpen()) return false;
+    ctx.LinkErrorFlag = 1;
+    if (ctx.ConnectedFlag.exchange(0)) {
+        ctx.LinkEnabledFlag = 0;
+        ctx.ui->StartLinkTimer(0, 1000);
+        ShowBox(ctx, kTextPortGone, "警告", MsgButtons::Ok, MsgIcon::Warning);
+    }
+    return true;
+}
+
+BusyLine PollBusyLine(AppContext& ctx) {
+    std::optional<uint32_t> status = ctx.port->ModemStatus();
+    if (!status) {
+        PortLost(ctx);
+        return BusyLine::Failed;
+    }
+    return (*status & kModemDsr) ? BusyLine::Busy : BusyLine::Ready;
+}
+
 bool ConfigureLine(AppContext& ctx) {
     // A port that never accepts the purge must not hang the search.
-    for (int i = 0; i < kPurgeTries && !ctx.port->Purge(); ++i) ctx.Sleep(1);
-    return ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
+    for (int i = 0; i < kPurgeTries && !ctx.port->Purge() && ctx.port->IsOpen(); ++i) ctx.Sleep(1);
+    return ctx.port->IsOpen() && ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
 }
 
 bool OpenSession(AppContext& ctx) {
     if (!ctx.port->SetQueues(1024, 1024)) {
+        // The adapter went since the last call: the link is lost, not held.
+        if (PortLost(ctx)) {
+            MarkLinkFailure(ctx);
+            return false;
+        }
         ShowBox(ctx, "读取串口错误,该端口可能不存在或被其它软件占用!", "警告", MsgButtons::Ok, MsgIcon::Warning);
         ctx.LinkErrorFlag = 1;
         ctx.AutoRunMarker = 0;
@@ -161,6 +201,7 @@ bool OpenSession(AppContext& ctx) {
     }
     // A line left at another speed or parity would only garble the block.
     if (!ConfigureLine(ctx)) {
+        PortLost(ctx);
         MarkLinkFailure(ctx);
         return false;
     }
@@ -168,7 +209,10 @@ bool OpenSession(AppContext& ctx) {
     Exchange result = Exchange::Failed;
     for (int i = 0; i < kDsrPolls && !ctx.stopRequested.load(); ++i) {
         ctx.Sleep(1);
-        if (!(ctx.port->ModemStatus() & kModemDsr)) {
+        // A poll the port fails ends the wait as a busy line that stays set.
+        BusyLine line = PollBusyLine(ctx);
+        if (line == BusyLine::Failed) break;
+        if (line == BusyLine::Ready) {
             result = BlockExchange(ctx);
             if (result == Exchange::Opened) return true;
             break;
@@ -190,9 +234,7 @@ bool OpenSession(AppContext& ctx) {
 bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written) {
     written = 0;
     while (written < count) {
-        if (!ctx.port->IsOpen()) {
-            ShowBox(ctx, "USB COM 端口已失效! 请重新连接!", "警告", MsgButtons::Ok, MsgIcon::Warning);
-            ctx.LinkErrorFlag = 1;
+        if (PortLost(ctx)) {
             NoteOutcome(ctx, OutcomeClass::LinkFailed);
             return false;
         }
@@ -200,6 +242,7 @@ bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& writ
         size_t n = ctx.stopRequested.load() ? 0 : ctx.port->Write(data + written, chunk);
         if (n == 0) {
             // A port that takes nothing: whatever the unit got, it is not the command.
+            PortLost(ctx);
             ctx.LinkErrorFlag = 1;
             NoteOutcome(ctx, OutcomeClass::LinkFailed);
             return false;
@@ -214,6 +257,7 @@ bool ReadBytes(AppContext& ctx, size_t count, uint8_t* buffer, size_t& read) {
     while (read < count) {
         size_t n = ReadOnce(ctx, buffer + read, std::min(kReadChunk, count - read));
         if (n == 0) {
+            ProbeSilentPort(ctx);
             ctx.LinkErrorFlag = 1;
             return false;
         }

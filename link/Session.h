@@ -18,6 +18,13 @@ std::string ReplyText(const Reply& reply, size_t offset, size_t length);
 void NoteReply(AppContext& ctx, const Reply& reply);
 
 void FillCommandBlockHeader(AppContext& ctx);
+// After a port call: true when the port has closed itself (the adapter was
+// pulled or broke). A link that was up is down from here on: the operator is
+// told once, and the link monitor searches until the programmer is back.
+bool PortLost(AppContext& ctx);
+// The busy line as a poll finds it; a port that fails the poll counts as busy.
+enum class BusyLine { Ready, Busy, Failed };
+BusyLine PollBusyLine(AppContext& ctx);
 bool ConfigureLine(AppContext& ctx);
 bool OpenSession(AppContext& ctx);
 bool WriteBytes(AppContext& ctx, size_t count, const uint8_t* data, size_t& written);
@@ -93,5 +100,6 @@ void ShowProgrammerInfo(AppContext& ctx);
 // Texts shared by several routines.
 extern const char* const kTextConnectionError;  // "编程器连接错误,编程器可能正忙,请稍候再试!"
 extern const char* const kTextAborted;          // "操作已中止"
+extern const char* const kTextPortGone;         // "USB COM 端口已失效! 请重新连接!"
 
 }  // namespace veldrix

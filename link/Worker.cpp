@@ -53,6 +53,9 @@ void MonitorLink(AppContext& ctx) {
         ctx.LinkErrorFlag = 1;
         ctx.ConnectedFlag = 0;
         ctx.LinkEnabledFlag = 0;
+        // Windows keeps a removed adapter's device while a handle is open:
+        // held, the adapter plugged in again would not get its name back.
+        ctx.port->Close();
         ShowBox(ctx, "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!", "警告", MsgButtons::Ok,
                 MsgIcon::Warning);
         SetStatus(ctx, "正在尝试重新联接到VELDRIX,请稍候......");

@@ -41,11 +41,13 @@ Speed DownloadSpeed(Ui& ui) {
 
 bool DebugMode(AppContext& ctx) { return ctx.ui->IsChecked(id::kDebugMode); }
 
-// The programmer holds DSR while it writes the page it has received.
+// The programmer holds DSR while it writes the page it has received; a poll
+// the port fails ends the wait as a busy line that stays set.
 bool WaitUntilReady(AppContext& ctx) {
     for (int i = 0; i < kPagePolls; ++i) {
         ctx.Sleep(1);
-        if (!(ctx.port->ModemStatus() & kModemDsr)) return true;
+        BusyLine line = PollBusyLine(ctx);
+        if (line != BusyLine::Busy) return line == BusyLine::Ready;
     }
     return false;
 }

@@ -12,38 +12,71 @@
 #
 # Environment: VELDRIX_WINE_HOME (default build-win/wine) holds the prefix, the
 # installation folder and the COM1 link; VELDRIX_BUILD_WIN (default build-win) is
-# the Windows build; DISPLAY is used when set, otherwise an Xvfb is started.
+# the Windows build; VELDRIX_WIN_ARCH=i686 makes it the 32-bit one (default
+# build-win32); VW_WINEARCH=win32 makes a prefix a 32-bit Windows (default win64,
+# where the 32-bit build runs as on 64-bit Windows); DISPLAY is used when set,
+# otherwise an Xvfb is started.
 # Without a window manager on the display the window shows in a Wine desktop,
 # which draws its caption and system menu.
 # Sourced (tests/wine/run-e2e.sh does), it only defines the vw_* functions below.
 
 vw_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win}"
+vw_arch="${VELDRIX_WIN_ARCH:-x86_64}"
+case "$vw_arch" in
+    x86_64) vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win}" ;;
+    i686) vw_win="${VELDRIX_BUILD_WIN:-$vw_root/build-win32}" ;;
+    *) echo "VELDRIX_WIN_ARCH is x86_64 or i686, not $vw_arch" >&2; exit 2 ;;
+esac
 VW_CONNECTED="OK, 已检测到 VELDRIX 连接在端口 USB TO COM1"
 
 # --- tools -------------------------------------------------------------------------
 vw_tools() { # installs what is missing (the native build wants GoogleTest too), then finds wine
     "$vw_root/scripts/setup.sh" build test windows wine
-    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is enough.
-    if command -v wine >/dev/null 2>&1; then WINE=wine
+    # The 32-bit build, or a 32-bit Windows: Wine's 32-bit side and the i386 shim.
+    vw_needs_32bit && "$vw_root/scripts/setup.sh" release
+    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is
+    # enough. With it, wine starts the 32-bit loader, which a kernel that runs
+    # no 32-bit programs refuses: then the 64-bit one, as wine itself would.
+    if command -v wine >/dev/null 2>&1 && WINEDEBUG=-all wine --version >/dev/null 2>&1; then WINE=wine
     elif command -v wine64 >/dev/null 2>&1; then WINE=wine64
-    else WINE=/usr/lib/wine/wine64; fi
+    else
+        WINE=/usr/lib/wine/wine64
+        export WINELOADER="${WINELOADER:-$WINE}"
+    fi
     WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 }
 
+# True where the kernel runs 32-bit programs, which Wine's 32-bit side is.
+vw_runs_32bit() {
+    local probe status=1
+    probe="$(mktemp -d)"
+    printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
+    gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null && status=0
+    rm -rf "$probe"
+    return $status
+}
+
 # --- builds ------------------------------------------------------------------------
+vw_needs_32bit() { [ "$vw_arch" = i686 ] || [ "${VW_WINEARCH:-win64}" = win32 ]; }
+
 vw_build_sim() { # vw_build_sim [TARGET...]: native programs, the simulator and its Wine shim unless named
     cmake -S "$vw_root" -B "$vw_root/build" -G Ninja >/dev/null
     if [ $# -gt 0 ]; then
         cmake --build "$vw_root/build" --target "$@"
-    else
-        cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+        return
+    fi
+    cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
+    # Wine's 32-bit processes preload a 32-bit shim.
+    if vw_needs_32bit; then
+        cmake -S "$vw_root" -B "$vw_root/build-i386" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 \
+            -DVELDRIX_TESTS=OFF >/dev/null
+        cmake --build "$vw_root/build-i386" --target veldrix-ptyparity
     fi
 }
 
 vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
     local tests="$1"; shift
-    local flags=(-DCMAKE_TOOLCHAIN_FILE="$vw_root/cmake/mingw-w64-x86_64.cmake")
+    local flags=(-DCMAKE_TOOLCHAIN_FILE="$vw_root/cmake/mingw-w64-$vw_arch.cmake")
     [ -n "$tests" ] && flags+=(-DVELDRIX_TESTS="$tests")
     cmake -S "$vw_root" -B "$vw_win" -G Ninja "${flags[@]}" >/dev/null
     local t
@@ -55,10 +88,10 @@ vw_xvfb_pid=""
 vw_sim_pid=""
 vw_watch_pid=""
 
-vw_start_xvfb() { # a private X display of 1024x768, as DISPLAY
+vw_start_xvfb() { # a private X display of 1024x768 (VW_SCREEN: another size), as DISPLAY
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${VW_SCREEN:-1024x768}x24" -nolisten tcp >/dev/null 2>&1 &
     vw_xvfb_pid=$!
     export DISPLAY=":$n"
     local i
@@ -113,7 +146,7 @@ vw_prefix() {
     export WINEPREFIX="$home/prefix"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="mscoree,mshtml="
-    export WINEARCH=win64
+    export WINEARCH="${VW_WINEARCH:-win64}"
     VW_HOME="$home"
     VW_COM1_LINK="$home/com1"
     local install_dir="$home/install"
@@ -169,10 +202,14 @@ vw_prefix() {
         # message boxes titled in Chinese need a CJK face there.
         printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop\\WindowMetrics]\n'
         printf '"CaptionFont"=hex:%s\n"SmCaptionFont"=hex:%s\n' "$(vw_logfont 700)" "$(vw_logfont 400)"
-        printf '\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\n'
-        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
-        printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\n'
-        printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        # The installation folder as the installer writes it; VW_NO_INSTALL_DIR=1
+        # leaves it to a real installer.
+        if [ "${VW_NO_INSTALL_DIR:-0}" != 1 ]; then
+            printf '\n[HKEY_LOCAL_MACHINE\\Software\\ZEMKO\\VELDRIX]\n'
+            printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+            printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\ZEMKO\\VELDRIX]\n'
+            printf '"setup"="%s"\n' "${win_install//\\/\\\\}"
+        fi
         # COM1 is the simulated programmer's pseudo-terminal, through a link that
         # each veldrix-sim run points anew.
         printf '\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
@@ -218,19 +255,22 @@ vw_adapter_listed() { # true while the adapter's value is in the device map
 # vw_start_sim [OPTION...]: a fresh simulated programmer behind the COM1 link.
 # It takes commands from VW_SIM_INPUT (a file; default none) and says what
 # it has to say in sim.log, and on the terminal too when VW_SIM_ECHO is 1.
-# Wine programs started afterwards may set even parity on its pseudo-terminal.
+# Wine programs started afterwards may set even parity on its pseudo-terminal
+# and read the unit's busy line as DSR there.
 vw_start_sim() {
     vw_stop_sim
-    local shim="$vw_root/build/libveldrix-ptyparity.so"
-    case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
+    vw_preload_shim
     rm -f "$VW_COM1_LINK"
     local sim="$vw_root/build/veldrix-sim" log="$VW_HOME/sim.log"
     : >"$log"
+    mkdir -p "$VW_HOME/modem"
+    export VELDRIX_PTY_MODEM="$VW_HOME/modem"
     if [ "${VW_SIM_ECHO:-0}" = 1 ]; then
         # All but its first line (the pseudo-terminal) to the terminal as well.
-        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" > >(tee -a "$log" | sed -u 1d) 2>&1 &
+        "$sim" --link "$VW_COM1_LINK" --modem "$VELDRIX_PTY_MODEM" "$@" <"${VW_SIM_INPUT:-/dev/null}" \
+            > >(tee -a "$log" | sed -u 1d) 2>&1 &
     else
-        "$sim" --link "$VW_COM1_LINK" "$@" <"${VW_SIM_INPUT:-/dev/null}" >"$log" 2>&1 &
+        "$sim" --link "$VW_COM1_LINK" --modem "$VELDRIX_PTY_MODEM" "$@" <"${VW_SIM_INPUT:-/dev/null}" >"$log" 2>&1 &
     fi
     vw_sim_pid=$!
     local i
@@ -242,6 +282,22 @@ vw_start_sim() {
     echo "veldrix-sim did not start:" >&2
     cat "$VW_HOME/sim.log" >&2
     return 1
+}
+
+# The library Wine's processes preload for the pseudo-terminal's parity and
+# busy line: build/ has the 64-bit one, build-i386/ the one for Wine's 32-bit
+# side. The loader's $LIB names each process's own library folder, so each
+# finds the one that fits it and no other.
+vw_preload_shim() {
+    local dir="$vw_root/build/preload" shim arch
+    for arch in x86_64-linux-gnu:build i386-linux-gnu:build-i386; do
+        shim="$vw_root/${arch#*:}/libveldrix-ptyparity.so"
+        [ -e "$shim" ] || continue
+        mkdir -p "$dir/lib/${arch%%:*}"
+        ln -sfn "$shim" "$dir/lib/${arch%%:*}/libveldrix-ptyparity.so"
+    done
+    shim="$dir/\$LIB/libveldrix-ptyparity.so"
+    case ":${LD_PRELOAD:-}:" in *":$shim:"*) ;; *) export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}" ;; esac
 }
 
 vw_stop_sim() {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz]...
+# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz|release]...
 set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
 # /usr/include, the Windows build too. help2man makes veldrix-cli's man page.
 want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man)
+wine32=0
 for group in "$@"; do
     case "$group" in
         build) ;;
@@ -12,18 +13,45 @@ for group in "$@"; do
         windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
         wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-microhei locales x11-utils) ;;
         fuzz) want+=(clang libclang-rt-14-dev) ;;
+        # The 32-bit build, the simulator's preloaded library for i386 and the
+        # installer; Wine's 32-bit side below, where it can run.
+        release) want+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-multilib nsis); wine32=1 ;;
         *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
     esac
 done
 
-missing=()
-for p in "${want[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "setup: installing ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "setup: installing ${missing[*]}"
+    # Packages of another architecture need it added first.
+    for p in "${missing[@]}"; do
+        case "$p" in
+            *:i386) dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
+        esac
+    done
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+install_missing "${want[@]}"
+
+# Wine's 32-bit side, only on a kernel that runs 32-bit programs: with it
+# installed, Debian's wine command starts the 32-bit loader first, and where
+# that cannot run, no Windows program starts at all.
+if [ "$wine32" = 1 ]; then
+    probe="$(mktemp -d)"
+    printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
+    if gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null; then
+        install_missing wine32:i386
+    else
+        echo "setup: this kernel does not run 32-bit programs: Wine's 32-bit side is left out" >&2
+    fi
+    rm -rf "$probe"
+fi

@@ -2,6 +2,7 @@
 // One serial port, as the link layer uses it.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace veldrix {
@@ -16,6 +17,10 @@ struct PortTimeouts {
 
 constexpr uint32_t kModemDsr = 0x20;
 
+// A call that fails on an open port closes it, all but a read that times
+// out with nothing: the adapter has been pulled or has broken, and a handle
+// kept open would keep the adapter, plugged in again, from its name. The
+// caller sees it in IsOpen().
 class Port {
 public:
     virtual ~Port() = default;
@@ -30,8 +35,9 @@ public:
     virtual bool Purge() = 0;
     // "baud=38400 parity=E data=8 stop=1"
     virtual bool SetLine(const std::string& mode) = 0;
-    // Modem status bits (kModemDsr); 0 where the line has no modem status.
-    virtual uint32_t ModemStatus() = 0;
+    // Modem status bits (kModemDsr); 0 where the line has no modem lines at
+    // all (a pseudo-terminal); nullopt when the call failed.
+    virtual std::optional<uint32_t> ModemStatus() = 0;
     // Arms the transmit-empty wait; the session opening calls it before it
     // writes its block, so a queue that drains at once is still seen drained.
     virtual bool ArmTransmitEmpty() = 0;

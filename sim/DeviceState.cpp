@@ -99,6 +99,7 @@ bool* Variations::Named(const std::string& word) {
     if (word == "nofile") return &nofile;
     if (word == "slow") return &slow;
     if (word == "pauses") return &pauses;
+    if (word == "busy") return &busy;
     return nullptr;
 }
 

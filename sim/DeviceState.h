@@ -114,8 +114,15 @@ struct Variations {
     // comes sooner), and takes the times of real work: switching the
     // programming voltage, powering the socket down, erasing, pages.
     bool pauses = false;
+    // Busy for a stretch after every session, hearing nothing meanwhile, and
+    // while it writes each downloaded page. Not in "all": the host's waits
+    // for the busy line are what it tests, on a line that shows it.
+    bool busy = false;
 
-    void SetAll(bool on) { ack = status = tokens = progress = nofile = slow = pauses = on; }
+    void SetAll(bool on) {
+        ack = status = tokens = progress = nofile = slow = pauses = on;
+        if (!on) busy = false;
+    }
     // The flag a "sim vary" word names; nullptr when none.
     bool* Named(const std::string& word);
 };
@@ -134,6 +141,7 @@ constexpr int kPausesEraseMs = 2500;       // the host tries 100 times
 constexpr int kPausesProtectMs = 600;
 constexpr int kPausesProgramMicrosPerByte = 150;  // 154 ms a progress report; the host tries 30 times
 constexpr int kPausesPageWriteMs = 20;     // a download's page; the host polls 50 x 1 ms
+constexpr int kBusyStretchMs = 400;        // vary busy, after a session; the host polls 1000 x 1 ms
 
 enum class FaultKind {
     Ev,       // "EV" in place of a token, then silence

@@ -202,6 +202,9 @@ void Firmware::EndSession() {
         PauseMs(kPowerDownMs);
         Busy(false);
     }
+    // A unit that tidies up after every session: a block that comes before
+    // its busy line drops is not heard.
+    if (state_.vary.busy && Alive()) StayBusy(kBusyStretchMs);
 }
 
 void Firmware::Dispatch() {
@@ -336,6 +339,21 @@ bool Firmware::Send(std::vector<uint8_t> bytes, const Reply& reply, size_t split
     return false;
 }
 
+void Firmware::StayBusy(int ms) {
+    Busy(true);
+    const uint64_t until = io_->NowMicros() + uint64_t(std::max(ms, 0)) * 1000;
+    while (Alive() && io_->NowMicros() < until) {
+        lock_->unlock();
+        io_->DiscardInput();
+        io_->Sleep(1);
+        lock_->lock();
+    }
+    lock_->unlock();
+    io_->DiscardInput();
+    lock_->lock();
+    Busy(false);
+}
+
 void Firmware::Hang(const Fault& fault) {
     Busy(true);
     uint64_t until = io_->NowMicros() + uint64_t(std::max(state_.timing.busyHangMs, 0)) * 1000;
@@ -434,7 +452,9 @@ int Firmware::ProtectMs() const { return state_.vary.pauses ? kPausesProtectMs :
 int Firmware::ProgramMicrosPerByte() const {
     return state_.vary.pauses ? kPausesProgramMicrosPerByte : state_.timing.programMicrosPerByte;
 }
-int Firmware::PageWriteMs() const { return state_.vary.pauses ? kPausesPageWriteMs : state_.timing.pageWriteMs; }
+int Firmware::PageWriteMs() const {
+    return state_.vary.pauses || state_.vary.busy ? kPausesPageWriteMs : state_.timing.pageWriteMs;
+}
 
 bool Firmware::CheckPassword() {
     if (TextAt(block_, cb::kPassword, 8) == state_.password) return true;

@@ -64,6 +64,8 @@ private:
     static unsigned StepsOf(FaultStep step);
     bool FaultMayStrike(unsigned steps) const;  // an armed fault could act at such a step
     void Hang(const Fault& fault);
+    // The busy line up for ms, the unit deaf meanwhile.
+    void StayBusy(int ms);
 
     Walked Walk(uint32_t start, uint32_t end, bool stream, uint32_t limit, int microsPerByte,
                 const std::function<bool(uint32_t)>& visit);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 namespace veldrix::sim {
@@ -36,32 +37,112 @@ int Baud(speed_t speed) {
 }
 }  // namespace
 
-PtyDeviceIo::PtyDeviceIo(bool pace) : pace_(pace) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) return;
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        ::close(master_);
-        master_ = -1;
-        return;
-    }
-    slavePath_ = ptsname(master_);
-    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ >= 0) {
-        // Raw from the start, so nothing is echoed before the host sets the line up.
-        termios t{};
-        tcgetattr(slave_, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave_, TCSANOW, &t);
-    }
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+PtyDeviceIo::PtyDeviceIo(bool pace, std::string modemFolder) : pace_(pace), modemFolder_(std::move(modemFolder)) {
+    if (!OpenTerminal()) return;
     receiver_ = std::thread([this] { Receive(); });
 }
 
 PtyDeviceIo::~PtyDeviceIo() {
     RequestStop();
     if (receiver_.joinable()) receiver_.join();
+    CloseTerminal();
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
+}
+
+bool PtyDeviceIo::OpenTerminal() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return false;
+    if (grantpt(master) != 0 || unlockpt(master) != 0) {
+        ::close(master);
+        return false;
+    }
+    std::string path = ptsname(master);
+    int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave >= 0) {
+        // Raw from the start, so nothing is echoed before the host sets the line up.
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Into the numbers the other threads use, in one step each.
+    if (master_ < 0) {
+        master_ = master;
+    } else {
+        dup3(master, master_, O_CLOEXEC);
+        ::close(master);
+    }
+    if (slave_ < 0) {
+        slave_ = slave;
+    } else if (slave >= 0) {
+        dup3(slave, slave_, O_CLOEXEC);
+        ::close(slave);
+    }
+    std::lock_guard lock(plugMutex_);
+    slavePath_ = path;
+    if (!modemFolder_.empty()) {
+        busyFile_ = modemFolder_ + "/pts-" + path.substr(path.find_last_of('/') + 1);
+        ShowBusy();
+    }
+    return true;
+}
+
+void PtyDeviceIo::CloseTerminal() {
+    std::lock_guard lock(plugMutex_);
+    if (!busyFile_.empty()) ::unlink(busyFile_.c_str());
+    busyFile_.clear();
+    // The terminal goes with its last descriptor; the numbers stay on /dev/null.
+    int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nothing < 0) return;
+    if (master_ >= 0) dup3(nothing, master_, O_CLOEXEC);
+    if (slave_ >= 0) dup3(nothing, slave_, O_CLOEXEC);
+    ::close(nothing);
+}
+
+std::string PtyDeviceIo::SlavePath() {
+    std::lock_guard lock(plugMutex_);
+    return slavePath_;
+}
+
+bool PtyDeviceIo::SetPlugged(bool plugged) {
+    if (plugged == plugged_) return true;
+    if (!plugged) {
+        receiverOut_ = false;
+        plugged_ = false;
+        {
+            std::lock_guard lock(mutex_);
+            HoldHost(false);
+            in_.clear();
+            hostHeld_ = false;
+        }
+        CloseTerminal();
+        // The terminal hangs up once no call holds it: the host sees the pull at once.
+        for (int i = 0; i < 100 && !receiverOut_ && receiver_.joinable(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return true;
+    }
+    if (!OpenTerminal()) return false;
+    plugged_ = true;
+    return true;
+}
+
+void PtyDeviceIo::SetBusy(bool busy) {
+    std::lock_guard lock(plugMutex_);
+    if (busy == busy_) return;
+    busy_ = busy;
+    ShowBusy();
+}
+
+void PtyDeviceIo::ShowBusy() {
+    if (busyFile_.empty()) return;
+    // Written in place: a host reads one byte, never a file half made.
+    int fd = ::open(busyFile_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    char c = busy_ ? '1' : '0';
+    if (::pwrite(fd, &c, 1, 0) != 1) std::perror("veldrix-sim: cannot show the busy line");
+    ::close(fd);
 }
 
 // Called from a signal handler too: nothing but the flag, which every wait
@@ -89,6 +170,12 @@ void PtyDeviceIo::HoldHost(bool hold) {
 void PtyDeviceIo::Receive() {
     std::vector<uint8_t> buffer(4096);
     while (!stop_) {
+        if (!plugged_) {
+            // Nothing to take: the terminal is gone.
+            receiverOut_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         uint64_t wakeNanos = 0;
         {
             std::lock_guard lock(mutex_);

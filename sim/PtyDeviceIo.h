@@ -1,7 +1,15 @@
 #pragma once
 // The simulated programmer's end of a Linux pseudo-terminal, on the real
-// clock. A pseudo-terminal has no modem lines, so the busy line cannot be
-// shown: the unit's firmware keeps its timing and the host reads DSR as clear.
+// clock. A pseudo-terminal has no modem lines: unless a folder is given for
+// it, the busy line cannot be shown, the unit's firmware keeps its timing and
+// the host reads DSR as clear. With the folder, the busy line is a one-byte
+// file there named after the terminal ("pts-7" for /dev/pts/7: '1' busy,
+// '0' ready), which the preloaded library (sim/preload/PtyParity.cpp) hands
+// to a host that asks the terminal for its modem lines.
+//
+// Pulled, the terminal is closed as a removed adapter's device goes: the
+// host's writes and modem-status requests fail and its reads end. Plugged in
+// again, it is a new terminal.
 //
 // Paced, it is a serial line both ways: the host's bytes reach the unit no
 // faster than the line carries them, and the unit's leave at the same rate,
@@ -26,27 +34,29 @@ public:
     static constexpr size_t kHostQueue = 1024;  // what the host asks its port for
     static constexpr uint64_t kLongestHoldNanos = 40000000;  // the host's write of a byte waits 52 ms
 
-    // pace: hold both directions to the line rate.
-    explicit PtyDeviceIo(bool pace);
+    // pace: hold both directions to the line rate; modemFolder: where the
+    // busy line is shown (empty: nowhere).
+    explicit PtyDeviceIo(bool pace, std::string modemFolder = {});
     ~PtyDeviceIo() override;
     PtyDeviceIo(const PtyDeviceIo&) = delete;
     PtyDeviceIo& operator=(const PtyDeviceIo&) = delete;
 
     bool Ok() const { return master_ >= 0; }
-    // The path the host opens.
-    const std::string& SlavePath() const { return slavePath_; }
+    // The path the host opens; a new one after each pull.
+    std::string SlavePath();
     void RequestStop();
-    // Unplugged, the line carries nothing either way: what the host sends is
-    // lost and the unit's answers never arrive.
-    void SetPlugged(bool plugged) { plugged_ = plugged; }
+    // Pulled, the terminal is closed and the line carries nothing either way:
+    // what the host sends is lost and the unit's answers never arrive.
+    // Plugged in again, a new terminal is opened. False when it cannot be.
+    bool SetPlugged(bool plugged);
     // Nanoseconds a byte takes on the line as the host set it up.
     uint64_t ByteNanos();
 
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
     void Write(const uint8_t* data, size_t count) override;
     uint64_t SentMicros() override;
-    void SetBusy(bool) override {}
-    bool HasBusyLine() const override { return false; }
+    void SetBusy(bool busy) override;
+    bool HasBusyLine() const override { return !modemFolder_.empty(); }
     void Sleep(int ms) override;
     void SleepWhile(int ms, const std::atomic<bool>& on) override;
     uint64_t NowMicros() override;
@@ -54,6 +64,10 @@ public:
     bool Stopping() override { return stop_.load(); }
 
 private:
+    bool OpenTerminal();   // a new pair in master_ and slave_, with its busy-line file
+    void CloseTerminal();  // both ends go; the descriptors stay, on /dev/null
+    void ShowBusy();       // the busy line into its file
+
     struct Came {
         uint8_t byte;
         uint64_t at;  // nanoseconds: when its last bit is in
@@ -61,12 +75,22 @@ private:
     void Receive();  // the receiving thread: takes the host's bytes off the terminal
     void HoldHost(bool hold);  // with mutex_ held
 
+    // The descriptors keep their numbers for the whole run: a pull puts
+    // /dev/null in their place, so no thread ever uses a number that went.
     int master_ = -1;
     int slave_ = -1;  // kept open so the line survives the host closing it
-    std::string slavePath_;
     const bool pace_;
+    const std::string modemFolder_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> plugged_{true};
+    // The receiver saw the pull and waits outside the terminal: the old one
+    // has no poll of its left holding it open.
+    std::atomic<bool> receiverOut_{false};
+
+    std::mutex plugMutex_;  // the terminal's path and busy-line file
+    std::string slavePath_;
+    std::string busyFile_;
+    bool busy_ = false;
 
     std::mutex mutex_;
     std::condition_variable came_;

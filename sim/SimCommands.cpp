@@ -312,7 +312,7 @@ const SimVerb kVerbs[] = {
          c.state.Arm(fault);
          return true;
      }},
-    {"vary", "ack|status|tokens|progress|nofile|slow|pauses|all|none ...", Vary},
+    {"vary", "ack|status|tokens|progress|nofile|slow|pauses|busy|all|none ...", Vary},
     {"chip", "otp|mtp [blank|FILE] [ROMSIZE] | chip none", LoadChip},
     {"expect-chip", "ADDR HEXBYTES", ExpectStore},
     {"expect-memory", "ADDR HEXBYTES", ExpectStore},

@@ -175,7 +175,9 @@ SimAdapter* SimAdapters::FindPort(const std::string& portName) {
 bool SimPort::Usable() {
     if (!open_) return false;
     SimAdapter* a = adapters_.FindPort(name_);
-    return a && a->plugged;
+    if (a && a->plugged) return true;
+    open_ = false;
+    return false;
 }
 
 bool SimPort::Live() {
@@ -228,8 +230,9 @@ bool SimPort::SetLine(const std::string& mode) {
     return true;
 }
 
-uint32_t SimPort::ModemStatus() {
+std::optional<uint32_t> SimPort::ModemStatus() {
     line_.time.Enter(&line_);
+    if (!Usable()) return std::nullopt;
     if (!Live()) return 0;
     return line_.BusyAt(line_.time.Now()) ? kModemDsr : 0;
 }

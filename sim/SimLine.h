@@ -117,7 +117,7 @@ public:
     bool SetTimeouts(const PortTimeouts& timeouts) override;
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
-    uint32_t ModemStatus() override;
+    std::optional<uint32_t> ModemStatus() override;
     bool ArmTransmitEmpty() override;
     bool WaitTransmitEmpty(int timeoutMs) override;
     size_t Read(uint8_t* buffer, size_t count) override;
@@ -130,7 +130,9 @@ public:
 
 private:
     bool Live();  // open, still plugged, and wired to the programmer
-    bool Usable();  // open and still plugged
+    // Open and still plugged; a port whose adapter was pulled fails the
+    // call and is closed, as a driver's handle to a removed device is.
+    bool Usable();
 
     SimLine& line_;
     SimAdapters& adapters_;

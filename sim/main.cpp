@@ -1,5 +1,5 @@
 // veldrix-sim: the simulated programmer on a pseudo-terminal.
-//   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE]
+//   veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE] [--modem DIR]
 // Prints the pseudo-terminal's path on the first line, then serves until
 // interrupted. --link makes PATH a symbolic link to it (for Wine's COM1);
 // --pace makes it a serial line both ways, at the baud rate and frame the
@@ -8,8 +8,12 @@
 // --script runs the sim commands of FILE (a headless script's "sim" lines,
 // with or without the "sim") before serving. Lines on the standard input are
 // the same commands, taken while the unit serves: "chip mtp" puts a new chip
-// in the socket, "fault noreply" breaks the link, "unplug" pulls the adapter,
-// which takes the link away as Linux takes a pulled adapter's device.
+// in the socket, "fault noreply" breaks the link, "unplug" pulls the adapter:
+// the pseudo-terminal is closed under the host, and the link goes as Linux
+// takes a pulled adapter's device; "plug" opens a new one behind the link.
+// --modem shows the unit's busy line in DIR to hosts that preload
+// libveldrix-ptyparity with VELDRIX_PTY_MODEM=DIR (a pseudo-terminal has no
+// modem lines of its own).
 #include <poll.h>
 #include <unistd.h>
 
@@ -48,7 +52,7 @@ struct Unit {
     // The adapter's plug state reaches the line and the link.
     void ApplyPlug() {
         bool plugged = adapters.adapters[0].plugged;
-        io.SetPlugged(plugged);
+        if (!io.SetPlugged(plugged)) std::perror("veldrix-sim: cannot open a new pseudo-terminal");
         if (!serving || link.empty() || plugged == linked) return;
         if (plugged) {
             ::unlink(link.c_str());
@@ -98,17 +102,19 @@ void TakeCommands(Unit& unit) {
     }
 }
 
-const char kUsage[] = "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE]\n";
+const char kUsage[] =
+    "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE] [--modem DIR]\n";
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string link, script;
+    std::string link, script, modem;
     bool pace = false, fast = false;
     std::string chip;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--script" && i + 1 < argc) script = argv[++i];
+        else if (a == "--modem" && i + 1 < argc) modem = argv[++i];
         else if (a == "--pace") pace = true;
         else if (a == "--fast") fast = true;
         else if (a == "--chip" && i + 1 < argc && (std::string(argv[i + 1]) == "otp" || std::string(argv[i + 1]) == "mtp"))
@@ -118,7 +124,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    PtyDeviceIo io(pace);
+    PtyDeviceIo io(pace, modem);
     if (!io.Ok()) {
         std::perror("veldrix-sim: cannot open a pseudo-terminal");
         return 1;

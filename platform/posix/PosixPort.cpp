@@ -97,8 +97,13 @@ void PosixPort::Close() {
     fd_ = -1;
 }
 
+bool PosixPort::Lost() {
+    Close();
+    return false;
+}
+
 // The kernel's queues are fixed; the request only tells whether the port is usable.
-bool PosixPort::SetQueues(size_t, size_t) { return fd_ >= 0 && fcntl(fd_, F_GETFL) != -1; }
+bool PosixPort::SetQueues(size_t, size_t) { return fd_ >= 0 && (fcntl(fd_, F_GETFL) != -1 || Lost()); }
 
 bool PosixPort::SetTimeouts(const PortTimeouts& timeouts) {
     if (fd_ < 0) return false;
@@ -106,13 +111,13 @@ bool PosixPort::SetTimeouts(const PortTimeouts& timeouts) {
     return true;
 }
 
-bool PosixPort::Purge() { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
+bool PosixPort::Purge() { return fd_ >= 0 && (tcflush(fd_, TCIOFLUSH) == 0 || Lost()); }
 
 bool PosixPort::SetLine(const std::string& mode) {
     LineMode m;
     if (fd_ < 0 || !ParseLineMode(mode, m)) return false;
     termios t{};
-    if (tcgetattr(fd_, &t) != 0) return false;
+    if (tcgetattr(fd_, &t) != 0) return Lost();
     cfmakeraw(&t);
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
@@ -125,14 +130,17 @@ bool PosixPort::SetLine(const std::string& mode) {
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, BaudConstant(m.baud));
     cfsetospeed(&t, BaudConstant(m.baud));
-    return tcsetattr(fd_, TCSANOW, &t) == 0;
+    return tcsetattr(fd_, TCSANOW, &t) == 0 || Lost();
 }
 
-uint32_t PosixPort::ModemStatus() {
+std::optional<uint32_t> PosixPort::ModemStatus() {
+    if (fd_ < 0) return std::nullopt;
     int bits = 0;
-    // A pseudo-terminal has no modem lines: the call fails and DSR reads clear.
-    if (fd_ < 0 || ioctl(fd_, TIOCMGET, &bits) != 0) return 0;
-    return (bits & TIOCM_DSR) ? kModemDsr : 0;
+    if (ioctl(fd_, TIOCMGET, &bits) == 0) return (bits & TIOCM_DSR) ? kModemDsr : 0;
+    // A pseudo-terminal has no modem lines: it refuses the request, and DSR reads clear.
+    if (errno == ENOTTY || errno == EINVAL) return 0;
+    Lost();
+    return std::nullopt;
 }
 
 bool PosixPort::ArmTransmitEmpty() { return fd_ >= 0; }
@@ -143,7 +151,7 @@ bool PosixPort::WaitTransmitEmpty(int timeoutMs) {
     for (;;) {
         int queued = 0;
         // Without a queue count, only the blocking drain is left.
-        if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return tcdrain(fd_) == 0;
+        if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return tcdrain(fd_) == 0 || Lost();
         if (queued == 0) return true;
         if (NowMs() >= deadline) return false;
         usleep(1000);
@@ -162,13 +170,16 @@ size_t PosixPort::Read(uint8_t* buffer, size_t count) {
         pollfd p{fd_, POLLIN, 0};
         int r = poll(&p, 1, wait);
         if (r <= 0) break;
-        if (p.revents & (POLLERR | POLLNVAL)) break;
-        ssize_t n = ::read(fd_, buffer + got, count - got);
-        if (n <= 0) {
-            if (p.revents & POLLHUP) break;
+        // A hang-up, an error or the end of the device is the device gone,
+        // not a time-out; what came before is kept.
+        ssize_t n = (p.revents & POLLIN) ? ::read(fd_, buffer + got, count - got) : -1;
+        if (n > 0) {
+            got += size_t(n);
             continue;
         }
-        got += size_t(n);
+        if (n < 0 && (p.revents & POLLIN) && (errno == EAGAIN || errno == EINTR)) continue;
+        Lost();
+        break;
     }
     return got;
 }
@@ -183,11 +194,18 @@ size_t PosixPort::Write(const uint8_t* data, size_t count) {
             done += size_t(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            Lost();
+            break;
+        }
         int wait = int(deadline - NowMs());
         if (wait <= 0) break;
         pollfd p{fd_, POLLOUT, 0};
         if (poll(&p, 1, wait) <= 0) break;
+        if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) {
+            Lost();
+            break;
+        }
     }
     return done;
 }

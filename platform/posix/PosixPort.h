@@ -15,13 +15,16 @@ public:
     bool SetTimeouts(const PortTimeouts& timeouts) override;
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
-    uint32_t ModemStatus() override;
+    std::optional<uint32_t> ModemStatus() override;
     bool ArmTransmitEmpty() override;
     bool WaitTransmitEmpty(int timeoutMs) override;
     size_t Read(uint8_t* buffer, size_t count) override;
     size_t Write(const uint8_t* data, size_t count) override;
 
 private:
+    // A call that failed: the device goes with it (a pulled adapter's does).
+    bool Lost();
+
     int fd_ = -1;
     std::string openError_;
     PortTimeouts timeouts_;

@@ -6,6 +6,7 @@
 
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
+#include "platform/win32/Dpi.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/WindowMessages.h"
 
@@ -146,7 +147,7 @@ LRESULT EditProc(HWND h, UINT m, WPARAM wp, LPARAM lp, ControlState& st) {
             RECT rc{};
             SendMessageW(h, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&rc));
             int x = GET_X_LPARAM(lp), y = GET_Y_LPARAM(lp);
-            if (x >= rc.left && x < rc.left + 140 && y >= rc.top && y < rc.bottom) SendToMain(h, msg::kAbortRequest);
+            if (x >= rc.left && x < rc.left + Scaled(140) && y >= rc.top && y < rc.bottom) SendToMain(h, msg::kAbortRequest);
         } else if (st.id == id::kChecksum) {
             MessageBoxW(MainWindowOf(h), Widen(GreetingText()).c_str(), Widen(GreetingCaption()).c_str(),
                         MB_OK | MB_ICONINFORMATION);

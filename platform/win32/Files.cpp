@@ -99,8 +99,10 @@ bool FileWriter::Commit() {
     if (!file_) return false;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
-    // On the disk before it takes the old file's place.
-    if (std::fflush(f) != 0 || _commit(_fileno(f)) != 0) failed_ = true;
+    // On the disk before it takes the old file's place: a power cut just after
+    // the rename must not leave an empty file under the name.
+    if (std::fflush(f) != 0 || !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))))
+        failed_ = true;
     if (std::fclose(f) != 0) failed_ = true;
     if (!failed_ && !MoveFileExW(Widen(temp_).c_str(), Widen(path_).c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

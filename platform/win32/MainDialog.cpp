@@ -13,6 +13,7 @@
 #include "app/Settings.h"
 #include "ops/CodePages.h"
 #include "platform/win32/CustomControls.h"
+#include "platform/win32/Dpi.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/Win32Ui.h"
 #include "platform/win32/WindowMessages.h"
@@ -30,8 +31,8 @@ void FitClientToControls(HWND window) {
     RECT need{0, 0, 0, 0};
     for (const ControlDef& def : MainControls())
         if (def.parent == id::kWindow) {
-            need.right = std::max<LONG>(need.right, def.rect.right + 5);
-            need.bottom = std::max<LONG>(need.bottom, def.rect.bottom + 5);
+            need.right = std::max<LONG>(need.right, Scaled(def.rect.right + 5));
+            need.bottom = std::max<LONG>(need.bottom, Scaled(def.rect.bottom + 5));
         }
     RECT client;
     GetClientRect(window, &client);

@@ -13,6 +13,16 @@ RegistrySettings::RegistrySettings()
 RegistrySettings::RegistrySettings(RegistryLocation user, RegistryLocation machine)
     : user_(std::move(user)), machine_(std::move(machine)) {}
 
+std::wstring ExpandedText(const std::wstring& text) {
+    DWORD need = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (need == 0) return text;
+    std::wstring out(need, L'\0');
+    DWORD got = ExpandEnvironmentStringsW(text.c_str(), out.data(), need);
+    if (got == 0 || got > need) return text;
+    out.resize(got - 1);
+    return out;
+}
+
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, REGSAM view,
                                                const std::wstring& name) {
     HKEY key;
@@ -29,6 +39,8 @@ std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& pa
             std::wstring text(data.data(), got / sizeof(wchar_t));
             auto end = text.find(L'\0');
             if (end != std::wstring::npos) text.resize(end);
+            // "%ProgramFiles%\VELDRIX" and the like, as the shell would read them.
+            if (type == REG_EXPAND_SZ) text = ExpandedText(text);
             out = text;
         }
     }

@@ -36,7 +36,8 @@ private:
     RegistryLocation user_, machine_;
 };
 
-// A REG_SZ value, or nothing when the key or the value is missing or not text.
+// A REG_SZ value, or a REG_EXPAND_SZ one with its environment variables
+// expanded; nothing when the key or the value is missing or not text.
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, REGSAM view,
                                                const std::wstring& name);
 

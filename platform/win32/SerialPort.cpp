@@ -25,8 +25,14 @@ void SerialPort::Close() {
     handle_ = INVALID_HANDLE_VALUE;
 }
 
+bool SerialPort::Lost() {
+    Close();
+    return false;
+}
+
 bool SerialPort::SetQueues(size_t input, size_t output) {
-    return IsOpen() && SetupComm(handle_, DWORD(input), DWORD(output));
+    if (!IsOpen()) return false;
+    return SetupComm(handle_, DWORD(input), DWORD(output)) || Lost();
 }
 
 bool SerialPort::SetTimeouts(const PortTimeouts& t) {
@@ -41,7 +47,8 @@ bool SerialPort::SetTimeouts(const PortTimeouts& t) {
 }
 
 bool SerialPort::Purge() {
-    return IsOpen() && PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (!IsOpen()) return false;
+    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) || Lost();
 }
 
 bool MakeLineSettings(const std::string& mode, DCB& dcb) {
@@ -65,16 +72,23 @@ bool MakeLineSettings(const std::string& mode, DCB& dcb) {
 
 bool SerialPort::SetLine(const std::string& mode) {
     DCB dcb;
-    return IsOpen() && MakeLineSettings(mode, dcb) && SetCommState(handle_, &dcb);
+    if (!IsOpen() || !MakeLineSettings(mode, dcb)) return false;
+    return SetCommState(handle_, &dcb) || Lost();
 }
 
-uint32_t SerialPort::ModemStatus() {
+std::optional<uint32_t> SerialPort::ModemStatus() {
+    if (!IsOpen()) return std::nullopt;
     DWORD status = 0;
-    if (!IsOpen() || !GetCommModemStatus(handle_, &status)) return 0;
-    return status;
+    if (GetCommModemStatus(handle_, &status)) return status;
+    // A port without modem lines refuses the request as not supported (Wine
+    // on a pseudo-terminal does): the line is still there, with no busy line
+    // to show. Any other failure is a port that has gone.
+    if (GetLastError() == ERROR_NOT_SUPPORTED) return 0;
+    Lost();
+    return std::nullopt;
 }
 
-bool SerialPort::ArmTransmitEmpty() { return IsOpen() && SetCommMask(handle_, EV_TXEMPTY); }
+bool SerialPort::ArmTransmitEmpty() { return IsOpen() && (SetCommMask(handle_, EV_TXEMPTY) || Lost()); }
 
 // The output queue drained, polled: an event that fired before anyone waited
 // for it would leave WaitCommEvent waiting for ever.
@@ -83,22 +97,25 @@ bool SerialPort::WaitTransmitEmpty(int timeoutMs) {
     for (;;) {
         DWORD errors = 0;
         COMSTAT stat{};
-        if (!IsOpen() || !ClearCommError(handle_, &errors, &stat)) return false;
+        if (!IsOpen()) return false;
+        if (!ClearCommError(handle_, &errors, &stat)) return Lost();
         if (stat.cbOutQue == 0) return true;
         if (GetTickCount64() >= deadline) return false;
         Sleep(1);
     }
 }
 
+// A read that times out returns what came, nothing included; only a read the
+// driver refuses is a lost port.
 size_t SerialPort::Read(uint8_t* buffer, size_t count) {
     DWORD got = 0;
-    if (!IsOpen() || !ReadFile(handle_, buffer, DWORD(count), &got, nullptr)) return got;
+    if (IsOpen() && !ReadFile(handle_, buffer, DWORD(count), &got, nullptr)) Lost();
     return got;
 }
 
 size_t SerialPort::Write(const uint8_t* data, size_t count) {
     DWORD put = 0;
-    if (!IsOpen() || !WriteFile(handle_, data, DWORD(count), &put, nullptr)) return put;
+    if (IsOpen() && !WriteFile(handle_, data, DWORD(count), &put, nullptr)) Lost();
     return put;
 }
 

@@ -25,13 +25,17 @@ public:
     bool SetTimeouts(const PortTimeouts& timeouts) override;
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
-    uint32_t ModemStatus() override;
+    std::optional<uint32_t> ModemStatus() override;
     bool ArmTransmitEmpty() override;
     bool WaitTransmitEmpty(int timeoutMs) override;
     size_t Read(uint8_t* buffer, size_t count) override;
     size_t Write(const uint8_t* data, size_t count) override;
 
 private:
+    // A call that failed: the handle goes, so that a pulled adapter's device
+    // can be removed and comes back under its name.
+    bool Lost();
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::string openError_;
 };

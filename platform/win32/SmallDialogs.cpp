@@ -1,5 +1,6 @@
 #include "platform/win32/SmallDialogs.h"
 
+#include "platform/win32/Dpi.h"
 #include "platform/win32/Text.h"
 #include "resources/resource.h"
 
@@ -8,7 +9,8 @@ namespace veldrix {
 namespace {
 
 HWND AddControl(HWND dialog, const wchar_t* cls, const wchar_t* text, DWORD style, DWORD exStyle, int id,
-                RECT r) {
+                RECT at) {
+    const RECT r = Scaled(at);
     HWND h = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
                              r.bottom - r.top, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              GetModuleHandleW(nullptr), nullptr);

@@ -3,11 +3,13 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <uxtheme.h>
 
 #include <optional>
 #include <vector>
 
 #include "platform/win32/CustomControls.h"
+#include "platform/win32/Dpi.h"
 #include "platform/win32/SmallDialogs.h"
 #include "platform/win32/Text.h"
 #include "platform/win32/WindowMessages.h"
@@ -167,12 +169,17 @@ void Win32Ui::CreateControl(const ControlDef& def) {
         DWORD exStyle = 0;
         const wchar_t* cls = L"STATIC";
         DWORD s = StyleFor(def, exStyle, cls);
-        const ControlRect& r = def.rect;
+        const RECT r = Scaled(RECT{def.rect.left, def.rect.top, def.rect.right, def.rect.bottom});
         HWND h = CreateWindowExW(exStyle, cls, Widen(def.caption ? def.caption : "").c_str(), s, r.left, r.top,
                                  r.right - r.left, r.bottom - r.top, parent,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.id)), GetModuleHandleW(nullptr),
                                  nullptr);
         if (!h) return;
+        // A themed group box draws its caption in the theme's colour, not in
+        // the one the window answers for it: these captions keep their own.
+        // A class list naming no class turns the styles off (an empty one
+        // would too on Windows, but not under Wine).
+        if (def.kind == ControlKind::Group) SetWindowTheme(h, L" ", L" ");
         controls_[def.id] = h;
         AttachControlClass(h, def);
     });
@@ -187,8 +194,8 @@ void Win32Ui::SetFont(int id, const FontDef& font) {
         HFONT& f = fonts_[key];
         if (!f) {
             LOGFONTW lf{};
-            lf.lfHeight = font.height;
-            lf.lfWidth = font.width;
+            lf.lfHeight = Scaled(font.height);
+            lf.lfWidth = Scaled(font.width);
             lf.lfWeight = font.weight;
             lf.lfItalic = font.italic;
             lf.lfUnderline = font.underline;
@@ -339,7 +346,7 @@ void Win32Ui::ListSetColumns(int id, const std::vector<std::pair<std::string, in
             LVCOLUMNW col{};
             col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
             col.fmt = LVCFMT_CENTER;
-            col.cx = columns[i].second;
+            col.cx = Scaled(columns[i].second);
             col.pszText = title.data();
             col.iSubItem = int(i);
             ListView_InsertColumn(h, int(i) + 1, &col);

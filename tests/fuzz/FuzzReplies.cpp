@@ -93,7 +93,7 @@ public:
     bool SetTimeouts(const PortTimeouts&) override { return true; }
     bool Purge() override { return true; }
     bool SetLine(const std::string&) override { return true; }
-    uint32_t ModemStatus() override {
+    std::optional<uint32_t> ModemStatus() override {
         while (run_ < runs_.size() && polls_ == 0) {
             polls_ = size_t(runs_[run_] & 0x7F) * 16;
             busy_ = runs_[run_] & 0x80;

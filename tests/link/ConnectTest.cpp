@@ -90,6 +90,8 @@ TEST(ProgrammerSearch, UnpluggingWhileIdleWarnsRefusesAndReconnects) {
     EXPECT_EQ(app.Status(), "正在尝试重新联接到VELDRIX,请稍候......");
     EXPECT_EQ(app.ctx.LinkEnabledFlag, 0);
     EXPECT_EQ(app.ctx.ConnectedFlag, 0);
+    // Held, the handle would keep the adapter from its name when it is back.
+    EXPECT_FALSE(app.port.IsOpen());
 
     app.Click(id::kBlankCheck);
     EXPECT_EQ(app.Status(), "请先行启动编程器USB连接");
@@ -102,6 +104,40 @@ TEST(ProgrammerSearch, UnpluggingWhileIdleWarnsRefusesAndReconnects) {
     app.Tick();
     EXPECT_EQ(app.Status(), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM1");
     EXPECT_EQ(app.ctx.LinkEnabledFlag, 1);
+}
+
+// Pulled before the link check noticed: the operation's first port call
+// fails, the port is let go there and then, the operator is told once, and
+// the link monitor searches until the adapter is back.
+TEST(ProgrammerSearch, AnOperationOnAPulledAdapterLetsThePortGoAndTheMonitorReconnects) {
+    test::LinkedApp app;
+    app.Start();
+    const size_t boxes = app.BoxCount();
+    app.prog.adapters.adapters[0].plugged = false;
+    OnFunctionKey(app.ctx, kKeyF7);
+    // The information box comes whatever the link did; the port's own box first.
+    ASSERT_EQ(app.BoxCount(), boxes + 2);
+    EXPECT_EQ(app.ui.Boxes()[boxes].spec.text, "USB COM 端口已失效! 请重新连接!");
+    EXPECT_EQ(app.ui.Boxes()[boxes].spec.caption, "警告");
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
+    EXPECT_EQ(app.ctx.ConnectedFlag, 0);
+    EXPECT_EQ(app.ctx.LinkEnabledFlag, 0);
+    EXPECT_FALSE(app.port.IsOpen());
+    EXPECT_EQ(app.port.Blocks().size(), 1u) << "a block went out on the pulled adapter";
+
+    app.Click(id::kBlankCheck);
+    EXPECT_EQ(app.Status(), "请先行启动编程器USB连接");
+    app.Tick(2);  // silent searches while it stays away
+    EXPECT_EQ(app.BoxCount(), boxes + 2);
+    EXPECT_EQ(app.Status(), kTextConnectionError);
+
+    app.prog.adapters.adapters[0].plugged = true;
+    app.Tick();
+    EXPECT_EQ(app.Status(), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM1");
+    OnFunctionKey(app.ctx, kKeyF7);
+    EXPECT_EQ(app.ctx.LinkErrorFlag, 0);
+    EXPECT_EQ(app.BoxCount(), boxes + 3);
+    EXPECT_EQ(app.ui.LastBox()->spec.caption, "软件版本");
 }
 
 TEST(SessionOpening, ProbeBlockOnTheWire) {

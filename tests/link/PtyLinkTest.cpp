@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <optional>
 
 #include <cstdio>
 #include <filesystem>
@@ -130,8 +136,10 @@ TEST(PseudoTerminalLink, LineModeParsing) {
 }
 
 // The unit takes the runner's sim commands from a script before it serves and
-// from its standard input while it serves; unplugged, it is silent and its
-// link is gone, as a pulled adapter's device is.
+// from its standard input while it serves. Unplugged, its pseudo-terminal is
+// closed under the host and its link is gone, as a pulled adapter's device
+// is: the host's next call fails and lets the port go; plugged in again, it
+// is a new terminal behind the link.
 TEST(PseudoTerminalLink, TheUnitTakesCommandsWhileItServes) {
     test::TempDir dir;
     std::string link = dir.File("com1");
@@ -147,19 +155,82 @@ TEST(PseudoTerminalLink, TheUnitTakesCommandsWhileItServes) {
     EXPECT_EQ(sim.Type("on"), "ok");
     ConnectProgrammer(ctx);
     ASSERT_EQ(ctx.ConnectedFlag, 1) << ui.GetText(id::kStatusLine);
+    // No modem lines on a pseudo-terminal: the busy line reads clear, the port stays.
+    EXPECT_EQ(w.port.ModemStatus(), std::optional<uint32_t>(0));
 
     EXPECT_EQ(sim.Type("sim unplug"), "ok");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
     EXPECT_FALSE(IsPortStillPresent(ctx));
+    size_t boxes = ui.Boxes().size();
     OnFunctionKey(ctx, kKeyF7);  // on the port the host still holds open
     EXPECT_EQ(ctx.LinkErrorFlag, 1) << "an unplugged unit answered";
+    EXPECT_FALSE(w.port.IsOpen());
+    EXPECT_EQ(ctx.ConnectedFlag, 0);
+    ASSERT_GT(ui.Boxes().size(), boxes);
+    EXPECT_EQ(ui.Boxes()[boxes].spec.text, "USB COM 端口已失效! 请重新连接!");
 
     EXPECT_EQ(sim.Type("plug"), "ok");
-    EXPECT_TRUE(IsPortStillPresent(ctx));
+    EXPECT_TRUE(std::filesystem::exists(link));
     ConnectProgrammer(ctx);
     EXPECT_EQ(ctx.ConnectedFlag, 1) << ui.GetText(id::kStatusLine);
+    EXPECT_TRUE(IsPortStillPresent(ctx));
     OnFunctionKey(ctx, kKeyF7);
     EXPECT_EQ(ctx.LinkErrorFlag, 0);
+}
+
+// What the preloaded library answers Wine's request for a terminal's modem
+// lines: DSR from the file the simulator keeps for that terminal; the
+// terminal's own refusal where there is none; the failure of a terminal
+// whose other end has gone.
+TEST(PseudoTerminalLink, ThePreloadedLibraryShowsTheBusyLineTheSimulatorKeeps) {
+    void* library = dlopen(VELDRIX_BINARY_DIR "/libveldrix-ptyparity.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_TRUE(library) << dlerror();
+    auto preloaded = reinterpret_cast<int (*)(int, unsigned long, ...)>(dlsym(library, "ioctl"));
+    ASSERT_TRUE(preloaded);
+    // 1 DSR set, 0 clear, minus the errno of a failed request.
+    auto dsr = [&](int fd) {
+        int bits = 0;
+        if (preloaded(fd, TIOCMGET, &bits) != 0) return -errno;
+        return (bits & TIOCM_DSR) ? 1 : 0;
+    };
+
+    test::TempDir dir;
+    std::string link = dir.File("com1");
+    SimProcess sim({"--link", link, "--modem", dir.Path().string()});
+    ASSERT_FALSE(sim.Path().empty()) << "veldrix-sim printed no path";
+    int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    std::string shown = dir.File("pts-" + sim.Path().substr(sim.Path().rfind('/') + 1));
+    ::unsetenv("VELDRIX_PTY_MODEM");
+    EXPECT_EQ(dsr(fd), -ENOTTY);
+    ::setenv("VELDRIX_PTY_MODEM", dir.Path().c_str(), 1);
+    EXPECT_EQ(dsr(fd), 0);
+
+    // A unit that hangs busy until the fault is cleared.
+    EXPECT_EQ(sim.Type("fault busy 37 ack"), "ok");
+    {
+        LinkedWindow w(link);
+        ConnectProgrammer(w.ctx);
+        ASSERT_EQ(w.ctx.ConnectedFlag, 1) << w.ui.GetText(id::kStatusLine);
+        OnFunctionKey(w.ctx, kKeyF7);
+        EXPECT_EQ(w.ctx.LinkErrorFlag, 1);
+        EXPECT_EQ(dsr(fd), 1);
+        test::TempDir other;
+        ::setenv("VELDRIX_PTY_MODEM", other.Path().c_str(), 1);
+        EXPECT_EQ(dsr(fd), -ENOTTY) << "a busy line shown for no such terminal";
+        ::setenv("VELDRIX_PTY_MODEM", dir.Path().c_str(), 1);
+        EXPECT_EQ(sim.Type("fault none"), "ok");
+        for (int i = 0; i < 200 && dsr(fd) != 0; ++i) usleep(10000);
+        EXPECT_EQ(dsr(fd), 0);
+    }
+
+    EXPECT_TRUE(std::filesystem::exists(shown));
+    EXPECT_EQ(sim.Type("unplug"), "ok");
+    EXPECT_FALSE(std::filesystem::exists(shown));
+    EXPECT_EQ(dsr(fd), -EIO);
+    ::close(fd);
+    ::unsetenv("VELDRIX_PTY_MODEM");
+    dlclose(library);
 }
 
 }  // namespace

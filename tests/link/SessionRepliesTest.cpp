@@ -22,7 +22,7 @@ public:
     bool queuesOk = true;
     bool timeoutsOk = true;
     bool lineOk = true;
-    uint32_t modem = 0;
+    std::optional<uint32_t> modem = 0;  // nullopt: the request fails
 
     void Queue(const std::string& bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); }
     bool Open(const std::string&) override { return open; }
@@ -32,7 +32,7 @@ public:
     bool SetTimeouts(const PortTimeouts&) override { return timeoutsOk; }
     bool Purge() override { return true; }
     bool SetLine(const std::string&) override { return lineOk; }
-    uint32_t ModemStatus() override { return modem; }
+    std::optional<uint32_t> ModemStatus() override { return modem; }
     bool drains = true;
     std::vector<std::string> calls;  // the transmit-side calls, in order
     bool ArmTransmitEmpty() override {
@@ -156,6 +156,18 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
     EXPECT_FALSE(OpenPort(noTimeouts.linked, "COM1"));
     EXPECT_FALSE(noTimeouts.wire.IsOpen());
     EXPECT_TRUE(noTimeouts.wire.written.empty());
+
+    // A modem-status request the port fails is no go-ahead: the wait ends at
+    // once, as when the busy line stayed set through every poll.
+    ScriptedApp failing;
+    failing.wire.modem = std::nullopt;
+    failing.wire.Queue(kAck + "RDY!");
+    failing.linked.block.SetOpCode(4);
+    EXPECT_FALSE(OpenSession(failing.linked));
+    EXPECT_TRUE(failing.wire.written.empty());
+    EXPECT_EQ(failing.linked.LinkErrorFlag, 1);
+    EXPECT_EQ(failing.Status(), kTextConnectionError);
+    EXPECT_LT(failing.clock.NowMs(), 10u);
 
     ScriptedApp app;
 

@@ -423,6 +423,7 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in, 
     } else {
         rig.unplugAt = rig.hostWrites + in.atWrite;
     }
+    const size_t boxesBefore = rig.ui.Boxes().size();
     uint64_t t0 = rig.time.NowMicros();
     op.act(rig);
     result.micros = rig.time.NowMicros() - t0;
@@ -436,6 +437,17 @@ Outcome RunCase(const Operation& op, const Baseline& base, const Injection& in, 
     }
 
     result.blind = IsBlind(op, base, in);
+    if (in.kind == Injection::Unplug) {
+        // The failed call let the port go (a held handle would keep the
+        // adapter from its name) and the link with it; the operator was
+        // told once.
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_EQ(rig.ctx.ConnectedFlag, 0);
+        auto boxes = rig.ui.Boxes();
+        EXPECT_EQ(std::count_if(boxes.begin() + long(std::min(boxesBefore, boxes.size())), boxes.end(),
+                                [](const HeadlessUi::BoxRecord& b) { return b.spec.text == kTextPortGone; }),
+                  1);
+    }
     EXPECT_LE(result.micros, base.micros + kBoundMicros);
     if (!result.blind) {
         EXPECT_EQ(rig.ctx.LinkErrorFlag, 1);

@@ -2,10 +2,12 @@
 // session, and the program's own automatic sequence against such a unit.
 #include <gtest/gtest.h>
 
+#include "link/Session.h"
 #include "sim/Pauses.h"
 #include "state/CommandBlock.h"
 #include "tests/admin/ProductionApp.h"
 #include "state/OpCodes.h"
+#include "tests/support/RecordingPort.h"
 
 namespace veldrix {
 namespace {
@@ -145,6 +147,41 @@ TEST(Pauses, TheAutomaticSequenceGivesTheUnitEveryPauseItNeeds) {
             EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), std::to_string(501 + chip));
         }
     }
+}
+
+// A unit busy for stretches, deaf while its busy line is up: after every
+// session and while it writes each downloaded page. The program waits the
+// stretches out through a download and whole sequences; a host that never
+// reads the line as set sends its next block into a stretch and loses it.
+TEST(Pauses, BusyStretchesAreWaitedOutAndHearNothing) {
+    class BlindToTheBusyLine : public test::ForwardingPort {
+    public:
+        using ForwardingPort::ForwardingPort;
+        std::optional<uint32_t> ModemStatus() override {
+            std::optional<uint32_t> status = inner_.ModemStatus();
+            return status ? std::optional<uint32_t>(0) : status;
+        }
+    };
+    test::ProductionApp app;
+    app.Device([](sim::DeviceState& d) { return d.vary.busy = true; });
+    app.SelectChip("S3F9454");
+    app.Download(test::ProductionApp::Pattern(0x600));
+    EXPECT_EQ(app.Status().rfind("编程内存检查和 =  ", 0), 0u);
+    for (int chip = 0; chip < 2; ++chip) {
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Click(id::kAutoProgram);
+        EXPECT_EQ(app.Status(), "自动编程已成功完成") << chip;
+    }
+
+    BlindToTheBusyLine blind(app.port);
+    app.ctx.port = &blind;
+    app.PutChip(sim::ChipKind::Mtp);
+    app.time.Sleep(1000);
+    app.ClearDeviceLog();
+    app.Click(id::kAutoProgram);
+    EXPECT_EQ(app.Status(), kTextConnectionError);
+    // The first step's block came long after the last stretch; the next came into one.
+    EXPECT_EQ(app.DeviceLog().size(), 1u);
 }
 
 }  // namespace

@@ -70,23 +70,24 @@ TEST_F(SimCommands, FaultsAreAimedAndCleared) {
 TEST_F(SimCommands, VariationsAddUpUntilNone) {
     auto flags = [&] {
         const sim::Variations& v = state.vary;
-        return std::vector<bool>{v.ack, v.status, v.tokens, v.progress, v.nofile, v.slow, v.pauses};
+        return std::vector<bool>{v.ack, v.status, v.tokens, v.progress, v.nofile, v.slow, v.pauses, v.busy};
     };
     EXPECT_TRUE(Run("sim vary ack"));
     EXPECT_TRUE(Run("vary TOKENS slow"));
-    EXPECT_EQ(flags(), (std::vector<bool>{true, false, true, false, false, true, false}));
-    EXPECT_TRUE(Run("vary status progress nofile pauses"));
-    EXPECT_EQ(flags(), std::vector<bool>(7, true));
+    EXPECT_EQ(flags(), (std::vector<bool>{true, false, true, false, false, true, false, false}));
+    EXPECT_TRUE(Run("vary status progress nofile pauses busy"));
+    EXPECT_EQ(flags(), std::vector<bool>(8, true));
     EXPECT_TRUE(Run("vary none"));
-    EXPECT_EQ(flags(), std::vector<bool>(7, false));
+    EXPECT_EQ(flags(), std::vector<bool>(8, false));
+    // The busy stretches only with their own word.
     EXPECT_TRUE(Run("vary all"));
-    EXPECT_EQ(flags(), std::vector<bool>(7, true));
+    EXPECT_EQ(flags(), (std::vector<bool>{true, true, true, true, true, true, true, false}));
     // Words count in order; a bad one changes nothing.
     EXPECT_TRUE(Run("vary none progress"));
-    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false, false}));
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false, false, false}));
     EXPECT_FALSE(Run("vary nofile sometimes"));
-    EXPECT_EQ(error, "usage: vary ack|status|tokens|progress|nofile|slow|pauses|all|none ...");
-    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false, false}));
+    EXPECT_EQ(error, "usage: vary ack|status|tokens|progress|nofile|slow|pauses|busy|all|none ...");
+    EXPECT_EQ(flags(), (std::vector<bool>{false, false, false, true, false, false, false, false}));
 }
 
 TEST_F(SimCommands, ChipComesBlankFromBinaryOrFromHex) {

@@ -18,7 +18,7 @@ public:
     bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
     bool Purge() override { return inner_.Purge(); }
     bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
-    uint32_t ModemStatus() override { return inner_.ModemStatus(); }
+    std::optional<uint32_t> ModemStatus() override { return inner_.ModemStatus(); }
     bool ArmTransmitEmpty() override { return inner_.ArmTransmitEmpty(); }
     bool WaitTransmitEmpty(int timeoutMs) override { return inner_.WaitTransmitEmpty(timeoutMs); }
     size_t Read(uint8_t* b, size_t n) override { return inner_.Read(b, n); }

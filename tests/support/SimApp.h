@@ -47,12 +47,12 @@ public:
     bool SetTimeouts(const PortTimeouts& t) override { return inner_.SetTimeouts(t); }
     bool Purge() override { return inner_.Purge(); }
     bool SetLine(const std::string& mode) override { return inner_.SetLine(mode); }
-    uint32_t ModemStatus() override {
-        uint32_t status = inner_.ModemStatus();
+    std::optional<uint32_t> ModemStatus() override {
+        std::optional<uint32_t> status = inner_.ModemStatus();
         WireEvent e;
         e.kind = WireEvent::Poll;
         e.at = clock_.NowMicros();
-        e.busy = (status & kModemDsr) != 0;
+        e.busy = !status || (*status & kModemDsr) != 0;
         events_.push_back(e);
         return status;
     }

@@ -81,7 +81,7 @@ public:
         bool ready = false;
         for (int i = 0; i < 1000 && !ready; ++i) {
             Sleep(1);
-            ready = !(port.ModemStatus() & kModemDsr);
+            ready = !(port.ModemStatus().value_or(kModemDsr) & kModemDsr);
         }
         if (!ready) return s;
         block[cb::kOpCode] |= 0x40;
@@ -150,7 +150,7 @@ public:
         port.Write(bytes.data(), bytes.size());
         port.WaitTransmitEmpty(60000);
     }
-    bool Busy() { return port.ModemStatus() & kModemDsr; }
+    bool Busy() { return port.ModemStatus().value_or(kModemDsr) & kModemDsr; }
     void Sleep(int ms) { time.Sleep(ms); }
 
     static std::vector<uint8_t> Scramble(const std::vector<uint8_t>& plain, const std::string& id) {

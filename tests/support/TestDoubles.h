@@ -15,7 +15,7 @@ public:
     bool SetTimeouts(const PortTimeouts&) override { return false; }
     bool Purge() override { return false; }
     bool SetLine(const std::string&) override { return false; }
-    uint32_t ModemStatus() override { return 0; }
+    std::optional<uint32_t> ModemStatus() override { return std::nullopt; }
     bool ArmTransmitEmpty() override { return false; }
     bool WaitTransmitEmpty(int) override { return false; }
     size_t Read(uint8_t*, size_t) override { return 0; }

@@ -27,11 +27,11 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachine32, KEY_WOW64_32KEY, 0);
     }
-    static void Put(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
+    static void Put(const std::wstring& path, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
         HKEY key;
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.data()),
+        RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.data()),
                        DWORD(value.size() * sizeof(wchar_t)));  // stored without its terminator
         RegCloseKey(key);
     }
@@ -60,6 +60,13 @@ TEST_F(Registry, InstallationDirectoryIsLookedUpLikeEveryOtherValue) {
     EXPECT_EQ(settings.Read("setup", 260), "C:\\Program Files\\泽木\\VELDRIX");
     Put(user, L"setup", L"C:\\Users\\op\\veldrix");
     EXPECT_EQ(settings.Read("setup", 260), "C:\\Users\\op\\veldrix");
+    // An installer may write it with the environment's names in it.
+    SetEnvironmentVariableW(L"VELDRIX_TEST_PROGRAMS", L"D:\\产线\\程序");
+    Put(user, L"setup", L"%VELDRIX_TEST_PROGRAMS%\\VELDRIX", REG_EXPAND_SZ);
+    EXPECT_EQ(settings.Read("setup", 260), "D:\\产线\\程序\\VELDRIX");
+    Put(user, L"setup", L"%VELDRIX_TEST_PROGRAMS%\\VELDRIX");  // plain text stays as written
+    EXPECT_EQ(settings.Read("setup", 260), "%VELDRIX_TEST_PROGRAMS%\\VELDRIX");
+    SetEnvironmentVariableW(L"VELDRIX_TEST_PROGRAMS", nullptr);
 }
 
 TEST_F(Registry, WritesGoToTheUserKeyAndValuesTooLongForTheirBufferAreNotRead) {

@@ -34,7 +34,7 @@ std::string BoxText(HWND box) {
     std::wstring all;
     EnumChildWindows(
         box,
-        [](HWND child, LPARAM out) -> BOOL {
+        [](HWND child, LPARAM out) CALLBACK -> BOOL {
             wchar_t buffer[512] = {};
             GetWindowTextW(child, buffer, 512);
             *reinterpret_cast<std::wstring*>(out) += buffer;

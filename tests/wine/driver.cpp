@@ -40,13 +40,20 @@
 //   dialogs                      list the dialogs of the main window and their controls
 //   close                        ask the main window to close (WM_CLOSE)
 //   wait-frame T                 the screen shows the main window's caption bar, system menu included
+//   expect-dpi N                 the screen has N pixels per logical inch
+//   expect-on-screen             the main window lies whole inside the desktop's work area
+//   expect-scaled ID W H         control ID is W x H pixels of the 96-DPI layout at the screen's DPI (within 1)
+//   expect-caption-colour ID R G B   the caption of group box ID is drawn on the screen in this colour
 // In TEXT arguments "\n" stands for a line break.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -155,7 +162,7 @@ LRESULT Ask(HWND h, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
 HWND FindMainWindow() {
     HWND found = nullptr;
     EnumWindows(
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             if (GetWindow(h, GW_OWNER) || !IsWindowVisible(h)) return TRUE;
             wchar_t caption[128] = {};
             GetWindowTextW(h, caption, 128);
@@ -182,7 +189,7 @@ HWND FindDescendant(HWND root, int id, const wchar_t* cls = nullptr) {
     } search{id, cls, nullptr};
     EnumChildWindows(
         root,
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             auto* s = reinterpret_cast<Search*>(param);
             if (GetDlgCtrlID(h) != s->id || (s->cls && lstrcmpiW(ClassOf(h).c_str(), s->cls) != 0)) return TRUE;
             s->found = h;
@@ -211,7 +218,7 @@ std::vector<HWND> OwnedDialogs(HWND main) {
         std::vector<HWND> found;
     } collect{main, {}};
     EnumWindows(
-        [](HWND h, LPARAM param) -> BOOL {
+        [](HWND h, LPARAM param) CALLBACK -> BOOL {
             auto* c = reinterpret_cast<Collect*>(param);
             if (GetWindow(h, GW_OWNER) == c->main && IsWindowVisible(h) && ClassOf(h) == L"#32770")
                 c->found.push_back(h);
@@ -482,6 +489,90 @@ void WaitFrame(double seconds) {
              SecondsText(seconds));
 }
 
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+void ExpectScaled(int id, int width, int height) {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    const int dpi = ScreenDpi(), w = MulDiv(width, dpi, 96), h = MulDiv(height, dpi, 96);
+    if (std::abs(r.right - r.left - w) > 1 || std::abs(r.bottom - r.top - h) > 1)
+        Fail("control " + std::to_string(id) + " is " + std::to_string(r.right - r.left) + " x " +
+             std::to_string(r.bottom - r.top) + " pixels, expected " + std::to_string(w) + " x " + std::to_string(h) +
+             " at " + std::to_string(dpi) + " DPI");
+}
+
+// What the screen shows along the top of a group box, where its caption is
+// drawn: enough pixels of the colour laid over the background. Small strokes
+// are smoothed, so a pixel is the background moved some way towards the
+// text's colour; text of another colour moves it elsewhere (black text on a
+// light grey gives greys).
+void ExpectCaptionColour(int id, int red, int green, int blue) {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    const int width = r.right - r.left, height = std::min<int>(r.bottom - r.top, MulDiv(16, ScreenDpi(), 96));
+    HDC screen = GetDC(nullptr);
+    HDC copy = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(copy, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(copy, bitmap);
+    BitBlt(copy, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::map<COLORREF, int> seen;
+    const auto* pixel = static_cast<const uint32_t*>(bits);
+    for (int i = 0; bits && i < width * height; ++i)
+        ++seen[RGB(int(pixel[i] >> 16 & 0xFF), int(pixel[i] >> 8 & 0xFF), int(pixel[i] & 0xFF))];
+    COLORREF background = 0;
+    int most = 0;
+    for (auto [c, n] : seen)
+        if (n > most) most = n, background = c;
+    const int from[3] = {GetRValue(background), GetGValue(background), GetBValue(background)};
+    const int to[3] = {red, green, blue};
+    int widest = 0;
+    for (int k = 1; k < 3; ++k)
+        if (std::abs(to[k] - from[k]) > std::abs(to[widest] - from[widest])) widest = k;
+    int hits = 0;
+    for (auto [c, n] : seen) {
+        const int at[3] = {GetRValue(c), GetGValue(c), GetBValue(c)};
+        if (to[widest] == from[widest]) break;
+        double t = double(at[widest] - from[widest]) / double(to[widest] - from[widest]);
+        if (t < 0.25 || t > 1.1) continue;
+        bool along = true;
+        for (int k = 0; k < 3; ++k) along = along && std::abs(at[k] - (from[k] + t * (to[k] - from[k]))) <= 16;
+        if (along) hits += n;
+    }
+    SelectObject(copy, old);
+    DeleteObject(bitmap);
+    DeleteDC(copy);
+    ReleaseDC(nullptr, screen);
+    if (hits >= 4) return;
+    // The colours most seen, to tell what was drawn instead.
+    std::vector<std::pair<int, COLORREF>> common;
+    for (auto [c, n] : seen) common.push_back({n, c});
+    std::sort(common.rbegin(), common.rend());
+    std::string list;
+    for (size_t i = 0; i < common.size() && i < 6; ++i) {
+        char text[32];
+        std::snprintf(text, sizeof text, " %02X%02X%02X x%d", GetRValue(common[i].second), GetGValue(common[i].second),
+                      GetBValue(common[i].second), common[i].first);
+        list += text;
+    }
+    char want[16];
+    std::snprintf(want, sizeof want, "%02X%02X%02X", red, green, blue);
+    Fail("the caption of group box " + std::to_string(id) + " shows " + std::to_string(hits) + " pixels of " + want +
+         "; the top band holds" + list);
+}
+
 void Expect(int id, const std::wstring& expected, bool prefix) {
     std::wstring seen = ReadText(Control(id));
     bool ok = prefix ? seen.compare(0, expected.size(), expected) == 0 : seen == expected;
@@ -694,6 +785,26 @@ void Run(const Args& a) {
         ClickAt(button, "button " + Utf8(a[1]) + " of the message box");
         if (!WaitFor(5, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
             Fail("the message box stayed open after " + Utf8(a[1]));
+    } else if (c == L"expect-dpi") {
+        Need(a, 1, "expect-dpi N");
+        if (ScreenDpi() != ParseId(a[1]))
+            Fail("the screen has " + std::to_string(ScreenDpi()) + " DPI, expected " + Utf8(a[1]));
+    } else if (c == L"expect-on-screen") {
+        Need(a, 0, "expect-on-screen");
+        RECT window, work;
+        GetWindowRect(MainWindow(), &window);
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        if (window.left < work.left || window.top < work.top || window.right > work.right || window.bottom > work.bottom)
+            Fail("the main window spans " + std::to_string(window.left) + "," + std::to_string(window.top) + " to " +
+                 std::to_string(window.right) + "," + std::to_string(window.bottom) + ", the work area " +
+                 std::to_string(work.left) + "," + std::to_string(work.top) + " to " + std::to_string(work.right) +
+                 "," + std::to_string(work.bottom));
+    } else if (c == L"expect-scaled") {
+        Need(a, 3, "expect-scaled ID W H");
+        ExpectScaled(ParseId(a[1]), ParseId(a[2]), ParseId(a[3]));
+    } else if (c == L"expect-caption-colour") {
+        Need(a, 4, "expect-caption-colour ID R G B");
+        ExpectCaptionColour(ParseId(a[1]), ParseId(a[2]), ParseId(a[3]), ParseId(a[4]));
     } else if (c == L"wait-frame") {
         Need(a, 1, "wait-frame T");
         WaitFrame(Seconds(a[1]));
@@ -715,7 +826,7 @@ void Run(const Args& a) {
             Print(Shown(Caption(d)) + " " + Utf8(ClassOf(d)));
             EnumChildWindows(
                 d,
-                [](HWND h, LPARAM) -> BOOL {
+                [](HWND h, LPARAM) CALLBACK -> BOOL {
                     wchar_t caption[128] = {};
                     GetWindowTextW(h, caption, 128);
                     Print("  id " + std::to_string(GetDlgCtrlID(h)) + " " + Utf8(ClassOf(h)) + " " + Shown(caption) +
@@ -812,6 +923,8 @@ int RunFile(const std::wstring& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Pixels as they are on the screen, as the program (DPI aware) has them.
+    SetProcessDPIAware();
     if (argc < 2) {
         Print("usage: veldrix-driver COMMAND ARG... | veldrix-driver run FILE");
         return 2;

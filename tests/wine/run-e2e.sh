@@ -5,26 +5,35 @@
 # the driver's transcript to build-win/e2e/NAME.log (VELDRIX_BUILD_WIN moves both,
 # with the build they use).
 #
-#   tests/wine/run-e2e.sh [--no-build] [NAME...]     NAME: startup download info-box auto-program code-view offline-file
-#                                                    address-filter field-widths unplug quit-settings demo
+#   tests/wine/run-e2e.sh [--no-build] [--release] [NAME...]
+#       NAME: startup download info-box auto-program code-view offline-file address-filter field-widths
+#       unplug quit-settings demo (all of them when none is named), and the longer ones --release
+#       runs (scripts/test-release.sh does): pull busy-line dpi
+#
+# VELDRIX_WIN_ARCH=i686 runs the 32-bit build (VW_WINEARCH=win32: on a 32-bit
+# Windows prefix); VELDRIX_E2E_HOME moves the prefix (default: the build's wine-e2e).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # shellcheck source=../../scripts/run-windows.sh
 source "$root/scripts/run-windows.sh"
 
-build=1
+build=1 release=0
 selected=()
 for arg in "$@"; do
     case "$arg" in
         --no-build) build=0 ;;
-        -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+        --release) release=1 ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
         -*) echo "unknown option: $arg" >&2; exit 2 ;;
         *) selected+=("$arg") ;;
     esac
 done
 
 all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file)
+# Longer runs (15-20 s each), for the release tests.
+release_tests=(pull busy-line dpi)
+[ "$release" = 1 ] && selected+=("${release_tests[@]}")
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
 started=$SECONDS
@@ -48,11 +57,18 @@ rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
 # Always a display of our own: the pictures and the timing must not depend on the desktop.
 trap vw_cleanup EXIT
 unset DISPLAY
-vw_start_xvfb || exit 2
+# Room for the window at 150 % on a 1080p display (the dpi test); every other
+# test has the 1024x768 desktop in its corner, and its pictures show only that.
+VW_SCREEN=1920x1080 vw_start_xvfb || exit 2
+desktop_size=1024x768
 # A bare X server: the window gets its frame as run-windows.sh would give it one there.
 vw_prefix "${VELDRIX_E2E_HOME:-$vw_win/wine-e2e}" "$(vw_desktop)" || exit 2
 # What the demo types to the simulator, as a person types on run.sh's terminal;
 # held open here for writing, so the simulator's reads never see an end.
+busy_script="$out/busy-line.sim"
+printf 'vary busy\n' >"$busy_script"
+pauses_script="$out/pauses.sim"
+printf 'vary pauses\n' >"$pauses_script"
 sim_input="$out/sim-input"
 rm -f "$sim_input"
 mkfifo "$sim_input" || exit 2
@@ -89,8 +105,9 @@ drive() {
     "$WINE" "$driver" run "$(vw_winpath "$file")" >>"$out/$test_name.log" 2>&1
 }
 
-shot() { # shot [SUFFIX]: the whole display
-    import -window root "$out/$test_name${1:+-$1}.png" 2>>"$out/$test_name.log" && shot_taken=1
+shot() { # shot [SUFFIX]: the whole Wine desktop
+    import -window root -crop "$desktop_size+0+0" +repage "$out/$test_name${1:+-$1}.png" \
+        2>>"$out/$test_name.log" && shot_taken=1
 }
 
 start_app() {
@@ -262,6 +279,13 @@ test_field_widths() {
     drive <<EOF || return 1
 wait-window 30
 wait-status "$VW_CONNECTED" 30
+$(field_width_checks)
+EOF
+    shot
+}
+
+field_width_checks() {
+    cat <<EOF
 select-all 131
 type 131 02A00
 expect 131 02A00
@@ -285,7 +309,57 @@ type 162 1FFF5
 expect 162 1FFF5
 expect-fits 162
 EOF
-    shot
+}
+
+# set_dpi DPI SIZE: the display's DPI, read by the Wine server when it starts
+# (LogPixels as the display settings write it), and the desktop's size; then a
+# fresh server, which lists the adapter anew.
+set_dpi() {
+    desktop_size="$2"
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$1" >"$VW_HOME/dpi.reg"
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="%s"\n' "$2" >>"$VW_HOME/dpi.reg"
+    vw_import "$VW_HOME/dpi.reg"
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w
+    "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+    plug
+}
+
+# The window at 100 % and at 150 %: its layout and fonts at the display's
+# scale, the widest fields whole, the group captions in their own colours
+# under the visual styles.
+test_dpi() {
+    local dpi size
+    # The window run_one started goes once it is there: each DPI has a server of its own.
+    drive <<<"wait-window 30" || return 1
+    for dpi in 96 144; do
+        size=1024x768
+        [ "$dpi" = 144 ] && size=1920x1080
+        stop_app
+        set_dpi "$dpi" "$size" || return 1
+        log "-- $dpi DPI on a $size desktop"
+        start_app
+        drive <<EOF || { shot "$dpi"; set_dpi 96 1024x768; return 1; }
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+expect-dpi $dpi
+expect-on-screen
+expect-scaled 154 100 40
+expect-scaled 107 315 215
+expect-scaled 157 585 25
+expect-caption-colour 102 0 100 100
+expect-caption-colour 30000 255 50 50
+expect-caption-colour 107 0 100 255
+$(field_width_checks)
+click 168
+wait-status 请选择编程操作 10
+EOF
+        # The code view's groups have gone; the picture wants the others drawn again.
+        sleep 2
+        shot "$dpi"
+    done
+    stop_app
+    set_dpi 96 1024x768
 }
 
 test_unplug() {
@@ -458,18 +532,104 @@ answer IDOK
 EOF
 }
 
+# An adapter pulled out, the real way: the simulator closes its
+# pseudo-terminal under the program (its writes and modem-status requests
+# fail, its reads get nothing) and the device map loses the adapter; plugged
+# in again, it is a new terminal behind COM1. Once during a download and once
+# during the automatic sequence, each time in the middle of the line's work;
+# the link comes back each time without a restart.
+test_pull() {
+    local hex="$out/pull.hex" sum win
+    sum="$(make_hex "$hex" 8192)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status-colour "$VW_CONNECTED" blue 30
+click 146
+open-file "$win" 15
+wait-status-prefix "[双击这里中断下载]" 30
+EOF
+    log "-- pulled out during the download"
+    echo unplug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-box "USB COM 端口已失效! 请重新连接!" 15
+expect-box-caption 警告
+answer IDOK
+# Searched for silently while it stays out.
+wait-status-colour "编程器连接错误,编程器可能正忙,请稍候再试!" red 15
+no-box
+EOF
+    shot pulled
+    log "-- plugged in again"
+    echo plug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-status-colour "$VW_CONNECTED" blue 15
+click 148
+wait-status "编程内存检查和 =  $sum" 60
+click-taken 136 10
+wait-status-prefix "请稍候,正在编程芯片" 30
+EOF
+    log "-- pulled out during the automatic sequence"
+    echo unplug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-box "USB COM 端口已失效! 请重新连接!" 15
+answer IDOK
+wait-status-colour "编程器连接错误,编程器可能正忙,请稍候再试!" red 15
+no-box
+EOF
+    log "-- plugged in again"
+    echo plug >&"$sim_typing"
+    drive <<EOF || return 1
+wait-status-colour "$VW_CONNECTED" blue 15
+no-box
+EOF
+}
+
+# A unit that holds its busy line (DSR) for stretches and hears nothing
+# meanwhile: after every session and while it writes each downloaded page.
+# The program sees the line through the pseudo-terminal and waits; a program
+# that read it as clear would send its next block into a stretch.
+test_busy_line() {
+    local hex="$out/busy-line.hex" sum win
+    sum="$(make_hex "$hex" 2048)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$win" 15
+wait-status "编程内存检查和 =  $sum" 60
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 179 1
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 179 2
+no-box
+EOF
+    shot
+}
+
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
-        auto-program | code-view | offline-file | field-widths) echo "--chip mtp" ;;
+        auto-program | code-view | offline-file | field-widths | dpi) echo "--chip mtp" ;;
+        busy-line) echo "--chip mtp --script $busy_script" ;;
     esac
 }
 
 start_sim() {
-    if [ "$1" = demo ]; then
-        VW_SIM_INPUT="$sim_input" vw_start_demo_sim && vw_start_watch
-        return
-    fi
+    case "$1" in
+        demo)
+            VW_SIM_INPUT="$sim_input" vw_start_demo_sim && vw_start_watch
+            return ;;
+        pull)
+            # Paced, so the download is on the line long enough to be pulled
+            # in the middle; real timings and a unit that takes the times of
+            # real work, so the program step is too (2 s for 8 KB).
+            VW_SIM_INPUT="$sim_input" vw_start_sim --pace --chip mtp --script "$pauses_script" && vw_start_watch
+            return ;;
+    esac
     # shellcheck disable=SC2046
     vw_start_sim --fast $(sim_args "$1")
 }
