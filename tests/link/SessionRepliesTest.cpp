@@ -162,7 +162,7 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
     ScriptedApp failing;
     failing.wire.modem = std::nullopt;
     failing.wire.Queue(kAck + "RDY!");
-    failing.linked.block.SetOpCode(4);
+    failing.linked.block.SetOpCode(op::kMemoryChecksum);
     EXPECT_FALSE(OpenSession(failing.linked));
     EXPECT_TRUE(failing.wire.written.empty());
     EXPECT_EQ(failing.linked.LinkErrorFlag, 1);
