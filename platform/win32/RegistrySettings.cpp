@@ -65,6 +65,16 @@ bool RegistrySettings::CanRead() {
     return false;
 }
 
+std::optional<std::string> RegistrySettings::ReadMachineOnly(const std::string& name) {
+    std::wstring value = Widen(name);
+    for (const Place& place : Places()) {
+        if (place.location != &machine_) continue;
+        if (auto found = ReadRegistryString(place.location->root, place.location->path, place.view, value))
+            return Narrow(*found);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> RegistrySettings::Read(const std::string& name, size_t maxBytes) {
     std::wstring value = Widen(name);
     for (const Place& place : Places()) {

@@ -25,6 +25,9 @@ public:
     bool CanRead() override;
     std::optional<std::string> Read(const std::string& name, size_t maxBytes) override;
     bool Write(const std::string& name, const std::string& value) override;
+    // A value only an administrator can have written: the machine-wide key,
+    // never the user's (a secret such as the records' connection string).
+    std::optional<std::string> ReadMachineOnly(const std::string& name);
 
 private:
     struct Place {

@@ -53,6 +53,11 @@ TEST_F(Registry, UserValuesComeFirstThenTheMachineKey) {
     EXPECT_EQ(settings.Read("chip", 10), "S3C9228");
     EXPECT_EQ(settings.Read("com", 8), "COM7");
     EXPECT_EQ(settings.Read("mode", 2), std::nullopt);
+    // A value only an administrator may set is never taken from the user's key.
+    Put(user, L"records_odbc", L"DSN=mine");
+    EXPECT_EQ(settings.ReadMachineOnly("records_odbc"), std::nullopt);
+    Put(machine, L"records_odbc", L"DSN=line;UID=veldrix;PWD=x");
+    EXPECT_EQ(settings.ReadMachineOnly("records_odbc"), "DSN=line;UID=veldrix;PWD=x");
 }
 
 TEST_F(Registry, InstallationDirectoryIsLookedUpLikeEveryOtherValue) {
