@@ -4,7 +4,8 @@ set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
 # /usr/include, the Windows build too. help2man makes veldrix-cli's man page.
-want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man)
+# Chart.js draws the production report's charts; the build takes it into the programs.
+want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man libjs-chart.js)
 wine32=0
 for group in "$@"; do
     case "$group" in
