@@ -21,7 +21,8 @@ int RunReport(const Options& o, SettingsStore& settings, Output& output) {
         return kExitUsage;
     }
     if (!o.output.empty()) {
-        const std::string made = IsoTime(MakeHostClock()->LocalNow()).substr(0, 19);
+        std::string made = IsoTime(MakeHostClock()->LocalNow()).substr(0, 19);
+        made[10] = ' ';
         if (!WriteFileReplacing(o.output, ReportHtml(figures, made))) {
             output.Note("veldrix-cli: 无法写入报表 " + o.output + ": " + FileWriteProblem(o.output));
             return kExitUsage;

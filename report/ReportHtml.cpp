@@ -141,7 +141,7 @@ constexpr char kCharts[] = R"(<script>
       scales: {
         x: {stacked: true},
         y: {stacked: true, beginAtZero: true, title: {display: true, text: '芯片数'}},
-        yield: {position: 'right', min: 0, max: 100, grid: {drawOnChartArea: false}, title: {display: true, text: '良率 (%)'}}
+        yield: {position: 'right', min: d.yieldFloor, max: 100, grid: {drawOnChartArea: false}, title: {display: true, text: '良率 (%)'}}
       }
     }
   });
@@ -158,17 +158,27 @@ constexpr char kCharts[] = R"(<script>
 </script>
 )";
 
-// The chart's figures: by hour for a single day, else by day.
+// The chart's figures: by hour up to a week, where a slow hour shows, else by day.
 Json ChartData(const ReportFigures& f) {
-    const bool byHour = f.days.size() <= 1;
+    const bool byHour = f.days.size() <= 7;
     const std::vector<ReportGroup>& points = byHour ? f.hours : f.days;
     Json labels = Json::array(), good = Json::array(), bad = Json::array(), yield = Json::array();
+    double lowest = 100;
     for (const ReportGroup& g : points) {
-        labels.push_back(byHour ? g.name.substr(11) : g.name);
+        // "08:00" for one day, "03-04 08时" for several.
+        labels.push_back(!byHour ? g.name : f.days.size() == 1 ? g.name.substr(11) : g.name.substr(5, 6) + g.name.substr(11, 2) + "时");
         good.push_back(g.counts.good);
         bad.push_back(g.counts.bad);
-        yield.push_back(g.counts.Counted() ? Json(double(int64_t(g.counts.Yield() * 10000 + 0.5)) / 100) : Json(nullptr));
+        if (!g.counts.Counted()) {
+            yield.push_back(nullptr);
+            continue;
+        }
+        double percent = double(int64_t(g.counts.Yield() * 10000 + 0.5)) / 100;
+        lowest = std::min(lowest, percent);
+        yield.push_back(percent);
     }
+    // The yield axis starts a little below the lowest point: a dip of a few percent must show.
+    const int yieldFloor = std::max(0, int(lowest / 10) * 10 - 10);
     Json kinds = Json::array(), counts = Json::array(), colours = Json::array();
     const size_t shown = std::min<size_t>(f.failures.size(), 12);
     for (size_t i = 0; i < shown; ++i) {
@@ -178,7 +188,7 @@ Json ChartData(const ReportFigures& f) {
         colours.push_back(k.result == "bad" ? "#e53935" : k.result == "link" ? "#fb8c00" : "#9e9e9e");
     }
     return Json{{"title", byHour ? "每小时产量与良率" : "每日产量与良率"},
-                {"labels", labels}, {"good", good}, {"bad", bad}, {"yield", yield},
+                {"labels", labels}, {"good", good}, {"bad", bad}, {"yield", yield}, {"yieldFloor", yieldFloor},
                 {"kinds", kinds}, {"kindCounts", counts}, {"kindColours", colours}};
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz|release]...
+# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz|release|report]...
 set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
@@ -14,6 +14,8 @@ for group in "$@"; do
         windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
         wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-microhei locales x11-utils) ;;
         fuzz) want+=(clang libclang-rt-14-dev) ;;
+        # The production report opened in a real browser, with Chinese faces.
+        report) want+=(chromium fonts-wqy-microhei python3) ;;
         # The 32-bit build, the simulator's preloaded library for i386 and the
         # installer; Wine's 32-bit side below, where it can run.
         release) want+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-multilib nsis); wine32=1 ;;

@@ -299,9 +299,12 @@ TEST(Report, PageTablesShowTheSameFiguresEscaped) {
     std::smatch data;
     ASSERT_TRUE(std::regex_search(html, data, std::regex("<script type=\"application/json\" id=\"report-data\">(.*?)</script>")));
     Json chart = Json::parse(data[1].str());
-    EXPECT_EQ(chart["labels"], (Json{"2025-03-03", "2025-03-04"}));
-    EXPECT_EQ(chart["good"], (Json{3, 2}));
-    EXPECT_EQ(chart["yield"], (Json{60.0, 66.67}));
+    // Two days: by hour, the third hour's yield 2 of 2 (the stop uncounted), the axis from 40 %.
+    EXPECT_EQ(chart["labels"], (Json{"03-03 08时", "03-03 09时", "03-04 10时", "03-04 11时"}));
+    EXPECT_EQ(chart["good"], (Json{2, 1, 2, 0}));
+    EXPECT_EQ(chart["bad"], (Json{1, 1, 0, 1}));
+    EXPECT_EQ(chart["yield"], (Json{66.67, 50.0, 100.0, 0.0}));
+    EXPECT_EQ(chart["yieldFloor"], 0);
     EXPECT_EQ(chart["kindCounts"], (Json{2, 1, 1, 1}));
     // Chart.js itself, with its licence, inside the page: it opens offline.
     EXPECT_NE(html.find("Chart.js v3"), std::string::npos);
