@@ -32,7 +32,7 @@ int RunReport(const Options& o, SettingsStore& settings, Output& output) {
     std::string text = "报表: " + (figures.firstDate.empty() ? std::string("没有记录")
                                                                : figures.firstDate + " 至 " + figures.lastDate) +
                        "  芯片 " + std::to_string(t.Counted()) + "  良品 " + std::to_string(t.good) + "  不良品 " +
-                       std::to_string(t.bad) + "  良率 " + (t.Counted() ? PercentText(t.Yield()) : "-") +
+                       std::to_string(t.bad) + "  良率 " + (t.Counted() ? PercentText(t.GoodShare()) : "-") +
                        "  未计数 " + std::to_string(t.link + t.stopped);
     if (!o.output.empty()) text += "\n已写入 " + o.output;
     Json fields = ReportJson(figures);

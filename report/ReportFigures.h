@@ -15,7 +15,7 @@ struct ResultCounts {
     uint64_t Records() const { return good + bad + link + stopped; }
     uint64_t Counted() const { return good + bad; }
     // Good of counted, 0..1; 0 when none was counted.
-    double Yield() const { return Counted() ? double(good) / double(Counted()) : 0.0; }
+    double GoodShare() const { return Counted() ? double(good) / double(Counted()) : 0.0; }
     void Add(const ResultCounts& o) {
         good += o.good;
         bad += o.bad;

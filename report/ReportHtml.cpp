@@ -69,7 +69,7 @@ struct Page {
         Number(c.bad);
         Number(c.link);
         Number(c.stopped);
-        html += "<td class=\"n\">" + (c.Counted() ? PercentText(c.Yield()) : std::string("-")) + "</td>";
+        html += "<td class=\"n\">" + (c.Counted() ? PercentText(c.GoodShare()) : std::string("-")) + "</td>";
     }
     // A table of groups with their counts; checksum: a column for the code's checksum.
     void Groups(const char* id, const char* first, const std::vector<ReportGroup>& groups, bool checksum = false) {
@@ -173,7 +173,7 @@ Json ChartData(const ReportFigures& f) {
             yield.push_back(nullptr);
             continue;
         }
-        double percent = double(int64_t(g.counts.Yield() * 10000 + 0.5)) / 100;
+        double percent = double(int64_t(g.counts.GoodShare() * 10000 + 0.5)) / 100;
         lowest = std::min(lowest, percent);
         yield.push_back(percent);
     }
@@ -223,7 +223,7 @@ std::string ReportHtml(const ReportFigures& f, const std::string& made) {
     tile(std::to_string(t.Counted()), "芯片 (良品+不良品)");
     tile(std::to_string(t.good), "良品");
     tile(std::to_string(t.bad), "不良品");
-    tile(t.Counted() ? PercentText(t.Yield()) : "-", "良率");
+    tile(t.Counted() ? PercentText(t.GoodShare()) : "-", "良率");
     tile(std::to_string(t.link + t.stopped), "未计数 (连接失败, 已中止)");
     tile(Decimal(f.chipsPerHour), "每小时芯片数");
     tile(std::to_string(f.idCodes), "已写入良品的ID码");

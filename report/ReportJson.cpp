@@ -18,7 +18,7 @@ void PutCounts(Json& into, const ResultCounts& c) {
     into["link"] = c.link;
     into["stopped"] = c.stopped;
     into["counted"] = c.Counted();
-    into["yield"] = Rounded(c.Yield());
+    into["yield"] = Rounded(c.GoodShare());
 }
 
 Json Groups(const std::vector<ReportGroup>& groups, const char* key) {
