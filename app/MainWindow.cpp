@@ -34,6 +34,8 @@ std::string AboutText() {
 }
 std::string RecordsMenuText() { return "打开生产记录文件夹"; }
 std::string RecordsNotOpenedText(const std::string& folder) { return "无法打开生产记录文件夹!\n" + folder; }
+std::string ReportMenuText() { return "生成今日生产报表"; }
+std::string ReportNotWrittenText(const std::string& path) { return "无法生成生产报表!\n" + path; }
 std::string GreetingCaption() { return "尊敬的用户"; }
 std::string GreetingText() {
     return "感谢您选用泽木科技VELDRIX批量编程器!\n"

@@ -17,6 +17,9 @@ std::string AboutText();
 // The system-menu entry beside About that opens the production records' folder.
 std::string RecordsMenuText();
 std::string RecordsNotOpenedText(const std::string& folder);
+// The entry below it that writes today's production report and opens it in the browser.
+std::string ReportMenuText();
+std::string ReportNotWrittenText(const std::string& path);
 std::string GreetingCaption();
 std::string GreetingText();
 std::string WelcomeText();

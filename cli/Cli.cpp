@@ -14,6 +14,7 @@
 #include "cli/Interrupt.h"
 #include "cli/Text.h"
 #include "cli/Options.h"
+#include "cli/Report.h"
 #include "cli/Output.h"
 #include "cli/Secrets.h"
 #include "cli/Subcommands.h"
@@ -177,6 +178,14 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     if (!settings) {
         err << "veldrix-cli: " << error << '\n';
         return kExitUsage;
+    }
+    if (sub.scope == Scope::Records) {
+        OutputStyle style;
+        style.json = o.json;
+        style.quiet = o.quiet;
+        Output output(out, err, style);
+        if (hooks.onEvent) output.Observe(hooks.onEvent);
+        return RunReport(o, *settings, output);
     }
     // The window's records, shared by every unit; a simulated run keeps none
     // unless asked, so its chips never count as produced ones. Without a

@@ -396,6 +396,23 @@ std::string CheckOffline(const Options& o) {
     return {};
 }
 
+// A local date as the records' file names have it.
+bool IsDate(const std::string& text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    int month = std::stoi(text.substr(5, 2)), day = std::stoi(text.substr(8, 2));
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+std::string CheckReport(const Options& o) {
+    for (const std::string* date : {&o.from, &o.to})
+        if (!date->empty() && !IsDate(*date)) return "日期应为 YYYY-MM-DD, 不能是 " + *date;
+    if (!o.from.empty() && !o.to.empty() && o.from > o.to) return "起始日期不能晚于终止日期";
+    if (o.output.empty() && !o.json) return "report 需要 -o 文件 (HTML 页面) 或 --json";
+    return {};
+}
+
 std::string CheckCounter(const Options& o) {
     if (!o.id || !o.id->last) return "counter 需要 --id 地址:起始值:终止值";
     return {};
@@ -438,6 +455,9 @@ const std::vector<Subcommand>& Subcommands() {
         {"password", "修改操作密码", Scope::Programmer, {}, Password},
         {"lock", "锁定编程器", Scope::Programmer, {}, Lock},
         {"unlock", "解除编程器锁定", Scope::Programmer, {}, Unlock},
+        // RunCli writes it from the records alone.
+        {"report", "生产报表: 良率, 失败和ID码 (-o 写入 HTML 页面, --json 输出数据)", Scope::Records, {}, nullptr,
+         CheckReport},
     };
     return table;
 }

@@ -50,6 +50,10 @@ struct Options {
     std::string passwordFile;
     std::string newPasswordFile;
     std::string logDir;
+
+    // report: the local dates of the period ("YYYY-MM-DD", empty: open) and the page to write.
+    std::string from, to;
+    std::string output;
 };
 
 struct ParseResult {

@@ -19,7 +19,7 @@ const char* ExitWord(int exit) {
 }
 
 Stream StreamOf(const std::string& kind) {
-    static const char* const kResults[] = {"result", "summary", "port", "block", "file", "hex-issue", "chip", "chips"};
+    static const char* const kResults[] = {"result", "summary", "port", "block", "file", "hex-issue", "chip", "chips", "report"};
     for (const char* k : kResults)
         if (kind == k) return Stream::Result;
     return Stream::Message;

@@ -185,7 +185,10 @@ void Build(Parser& p, Options& o) {
     serves(app.add_option("--new-password-file", o.newPasswordFile, "新密码所在的文件 (password 命令)")
                ->type_name("文件")->group(how),
            {"password"});
-    serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto"});
+    serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto", "report"});
+    serves(app.add_option("--from", o.from, "报表的起始日期 YYYY-MM-DD (含)")->type_name("日期")->group(how), {"report"});
+    serves(app.add_option("--to", o.to, "报表的终止日期 YYYY-MM-DD (含)")->type_name("日期")->group(how), {"report"});
+    serves(app.add_option("-o,--output", o.output, "报表写入的 HTML 文件")->type_name("文件")->group(how), {"report"});
     serves(app.add_option("--format", o.format, "read 保存的格式: hex 或 bin (默认按文件扩展名)")->type_name("格式")
                ->check(OneOf({"hex", "bin"}))->group(how),
            {"read"});
@@ -358,6 +361,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (std::string error = sub->check(o); !error.empty()) return usage(error);
     if (o.noDownload && o.file.empty()) return usage("--no-download 需要代码文件, 以核对编程内存");
     if (!o.format.empty() && o.command != "read") return usage("--format 只用于 read");
+    if ((!o.from.empty() || !o.to.empty() || !o.output.empty()) && o.command != "report")
+        return usage("--from, --to 和 -o 只用于 report");
     std::vector<std::string> ports = o.ports;
     std::sort(ports.begin(), ports.end());
     if (std::adjacent_find(ports.begin(), ports.end()) != ports.end()) return usage("同一端口给出了两次");

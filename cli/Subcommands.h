@@ -41,6 +41,7 @@ enum class Scope {
     Adapters,    // every adapter, each asked whether a programmer answers; no unit of its own
     Window,      // one unit, its window alone: no programmer
     Programmer,  // every unit, with its window built and its programmer found
+    Records,     // the production records alone: no unit, no programmer
 };
 
 struct Subcommand {

@@ -19,3 +19,4 @@
 
 #define IDM_ABOUTBOX 0x0010
 #define IDM_RECORDS 0x0020
+#define IDM_REPORT 0x0030

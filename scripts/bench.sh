@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and prints link timings, HEX file handling and production-record figures.
+# Builds the benchmarks and prints link timings, HEX file handling, production-record and report figures.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
@@ -95,3 +95,11 @@ for _ in 1 2 3 4 5; do "$build/veldrix-bench-records" load "$work/records"; done
 "$build/veldrix-bench-records" append "$work/appends" 1000
 # An ID code handed out and confirmed with its record, through the folder's lock.
 "$build/veldrix-bench-records" idcodes "$work/idcodes" 1000
+
+echo "== production report: a year of records, 1,000,000 over 365 files (whole process, best of 5; peak RSS)"
+python3 "$root/scripts/make-records.py" "$work/year" 1000000 365 --start 2024-01-01
+echo "folder: $(du -sh "$work/year" | cut -f1)"
+r=$(best "$build/veldrix-cli" report --log-dir "$work/year" -o "$work/year.html"); head -n1 "$work/out"
+report "veldrix-cli report -o (HTML)" $r
+r=$(best "$build/veldrix-cli" --json report --log-dir "$work/year")
+report "veldrix-cli --json report" $r

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz|release]...
+# Installs what is missing on a Debian machine. Usage: setup.sh [build|test|windows|wine|fuzz|release|report]...
 set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
 # /usr/include, the Windows build too. help2man makes veldrix-cli's man page.
-want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man)
+# Chart.js draws the production report's charts; the build takes it into the programs.
+want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man libjs-chart.js)
 wine32=0
 for group in "$@"; do
     case "$group" in
@@ -13,6 +14,8 @@ for group in "$@"; do
         windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
         wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-microhei locales x11-utils) ;;
         fuzz) want+=(clang libclang-rt-14-dev) ;;
+        # The production report opened in a real browser, with Chinese faces.
+        report) want+=(chromium fonts-wqy-microhei python3) ;;
         # The 32-bit build, the simulator's preloaded library for i386 and the
         # installer; Wine's 32-bit side below, where it can run.
         release) want+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-multilib nsis); wine32=1 ;;

@@ -3,7 +3,8 @@
 # build with its Windows tests and end-to-end runs under Wine's 32-bit side
 # (on a 32-bit and on a 64-bit Windows prefix), the longer end-to-end runs of
 # the 64-bit build (an adapter pulled, a unit busy for stretches, 96 and 144
-# DPI), and the installer: built, installed silently under Wine, started,
+# DPI), the production report opened in chromium (scripts/test-report-browser.sh),
+# and the installer: built, installed silently under Wine, started,
 # upgraded and uninstalled. Installs what it needs (scripts/setup.sh release).
 #
 # A kernel that runs no 32-bit programs cannot run Wine's 32-bit side: there
@@ -18,7 +19,7 @@ jobs=$(nproc)
 source scripts/run-windows.sh
 
 set -e
-scripts/setup.sh build test windows wine release
+scripts/setup.sh build test windows wine release report
 status=0
 step() { echo "== $1 ($((SECONDS - started)) s)"; }
 
@@ -70,6 +71,9 @@ fi
 
 step "longer end-to-end runs of the 64-bit program"
 tests/wine/run-e2e.sh --release || status=1
+
+step "production report in a browser"
+scripts/test-report-browser.sh --screenshot build/report.png || status=1
 
 step "installer"
 if scripts/package.sh --no-build --amd64; then

@@ -110,6 +110,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             hooks.openRecords();
             return TRUE;
         }
+        if ((wParam & 0xFFF0) == IDM_REPORT && hooks.openReport) {
+            hooks.openReport();
+            return TRUE;
+        }
         return FALSE;
     case WM_PAINT:
         return OnPaint();
@@ -202,6 +206,7 @@ void MainDialog::OnInit() {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, Widen(about).c_str());
         if (hooks.openRecords) AppendMenuW(menu, MF_STRING, IDM_RECORDS, Widen(RecordsMenuText()).c_str());
+        if (hooks.openReport) AppendMenuW(menu, MF_STRING, IDM_REPORT, Widen(ReportMenuText()).c_str());
     }
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_ ? smallIcon_ : icon_));

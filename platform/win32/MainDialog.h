@@ -17,6 +17,8 @@ struct MainWindowHooks {
     std::function<void(int id, int parentId)> onCommand;
     // The system menu's records entry; without it the entry is not there.
     std::function<void()> openRecords;
+    // The system menu's entry for today's report; without it the entry is not there.
+    std::function<void()> openReport;
 };
 
 class MainDialog {

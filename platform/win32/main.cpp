@@ -13,6 +13,7 @@
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RecordsFolder.h"
+#include "platform/win32/TodayReport.h"
 #include "platform/win32/RegistryPortDirectory.h"
 #include "platform/win32/RegistrySettings.h"
 #include "platform/win32/SerialPort.h"
@@ -52,6 +53,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         window.hooks.openRecords = [&window, folder = records->Folder()] {
             if (!OpenInFileManager(folder))
                 MessageBoxW(window.Handle(), Widen(RecordsNotOpenedText(folder)).c_str(), Widen("错误").c_str(),
+                            MB_OK | MB_ICONERROR);
+        };
+    if (records)
+        window.hooks.openReport = [&window, &clock, folder = records->Folder(), stateFolder] {
+            // Beside the settings, not in a records folder other PCs may share.
+            const std::string into = JoinPath(stateFolder.empty() ? folder : stateFolder, "reports");
+            std::string path;
+            if (!WriteTodayReport(folder, into, clock.LocalNow(), path) || !OpenInBrowser(path))
+                MessageBoxW(window.Handle(), Widen(ReportNotWrittenText(path)).c_str(), Widen("错误").c_str(),
                             MB_OK | MB_ICONERROR);
         };
     window.Run();

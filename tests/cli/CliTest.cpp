@@ -583,6 +583,15 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
         {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
         {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
         {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+        {{"report", "--from", "2025-3-1", "--json"}, "日期应为 YYYY-MM-DD, 不能是 2025-3-1"},
+        {{"report", "--from", "2025-03-05", "--to", "2025-03-04", "--json"}, "起始日期不能晚于终止日期"},
+        {{"report", "--log-dir", TestFiles().dir.string()}, "report 需要 -o 文件 (HTML 页面) 或 --json"},
+        {{"blank", "--to", "2025-03-04"}, "--from, --to 和 -o 只用于 report"},
+        {{"report", "--json"}, "report 需要 --log-dir 目录 (生产记录文件夹)"},
+        {{"report", "--json", "--log-dir", TestFiles().Path("no-records")},
+         "无法读取生产记录文件夹 " + TestFiles().Path("no-records") + ": 文件不存在"},
+        {{"report", "--log-dir", TestFiles().dir.string(), "-o", TestFiles().dir.string()},
+         "无法写入报表 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--sim", "--settings", TestFiles().Path("no-settings")};

@@ -261,18 +261,23 @@ TEST_F(MainWindowRun, FocusFollowsTheOfflineFieldChain) {
 }
 
 TEST_F(MainWindowRun, WindowCarriesIconAboutAndRecordsEntriesAndSavesTheSettingsOnClose) {
-    std::wstring about, records;
+    std::wstring about, records, report;
     LRESULT dragIcon = 0;
     RECT client{};
-    std::atomic<int> opened{0};
+    std::atomic<int> opened{0}, reported{0};
     window.hooks.openRecords = [&] { ++opened; };
+    window.hooks.openReport = [&] { ++reported; };
     RunWith([&](HWND main) {
         wchar_t text[256] = {};
         GetMenuStringW(GetSystemMenu(main, FALSE), IDM_ABOUTBOX, text, 256, MF_BYCOMMAND);
         about = text;
         GetMenuStringW(GetSystemMenu(main, FALSE), IDM_RECORDS, text, 256, MF_BYCOMMAND);
         records = text;
+        GetMenuStringW(GetSystemMenu(main, FALSE), IDM_REPORT, text, 256, MF_BYCOMMAND);
+        report = text;
         Send(main, WM_SYSCOMMAND, IDM_RECORDS);
+        // The system adds its own bits to the low four of a command; the entry still answers.
+        Send(main, WM_SYSCOMMAND, IDM_REPORT | 0x3);
         dragIcon = Send(main, WM_QUERYDRAGICON);
         GetClientRect(main, &client);
         ui.SetChecked(id::kDebugMode, true);
@@ -281,6 +286,8 @@ TEST_F(MainWindowRun, WindowCarriesIconAboutAndRecordsEntriesAndSavesTheSettings
     EXPECT_EQ(Narrow(about), AboutMenuText());
     EXPECT_EQ(Narrow(records), RecordsMenuText());
     EXPECT_EQ(opened, 1);
+    EXPECT_EQ(Narrow(report), ReportMenuText());
+    EXPECT_EQ(reported, 1);
     EXPECT_EQ(reinterpret_cast<HICON>(dragIcon), window.Icon());
     EXPECT_NE(window.Icon(), nullptr);
     // Every control of the table lies inside the client area, whatever the dialog font made of it.

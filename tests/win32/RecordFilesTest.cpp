@@ -10,6 +10,7 @@
 #include "platform/headless/MemorySettings.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RecordsFolder.h"
+#include "platform/win32/TodayReport.h"
 #include "platform/win32/Text.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
@@ -38,6 +39,41 @@ TEST(RecordFiles, TheProgramKeyNamesTheFolderElseLocalApplicationData) {
     EXPECT_EQ(folder.substr(folder.size() - tail.size()), tail);
     settings.values["log_dir"] = "D:\\生产记录";
     EXPECT_EQ(RecordsFolderPath(settings), "D:\\生产记录");
+}
+
+// The system menu's report: today's records only, from a folder under a
+// Chinese name, into a page under another.
+TEST(RecordFiles, TodaysReportHoldsTodaysChips) {
+    const std::string folder = TempFolder("生产记录-报表"), into = JoinPath(folder, "报表");
+    RemoveTree(into);
+    RemoveTree(folder);
+    {
+        RecordFolder records(folder);
+        records.Load();
+        ProductionRecord r;
+        r.result = RecordResult::Good;
+        r.chip = "S3F9454";
+        r.codeFile = "D:\\生产\\遥控器.hex";
+        r.port = "COM3";
+        r.time = LocalTime{2025, 3, 3, 8, 0, 0, 0, 480};
+        records.Append(r);
+        r.time.day = 4;
+        records.Append(r);
+        r.result = RecordResult::Bad;
+        records.Append(r);
+    }
+    std::string path;
+    ASSERT_TRUE(WriteTodayReport(folder, into, LocalTime{2025, 3, 4, 17, 30, 0, 0, 480}, path));
+    EXPECT_EQ(path, JoinPath(into, "report-2025-03-04.html"));
+    std::string page;
+    ASSERT_TRUE(ReadFileBytes(path, page));
+    EXPECT_NE(page.find("2025-03-04 至 2025-03-04"), std::string::npos);
+    EXPECT_NE(page.find("<td>2025-03-04</td><td class=\"n\">2</td><td class=\"n\">1</td><td class=\"n\">1</td>"),
+              std::string::npos);
+    EXPECT_EQ(page.find("2025-03-03"), std::string::npos);
+    EXPECT_NE(page.find("遥控器.hex"), std::string::npos);
+    RemoveTree(into);
+    RemoveTree(folder);
 }
 
 TEST(RecordFiles, LocalTimeIsTheSystemsWithItsOffset) {
