@@ -51,6 +51,7 @@ std::string AnswerText(MsgAnswer a) {
     case MsgAnswer::Cancel: return "取消";
     case MsgAnswer::Yes: return "是";
     case MsgAnswer::No: return "否";
+    case MsgAnswer::Retry: return "重试";
     }
     return "";
 }

@@ -663,9 +663,9 @@ IdGrant RecordFolder::TakeIdCode(uint32_t idCode, bool reuse) {
     if (waiting != waitingElsewhere_.end() && GoodDay(idCode)) waitingElsewhere_.erase(waiting);
     if ((mine_.count(idCode) && !waitingGood_.count(idCode)) || others_.count(idCode) ||
         waitingElsewhere_.count(idCode))
-        return {IdGrant::Answer::HeldElsewhere, {}};
+        return {IdGrant::Answer::HeldElsewhere, {}, {}};
     if (!reuse)
-        if (std::optional<int32_t> day = GoodDay(idCode)) return {IdGrant::Answer::OnGoodChip, DateText(*day)};
+        if (std::optional<int32_t> day = GoodDay(idCode)) return {IdGrant::Answer::OnGoodChip, DateText(*day), {}};
     HoldMine(idCode);
     return {};
 }

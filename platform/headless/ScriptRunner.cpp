@@ -299,11 +299,12 @@ const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
              if (id == id::kChipCombo) ApplyChipSelection(*r.ctx_);
              return -1;
          }},
-        {"answer", "yes, no, ok or cancel", [](R& r, const Args& a) {
+        {"answer", "yes, no, ok, cancel or retry", [](R& r, const Args& a) {
              if (a.rest == "yes") r.ui_.QueueAnswer(MsgAnswer::Yes);
              else if (a.rest == "no") r.ui_.QueueAnswer(MsgAnswer::No);
              else if (a.rest == "ok") r.ui_.QueueAnswer(MsgAnswer::Ok);
              else if (a.rest == "cancel") r.ui_.QueueAnswer(MsgAnswer::Cancel);
+             else if (a.rest == "retry") r.ui_.QueueAnswer(MsgAnswer::Retry);
              else return r.ScriptError(a.lineNo, a.Wants());
              return -1;
          }},
