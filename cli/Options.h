@@ -50,6 +50,11 @@ struct Options {
     std::string passwordFile;
     std::string newPasswordFile;
     std::string logDir;
+    // The records on a database server: a data source name, or a file whose
+    // first line is a connection string (never the string itself here).
+    std::string recordsDsn;
+    std::string recordsOdbcFile;
+    int dbWait = 60;  // seconds the ID step waits for that server
 };
 
 struct ParseResult {

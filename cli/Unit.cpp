@@ -89,6 +89,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
       }) {
     ui_.yes = options.yes;
+    ui_.dbWaitSeconds = options.dbWait;
     CoreStores stores;
     stores.records = links.records;
     stores.downloads = links.downloads;
