@@ -205,6 +205,32 @@ TEST_P(OdbcStore, RecordsWaitWhileTheServerIsAway) {
     EXPECT_EQ(rows[1][column::kTime], "2025-03-03T08:00:02+08:00");
 }
 
+// The role the README gives a line may read and write the two tables, and
+// nothing more.
+TEST_P(OdbcStore, ALineRoleReadsAndWritesOnlyItsTables) {
+    if (GetParam() != "postgresql") GTEST_SKIP() << "roles are the server's";
+    {
+        OdbcRecords owner(Place("admin"));
+        ASSERT_EQ(owner.Open(), "");
+    }
+    odbc::Connection admin(connection_);
+    ASSERT_TRUE(admin.Connect());
+    for (const char* sql : {"DROP ROLE IF EXISTS veldrix_line",
+                            "CREATE ROLE veldrix_line LOGIN PASSWORD 'choose-one'",
+                            "GRANT SELECT, INSERT, UPDATE, DELETE ON veldrix_records, veldrix_id_codes TO veldrix_line"})
+        ASSERT_TRUE(admin.Run(sql) && admin.Commit()) << sql << ": " << admin.Last().message;
+    std::string line = connection_;
+    line.replace(line.find("UID=veldrix;"), 12, "UID=veldrix_line;PWD=choose-one;");
+    OdbcRecords station(Place("PC1", line));
+    EXPECT_EQ(station.Open(), "");
+    EXPECT_EQ(station.TakeIdCode(9, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(station.Append(Sample(RecordResult::Good, 9)), RecordKept::Stored);
+    EXPECT_EQ(Codes(connection_)[9].state, "good");
+    odbc::Connection limited(line);
+    ASSERT_TRUE(limited.Connect());
+    EXPECT_FALSE(limited.Run("CREATE TABLE veldrix_other (a INTEGER)"));
+}
+
 TEST(OdbcSecrets, PasswordsNeverShow) {
     const std::string connection = "Driver={PostgreSQL Unicode};Server=db1;UID=line;PWD={p;w=d!};";
     EXPECT_EQ(odbc::WithoutSecrets("connect failed for Server=db1;UID=line;PWD={p;w=d!};", connection),

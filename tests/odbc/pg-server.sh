@@ -6,7 +6,8 @@
 #
 # pg_start sets PG_PORT and PG_CONNECTION (an ODBC connection string with the
 # driver's odbcinst name, so no data source needs setting up) and exports
-# VELDRIX_TEST_PG; the caller's trap runs pg_stop whatever happens.
+# VELDRIX_TEST_PG (PG_FSYNC=on flushes each commit, as a real server does;
+# the tests need not); the caller's trap runs pg_stop whatever happens.
 
 pg_bin() { ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1; }
 
@@ -30,7 +31,7 @@ pg_start() {
     # A free loopback port.
     PG_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     PG_CTL=("$bin/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log"
-            -o "-c listen_addresses=127.0.0.1 -c port=$PG_PORT -c unix_socket_directories=$PG_DIR -c fsync=off")
+            -o "-c listen_addresses=127.0.0.1 -c port=$PG_PORT -c unix_socket_directories=$PG_DIR -c fsync=${PG_FSYNC:-off}")
     pg_as "${PG_CTL[@]}" -w start >/dev/null || { cat "$PG_DIR/server.log" >&2; return 1; }
     PG_CONNECTION="Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$PG_PORT;Database=postgres;UID=veldrix;"
     export VELDRIX_TEST_PG="$PG_CONNECTION"
