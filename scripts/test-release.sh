@@ -68,6 +68,11 @@ else
     [ "${VELDRIX_REQUIRE_32BIT:-0}" = 1 ] && status=1
 fi
 
+step "a line of stations on one PostgreSQL: load, and the server stopped and started in the middle"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs" --target veldrix-cli >/dev/null
+tests/odbc/line-load.sh build || status=1
+
 step "longer end-to-end runs of the 64-bit program"
 tests/wine/run-e2e.sh --release || status=1
 

@@ -295,6 +295,11 @@ IdGrant OdbcRecords::TakeIdCode(uint32_t idCode, bool reuse) {
             continue;  // given back meanwhile: ask again
         }
         std::string state = row[0].value_or(""), time = row[1].value_or("");
+        // Taken by this run, the answer to its commit lost on the way: it is this chip's.
+        if (state == "taken" && row[3].value_or("") == run_) {
+            mine_.insert(idCode);
+            return {};
+        }
         if (state != "good") return {IdGrant::Answer::HeldElsewhere, {}, {}};
         if (!reuse) return {IdGrant::Answer::OnGoodChip, time.substr(0, 10), {}};
         // A deliberate rework: this run holds it, and gives the good chip's row back should it fail.
