@@ -39,7 +39,7 @@ for exe in build-win32/veldrix.exe build-win32/veldrix-cli.exe; do
     dlls="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')"
     others="$(for d in $dlls; do
         case "$d" in
-            advapi32.dll|comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ole32.dll|shell32.dll|user32.dll|uxtheme.dll|winmm.dll) ;;
+            advapi32.dll|comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|odbc32.dll|ole32.dll|shell32.dll|user32.dll|uxtheme.dll|winmm.dll) ;;
             *) printf '%s ' "$d" ;;
         esac
     done)"
