@@ -22,6 +22,9 @@
 #include "code/DownloadMemo.h"
 #include "code/MemoryRecords.h"
 #include "code/RecordFolder.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/odbc/OdbcRecords.h"
+#include "cli/BuildInfo.h"
 #include "seams/Platform.h"
 #include "link/PortDiscovery.h"
 #include "sim/InProcessProgrammer.h"
@@ -191,7 +194,29 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     // unless asked, so its chips never count as produced ones. Without a
     // folder the codes of this call still come from one authority.
     std::unique_ptr<ProductionRecords> store;
-    if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
+    if (!o.recordsDsn.empty() || !o.recordsOdbcFile.empty()) {
+        OdbcPlace place;
+        if (!o.recordsDsn.empty()) {
+            place.connection = odbc::DsnConnection(o.recordsDsn);
+            place.name = o.recordsDsn;
+        } else {
+            std::optional<std::string> line = FirstLineOf(o.recordsOdbcFile);
+            if (!line || line->empty()) {
+                std::string why = line ? "文件为空" : FileReadProblem(o.recordsOdbcFile);
+                err << "veldrix-cli: 无法读取数据库连接文件 " << o.recordsOdbcFile << (why.empty() ? "" : ": " + why) << '\n';
+                return kExitUsage;
+            }
+            place.connection = *line;
+            place.name = o.recordsOdbcFile;  // the file, never what it holds
+        }
+        place.pendingFolder = ProgramStateFolder(o.settingsFile);
+        place.station = ComputerName();
+        place.version = kBuildVersion;
+        auto kept = std::make_unique<OdbcRecords>(std::move(place));
+        // A server away now: records wait and the ID step asks again, as in the window.
+        kept->Open();
+        store = std::move(kept);
+    } else if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
         !folder.empty()) {
         auto kept = std::make_unique<RecordFolder>(folder, ProgramStateFolder(o.settingsFile));
         kept->Load();
@@ -199,7 +224,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     } else {
         store = std::make_unique<MemoryRecords>();
     }
-    const bool keepsRecords = dynamic_cast<RecordFolder*>(store.get()) != nullptr;
+    const bool keepsRecords = dynamic_cast<MemoryRecords*>(store.get()) == nullptr;
     // Simulated units keep a list of their own: theirs must never vouch for a real unit's memory.
     DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), o.sim ? "downloads-sim" : "downloads"));
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);

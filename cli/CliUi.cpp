@@ -1,5 +1,9 @@
 #include "cli/CliUi.h"
 
+#include <chrono>
+#include <thread>
+
+#include "cli/Interrupt.h"
 #include "state/ControlIds.h"
 
 namespace veldrix::cli {
@@ -9,6 +13,22 @@ CliUi::CliUi(Hooks hooks) : hooks_(std::move(hooks)) { keepRecords = false; }
 void CliUi::ResetMarks() {
     questionRefused = false;
     passwordMissing = false;
+    dbWaitedMs_ = 0;
+}
+
+MsgAnswer CliUi::WaitForServer(const MessageBoxSpec& spec) {
+    constexpr int kRetryMs = 2000, kSliceMs = 100;
+    const bool first = dbWaitedMs_ == 0;
+    if (dbWaitedMs_ + kRetryMs > dbWaitSeconds * 1000 || Interrupted()) {
+        if (hooks_.box) hooks_.box(spec, MsgAnswer::Cancel, false);
+        return MsgAnswer::Cancel;
+    }
+    // Said once a wait; the tries after it only when they end.
+    if (first && hooks_.box) hooks_.box(spec, MsgAnswer::Retry, false);
+    for (int slept = 0; slept < kRetryMs && !Interrupted(); slept += kSliceMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+    dbWaitedMs_ += kRetryMs;
+    return Interrupted() ? MsgAnswer::Cancel : MsgAnswer::Retry;
 }
 
 void CliUi::SetText(int id, const std::string& text) {
@@ -23,6 +43,7 @@ MsgAnswer CliUi::MessageBox(const MessageBoxSpec& spec) {
     bool refused = false;
     switch (spec.buttons) {
     case MsgButtons::Ok: break;
+    case MsgButtons::RetryCancel: return WaitForServer(spec);
     case MsgButtons::OkCancel:
         answer = yes ? MsgAnswer::Ok : MsgAnswer::Cancel;
         refused = !yes;

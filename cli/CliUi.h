@@ -31,6 +31,9 @@ public:
     bool questionRefused = false;
     bool passwordMissing = false;
     void ResetMarks();
+    // The records' server away (the one retry box): asked again every 2 s for
+    // this long, on the real clock, then given up.
+    int dbWaitSeconds = 60;
 
     void SetText(int id, const std::string& text) override;
     MsgAnswer MessageBox(const MessageBoxSpec& spec) override;
@@ -43,7 +46,9 @@ public:
     void CloseMainWindow() override {}
 
 private:
+    MsgAnswer WaitForServer(const MessageBoxSpec& spec);
     Hooks hooks_;
+    int dbWaitedMs_ = 0;
 };
 
 }  // namespace veldrix::cli

@@ -54,6 +54,11 @@ struct Options {
     // report: the local dates of the period ("YYYY-MM-DD", empty: open) and the page to write.
     std::string from, to;
     std::string output;
+    // The records on a database server: a data source name, or a file whose
+    // first line is a connection string (never the string itself here).
+    std::string recordsDsn;
+    std::string recordsOdbcFile;
+    int dbWait = 60;  // seconds the ID step waits for that server
 };
 
 struct ParseResult {

@@ -93,7 +93,7 @@ CLI::Validator Within(int low, int high) {
 struct Parser {
     CLI::App app{"VELDRIX 编程器命令行: 与窗口程序同一内核, 每次调用完成一项操作", "veldrix-cli"};
     HelpModel help;
-    std::string idText, rangeText, simUnitsText, blockText;
+    std::string idText, rangeText, simUnitsText, blockText, dbWaitText;
     bool version = false;
 };
 
@@ -186,6 +186,14 @@ void Build(Parser& p, Options& o) {
                ->type_name("文件")->group(how),
            {"password"});
     serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto", "report"});
+    serves(app.add_option("--records-dsn", o.recordsDsn, "生产记录数据库的ODBC数据源名称")->type_name("名称")->group(how),
+           {"auto", "report"});
+    serves(app.add_option("--records-odbc-file", o.recordsOdbcFile, "生产记录数据库的ODBC连接字符串所在的文件 (第一行)")
+               ->type_name("文件")->group(how),
+           {"auto", "report"});
+    serves(app.add_option("--db-wait", p.dbWaitText, "数据库无法连接时等待的秒数, 每2秒重试 (默认60)")
+               ->type_name("秒")->check(Within(0, 86400))->group(how),
+           {"auto"});
     serves(app.add_option("--from", o.from, "报表的起始日期 YYYY-MM-DD (含)")->type_name("日期")->group(how), {"report"});
     serves(app.add_option("--to", o.to, "报表的终止日期 YYYY-MM-DD (含)")->type_name("日期")->group(how), {"report"});
     serves(app.add_option("-o,--output", o.output, "报表写入的 HTML 文件")->type_name("文件")->group(how), {"report"});
@@ -355,6 +363,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (!p.simUnitsText.empty()) o.simUnits = std::stoi(p.simUnitsText);
     if (!p.blockText.empty()) o.block = std::stoi(p.blockText);
+    if (!p.dbWaitText.empty()) o.dbWait = std::stoi(p.dbWaitText);
+    if (int(!o.logDir.empty()) + int(!o.recordsDsn.empty()) + int(!o.recordsOdbcFile.empty()) > 1)
+        return usage("--log-dir, --records-dsn 和 --records-odbc-file 只能给出一个");
     if (o.simUnits > 0) o.sim = true;
     if (o.quiet && o.verbose) return usage("-q 与 -v 不能同时使用");
     if (const Subcommand* sub = FindSubcommand(o.command); sub->check)

@@ -51,6 +51,7 @@ std::string AnswerText(MsgAnswer a) {
     case MsgAnswer::Cancel: return "取消";
     case MsgAnswer::Yes: return "是";
     case MsgAnswer::No: return "否";
+    case MsgAnswer::Retry: return "重试";
     }
     return "";
 }
@@ -88,6 +89,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
       }) {
     ui_.yes = options.yes;
+    ui_.dbWaitSeconds = options.dbWait;
     CoreStores stores;
     stores.records = links.records;
     stores.downloads = links.downloads;

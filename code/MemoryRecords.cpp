@@ -17,9 +17,9 @@ RecordKept MemoryRecords::Append(const ProductionRecord& record) {
 
 IdGrant MemoryRecords::TakeIdCode(uint32_t idCode, bool reuse) {
     std::lock_guard lock(mutex_);
-    if (held_.count(idCode)) return {IdGrant::Answer::HeldElsewhere, {}};
+    if (held_.count(idCode)) return {IdGrant::Answer::HeldElsewhere, {}, {}};
     auto good = good_.find(idCode);
-    if (!reuse && good != good_.end()) return {IdGrant::Answer::OnGoodChip, DateText(good->second)};
+    if (!reuse && good != good_.end()) return {IdGrant::Answer::OnGoodChip, DateText(good->second), {}};
     held_.insert(idCode);
     return {};
 }

@@ -8,6 +8,7 @@
 
 #include "code/Csv.h"
 #include "code/Fields.h"
+#include "code/PendingFile.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
 
@@ -22,9 +23,6 @@ constexpr char kHeldName[] = "id-held.csv";
 constexpr char kHeldHeader[] = "ID码,占用者,时间,状态";
 // Past this the held codes' file is written anew with only the codes held.
 constexpr uint64_t kHeldRewriteAt = 64 * 1024;
-constexpr char kPendingPrefix[] = "pending-";
-// A pending file's line saying how many of its records are stored by now.
-constexpr char kStoredMark[] = "#stored";
 // The lock file's head: its format line, epoch, sequence and latest changes.
 constexpr char kHeadFormat[] = "veldrix-lock 1";
 constexpr size_t kHeadSize = 4096;
@@ -156,12 +154,6 @@ uint64_t FolderKey(const std::string& folder) {
     return hash;
 }
 
-std::string StoredMark(size_t count) { return std::string(kStoredMark) + "," + std::to_string(count) + "\r\n"; }
-
-std::vector<std::string> Strings(const std::vector<std::string_view>& fields) {
-    return std::vector<std::string>(fields.begin(), fields.end());
-}
-
 // The columns the header line of a day file names; a file whose first line
 // is not whole yet is taken for ours.
 size_t HeaderColumns(AppendFile& file) {
@@ -251,6 +243,7 @@ RecordFolder::RecordFolder(std::string folder, std::string fallbackFolder)
     // Host and process, when it started, and a few random letters for two stores of one process.
     run_ = ProcessName() + "-" + start + "-" + Hex64(random_()).substr(0, 6);
     fallbackSuffix_ = "." + Hex64(FolderKey(folder_)) + ".csv";
+    pending_ = std::make_unique<PendingFile>(kRecordHeader, run_);
 }
 
 RecordFolder::~RecordFolder() {
@@ -261,8 +254,7 @@ RecordFolder::~RecordFolder() {
         KeepPending();
     }
     // What is left waits in the pending file, unlocked, for the next start.
-    pendingFile_.Close();
-    pendingLock_.Close();
+    pending_->Leave();
 }
 
 bool RecordFolder::BeginSession() {
@@ -557,15 +549,7 @@ void RecordFolder::StoreQueue() {
         queue_.pop_front();
         ++stored;
     }
-    if (!pendingPath_.empty()) {
-        size_t fromFile = std::min(stored, pendingInFile_);
-        pendingInFile_ -= fromFile;
-        pendingStored_ += fromFile;
-        if (queue_.empty())
-            DropPending();
-        else if (fromFile && !pendingFile_.Append(StoredMark(pendingStored_)))
-            DropPending();  // made anew with what is left
-    }
+    pending_->Stored(stored, queue_.size());
     // Codes of good chips whose records wait stay held for others to see.
     for (const Waiting& w : queue_)
         if (w.goodId && w.holder == run_) HoldMine(*w.goodId);
@@ -601,50 +585,8 @@ bool RecordFolder::Store(const Waiting& w) {
 }
 
 bool RecordFolder::KeepPending() {
-    if (queue_.empty()) return true;
-    if (!pendingPath_.empty()) {
-        std::string text;
-        for (size_t i = pendingInFile_; i < queue_.size(); ++i) text += queue_[i].line;
-        if (text.empty() || pendingFile_.Append(text)) {
-            pendingInFile_ = queue_.size();
-            return true;
-        }
-        DropPending();
-    }
-    return CreatePending(folder_, ".csv") || (!fallback_.empty() && CreatePending(fallback_, fallbackSuffix_));
-}
-
-bool RecordFolder::CreatePending(const std::string& folder, const std::string& suffix) {
-    if (!MakeFolders(folder)) return false;
-    std::string path = JoinPath(folder, kPendingPrefix + run_ + "-" + std::to_string(++pendingSerial_) + suffix);
-    // Locked before anything is in it: no other start takes it for a gone run's.
-    if (!pendingLock_.TryLock(path)) return false;
-    std::string text = kByteOrderMark;
-    text += kRecordHeader;
-    text += "\r\n";
-    for (const Waiting& w : queue_) text += w.line;
-    if (!pendingFile_.Open(path) || pendingFile_.Size() != 0 || !pendingFile_.Append(text)) {
-        bool ours = pendingFile_.Size() == 0;
-        pendingFile_.Close();
-        pendingLock_.Close();
-        if (ours) RemoveFile(path);
-        return false;
-    }
-    pendingPath_ = path;
-    pendingInFile_ = queue_.size();
-    pendingStored_ = 0;
-    return true;
-}
-
-void RecordFolder::DropPending() {
-    if (pendingPath_.empty()) return;
-    // Should it stay (someone holds it open), it says that nothing in it waits.
-    if (queue_.empty()) pendingFile_.Append(StoredMark(pendingStored_ + pendingInFile_));
-    pendingFile_.Close();
-    pendingLock_.Close();
-    RemoveFile(pendingPath_);
-    pendingPath_.clear();
-    pendingInFile_ = pendingStored_ = 0;
+    return pending_->Keep(queue_.size(), [this](size_t i) -> const std::string& { return queue_[i].line; },
+                         {{folder_, ".csv"}, {fallback_, fallbackSuffix_}});
 }
 
 // The pending files of runs that are gone (their lock is free), in the folder
@@ -652,36 +594,17 @@ void RecordFolder::DropPending() {
 // of runs still alive tell which codes their good chips carry.
 void RecordFolder::AdoptGoneRuns() {
     if (!locked_) return;  // another start might take the same file at once
-    // A run's name has no dot: in the folder a pending file's name has one, in
-    // the fallback folder two, the first before this folder's key.
-    const std::pair<std::string, std::string> places[] = {{folder_, ".csv"}, {fallback_, fallbackSuffix_}};
-    const std::string prefix = kPendingPrefix;
-    for (const auto& [folder, suffix] : places) {
-        std::vector<std::string> names;
-        if (folder.empty() || !ListFiles(folder, names)) continue;
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
-                name.find('.') != name.size() - suffix.size())
-                continue;
-            std::string path = JoinPath(folder, name);
-            if (path == pendingPath_) continue;
-            // "<run>-<serial>": the run held the codes of its good records.
-            std::string run = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-            // Not a copy someone made ("... - Copy.csv"): that would store its records twice.
-            if (run.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") !=
-                std::string::npos)
-                continue;
-            run = run.substr(0, run.rfind('-'));
+    for (const auto& [folder, suffix] : {std::pair(folder_, std::string(".csv")), std::pair(fallback_, fallbackSuffix_)}) {
+        for (const PendingFound& found : PendingFilesIn(folder, suffix)) {
+            if (found.path == pending_->Path()) continue;
             FileLock gone;
-            if (gone.TryLock(path)) {
-                AdoptPending(path, run, gone);
+            if (gone.TryLock(found.path)) {
+                AdoptPending(found.path, found.run, gone);
                 continue;
             }
             // Its run lives, and may not have been able to say what it holds.
             std::vector<Waiting> records;
-            ReadPending(path, run, records);
+            ReadPending(found.path, found.run, records);
             for (const Waiting& w : records)
                 if (w.goodId) waitingElsewhere_.insert(*w.goodId);
         }
@@ -689,37 +612,24 @@ void RecordFolder::AdoptGoneRuns() {
 }
 
 bool RecordFolder::ReadPending(const std::string& path, const std::string& holder, std::vector<Waiting>& records) {
-    std::string text;
-    if (!ReadFileBytes(path, text) || text.empty()) return false;  // just made: leave it to its run
-    size_t stored = 0, columns = 0;
-    bool header = true;
-    CsvReader reader([&](const std::vector<std::string_view>& f) {
-        if (header) {
-            header = false;
-            columns = f.size();
-            return true;
-        }
-        if (f.size() >= 2 && f[0] == kStoredMark) {
-            stored = std::max<size_t>(stored, size_t(std::strtoull(std::string(f[1]).c_str(), nullptr, 10)));
-            return true;
-        }
+    std::vector<std::vector<std::string>> rows;
+    size_t columns = 0;
+    if (!ReadPendingFile(path, rows, columns)) return false;
+    for (const std::vector<std::string>& f : rows) {
         if (f.size() < std::max(columns, size_t(column::kIdCode + 1)) || !IsResultWord(f[column::kResult]) ||
             f[column::kTime].size() < 10)
-            return true;
+            continue;
         Waiting w;
-        w.dayFile = std::string(f[column::kTime].substr(0, 10)) + ".csv";
+        w.dayFile = f[column::kTime].substr(0, 10) + ".csv";
         std::optional<int32_t> day = DayOfFileName(w.dayFile);
-        if (!day) return true;
+        if (!day) continue;
         w.day = *day;
-        w.line = CsvRecord(Strings(f));
+        w.line = CsvRecord(f);
         w.fields = f.size();
         if (f[column::kResult] == "good") w.goodId = IdCodeField(f[column::kIdCode]);
         w.holder = holder;
         records.push_back(std::move(w));
-        return true;
-    });
-    reader.Feed(text);
-    records.erase(records.begin(), records.begin() + std::ptrdiff_t(std::min(stored, records.size())));
+    }
     return true;
 }
 
@@ -740,8 +650,7 @@ void RecordFolder::AdoptPending(const std::string& path, const std::string& hold
     // Neither stored nor kept by this run: they stay where they were, but for those stored.
     const size_t left = std::min(queue_.size(), count);
     queue_.erase(queue_.end() - std::ptrdiff_t(left), queue_.end());
-    AppendFile file;
-    if (file.Open(path)) file.Append(StoredMark(count - left));
+    NotePendingStored(path, count - left);
 }
 
 IdGrant RecordFolder::TakeIdCode(uint32_t idCode, bool reuse) {
@@ -754,9 +663,9 @@ IdGrant RecordFolder::TakeIdCode(uint32_t idCode, bool reuse) {
     if (waiting != waitingElsewhere_.end() && GoodDay(idCode)) waitingElsewhere_.erase(waiting);
     if ((mine_.count(idCode) && !waitingGood_.count(idCode)) || others_.count(idCode) ||
         waitingElsewhere_.count(idCode))
-        return {IdGrant::Answer::HeldElsewhere, {}};
+        return {IdGrant::Answer::HeldElsewhere, {}, {}};
     if (!reuse)
-        if (std::optional<int32_t> day = GoodDay(idCode)) return {IdGrant::Answer::OnGoodChip, DateText(*day)};
+        if (std::optional<int32_t> day = GoodDay(idCode)) return {IdGrant::Answer::OnGoodChip, DateText(*day), {}};
     HoldMine(idCode);
     return {};
 }

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -29,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "code/PendingFile.h"
 #include "seams/Files.h"
 #include "seams/ProductionRecords.h"
 
@@ -124,8 +126,6 @@ private:
     void StoreQueue();
     bool Store(const Waiting& record);
     bool KeepPending();  // every waiting record in a pending file
-    bool CreatePending(const std::string& folder, const std::string& suffix);
-    void DropPending();
     void AdoptGoneRuns();
     // The records a pending file still holds, after those it says are stored.
     bool ReadPending(const std::string& path, const std::string& holder, std::vector<Waiting>& records);
@@ -159,12 +159,7 @@ private:
     std::vector<std::string> changed_;  // files changed in this session
 
     std::deque<Waiting> queue_;  // records not stored yet, in order
-    FileLock pendingLock_;
-    AppendFile pendingFile_;
-    std::string pendingPath_;
-    size_t pendingInFile_ = 0;   // queue_'s first records that are in the pending file
-    size_t pendingStored_ = 0;   // the pending file's records stored since it was made
-    unsigned pendingSerial_ = 0;
+    std::unique_ptr<PendingFile> pending_;
 };
 
 }  // namespace veldrix

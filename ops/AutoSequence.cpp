@@ -62,13 +62,14 @@ void IgnoredStep(AppContext& ctx, int opCode) {
     ctx.AutoRunMarker = marker;
 }
 
-enum class StepsEnd { Succeeded, Failed, Declined, Halted };
+enum class StepsEnd { Succeeded, Failed, Declined, Halted, NoServer };
 
 // The ID code the records grant, from the field's next code on, just before it is written.
 StepsEnd WriteGrantedIdCode(AppContext& ctx) {
     uint32_t code = ctx.idValue;
     switch (TakeIdCode(ctx, code)) {
     case IdTaken::Declined: return StepsEnd::Declined;
+    case IdTaken::NoServer: return StepsEnd::NoServer;
     case IdTaken::UsedUp:
         SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
         return StepsEnd::Failed;
@@ -220,6 +221,8 @@ void RunAutoSequence(AppContext& ctx) {
     case StepsEnd::Succeeded: Succeeded(ctx, idIncrement, buzzer, record); break;
     case StepsEnd::Failed: Failed(ctx, buzzer, idIncrement, record); break;
     case StepsEnd::Declined: return stop(OutcomeClass::Aborted, ctx.idAddress);
+    // No code to be had: the chip goes uncounted, without one, and the run ends as a link would.
+    case StepsEnd::NoServer: return stop(OutcomeClass::LinkFailed, ctx.idAddress);
     case StepsEnd::Halted:
         // Halted between steps: a chip a step already reached is not what was
         // loaded, so it counts as failed unless the link had failed.

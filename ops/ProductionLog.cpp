@@ -18,6 +18,14 @@ bool AskAboutIdOnGoodChip(AppContext& ctx, uint32_t idCode, const std::string& d
                    "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
 }
 
+// The store that hands out ID codes cannot be reached: Retry asks it again.
+bool AskToRetryServer(AppContext& ctx, const std::string& problem) {
+    return ShowBox(ctx,
+                   "无法连接生产记录数据库 " + ctx.records->Location() + ": " + problem +
+                       "\n没有数据库分配的ID码,芯片将不写入ID码!\n\n请检查网络及数据库服务器后重试.",
+                   "错误", MsgButtons::RetryCancel, MsgIcon::Error) == MsgAnswer::Retry;
+}
+
 }  // namespace
 
 RecordedRun::RecordedRun(AppContext& ctx) : ctx_(ctx), startMs_(ctx.clock->NowMs()) {}
@@ -70,6 +78,9 @@ IdTaken TakeIdCode(AppContext& ctx, uint32_t& code) {
             }
             break;
         case IdGrant::Answer::HeldElsewhere: break;
+        case IdGrant::Answer::Unreachable:
+            if (!AskToRetryServer(ctx, grant.problem)) return IdTaken::NoServer;
+            continue;
         }
         ++code;
         reuse = false;

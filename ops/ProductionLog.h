@@ -29,11 +29,13 @@ enum class IdTaken {
     Taken,     // code is the chip's, held for it until its record
     Declined,  // a good chip carries it and the operator would not write it again
     UsedUp,    // no free code up to the last one
+    NoServer,  // the records' server could not be reached and the operator gave up
 };
 // From code on, the first ID code the records grant: a code held by another
 // run is passed over without a word; one on a good chip is asked about (No is
-// the default button), or passed over where the caller asked for that. Without
-// records, code as it stands.
+// the default button), or passed over where the caller asked for that. While
+// the records' server cannot be reached the operator is asked to retry or
+// cancel. Without records, code as it stands.
 IdTaken TakeIdCode(AppContext& ctx, uint32_t& code);
 // The chip that took code ended without a good record: the next chip gets it.
 void GiveBackIdCode(AppContext& ctx, uint32_t code);

@@ -4,11 +4,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
 work="$(mktemp -d)"
-trap 'kill "${sim_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+# shellcheck source=../tests/odbc/pg-server.sh
+source "$root/tests/odbc/pg-server.sh"
+trap 'kill "${sim_pid:-}" 2>/dev/null || true; pg_stop; rm -rf "$work"' EXIT
 
 "$root/scripts/setup.sh" build test
 cmake -S "$root" -B "$build" -DVELDRIX_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench veldrix-cli >/dev/null
+cmake --build "$build" -j2 --target veldrix-bench veldrix-bench-records veldrix-headless veldrix-sim veldrix-cli-bench veldrix-cli veldrix-bench-odbc >/dev/null
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "== link, virtual time"
@@ -103,3 +105,7 @@ r=$(best "$build/veldrix-cli" report --log-dir "$work/year" -o "$work/year.html"
 report "veldrix-cli report -o (HTML)" $r
 r=$(best "$build/veldrix-cli" --json report --log-dir "$work/year")
 report "veldrix-cli --json report" $r
+
+echo "== production records on a loopback PostgreSQL through ODBC (real clock, a private cluster)"
+PG_FSYNC=on pg_start "$work/pg"  # as a factory server runs, flushing each commit
+VELDRIX_BENCH_ODBC="$PG_CONNECTION" "$build/veldrix-bench-odbc" 1000

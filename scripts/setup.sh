@@ -4,13 +4,15 @@ set -euo pipefail
 
 # CLI11 and nlohmann-json are header-only: veldrix-cli takes them from
 # /usr/include, the Windows build too. help2man makes veldrix-cli's man page.
+# unixODBC's headers and library for the records on a database server.
 # Chart.js draws the production report's charts; the build takes it into the programs.
-want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man libjs-chart.js)
+want=(cmake ninja-build g++ make pkg-config libcli11-dev nlohmann-json3-dev help2man libjs-chart.js unixodbc-dev)
 wine32=0
 for group in "$@"; do
     case "$group" in
         build) ;;
-        test) want+=(libgtest-dev googletest binutils srecord) ;;
+        # A private PostgreSQL and SQLite, each through its ODBC driver, for the database store's tests.
+        test) want+=(libgtest-dev googletest binutils srecord postgresql odbc-postgresql unixodbc libsqliteodbc) ;;
         windows) want+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64) ;;
         wine) want+=(wine wine64 fonts-wine xvfb imagemagick xdotool fonts-wqy-microhei locales x11-utils) ;;
         fuzz) want+=(clang libclang-rt-14-dev) ;;

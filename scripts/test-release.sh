@@ -40,7 +40,7 @@ for exe in build-win32/veldrix.exe build-win32/veldrix-cli.exe; do
     dlls="$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')"
     others="$(for d in $dlls; do
         case "$d" in
-            advapi32.dll|comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ole32.dll|shell32.dll|user32.dll|uxtheme.dll|winmm.dll) ;;
+            advapi32.dll|comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|odbc32.dll|ole32.dll|shell32.dll|user32.dll|uxtheme.dll|winmm.dll) ;;
             *) printf '%s ' "$d" ;;
         esac
     done)"
@@ -68,6 +68,11 @@ else
          "so Wine's 32-bit side cannot start here"
     [ "${VELDRIX_REQUIRE_32BIT:-0}" = 1 ] && status=1
 fi
+
+step "a line of stations on one PostgreSQL: load, and the server stopped and started in the middle"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs" --target veldrix-cli >/dev/null
+tests/odbc/line-load.sh build || status=1
 
 step "longer end-to-end runs of the 64-bit program"
 tests/wine/run-e2e.sh --release || status=1

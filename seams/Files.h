@@ -66,6 +66,8 @@ bool RemoveFile(const std::string& path);
 // computer's name and the process id ("PC7-4120"), in letters, digits, "-"
 // and "_" only.
 std::string ProcessName();
+// The computer's name as the system gives it (UTF-8), for the station column of records.
+std::string ComputerName();
 
 // A file that only grows, such as a log: each Append goes to its end and is
 // on the disk when it returns. Others may read the file meanwhile.

@@ -4,8 +4,9 @@
 // made; every ID code handed out, confirmed by a good chip's record or given
 // back. The first store is a folder of CSV files, one a day
 // (code/RecordFolder.h), shared between programs and PCs through a lock on a
-// file in the folder; code/MemoryRecords.h keeps codes for a run that keeps no
-// records. Called from worker threads (several units of one process share a
+// file in the folder; platform/odbc/OdbcRecords.h keeps both on a database
+// server for a line of stations; code/MemoryRecords.h keeps codes for a run
+// that keeps no records. Called from worker threads (several units of one process share a
 // store); an implementation guards its own state.
 #include <cstdint>
 #include <optional>
@@ -50,9 +51,11 @@ struct IdGrant {
         Granted,        // held for the asker until a good record confirms it or it is given back
         OnGoodChip,     // a good chip carries it (date says since when); not granted
         HeldElsewhere,  // another run (unit, program or PC) holds it now; not granted
+        Unreachable,    // the store that hands out codes cannot be reached now; not granted
     };
     Answer answer = Answer::Granted;
-    std::string date;  // OnGoodChip: the local date ("YYYY-MM-DD") a good chip first got it
+    std::string date;     // OnGoodChip: the local date ("YYYY-MM-DD") a good chip first got it
+    std::string problem;  // Unreachable: why, in the store's words (never a secret of the connection)
 };
 
 class ProductionRecords {
@@ -77,7 +80,8 @@ public:
     // code, or nothing when no good chip has it.
     virtual std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) = 0;
 
-    // Where the records go, to name in a warning: the file of the last append.
+    // Where the records go, to name in a warning: the file of the last append,
+    // or the database's data source name.
     virtual std::string Location() = 0;
 };
 

@@ -11,9 +11,9 @@ namespace veldrix {
 struct ControlDef;
 struct FontDef;
 
-enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgButtons { Ok, OkCancel, YesNo, RetryCancel };
 enum class MsgIcon { None, Warning, Error, Question, Information };
-enum class MsgAnswer { Ok, Cancel, Yes, No };
+enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
 
 struct MessageBoxSpec {
     std::string text;

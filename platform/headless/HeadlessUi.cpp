@@ -14,6 +14,8 @@ MsgAnswer DefaultAnswer(const MessageBoxSpec& spec) {
     case MsgButtons::Ok: return MsgAnswer::Ok;
     case MsgButtons::OkCancel: return spec.defaultButton == 1 ? MsgAnswer::Cancel : MsgAnswer::Ok;
     case MsgButtons::YesNo: return spec.defaultButton == 1 ? MsgAnswer::No : MsgAnswer::Yes;
+    // Trying again unasked would never end.
+    case MsgButtons::RetryCancel: return MsgAnswer::Cancel;
     }
     return MsgAnswer::Ok;
 }
@@ -23,6 +25,7 @@ bool AnswerFits(MsgButtons buttons, MsgAnswer a) {
     case MsgButtons::Ok: return a == MsgAnswer::Ok;
     case MsgButtons::OkCancel: return a == MsgAnswer::Ok || a == MsgAnswer::Cancel;
     case MsgButtons::YesNo: return a == MsgAnswer::Yes || a == MsgAnswer::No;
+    case MsgButtons::RetryCancel: return a == MsgAnswer::Retry || a == MsgAnswer::Cancel;
     }
     return false;
 }
@@ -35,6 +38,7 @@ const char* ButtonsWord(MsgButtons b) {
     case MsgButtons::Ok: return "ok";
     case MsgButtons::OkCancel: return "ok/cancel";
     case MsgButtons::YesNo: return "yes/no";
+    case MsgButtons::RetryCancel: return "retry/cancel";
     }
     return "";
 }
@@ -45,6 +49,7 @@ std::string AnswerWord(MsgAnswer answer) {
     case MsgAnswer::Cancel: return "cancel";
     case MsgAnswer::Yes: return "yes";
     case MsgAnswer::No: return "no";
+    case MsgAnswer::Retry: return "retry";
     }
     return "";
 }

@@ -9,7 +9,10 @@
 #include "state/ControlIds.h"
 #include "app/MainWindow.h"
 #include "code/CodeFile.h"
+#include <filesystem>
+
 #include "code/RecordFolder.h"
+#include "platform/odbc/OdbcRecords.h"
 #include "ops/CodePages.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
@@ -112,11 +115,20 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
     }
 
     CoreStores stores;
-    if (!options.logDir.empty()) {
-        records_ = std::make_unique<RecordFolder>(options.logDir);
-        records_->Load();
-        stores.records = records_.get();
+    if (!options.recordsConnection.empty()) {
+        // Records wait beside the settings while the server is away.
+        std::string beside = std::filesystem::path(options.settingsFile).parent_path().string();
+        auto server = std::make_unique<OdbcRecords>(OdbcPlace{options.recordsConnection, options.recordsName,
+                                                              beside.empty() ? "." : beside, ComputerName(),
+                                                              VELDRIX_VERSION});
+        server->Open();
+        records_ = std::move(server);
+    } else if (!options.logDir.empty()) {
+        auto folder = std::make_unique<RecordFolder>(options.logDir);
+        folder->Load();
+        records_ = std::move(folder);
     }
+    stores.records = records_.get();
     core_ = std::make_unique<Core>(ui_, *clock_, *settings_, *port, *directory, Worker::Mode::Inline, stores);
     ctx_ = &core_->ctx;
 }
@@ -299,11 +311,12 @@ const std::vector<ScriptRunner::Verb>& ScriptRunner::Verbs() {
              if (id == id::kChipCombo) ApplyChipSelection(*r.ctx_);
              return -1;
          }},
-        {"answer", "yes, no, ok or cancel", [](R& r, const Args& a) {
+        {"answer", "yes, no, ok, cancel or retry", [](R& r, const Args& a) {
              if (a.rest == "yes") r.ui_.QueueAnswer(MsgAnswer::Yes);
              else if (a.rest == "no") r.ui_.QueueAnswer(MsgAnswer::No);
              else if (a.rest == "ok") r.ui_.QueueAnswer(MsgAnswer::Ok);
              else if (a.rest == "cancel") r.ui_.QueueAnswer(MsgAnswer::Cancel);
+             else if (a.rest == "retry") r.ui_.QueueAnswer(MsgAnswer::Retry);
              else return r.ScriptError(a.lineNo, a.Wants());
              return -1;
          }},

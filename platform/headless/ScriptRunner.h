@@ -17,13 +17,16 @@ class InProcessProgrammer;
 class VirtualTime;
 }  // namespace sim
 class Core;
-class RecordFolder;
+class ProductionRecords;
 
 struct RunnerOptions {
     std::string port;          // empty: the simulated programmer
     std::string installDir;    // holds samlist.txt
     std::string settingsFile;  // empty: settings in memory
     std::string logDir;        // the production records' folder; empty: none kept
+    // Or the records on a database server: its connection string (a secret)
+    // and the name texts give it.
+    std::string recordsConnection, recordsName;
 };
 
 class ScriptRunner {
@@ -63,7 +66,7 @@ private:
     std::unique_ptr<Port> realPort_;
     std::unique_ptr<PortDirectory> realDirectory_;
     std::unique_ptr<SettingsStore> settings_;
-    std::unique_ptr<RecordFolder> records_;
+    std::unique_ptr<ProductionRecords> records_;
     Clock* clock_ = nullptr;
     std::unique_ptr<Core> core_;
     AppContext* ctx_ = nullptr;  // the core's

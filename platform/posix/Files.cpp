@@ -158,6 +158,12 @@ bool ListFileSizes(const std::string& folder, std::vector<FileEntry>& files) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
+std::string ComputerName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || !host[0]) return "host";
+    return host;
+}
+
 std::string ProcessName() {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || !host[0]) std::snprintf(host, sizeof host, "host");

@@ -163,6 +163,13 @@ bool RemoveFile(const std::string& path) {
            GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
+std::string ComputerName() {
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(host, &size) || size == 0) return "host";
+    return Narrow(std::wstring(host, size));
+}
+
 std::string ProcessName() {
     wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;

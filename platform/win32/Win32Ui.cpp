@@ -83,6 +83,7 @@ UINT MessageBoxFlags(const MessageBoxSpec& spec) {
     case MsgButtons::Ok: flags |= MB_OK; break;
     case MsgButtons::OkCancel: flags |= MB_OKCANCEL; break;
     case MsgButtons::YesNo: flags |= MB_YESNO; break;
+    case MsgButtons::RetryCancel: flags |= MB_RETRYCANCEL; break;
     }
     switch (spec.icon) {
     case MsgIcon::None: break;
@@ -100,6 +101,7 @@ MsgAnswer AnswerFor(MsgButtons buttons, int result) {
     case IDOK: return MsgAnswer::Ok;
     case IDYES: return MsgAnswer::Yes;
     case IDNO: return MsgAnswer::No;
+    case IDRETRY: return MsgAnswer::Retry;
     case IDCANCEL: return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
     }
     // A box that never showed is a refusal, never a go-ahead.
@@ -107,6 +109,7 @@ MsgAnswer AnswerFor(MsgButtons buttons, int result) {
     case MsgButtons::Ok: return MsgAnswer::Ok;
     case MsgButtons::OkCancel: return MsgAnswer::Cancel;
     case MsgButtons::YesNo: return MsgAnswer::No;
+    case MsgButtons::RetryCancel: return MsgAnswer::Cancel;
     }
     return MsgAnswer::Cancel;
 }

@@ -204,7 +204,7 @@ TEST(HeadlessWindow, ScriptLinesSayWhatIsWrongWithThem) {
         {"frob 1", 2, "error: 7: unknown command frob\n"},
         {"tick 0", 2, "error: 7: tick wants a positive count\n"},
         {"key 146", 2, "error: 7: key wants ID KEY\n"},
-        {"answer maybe", 2, "error: 7: answer wants yes, no, ok or cancel\n"},
+        {"answer maybe", 2, "error: 7: answer wants yes, no, ok, cancel or retry\n"},
         {"expect-cell 1", 2, "error: 7: expect-cell wants ROW COL TEXT\n"},
         {"dblclick 159 1", 2, "error: 7: dblclick 159 wants ROW COL\n"},
         {"click 99999", 2, "error: 7: no control 99999\n"},
