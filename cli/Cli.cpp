@@ -194,21 +194,16 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     // unless asked, so its chips never count as produced ones. Without a
     // folder the codes of this call still come from one authority.
     std::unique_ptr<ProductionRecords> store;
-    if (!o.recordsDsn.empty() || !o.recordsOdbcFile.empty()) {
+    error.clear();
+    std::optional<RecordsDatabase> database = RecordsDatabaseOf(o, error);
+    if (!error.empty()) {
+        err << "veldrix-cli: " << error << '\n';
+        return kExitUsage;
+    }
+    if (database) {
         OdbcPlace place;
-        if (!o.recordsDsn.empty()) {
-            place.connection = odbc::DsnConnection(o.recordsDsn);
-            place.name = o.recordsDsn;
-        } else {
-            std::optional<std::string> line = FirstLineOf(o.recordsOdbcFile);
-            if (!line || line->empty()) {
-                std::string why = line ? "文件为空" : FileReadProblem(o.recordsOdbcFile);
-                err << "veldrix-cli: 无法读取数据库连接文件 " << o.recordsOdbcFile << (why.empty() ? "" : ": " + why) << '\n';
-                return kExitUsage;
-            }
-            place.connection = *line;
-            place.name = o.recordsOdbcFile;  // the file, never what it holds
-        }
+        place.connection = database->connection;
+        place.name = database->name;
         place.pendingFolder = ProgramStateFolder(o.settingsFile);
         place.station = ComputerName();
         place.version = kBuildVersion;

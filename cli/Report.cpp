@@ -1,7 +1,9 @@
 #include "cli/Report.h"
 
 #include "cli/Host.h"
+#include "cli/Secrets.h"
 #include "code/RecordFolder.h"
+#include "platform/odbc/OdbcSource.h"
 #include "report/FolderSource.h"
 #include "report/Report.h"
 #include "seams/Files.h"
@@ -9,16 +11,30 @@
 namespace veldrix::cli {
 
 int RunReport(const Options& o, SettingsStore& settings, Output& output) {
-    const std::string folder = !o.logDir.empty() ? o.logDir : DefaultRecordsFolder(settings);
-    if (folder.empty()) {
-        output.Note("veldrix-cli: report 需要 --log-dir 目录 (生产记录文件夹)");
+    std::string error;
+    std::optional<RecordsDatabase> database = RecordsDatabaseOf(o, error);
+    if (!error.empty()) {
+        output.Note("veldrix-cli: " + error);
         return kExitUsage;
     }
-    FolderSource source(folder);
     ReportFigures figures;
-    if (!BuildReport(source, ReportPeriod{o.from, o.to}, figures)) {
-        output.Note("veldrix-cli: 无法读取生产记录文件夹 " + folder + ": " + FileReadProblem(folder));
-        return kExitUsage;
+    if (database) {
+        OdbcSource source(database->connection, database->name);
+        if (!BuildReport(source, ReportPeriod{o.from, o.to}, figures)) {
+            output.Note("veldrix-cli: 无法读取生产记录数据库 " + database->name + ": " + source.Problem());
+            return kExitLink;
+        }
+    } else {
+        const std::string folder = !o.logDir.empty() ? o.logDir : DefaultRecordsFolder(settings);
+        if (folder.empty()) {
+            output.Note("veldrix-cli: report 需要 --log-dir 目录 (生产记录文件夹)");
+            return kExitUsage;
+        }
+        FolderSource source(folder);
+        if (!BuildReport(source, ReportPeriod{o.from, o.to}, figures)) {
+            output.Note("veldrix-cli: 无法读取生产记录文件夹 " + folder + ": " + FileReadProblem(folder));
+            return kExitUsage;
+        }
     }
     if (!o.output.empty()) {
         std::string made = IsoTime(MakeHostClock()->LocalNow()).substr(0, 19);

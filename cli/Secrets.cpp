@@ -4,6 +4,8 @@
 #include <iostream>
 
 #include "cli/Interrupt.h"
+#include "cli/Options.h"
+#include "platform/odbc/Odbc.h"
 #include "seams/Files.h"
 
 #ifdef _WIN32
@@ -23,6 +25,18 @@ std::optional<std::string> FirstLineOf(const std::string& path) {
     if (!ReadFileBytes(path, text)) return std::nullopt;
     size_t end = text.find_first_of("\r\n");
     return end == std::string::npos ? text : text.substr(0, end);
+}
+
+std::optional<RecordsDatabase> RecordsDatabaseOf(const Options& o, std::string& error) {
+    if (!o.recordsDsn.empty()) return RecordsDatabase{odbc::DsnConnection(o.recordsDsn), o.recordsDsn};
+    if (o.recordsOdbcFile.empty()) return std::nullopt;
+    std::optional<std::string> line = FirstLineOf(o.recordsOdbcFile);
+    if (!line || line->empty()) {
+        std::string why = line ? "文件为空" : FileReadProblem(o.recordsOdbcFile);
+        error = "无法读取数据库连接文件 " + o.recordsOdbcFile + (why.empty() ? "" : ": " + why);
+        return std::nullopt;
+    }
+    return RecordsDatabase{*line, o.recordsOdbcFile};  // the file, never what it holds
 }
 
 #ifdef _WIN32

@@ -28,6 +28,16 @@ private:
     std::optional<std::optional<std::string>> password_, newPassword_;
 };
 
+struct Options;
+
+// The records database the options name: its connection string (a secret)
+// and the name texts may show (the DSN, or the file the string came from).
+struct RecordsDatabase {
+    std::string connection, name;
+};
+// Nothing when the options name none; error says why a file named gave none.
+std::optional<RecordsDatabase> RecordsDatabaseOf(const Options& o, std::string& error);
+
 // The first line of a file, without its line end; nothing when unreadable.
 std::optional<std::string> FirstLineOf(const std::string& path);
 // A line typed at the terminal without echo; nothing without a terminal.

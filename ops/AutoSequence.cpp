@@ -211,6 +211,9 @@ void RunAutoSequence(AppContext& ctx) {
         PrepareIdIncrement(ctx);
         if (ctx.LinkErrorFlag) return stop(OutcomeClass::UsageOrFile);
         if (!RecordsCanTakeIdCodes(ctx)) return stop(OutcomeClass::UsageOrFile, ctx.idAddress);
+        // A server away now is asked about before the chip is touched; one
+        // that goes away during the chip is asked about at its ID step.
+        if (!IdServerAnswers(ctx)) return stop(OutcomeClass::LinkFailed, ctx.idAddress);
         if (!IdCodeOverCodeAccepted(ctx)) return stop(OutcomeClass::Aborted, ctx.idAddress);
     }
     const bool buzzer = ui.IsChecked(id::kBuzzer);

@@ -106,4 +106,11 @@ bool RecordsCanTakeIdCodes(AppContext& ctx) {
     return false;
 }
 
+bool IdServerAnswers(AppContext& ctx) {
+    if (!ctx.records) return true;
+    while (std::optional<std::string> problem = ctx.records->IdServerProblem())
+        if (!AskToRetryServer(ctx, *problem)) return false;
+    return true;
+}
+
 }  // namespace veldrix

@@ -43,5 +43,8 @@ void GiveBackIdCode(AppContext& ctx, uint32_t code);
 // Before a sequence that writes ID codes: the records that could not be kept
 // anywhere are stored now, or the operator is told and the run must not go on.
 bool RecordsCanTakeIdCodes(AppContext& ctx);
+// Before the chip of a sequence that writes ID codes: the store can hand one
+// out, or the operator is asked to retry or cancel until it can; false: cancelled.
+bool IdServerAnswers(AppContext& ctx);
 
 }  // namespace veldrix

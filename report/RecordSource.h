@@ -42,7 +42,8 @@ struct HeldCode {
 
 // What a source read, beside the records themselves.
 struct SourceSummary {
-    size_t files = 0;          // day files read (or tables, for a database)
+    size_t files = 0;          // day files read
+    std::string database;      // the database read instead, as texts may name it
     size_t pendingFiles = 0;   // records waiting for their day file, read too
     size_t pendingRecords = 0;
     size_t skipped = 0;        // lines that are no whole record (torn, too few columns)

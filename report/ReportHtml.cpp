@@ -311,7 +311,8 @@ std::string ReportHtml(const ReportFigures& f, const std::string& made) {
     p.Add("</tbody></table>\n");
 
     p.Add("<div class=\"sub\">");
-    p.Text("读取 " + std::to_string(f.source.files) + " 个记录文件");
+    p.Text(f.source.database.empty() ? "读取 " + std::to_string(f.source.files) + " 个记录文件"
+                                     : "读取生产记录数据库 " + f.source.database);
     if (f.source.pendingRecords)
         p.Text(", 等待写入的记录 " + std::to_string(f.source.pendingRecords) + " 条");
     if (f.source.skipped) p.Text(", 不完整的行 " + std::to_string(f.source.skipped) + " 行 (未计入)");

@@ -50,6 +50,7 @@ Json ReportJson(const ReportFigures& f) {
                          {"first_date", OrNull(f.firstDate)},
                          {"last_date", OrNull(f.lastDate)}};
     out["source"] = Json{{"files", f.source.files},
+                         {"database", OrNull(f.source.database)},
                          {"pending_files", f.source.pendingFiles},
                          {"pending_records", f.source.pendingRecords},
                          {"skipped_lines", f.source.skipped}};

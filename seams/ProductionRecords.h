@@ -79,6 +79,10 @@ public:
     // The local date ("YYYY-MM-DD") on which a good chip first got this ID
     // code, or nothing when no good chip has it.
     virtual std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) = 0;
+    // Why no ID code could be handed out now (a server that does not answer,
+    // in its driver's words without secrets); nothing when codes can be had.
+    // Stores on this PC always can.
+    virtual std::optional<std::string> IdServerProblem() { return std::nullopt; }
 
     // Where the records go, to name in a warning: the file of the last append,
     // or the database's data source name.

@@ -5,12 +5,25 @@
 namespace veldrix {
 
 bool ReadOdbcRecords(const std::string& connection, const std::function<void(const std::vector<std::string>&)>& each,
-                     std::string& problem) {
+                     std::string& problem, const std::string& from, const std::string& to) {
     odbc::Connection db(connection);
+    // The times are ISO 8601 text, the local date first: "2025-03-03T08:00:05+08:00"
+    // sorts after "2025-03-03" and before "2025-03-03U".
+    std::string where;
+    std::vector<odbc::Value> values;
+    if (!from.empty()) {
+        where += " WHERE end_time >= ?";
+        values.emplace_back(from);
+    }
+    if (!to.empty()) {
+        where += where.empty() ? " WHERE end_time < ?" : " AND end_time < ?";
+        values.emplace_back(to + "U");
+    }
     if (!db.Connect() ||
         !db.Run("SELECT end_time, result, status, chip, code_file, checksum, range_start, range_end, id_code, "
                 "id_address, success_count, failure_count, duration_ms, port, station, program_version "
-                "FROM veldrix_records ORDER BY end_time, record_key")) {
+                "FROM veldrix_records" + where + " ORDER BY end_time, record_key",
+                values)) {
         problem = db.Last().message;
         return false;
     }

@@ -9,10 +9,11 @@
 namespace veldrix {
 
 // Each record's columns as the records folder has them (code/RecordFolder.h,
-// column::), then the station and the program version. False, with the
-// driver's words (no secrets) in problem, when the server cannot be read.
+// column::), then the station and the program version; only those of the
+// local dates from..to ("YYYY-MM-DD", both within; empty: open). False, with
+// the driver's words (no secrets) in problem, when the server cannot be read.
 bool ReadOdbcRecords(const std::string& connection, const std::function<void(const std::vector<std::string>&)>& each,
-                     std::string& problem);
+                     std::string& problem, const std::string& from = "", const std::string& to = "");
 
 struct OdbcIdCode {
     uint32_t code = 0;

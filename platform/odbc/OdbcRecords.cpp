@@ -33,7 +33,7 @@ constexpr char kInsertRecord[] =
 // The byte lengths of the records' text columns, in the order of the insert; 0: a number.
 constexpr size_t kWidths[] = {32, 8, 400, 64, 1000, 8, 8, 8, 0, 8, 0, 0, 0, 64, 64, 32, 80};
 constexpr size_t kFieldCount = sizeof kWidths / sizeof kWidths[0];
-constexpr size_t kStation = column::kCount, kVersion = column::kCount + 1, kKey = column::kCount + 2;
+constexpr size_t kStation = column::kCount, kKey = column::kCount + 2;  // the version between them
 
 int64_t UnixMsNow() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -267,6 +267,23 @@ IdGrant OdbcRecords::Unreachable() {
     grant.answer = IdGrant::Answer::Unreachable;
     grant.problem = db_.Last().message;
     return grant;
+}
+
+std::optional<std::string> OdbcRecords::IdServerProblem() {
+    std::lock_guard lock(mutex_);
+    // A connection may have gone stale while idle (the server restarted): ask
+    // the server itself, and connect once more when it does not answer.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!StoreQueue() || !Ready()) return db_.Last().message;
+        if (db_.Run("SELECT id_code FROM veldrix_id_codes WHERE id_code = ?", {int64_t(-1)})) {
+            std::vector<std::optional<std::string>> row;
+            while (db_.Fetch(row)) {
+            }
+            return std::nullopt;
+        }
+        Lost();
+    }
+    return db_.Last().message;
 }
 
 IdGrant OdbcRecords::TakeIdCode(uint32_t idCode, bool reuse) {

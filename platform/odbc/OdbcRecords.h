@@ -55,6 +55,7 @@ public:
     IdGrant TakeIdCode(uint32_t idCode, bool reuse) override;
     void GiveBackIdCode(uint32_t idCode) override;
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;
+    std::optional<std::string> IdServerProblem() override;
     std::string Location() override;  // the data source's name
     const std::string& RunName() const { return run_; }
 

@@ -12,6 +12,8 @@
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcReader.h"
 #include "platform/odbc/OdbcRecords.h"
+#include "platform/odbc/OdbcSource.h"
+#include "report/Report.h"
 
 namespace veldrix {
 namespace {
@@ -171,6 +173,49 @@ TEST_P(OdbcStore, HandsOutEachCodeToOneStation) {
     EXPECT_EQ(codes[6].station, "PC2");
 }
 
+// The report reads what the stations stored: their records by station, the
+// period asked, and the codes taken and never confirmed.
+TEST_P(OdbcStore, TheReportReadsTheLinesRecordsAndItsCodesLeftTaken) {
+    OdbcRecords a(Place("PC1")), b(Place("PC2"));
+    ASSERT_EQ(a.Open(), "");
+    ASSERT_EQ(b.Open(), "");
+    ASSERT_EQ(a.TakeIdCode(5, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(a.Append(Sample(RecordResult::Good, 5)), RecordKept::Stored);
+    ProductionRecord failed = Sample(RecordResult::Bad, std::nullopt, 1);
+    failed.time.day = 4;
+    failed.status = "芯片不空, 在地址: 00010";
+    EXPECT_EQ(b.Append(failed), RecordKept::Stored);
+    ASSERT_EQ(b.TakeIdCode(6, false).answer, IdGrant::Answer::Granted);  // its chip never ended
+
+    OdbcSource source(connection_, "产线数据库");
+    ReportFigures all;
+    ASSERT_TRUE(BuildReport(source, {}, all)) << source.Problem();
+    EXPECT_EQ(all.source.database, "产线数据库");
+    EXPECT_EQ(all.total.good, 1u);
+    EXPECT_EQ(all.total.bad, 1u);
+    EXPECT_EQ(all.firstDate, "2025-03-03");
+    EXPECT_EQ(all.lastDate, "2025-03-04");
+    ASSERT_EQ(all.stations.size(), 2u);
+    EXPECT_EQ(all.stations[0].counts.Records() + all.stations[1].counts.Records(), 2u);
+    ASSERT_EQ(all.idRanges.size(), 1u);
+    EXPECT_EQ(all.idRanges[0].first, 5u);
+    ASSERT_EQ(all.held.size(), 1u);
+    EXPECT_EQ(all.held[0].code, 6u);
+    EXPECT_NE(all.held[0].holder.find("PC2"), std::string::npos);
+    ASSERT_EQ(all.failures.size(), 1u);
+    EXPECT_EQ(all.failures[0].text, "芯片不空, 在地址: …");
+
+    ReportFigures fourth;
+    ASSERT_TRUE(BuildReport(source, {"2025-03-04", "2025-03-04"}, fourth));
+    EXPECT_EQ(fourth.total.good, 0u);
+    EXPECT_EQ(fourth.total.bad, 1u);
+
+    OdbcSource away("Driver=SQLite3;Database=" + (work_ / "none" / "x.db").string() + ";Pwd=sekret-77;", "别处");
+    ReportFigures none;
+    EXPECT_FALSE(BuildReport(away, {}, none));
+    EXPECT_EQ(away.Problem().find("sekret-77"), std::string::npos);
+}
+
 // A server that cannot be reached: no code, the reason without the password;
 // records wait in the pending file in order and go in when it answers, also
 // from a later start when the run that kept them is gone.
@@ -187,6 +232,9 @@ TEST_P(OdbcStore, RecordsWaitWhileTheServerIsAway) {
         EXPECT_EQ(grant.answer, IdGrant::Answer::Unreachable);
         EXPECT_FALSE(grant.problem.empty());
         EXPECT_EQ(grant.problem.find("sekret-77"), std::string::npos) << grant.problem;
+        std::optional<std::string> before = store.IdServerProblem();  // asked before the chip
+        ASSERT_TRUE(before);
+        EXPECT_EQ(before->find("sekret-77"), std::string::npos) << *before;
         EXPECT_EQ(store.Append(Sample(RecordResult::Bad, std::nullopt, 1)), RecordKept::Pending);
         EXPECT_EQ(store.Append(Sample(RecordResult::Bad, std::nullopt, 2)), RecordKept::Pending);
         EXPECT_EQ(PendingFiles().size(), 1u);
@@ -198,6 +246,7 @@ TEST_P(OdbcStore, RecordsWaitWhileTheServerIsAway) {
     if (GetParam() != "postgresql") fs::create_directories(work_ / "later");
     OdbcRecords next(Place("PC1", back));
     EXPECT_EQ(next.Open(), "");
+    EXPECT_EQ(next.IdServerProblem(), std::nullopt);
     EXPECT_TRUE(PendingFiles().empty());
     auto rows = Records(back);
     ASSERT_EQ(rows.size(), 2u);

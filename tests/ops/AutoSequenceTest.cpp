@@ -461,13 +461,20 @@ TEST(AutoSequence, TheRecordsGrantTheIdCodeTheChipGets) {
     EXPECT_EQ(app.records->TakeIdCode(47, false).answer, IdGrant::Answer::Granted);
 }
 
-// A store that cannot be reached (a database server away): before the ID code
-// is written the operator is asked to retry or cancel; Retry asks again,
-// Cancel ends the run uncounted, the chip without a code, as a link failure.
+// A store that cannot be reached (a database server away): before the chip,
+// and again before the ID code is written, the operator is asked to retry or
+// cancel; Retry asks again, Cancel ends the run uncounted, the chip without a
+// code, as a link failure.
 TEST(AutoSequence, AnUnreachableIdStoreAsksToRetryOrCancel) {
     struct AwayRecords : RecordFolder {
         using RecordFolder::RecordFolder;
         int away = 0;  // takes still to refuse
+        int down = 0;  // checks before the chip still to fail
+        std::optional<std::string> IdServerProblem() override {
+            if (down <= 0) return std::nullopt;
+            --down;
+            return "[驱动]connection refused";
+        }
         IdGrant TakeIdCode(uint32_t code, bool reuse) override {
             if (away <= 0) return RecordFolder::TakeIdCode(code, reuse);
             --away;
@@ -488,20 +495,24 @@ TEST(AutoSequence, AnUnreachableIdStoreAsksToRetryOrCancel) {
     app.AllBoxesOn();
     app.ui.SetChecked(id::kBuzzer, false);
     app.IdFields("41", "0F00");
-    const std::string box = "无法连接生产记录数据库 " + app.records->Location() +
-                            ": [驱动]connection refused\n没有数据库分配的ID码,芯片将不写入ID码!\n\n"
-                            "请检查网络及数据库服务器后重试.";
+    // Named by the store's location.
+    auto box = [&] {
+        return "无法连接生产记录数据库 " + app.records->Location() +
+               ": [驱动]connection refused\n没有数据库分配的ID码,芯片将不写入ID码!\n\n"
+               "请检查网络及数据库服务器后重试.";
+    };
 
     app.PutChip(sim::ChipKind::Mtp);
     store.away = 2;
     app.ui.QueueAnswer(MsgAnswer::Retry);
     app.ui.QueueAnswer(MsgAnswer::Retry);
     size_t boxes = app.BoxCount();
+    const std::string first = box();
     app.Run();
     EXPECT_EQ(app.Status(), "自动编程已成功完成");
     EXPECT_EQ(app.ChipId(0x0F00), 42u);
     ASSERT_EQ(app.BoxCount(), boxes + 2);
-    EXPECT_EQ(app.Boxes().back(), box);
+    EXPECT_EQ(app.Boxes().back(), first);
     EXPECT_EQ(app.ui.Boxes().back().spec.buttons, MsgButtons::RetryCancel);
 
     app.PutChip(sim::ChipKind::Mtp);
@@ -519,6 +530,31 @@ TEST(AutoSequence, AnUnreachableIdStoreAsksToRetryOrCancel) {
     EXPECT_EQ(records.back()[column::kIdCode], "");
     // 43 was never handed out: the next chip gets it.
     EXPECT_EQ(app.records->TakeIdCode(43, false).answer, IdGrant::Answer::Granted);
+    app.records->GiveBackIdCode(43);
+
+    // Away before the chip: nothing reaches the unit until the server answers.
+    app.PutChip(sim::ChipKind::Mtp);
+    store.down = 2;
+    app.ui.QueueAnswer(MsgAnswer::Retry);
+    app.ui.QueueAnswer(MsgAnswer::Cancel);
+    boxes = app.BoxCount();
+    app.ClearDeviceLog();
+    const std::string before = box();
+    app.Run();
+    EXPECT_EQ(app.Status(), "操作已中止");
+    EXPECT_TRUE(app.DeviceLog().empty());
+    ASSERT_EQ(app.BoxCount(), boxes + 2);
+    EXPECT_EQ(app.Boxes().back(), before);
+    EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::LinkFailed);
+    EXPECT_EQ(app.ChipId(0x0F00), 0xFFFFFFu);
+    EXPECT_EQ(app.ctx.successCount, good);
+    EXPECT_EQ(app.ctx.failureCount, bad);
+    EXPECT_EQ(test::ReadRecords(app.dir.File("logs/2025-03-03.csv")).back()[column::kResult], "stopped");
+    store.down = 1;
+    app.ui.QueueAnswer(MsgAnswer::Retry);
+    app.Run();
+    EXPECT_EQ(app.Status(), "自动编程已成功完成");
+    EXPECT_EQ(app.ChipId(0x0F00), 43u);
 }
 
 // An ID address inside the code: the three bytes there would be overwritten

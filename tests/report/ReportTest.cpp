@@ -168,7 +168,7 @@ TEST(Report, JsonHoldsTheFiguresOfTheRecords) {
     EXPECT_EQ(r["period"], (Json{{"from", "2025-03-03"}, {"to", "2025-03-04"}, {"first_date", "2025-03-03"},
                                  {"last_date", "2025-03-04"}}));
     // Both day files, the pending record not yet stored, the two lines that are no record.
-    EXPECT_EQ(r["source"], (Json{{"files", 2}, {"pending_files", 1}, {"pending_records", 1}, {"skipped_lines", 2}}));
+    EXPECT_EQ(r["source"], (Json{{"files", 2}, {"database", nullptr}, {"pending_files", 1}, {"pending_records", 1}, {"skipped_lines", 2}}));
     EXPECT_EQ(r["total"], Counts(5, 3, 1, 1));
     EXPECT_EQ(r["days"], (Json{With({{"date", "2025-03-03"}}, Counts(3, 2, 1, 0)),
                                With({{"date", "2025-03-04"}}, Counts(2, 1, 0, 1))}));
