@@ -129,6 +129,57 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
 
 std::string DsnConnection(const std::string& dsn) { return "DSN=" + dsn + ";"; }
 
+namespace {
+
+// The value of key in a connection string ("KEY=value;" or "KEY={value};").
+std::string ConnectionValue(const std::string& connection, const std::string& key) {
+    size_t at = 0;
+    while (at < connection.size()) {
+        size_t eq = connection.find('=', at);
+        if (eq == std::string::npos) break;
+        std::string name = connection.substr(at, eq - at);
+        size_t start = name.find_first_not_of(' ');
+        name = start == std::string::npos ? "" : name.substr(start);
+        size_t end = eq + 1;
+        std::string value;
+        if (end < connection.size() && connection[end] == '{') {
+            size_t close = connection.find('}', end);
+            if (close == std::string::npos) close = connection.size();
+            value = connection.substr(end + 1, close - end - 1);
+            end = connection.find(';', close);
+        } else {
+            end = connection.find(';', end);
+            value = connection.substr(eq + 1, (end == std::string::npos ? connection.size() : end) - eq - 1);
+        }
+        bool same = name.size() == key.size();
+        for (size_t i = 0; same && i < key.size(); ++i)
+            same = std::tolower(static_cast<unsigned char>(name[i])) == std::tolower(static_cast<unsigned char>(key[i]));
+        if (same) return value;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return {};
+}
+
+bool IsConnectionString(const std::string& text) { return text.find('=') != std::string::npos; }
+
+}  // namespace
+
+std::string ConnectionOf(const std::string& dsnOrConnection) {
+    return IsConnectionString(dsnOrConnection) ? dsnOrConnection : DsnConnection(dsnOrConnection);
+}
+
+std::string SourceName(const std::string& dsnOrConnection) {
+    if (!IsConnectionString(dsnOrConnection)) return dsnOrConnection;
+    if (std::string dsn = ConnectionValue(dsnOrConnection, "DSN"); !dsn.empty()) return dsn;
+    std::string database = ConnectionValue(dsnOrConnection, "Database");
+    std::string server = ConnectionValue(dsnOrConnection, "Server");
+    if (!database.empty() && !server.empty()) return database + "@" + server;
+    if (!database.empty()) return database;
+    if (!server.empty()) return server;
+    return "records_odbc";
+}
+
 Connection::Connection(std::string connection) : connection_(std::move(connection)) {}
 
 Connection::~Connection() { Disconnect(); }

@@ -69,5 +69,11 @@ private:
 std::string WithoutSecrets(const std::string& text, const std::string& connection);
 // The connection string of a data source name.
 std::string DsnConnection(const std::string& dsn);
+// What the program key's records_odbc holds, a data source name or a whole
+// connection string, as a connection string.
+std::string ConnectionOf(const std::string& dsnOrConnection);
+// How texts name a data source without its secrets: its DSN, else its
+// database and server, else "records_odbc".
+std::string SourceName(const std::string& dsnOrConnection);
 
 }  // namespace veldrix::odbc

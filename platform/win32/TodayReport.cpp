@@ -5,18 +5,16 @@
 
 #include "code/RecordFolder.h"
 #include "platform/win32/Text.h"
-#include "report/FolderSource.h"
+#include "report/RecordSource.h"
 #include "report/Report.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
 
 namespace veldrix {
 
-bool WriteTodayReport(const std::string& recordsFolder, const std::string& into, const LocalTime& now,
-                      std::string& path) {
+bool WriteTodayReport(RecordSource& source, const std::string& into, const LocalTime& now, std::string& path) {
     const std::string day = IsoTime(now).substr(0, 10);
     path = JoinPath(into, "report-" + day + ".html");
-    FolderSource source(recordsFolder);
     ReportFigures figures;
     if (!BuildReport(source, ReportPeriod{day, day}, figures) || !MakeFolders(into)) return false;
     std::string made = IsoTime(now).substr(0, 19);

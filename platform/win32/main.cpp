@@ -4,11 +4,17 @@
 #include <objbase.h>
 
 #include <memory>
+#include <optional>
+#include <thread>
 
 #include "app/Core.h"
 #include "app/MainWindow.h"
 #include "code/DownloadMemo.h"
 #include "code/RecordFolder.h"
+#include "platform/odbc/Odbc.h"
+#include "platform/odbc/OdbcRecords.h"
+#include "platform/odbc/OdbcSource.h"
+#include "report/FolderSource.h"
 #include "seams/Platform.h"
 #include "platform/win32/MainDialog.h"
 #include "platform/win32/RealClock.h"
@@ -32,15 +38,31 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RegistrySettings settings;
     SerialPort port;
     RegistryPortDirectory ports;
-    // Read once here: the ID codes of good chips, for the whole run.
     CoreStores stores;
-    std::unique_ptr<RecordFolder> records;
+    std::unique_ptr<ProductionRecords> records;
+    std::unique_ptr<RecordSource> reportSource;
+    std::string recordsFolder;
+    std::thread opening;
     const std::string stateFolder = ProgramStateFolder();
-    if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
-        records = std::make_unique<RecordFolder>(folder, stateFolder);
-        records->Load();
-        stores.records = records.get();
+    if (std::optional<std::string> odbcValue = settings.ReadMachineOnly("records_odbc");
+        odbcValue && !odbcValue->empty()) {
+        // A line's database, named by the administrator in the machine key only.
+        const std::string connection = odbc::ConnectionOf(*odbcValue), name = odbc::SourceName(*odbcValue);
+        auto server = std::make_unique<OdbcRecords>(OdbcPlace{connection, name, stateFolder, ComputerName(), VELDRIX_VERSION});
+        // Tables and the records of runs that are gone, off the window's
+        // thread: a server that does not answer takes seconds to say so.
+        opening = std::thread([store = server.get()] { store->Open(); });
+        reportSource = std::make_unique<OdbcSource>(connection, name);
+        records = std::move(server);
+    } else if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
+        // Read once here: the ID codes of good chips, for the whole run.
+        auto kept = std::make_unique<RecordFolder>(folder, stateFolder);
+        kept->Load();
+        records = std::move(kept);
+        reportSource = std::make_unique<FolderSource>(folder);
+        recordsFolder = folder;
     }
+    stores.records = records.get();
     std::unique_ptr<DownloadMemo> downloads;
     if (!stateFolder.empty()) {
         downloads = std::make_unique<DownloadMemo>(JoinPath(stateFolder, "downloads"));
@@ -49,18 +71,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Core core(ui, clock, settings, port, ports, Worker::Mode::Threads, stores);
 
     MainDialog window(core.ctx, ui);
-    if (records)
-        window.hooks.openRecords = [&window, folder = records->Folder()] {
+    if (!recordsFolder.empty())
+        window.hooks.openRecords = [&window, folder = recordsFolder] {
             if (!OpenInFileManager(folder))
                 MessageBoxW(window.Handle(), Widen(RecordsNotOpenedText(folder)).c_str(), Widen("错误").c_str(),
                             MB_OK | MB_ICONERROR);
         };
-    if (records)
-        window.hooks.openReport = [&window, &clock, folder = records->Folder(), stateFolder] {
+    if (reportSource && !(stateFolder.empty() && recordsFolder.empty()))
+        window.hooks.openReport = [&window, &clock, &reportSource, folder = recordsFolder, stateFolder] {
             // Beside the settings, not in a records folder other PCs may share.
             const std::string into = JoinPath(stateFolder.empty() ? folder : stateFolder, "reports");
             std::string path;
-            if (!WriteTodayReport(folder, into, clock.LocalNow(), path) || !OpenInBrowser(path))
+            if (!WriteTodayReport(*reportSource, into, clock.LocalNow(), path) || !OpenInBrowser(path))
                 MessageBoxW(window.Handle(), Widen(ReportNotWrittenText(path)).c_str(), Widen("错误").c_str(),
                             MB_OK | MB_ICONERROR);
         };
@@ -69,6 +91,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // the process before the context goes (the settings and records are
     // stored already). ExitProcess would run the DLLs' detach code beside it.
     if (!window.ThreadsEnded()) TerminateProcess(GetCurrentProcess(), 0);
+    if (opening.joinable()) opening.join();
 
     CoUninitialize();
     return 0;

@@ -288,6 +288,22 @@ TEST(OdbcSecrets, PasswordsNeverShow) {
               "password=*** rejected; Password=***");
     EXPECT_EQ(odbc::WithoutSecrets("user x: wrong hunter22", "UID=x;Password=hunter22"), "user x: wrong ***");
     EXPECT_EQ(odbc::DsnConnection("线体1"), "DSN=线体1;");
+    // The program key's value: a data source name or a connection string,
+    // named in texts by what is no secret.
+    struct Row {
+        const char* value;
+        const char* connection;
+        const char* name;
+    };
+    for (const Row& r : {Row{"线体1", "DSN=线体1;", "线体1"},
+                         Row{"DSN=线体2;UID=line;PWD=x;", "DSN=线体2;UID=line;PWD=x;", "线体2"},
+                         Row{"Driver={PostgreSQL Unicode};Server=db1;Database=line3;PWD={a;Database=b}",
+                             "Driver={PostgreSQL Unicode};Server=db1;Database=line3;PWD={a;Database=b}", "line3@db1"},
+                         Row{"Driver=SQLite3;database=/srv/r.db;", "Driver=SQLite3;database=/srv/r.db;", "/srv/r.db"},
+                         Row{"Driver=X;UID=u;PWD=secret", "Driver=X;UID=u;PWD=secret", "records_odbc"}}) {
+        EXPECT_EQ(odbc::ConnectionOf(r.value), r.connection) << r.value;
+        EXPECT_EQ(odbc::SourceName(r.value), r.name) << r.value;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, OdbcStore, ::testing::Values("postgresql", "sqlite"),

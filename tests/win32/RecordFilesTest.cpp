@@ -11,6 +11,7 @@
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RecordsFolder.h"
 #include "platform/win32/TodayReport.h"
+#include "report/FolderSource.h"
 #include "platform/win32/Text.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
@@ -63,7 +64,8 @@ TEST(RecordFiles, TodaysReportHoldsTodaysChips) {
         records.Append(r);
     }
     std::string path;
-    ASSERT_TRUE(WriteTodayReport(folder, into, LocalTime{2025, 3, 4, 17, 30, 0, 0, 480}, path));
+    FolderSource source(folder);
+    ASSERT_TRUE(WriteTodayReport(source, into, LocalTime{2025, 3, 4, 17, 30, 0, 0, 480}, path));
     EXPECT_EQ(path, JoinPath(into, "report-2025-03-04.html"));
     std::string page;
     ASSERT_TRUE(ReadFileBytes(path, page));
