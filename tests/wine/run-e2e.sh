@@ -8,7 +8,7 @@
 #   tests/wine/run-e2e.sh [--no-build] [--release] [NAME...]
 #       NAME: startup download info-box auto-program code-view offline-file address-filter field-widths
 #       unplug quit-settings demo (all of them when none is named), and the longer ones --release
-#       runs (scripts/test-release.sh does): pull busy-line dpi
+#       runs (scripts/test-release.sh does): pull busy-line dpi line-db
 #
 # VELDRIX_WIN_ARCH=i686 runs the 32-bit build (VW_WINEARCH=win32: on a 32-bit
 # Windows prefix); VELDRIX_E2E_HOME moves the prefix (default: the build's wine-e2e).
@@ -17,6 +17,8 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # shellcheck source=../../scripts/run-windows.sh
 source "$root/scripts/run-windows.sh"
+# shellcheck source=../odbc/pg-server.sh
+source "$root/tests/odbc/pg-server.sh"
 
 build=1 release=0
 selected=()
@@ -32,7 +34,7 @@ done
 
 all_tests=(startup download info-box address-filter field-widths unplug quit-settings auto-program demo code-view offline-file)
 # Longer runs (15-20 s each), for the release tests.
-release_tests=(pull busy-line dpi)
+release_tests=(pull busy-line dpi line-db)
 [ "$release" = 1 ] && selected+=("${release_tests[@]}")
 [ ${#selected[@]} -eq 0 ] && selected=("${all_tests[@]}")
 
@@ -55,7 +57,8 @@ mkdir -p "$out"
 rm -f "$out"/*.png "$out"/*.log "$out"/*.drv
 
 # Always a display of our own: the pictures and the timing must not depend on the desktop.
-trap vw_cleanup EXIT
+pg_work=""
+trap 'vw_cleanup; pg_stop; [ -z "$pg_work" ] || rm -rf "$pg_work"' EXIT
 unset DISPLAY
 # Room for the window at 150 % on a 1080p display (the dpi test); every other
 # test has the 1024x768 desktop in its corner, and its pictures show only that.
@@ -610,10 +613,74 @@ EOF
     shot
 }
 
+# A line's database: the window finds it in the machine key (a connection
+# string with a password the server does not need, which must show nowhere),
+# hands out three ID codes from it and stores three records there; Wine's
+# odbc32 passes the calls to this machine's unixODBC and its PostgreSQL driver.
+machine_key='HKLM\Software\ZEMKO\VELDRIX'
+db_secret="e2e-Secret-7731"
+psql_db() { psql -h 127.0.0.1 -p "$PG_PORT" -U veldrix -d postgres -At -F ' ' -c "$1" 2>>"$out/$test_name.log"; }
+
+start_line_db() {
+    if [ -z "$pg_work" ]; then
+        pg_work="$(mktemp -d)"
+        pg_start "$pg_work/pg" || return 1
+    else
+        psql_db "DROP TABLE IF EXISTS veldrix_records; DROP TABLE IF EXISTS veldrix_id_codes" >/dev/null
+    fi
+    "$WINE" reg add "$machine_key" /v records_odbc /d "${PG_CONNECTION}PWD=$db_secret;" /f >/dev/null 2>&1
+}
+
+test_line_db() {
+    local hex="$out/line-db.hex" sum win rows codes
+    sum="$(make_hex "$hex" 1024)"
+    win="$(vw_winpath "$hex")"
+    drive <<EOF || return 1
+wait-window 30
+wait-status "$VW_CONNECTED" 30
+click 146
+open-file "$win" 15
+wait-status "编程内存检查和 =  $sum" 60
+select-all 315
+type 315 41
+select-all 30004
+type 30004 0FF0
+click 126
+wait-box "您已设置了自动写入芯片ID码增量数据,\n请配置好脱机文件操作栏目中的ID码地址数据,\n以保证可靠的写入ID码数据!\n如果您不了解或不需要该功能,请不要启用该功能,\n否则可能会破坏目标芯片程序数据!" 10
+answer IDOK
+expect-check 126 1
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 315 42
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+click-taken 136 10
+wait-status "自动编程已成功完成" 60
+expect 315 44
+expect 179 3
+no-box
+EOF
+    shot
+    rows="$(psql_db "SELECT result, id_code, id_address, port, program_version FROM veldrix_records ORDER BY end_time, id_code")"
+    codes="$(psql_db "SELECT id_code, state FROM veldrix_id_codes ORDER BY id_code")"
+    log "-- records on the server:" "$rows" "-- ID codes on the server:" "$codes"
+    [ "$rows" = "$(printf 'good 42 0FF0H COM1 3.10\ngood 43 0FF0H COM1 3.10\ngood 44 0FF0H COM1 3.10')" ] ||
+        { log "FAIL: the server's records are not the three good chips 42-44"; return 1; }
+    [ "$codes" = "$(printf '42 good\n43 good\n44 good')" ] ||
+        { log "FAIL: the server's ID codes are not 42-44, each confirmed"; return 1; }
+    [ "$(psql_db "SELECT count(*) FROM veldrix_records WHERE station = ''")" = 0 ] ||
+        { log "FAIL: a record without its station"; return 1; }
+    if psql_db "SELECT * FROM veldrix_records; SELECT * FROM veldrix_id_codes" | grep -q "$db_secret" ||
+        grep -q "$db_secret" "$out/$test_name.log" "$out/$test_name.app.log" 2>/dev/null; then
+        log "FAIL: the connection string's password shows"
+        return 1
+    fi
+}
+
 # The simulated unit each test starts with.
 sim_args() {
     case "$1" in
-        auto-program | code-view | offline-file | field-widths | dpi) echo "--chip mtp" ;;
+        auto-program | code-view | offline-file | field-widths | dpi | line-db) echo "--chip mtp" ;;
         busy-line) echo "--chip mtp --script $busy_script" ;;
     esac
 }
@@ -629,6 +696,7 @@ start_sim() {
             # real work, so the program step is too (2 s for 8 KB).
             VW_SIM_INPUT="$sim_input" vw_start_sim --pace --chip mtp --script "$pauses_script" && vw_start_watch
             return ;;
+        line-db) start_line_db || return 1 ;;
     esac
     # shellcheck disable=SC2046
     vw_start_sim --fast $(sim_args "$1")
@@ -653,6 +721,7 @@ run_one() {
     fi
     [ "$shot_taken" = 1 ] || shot
     stop_app
+    [ "$test_name" != line-db ] || "$WINE" reg delete "$machine_key" /v records_odbc /f >/dev/null 2>&1
     vw_stop_watch
     [ "$ok" = 1 ]
 }
