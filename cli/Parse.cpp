@@ -372,6 +372,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (std::string error = sub->check(o); !error.empty()) return usage(error);
     if (o.noDownload && o.file.empty()) return usage("--no-download 需要代码文件, 以核对编程内存");
     if (!o.format.empty() && o.command != "read") return usage("--format 只用于 read");
+    if (!p.dbWaitText.empty() && o.command != "auto") return usage("--db-wait 只用于 auto");
+    if ((!o.recordsDsn.empty() || !o.recordsOdbcFile.empty()) && o.command != "auto" && o.command != "report")
+        return usage("--records-dsn 和 --records-odbc-file 只用于 auto 和 report");
     if ((!o.from.empty() || !o.to.empty() || !o.output.empty()) && o.command != "report")
         return usage("--from, --to 和 -o 只用于 report");
     std::vector<std::string> ports = o.ports;

@@ -592,6 +592,15 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
          "无法读取生产记录文件夹 " + TestFiles().Path("no-records") + ": 文件不存在"},
         {{"report", "--log-dir", TestFiles().dir.string(), "-o", TestFiles().dir.string()},
          "无法写入报表 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
+        {{"auto", "--log-dir", TestFiles().dir.string(), "--records-dsn", "线体1"},
+         "--log-dir, --records-dsn 和 --records-odbc-file 只能给出一个"},
+        {{"auto", "--records-odbc-file", TestFiles().Path("no-odbc")},
+         "无法读取数据库连接文件 " + TestFiles().Path("no-odbc") + ": 文件不存在"},
+        {{"report", "--json", "--records-odbc-file", TestFiles().Path("no-odbc")},
+         "无法读取数据库连接文件 " + TestFiles().Path("no-odbc") + ": 文件不存在"},
+        {{"auto", "--db-wait", "-1"}, "--db-wait: 应为 0 到 86400 之间的整数, 不能是 -1"},
+        {{"blank", "--db-wait", "5"}, "--db-wait 只用于 auto"},
+        {{"blank", "--records-dsn", "线体1"}, "--records-dsn 和 --records-odbc-file 只用于 auto 和 report"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--sim", "--settings", TestFiles().Path("no-settings")};
