@@ -56,10 +56,12 @@ RecordKept RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCo
     if (kept == RecordKept::Lost && idCode) ctx_.recordsUnkept = true;
     if (kept == RecordKept::Stored || ctx_.recordsWarned) return kept;
     ctx_.recordsWarned = true;
-    ShowBox(ctx_,
-            "生产记录写入失败,记录文件夹可能无法建立,磁盘空间可能不足或记录文件被其它软件(如电子表格)占用!\n" +
-                ctx_.records->Location() + "\n编程操作将继续进行,本次运行期间不再提示.",
-            "警告", MsgButtons::Ok, MsgIcon::Warning);
+    const std::string why =
+        ctx_.records->OnServer()
+            ? "生产记录写入数据库失败,数据库服务器可能无法连接!记录暂存在本机,服务器恢复后将按顺序写入.\n"
+            : "生产记录写入失败,记录文件夹可能无法建立,磁盘空间可能不足或记录文件被其它软件(如电子表格)占用!\n";
+    ShowBox(ctx_, why + ctx_.records->Location() + "\n编程操作将继续进行,本次运行期间不再提示.", "警告", MsgButtons::Ok,
+            MsgIcon::Warning);
     return kept;
 }
 

@@ -87,6 +87,8 @@ public:
     // Where the records go, to name in a warning: the file of the last append,
     // or the database's data source name.
     virtual std::string Location() = 0;
+    // The records go to a database server, not to files (the warnings differ).
+    virtual bool OnServer() { return false; }
 };
 
 }  // namespace veldrix

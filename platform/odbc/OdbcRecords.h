@@ -57,6 +57,7 @@ public:
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;
     std::optional<std::string> IdServerProblem() override;
     std::string Location() override;  // the data source's name
+    bool OnServer() override { return true; }
     const std::string& RunName() const { return run_; }
 
 private:

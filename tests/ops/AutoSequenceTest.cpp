@@ -470,6 +470,14 @@ TEST(AutoSequence, AnUnreachableIdStoreAsksToRetryOrCancel) {
         using RecordFolder::RecordFolder;
         int away = 0;  // takes still to refuse
         int down = 0;  // checks before the chip still to fail
+        int unstored = 0;  // appends still to leave pending, as a server away would
+        bool OnServer() override { return true; }
+        RecordKept Append(const ProductionRecord& r) override {
+            RecordKept kept = RecordFolder::Append(r);
+            if (unstored <= 0) return kept;
+            --unstored;
+            return RecordKept::Pending;
+        }
         std::optional<std::string> IdServerProblem() override {
             if (down <= 0) return std::nullopt;
             --down;
@@ -551,10 +559,15 @@ TEST(AutoSequence, AnUnreachableIdStoreAsksToRetryOrCancel) {
     EXPECT_EQ(app.ctx.failureCount, bad);
     EXPECT_EQ(test::ReadRecords(app.dir.File("logs/2025-03-03.csv")).back()[column::kResult], "stopped");
     store.down = 1;
+    store.unstored = 1;  // the good chip's record waits: said once, in the server's words
     app.ui.QueueAnswer(MsgAnswer::Retry);
+    boxes = app.BoxCount();
     app.Run();
     EXPECT_EQ(app.Status(), "自动编程已成功完成");
     EXPECT_EQ(app.ChipId(0x0F00), 43u);
+    ASSERT_EQ(app.BoxCount(), boxes + 2);
+    EXPECT_EQ(app.Boxes().back(), "生产记录写入数据库失败,数据库服务器可能无法连接!记录暂存在本机,服务器恢复后将按顺序写入.\n" +
+                                      app.records->Location() + "\n编程操作将继续进行,本次运行期间不再提示.");
 }
 
 // An ID address inside the code: the three bytes there would be overwritten
