@@ -177,6 +177,20 @@ make_hex() {
     printf '%04X\n' $((sum & 0xFFFF))
 }
 
+# make_code NAME SIZE: a new HEX file NAME.hex of SIZE bytes (make_hex);
+# sets code_win (its Windows path) and code_sum (its checksum).
+make_code() {
+    code_sum="$(make_hex "$out/$1.hex" "$2")"
+    code_win="$(vw_winpath "$out/$1.hex")"
+}
+
+# The driver's lines that wait for the link, open that file and wait for its
+# memory checksum.
+open_code_lines() {
+    printf '%s\n' "wait-window 30" "wait-status \"$VW_CONNECTED\" 30" "click 146" "open-file \"$code_win\" 15" \
+        "wait-status \"编程内存检查和 =  $code_sum\" 60"
+}
+
 # --- the tests ------------------------------------------------------------------------
 # Each runs with the program started on a fresh simulated programmer, without
 # saved settings, and returns non-zero on the first failed step.
@@ -431,21 +445,17 @@ EOF
 }
 
 test_auto_program() {
-    local hex="$out/auto-program.hex" sum win
-    sum="$(make_hex "$hex" 1024)"
-    win="$(vw_winpath "$hex")"
-    drive <<EOF || return 1
-wait-window 30
-wait-status "$VW_CONNECTED" 30
-click 146
-open-file "$win" 15
-wait-status "编程内存检查和 =  $sum" 60
+    make_code auto-program 1024
+    drive < <(
+        open_code_lines
+        cat <<EOF
 click-taken 136 10
 wait-status "自动编程已成功完成" 60
 expect 179 1
 expect 180 00000
 no-box
 EOF
+    ) || return 1
     shot
 }
 
@@ -477,15 +487,10 @@ EOF
 }
 
 test_offline_file() {
-    local hex="$out/offline.hex" sum win
-    sum="$(make_hex "$hex" 1024)"
-    win="$(vw_winpath "$hex")"
-    drive <<EOF || return 1
-wait-window 30
-wait-status "$VW_CONNECTED" 30
-click 146
-open-file "$win" 15
-wait-status "编程内存检查和 =  $sum" 60
+    make_code offline 1024
+    drive < <(
+        open_code_lines
+        cat <<EOF
 select 308 3
 click 302
 wait-box "准备启动制作脱机烧写文件,请确认已加载了正确的代码文件,并正确配置了各编程选项\n包括芯片类型,数据类型,VPP及VCC电压,自动编程系统选项,计数器数据\n确认请按[确认]开始写入脱机文件,按[取消]可返回主界面修改选项" 30
@@ -501,9 +506,10 @@ click 314
 wait-status "读取目录文件信息成功!" 30
 expect 309 offline.hex
 expect 310 NOSELEC
-expect 311 $sum
+expect 311 $code_sum
 no-box
 EOF
+    ) || return 1
     shot
 }
 
@@ -593,15 +599,10 @@ EOF
 # The program sees the line through the pseudo-terminal and waits; a program
 # that read it as clear would send its next block into a stretch.
 test_busy_line() {
-    local hex="$out/busy-line.hex" sum win
-    sum="$(make_hex "$hex" 2048)"
-    win="$(vw_winpath "$hex")"
-    drive <<EOF || return 1
-wait-window 30
-wait-status "$VW_CONNECTED" 30
-click 146
-open-file "$win" 15
-wait-status "编程内存检查和 =  $sum" 60
+    make_code busy-line 2048
+    drive < <(
+        open_code_lines
+        cat <<EOF
 click-taken 136 10
 wait-status "自动编程已成功完成" 60
 expect 179 1
@@ -610,6 +611,7 @@ wait-status "自动编程已成功完成" 60
 expect 179 2
 no-box
 EOF
+    ) || return 1
     shot
 }
 
@@ -632,15 +634,11 @@ start_line_db() {
 }
 
 test_line_db() {
-    local hex="$out/line-db.hex" sum win rows codes
-    sum="$(make_hex "$hex" 1024)"
-    win="$(vw_winpath "$hex")"
-    drive <<EOF || return 1
-wait-window 30
-wait-status "$VW_CONNECTED" 30
-click 146
-open-file "$win" 15
-wait-status "编程内存检查和 =  $sum" 60
+    local rows codes
+    make_code line-db 1024
+    drive < <(
+        open_code_lines
+        cat <<EOF
 select-all 315
 type 315 41
 select-all 30004
@@ -660,6 +658,7 @@ expect 315 44
 expect 179 3
 no-box
 EOF
+    ) || return 1
     shot
     rows="$(psql_db "SELECT result, id_code, id_address, port, program_version FROM veldrix_records ORDER BY end_time, id_code")"
     codes="$(psql_db "SELECT id_code, state FROM veldrix_id_codes ORDER BY id_code")"
