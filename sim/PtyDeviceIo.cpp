@@ -190,6 +190,7 @@ void PtyDeviceIo::Receive() {
                 const bool full = onTheLine >= kHostQueue;
                 if (full && !hostHeld_) heldSinceNanos_ = now;
                 hold = full && now < heldSinceNanos_ + kLongestHoldNanos;
+                escaping_ = full && now >= heldSinceNanos_ + kLongestHoldNanos;
                 if (hold) wakeNanos = std::min(in_[in_.size() - kHostQueue].at, heldSinceNanos_ + kLongestHoldNanos);
             }
             HoldHost(hold);
@@ -213,6 +214,10 @@ void PtyDeviceIo::Receive() {
         for (ssize_t i = 0; i < n; ++i) {
             rxFreeNanos_ = std::max(rxFreeNanos_, now) + byteNanos;
             in_.push_back({buffer[size_t(i)], rxFreeNanos_});
+        }
+        if (pace_ && escaping_) {
+            size_t onTheLine = size_t(std::count_if(in_.begin(), in_.end(), [now](const Came& c) { return c.at > now; }));
+            if (onTheLine > kHostQueue) pastQueue_ += std::min(size_t(n), onTheLine - kHostQueue);
         }
         came_.notify_all();
     }

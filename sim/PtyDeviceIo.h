@@ -51,6 +51,9 @@ public:
     bool SetPlugged(bool plugged);
     // Nanoseconds a byte takes on the line as the host set it up.
     uint64_t ByteNanos();
+    // Bytes the host got onto the line beyond a queue's length: held writes
+    // let through so as not to give up (a loaded machine makes more of them).
+    size_t PastTheQueue() const { return pastQueue_; }
 
     bool ReadByte(uint8_t& byte, int timeoutMs) override;
     void Write(const uint8_t* data, size_t count) override;
@@ -96,6 +99,8 @@ private:
     std::condition_variable came_;
     std::deque<Came> in_;       // the host's bytes, on the line or in
     uint64_t rxFreeNanos_ = 0;  // when the host's side of the line is free
+    std::atomic<size_t> pastQueue_{0};
+    bool escaping_ = false;  // the queue is full and has been held as long as a write may wait
     bool hostHeld_ = false;     // the host's writes wait
     uint64_t heldSinceNanos_ = 0;
     uint64_t txFreeNanos_ = 0;  // when the unit's side is free (the last byte's arrival)
