@@ -33,7 +33,7 @@ for kind in "${kinds[@]}"; do
                 -DCMAKE_CXX_FLAGS="-O1 $flags" -DCMAKE_CXX_FLAGS_DEBUG="-gline-tables-only" \
                 -DCMAKE_EXE_LINKER_FLAGS="$flags" \
                 -DVELDRIX_TEST_FILTER="(WorkerThreads|PtyLink|link/Connect|tests/cli/)" >/dev/null
-            cmake --build build-tsan -j "$jobs" --target veldrix-tests veldrix-sim
+            cmake --build build-tsan -j "$jobs" --target veldrix-tests veldrix-sim veldrix-ptyparity
             # One shard per core.
             pids=()
             for ((shard = 0; shard < jobs; ++shard)); do
