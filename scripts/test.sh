@@ -9,11 +9,11 @@ scripts/setup.sh build test windows
 echo "== layers"
 scripts/check-layers.sh && echo "no include against the layer order"
 
-# The programs the Wine tests and run.sh use; the suite itself runs once,
-# under the sanitizers, below.
+# The programs the Wine tests use; the suite itself runs once, under the
+# sanitizers, below (veldrix-cli there too).
 echo "== native build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs" --target veldrix-sim veldrix-headless veldrix-cli veldrix-ptyparity
+cmake --build build -j "$jobs" --target veldrix-sim veldrix-headless veldrix-ptyparity
 
 echo "== tests under the sanitizers"
 scripts/sanitize.sh asan tsan
