@@ -30,28 +30,53 @@ esac
 VW_CONNECTED="OK, 已检测到 VELDRIX 连接在端口 USB TO COM1"
 
 # --- tools -------------------------------------------------------------------------
-vw_tools() { # installs what is missing (the native build wants GoogleTest too), then finds wine
+vw_tools() { # installs what is missing (the native build wants GoogleTest too)
     "$vw_root/scripts/setup.sh" build test windows wine
     # The 32-bit build, or a 32-bit Windows: Wine's 32-bit side and the i386 shim.
-    vw_needs_32bit && "$vw_root/scripts/setup.sh" release
-    # Debian's wine 8 may come without the 32-bit half: the 64-bit loader is
-    # enough. With it, wine starts the 32-bit loader, which a kernel that runs
-    # no 32-bit programs refuses: then the 64-bit one, as wine itself would.
-    if command -v wine >/dev/null 2>&1 && WINEDEBUG=-all wine --version >/dev/null 2>&1; then WINE=wine
-    elif command -v wine64 >/dev/null 2>&1; then WINE=wine64
-    else
-        WINE=/usr/lib/wine/wine64
-        export WINELOADER="${WINELOADER:-$WINE}"
-    fi
+    if vw_needs_32bit; then "$vw_root/scripts/setup.sh" release; fi
+    vw_wine_for "${VW_WINEARCH:-win64}"
+}
+
+# vw_wine_for win64|win32: WINE and WINESERVER for a prefix of that kind. A
+# 64-bit prefix is always made and used by the 64-bit Wine: Debian's wine
+# command starts the 32-bit loader once wine32 is installed, and that loader
+# cannot run the tools of a 64-bit prefix made without it. A 32-bit prefix
+# needs Wine's 32-bit side.
+vw_wine_for() {
+    case "$1" in
+        win64) WINE=/usr/lib/wine/wine64 ;;
+        win32) WINE=/usr/lib/wine/wine ;;
+        *) echo "VW_WINEARCH is win64 or win32, not $1" >&2; return 2 ;;
+    esac
+    [ -x "$WINE" ] || { echo "no $WINE: a $1 prefix needs it (scripts/setup.sh wine, release)" >&2; return 1; }
+    # As Debian's wine command sets it: the 64-bit loader finds the 32-bit
+    # one beside it for a 32-bit program.
+    export WINELOADER="$WINE"
     WINESERVER="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 }
 
-# True where the kernel runs 32-bit programs, which Wine's 32-bit side is.
+# What made a prefix: the Wine, its version, and whether its 32-bit side was
+# there (a 64-bit prefix made without it has no 32-bit system files).
+vw_wine_stamp() {
+    local wine32=no
+    [ -x /usr/lib/wine/wine ] && wine32=yes
+    printf '%s %s %s wine32=%s\n' "$WINEARCH" "$WINE" "$("$WINE" --version 2>/dev/null)" "$wine32"
+}
+
+# True where the kernel runs 32-bit programs, which Wine's 32-bit side is; 1
+# where it cannot (Exec format error); 2, with a word, where the probe could
+# not be built at all, which says nothing of the kernel.
 vw_runs_32bit() {
     local probe status=1
     probe="$(mktemp -d)"
     printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
-    gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null && status=0
+    if ! gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>"$probe/log"; then
+        echo "could not build a 32-bit probe (gcc-multilib: scripts/setup.sh release):" >&2
+        cat "$probe/log" >&2
+        status=2
+    elif "$probe/probe" 2>/dev/null; then
+        status=0
+    fi
     rm -rf "$probe"
     return $status
 }
@@ -67,11 +92,16 @@ vw_build_sim() { # vw_build_sim [TARGET...]: native programs, the simulator and 
     fi
     cmake --build "$vw_root/build" --target veldrix-sim veldrix-ptyparity
     # Wine's 32-bit processes preload a 32-bit shim.
-    if vw_needs_32bit; then
-        cmake -S "$vw_root" -B "$vw_root/build-i386" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 \
-            -DVELDRIX_TESTS=OFF >/dev/null
-        cmake --build "$vw_root/build-i386" --target veldrix-ptyparity
-    fi
+    if vw_needs_32bit; then vw_build_shim_i386; fi
+}
+
+# The i386 shim needs nothing of the tree (no 32-bit ODBC, no GoogleTest):
+# built on its own, again when its source is newer.
+vw_build_shim_i386() {
+    local shim="$vw_root/build-i386/libveldrix-ptyparity.so" source="$vw_root/sim/preload/PtyParity.cpp"
+    [ -f "$shim" ] && [ "$shim" -nt "$source" ] && return 0
+    mkdir -p "$vw_root/build-i386"
+    g++ -m32 -shared -fPIC -O2 -Wall -Wextra -o "$shim" "$source" -ldl
 }
 
 vw_build_windows() { # vw_build_windows ON|OFF|"" TARGET...: the tests flag ("" keeps it), then what to build
@@ -118,6 +148,12 @@ vw_import() { # vw_import FILE: a .reg file (UTF-8, LF) into the prefix's regist
     { printf 'Windows Registry Editor Version 5.00\n\n'; cat "$1"; } | sed 's/$/\r/' |
         iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$reg"
     "$WINE" regedit /S "$reg" >/dev/null 2>&1
+}
+
+vw_reg() { # vw_reg query|add|delete ARGS...: Wine's reg in the native view, as the program reads it
+    local view=()
+    [ "$WINEARCH" = win64 ] && view=(/reg:64)
+    "$WINE" reg "$@" "${view[@]}"
 }
 
 vw_winpath() { # Z: is the root of the Linux file system in every prefix
@@ -167,10 +203,21 @@ vw_prefix() {
         echo "warning: no Chinese locale for Wine; buttons and dialogs stay English" >&2
     fi
 
+    vw_wine_for "$WINEARCH" || return 1
+    # A prefix is made again when the Wine that made it has changed.
+    local stamp
+    stamp="$(vw_wine_stamp)"
+    if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$WINEPREFIX/veldrix-wine" 2>/dev/null)" != "$stamp" ]; then
+        echo "the Wine prefix in $WINEPREFIX was made by another Wine: made again"
+        "$WINESERVER" -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "making the Wine prefix in $WINEPREFIX"
         "$WINE" wineboot -i >/dev/null 2>&1
         "$WINESERVER" -w
+        [ -f "$WINEPREFIX/system.reg" ] || { echo "wineboot made no prefix in $WINEPREFIX" >&2; return 1; }
+        printf '%s\n' "$stamp" >"$WINEPREFIX/veldrix-wine"
     fi
 
     # Debian's Wine does not find its own Tahoma (the face behind "MS Shell Dlg")
@@ -248,7 +295,7 @@ vw_unplug() {
 }
 
 vw_adapter_listed() { # true while the adapter's value is in the device map
-    "$WINE" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
+    vw_reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
         grep -q 'ProlificSerial0.*COM1'
 }
 

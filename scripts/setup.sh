@@ -47,13 +47,20 @@ install_missing() {
 
 install_missing "${want[@]}"
 
-# Wine's 32-bit side, only on a kernel that runs 32-bit programs: with it
-# installed, Debian's wine command starts the 32-bit loader first, and where
-# that cannot run, no Windows program starts at all.
+# Wine's 32-bit side, only on a kernel that runs 32-bit programs: where that
+# cannot run, the 32-bit loader it brings would start no program at all. The
+# scripts pick the Wine of each prefix themselves (run-windows.sh), so what
+# was made before it was installed goes on working.
 if [ "$wine32" = 1 ]; then
     probe="$(mktemp -d)"
     printf 'int main(void) { return 0; }\n' >"$probe/probe.c"
-    if gcc -m32 -static "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null; then
+    # A probe that does not build says nothing of the kernel: that is a failed set-up.
+    if ! gcc -m32 -static "$probe/probe.c" -o "$probe/probe"; then
+        echo "setup: a 32-bit program could not be built (gcc-multilib)" >&2
+        rm -rf "$probe"
+        exit 1
+    fi
+    if "$probe/probe" 2>/dev/null; then
         install_missing wine32:i386
     else
         echo "setup: this kernel does not run 32-bit programs: Wine's 32-bit side is left out" >&2

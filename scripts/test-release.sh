@@ -52,7 +52,20 @@ for exe in build-win32/veldrix.exe build-win32/veldrix-cli.exe; do
     fi
 done
 
-if vw_runs_32bit; then
+# The i386 shim Wine's 32-bit processes preload: built on its own, and
+# checked for the names Wine's libc calls reach (the 64-bit-time twin too)
+# on any kernel; its probe runs where 32-bit programs do.
+step "the simulator's shim for Wine's 32-bit side"
+vw_build_shim_i386 && tests/preload/shim-check.sh build-i386/libveldrix-ptyparity.so i386 || status=1
+
+vw_runs_32bit
+runs_32bit=$?
+case $runs_32bit in
+    0) echo "this kernel runs 32-bit programs: the 32-bit runs are required" ;;
+    1) echo "this kernel runs no 32-bit programs (Exec format error)" ;;
+    *) echo "FAIL: whether this kernel runs 32-bit programs could not be told"; status=1 ;;
+esac
+if [ "$runs_32bit" = 0 ]; then
     step "Windows tests of the 32-bit build on 32-bit Windows"
     VELDRIX_WIN_ARCH=i686 VW_WINEARCH=win32 scripts/run-windows.sh --tests || status=1
     step "Windows tests of the 32-bit build on 64-bit Windows"
@@ -63,11 +76,14 @@ if vw_runs_32bit; then
     step "end-to-end runs of the 32-bit program on 64-bit Windows"
     VELDRIX_WIN_ARCH=i686 VELDRIX_E2E_HOME="$PWD/build-win32/wine-e2e-wow64" tests/wine/run-e2e.sh startup auto-program ||
         status=1
-else
+elif [ "$runs_32bit" = 1 ]; then
     echo "NOT RUN: the 32-bit program's Windows tests and end-to-end runs: this kernel runs no 32-bit programs," \
          "so Wine's 32-bit side cannot start here"
     [ "${VELDRIX_REQUIRE_32BIT:-0}" = 1 ] && status=1
 fi
+
+step "threaded tests under ThreadSanitizer"
+scripts/sanitize.sh tsan || status=1
 
 step "a line of stations on one PostgreSQL: load, and the server stopped and started in the middle"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

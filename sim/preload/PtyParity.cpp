@@ -49,15 +49,14 @@ int ShownBusyLine(int fd) {
     return n == 1 ? (c == '1') : -1;
 }
 
-}  // namespace
+// The modem-status request, whichever of libc's names the caller was built
+// against: a 32-bit program built for 64-bit time (Debian's i386 Wine is)
+// calls __ioctl_time64, not ioctl, so both must be answered.
+using RealIoctl = int (*)(int, unsigned long, void*);
 
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
-    using Real = int (*)(int, unsigned long, void*);
-    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "ioctl"));
-    va_list args;
-    va_start(args, request);
-    void* argument = va_arg(args, void*);
-    va_end(args);
+RealIoctl Next(const char* name) { return reinterpret_cast<RealIoctl>(dlsym(RTLD_NEXT, name)); }
+
+int AnswerIoctl(RealIoctl real, int fd, unsigned long request, void* argument) {
     if (!real) {
         errno = ENOSYS;
         return -1;
@@ -73,6 +72,29 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     *static_cast<int*>(argument) = busy ? TIOCM_DSR : 0;
     return 0;
 }
+
+}  // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    static RealIoctl real = Next("ioctl");
+    return AnswerIoctl(real, fd, request, argument);
+}
+
+#if !defined(__LP64__)
+// termios holds no time, so tcsetattr has no such twin; ioctl does.
+extern "C" int __ioctl_time64(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    static RealIoctl real = Next("__ioctl_time64");
+    return AnswerIoctl(real, fd, request, argument);
+}
+#endif
 
 extern "C" int tcsetattr(int fd, int action, const struct termios* wanted) {
     using Real = int (*)(int, int, const struct termios*);

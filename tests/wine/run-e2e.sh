@@ -145,7 +145,7 @@ settings_dump=""
 read_settings() { # the whole key into settings_dump, in one query; one that fails is asked again
     local try
     for try in 1 2 3; do
-        settings_dump="$("$WINE" reg query "$settings_key" 2>/dev/null | tr -d '\r')" && return 0
+        settings_dump="$(vw_reg query "$settings_key" 2>/dev/null | tr -d '\r')" && return 0
         sleep 1
     done
     return 1
@@ -630,7 +630,7 @@ start_line_db() {
     else
         psql_db "DROP TABLE IF EXISTS veldrix_records; DROP TABLE IF EXISTS veldrix_id_codes" >/dev/null
     fi
-    "$WINE" reg add "$machine_key" /v records_odbc /d "${PG_CONNECTION}PWD=$db_secret;" /f >/dev/null 2>&1
+    vw_reg add "$machine_key" /v records_odbc /d "${PG_CONNECTION}PWD=$db_secret;" /f >/dev/null 2>&1
 }
 
 test_line_db() {
@@ -711,7 +711,7 @@ run_one() {
     shot_taken=0
     : >"$out/$test_name.log"
     local ok=1
-    "$WINE" reg delete "$settings_key" /f >/dev/null 2>&1
+    vw_reg delete "$settings_key" /f >/dev/null 2>&1
     vw_adapter_listed || plug || ok=0
     start_sim "$test_name" || ok=0
     if [ "$ok" = 1 ]; then
@@ -720,7 +720,7 @@ run_one() {
     fi
     [ "$shot_taken" = 1 ] || shot
     stop_app
-    [ "$test_name" != line-db ] || "$WINE" reg delete "$machine_key" /v records_odbc /f >/dev/null 2>&1
+    [ "$test_name" != line-db ] || vw_reg delete "$machine_key" /v records_odbc /f >/dev/null 2>&1
     vw_stop_watch
     [ "$ok" = 1 ]
 }

@@ -66,7 +66,7 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VELDRIX'
 # value KEY NAME: the value as reg query shows it (empty when there is none),
 # from the prefix's code page (936).
 value() {
-    "$WINE" reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 | tr -d '\r' |
+    vw_reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 | tr -d '\r' |
         awk -v name="$2" '$1 == name { sub(/^ +/, ""); sub(/^[^ ]+ +[^ ]+ +/, ""); print; exit }'
 }
 expect_value() { # expect_value KEY NAME WANT
