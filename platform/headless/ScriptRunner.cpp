@@ -11,7 +11,7 @@
 #include "code/CodeFile.h"
 #include <filesystem>
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/OdbcRecords.h"
 #include "ops/CodePages.h"
 #include "platform/headless/MemorySettings.h"

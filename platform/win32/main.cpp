@@ -10,7 +10,7 @@
 #include "app/Core.h"
 #include "app/MainWindow.h"
 #include "code/DownloadMemo.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcRecords.h"
 #include "platform/odbc/OdbcSource.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcReader.h"
 #include "platform/odbc/OdbcRecords.h"

@@ -17,7 +17,7 @@
 
 #include "cli/Cli.h"
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "report/FolderSource.h"
 #include "report/Report.h"
 #include "report/ReportTally.h"
