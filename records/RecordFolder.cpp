@@ -343,7 +343,8 @@ bool RecordFolder::ReadHeld() {
     if (!ReadFileBytes(heldPath_, text)) {
         // None there yet holds nothing; any other failure is no reading at all.
         std::vector<std::string> names;
-        heldStale_ = !ListFiles(folder_, names) || std::find(names.begin(), names.end(), kHeldName) != names.end();
+        heldStale_ = !ListFiles(folder_, names) || std::find(names.begin(), names.end(), kHeldName) != names.end() ||
+                     !FileWriteProblem(heldPath_).empty();
         if (heldStale_) return false;
         text.clear();
     } else {

@@ -678,7 +678,7 @@ TEST(AutoSequence, RecordsThatCannotBeWrittenWaitAndAFolderAwayHandsOutNoCode) {
             EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "00000");
             EXPECT_EQ(app.ChipId(0x0F00), 0xFFFFFFu);
             ASSERT_GE(app.BoxCount(), boxes + 1);
-            const std::string& asked = app.Boxes()[boxes];
+            const std::string asked = app.Boxes()[boxes];
             EXPECT_EQ(asked.rfind("无法使用生产记录文件夹 " + folder, 0), 0u) << asked;
             EXPECT_NE(asked.find("没有记录文件夹分配的ID码,芯片将不写入ID码!"), std::string::npos);
             EXPECT_EQ(app.ui.Boxes()[boxes].spec.buttons, MsgButtons::RetryCancel);

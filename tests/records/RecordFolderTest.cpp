@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "code/Csv.h"
+#include "platform/headless/VirtualClock.h"
 #include "records/MemoryRecords.h"
 #include "records/RecordFolder.h"
 #include "seams/Files.h"
@@ -562,6 +563,84 @@ TEST(RecordFolder, ProcessesOnOneFolderNeverGetOneCodeTwice) {
     EXPECT_GT(mine, 0u);
     EXPECT_LT(mine, granted.size());  // the child got codes too
     ExpectEachCodeOnce(logs, granted, kCodes);
+}
+
+// Every record carries a key: a run killed after its pending records
+// reached their day file but before its pending file said so, or a pending
+// file that cannot be deleted, never stores a record twice.
+TEST(RecordFolder, ARecordIsStoredOnceByItsKeyWhateverThePendingFileSays) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    std::string copy, path;
+    {
+        RecordFolder run(logs);
+        run.Load();
+        std::filesystem::create_directories(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.Append(Sample(RecordResult::Good, 21)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(Sample(RecordResult::Bad, 22)), RecordKept::Pending);
+        ASSERT_EQ(PendingFiles(logs).size(), 1u);
+        path = logs + "/" + PendingFiles(logs)[0];
+        ASSERT_TRUE(ReadFileBytes(path, copy));
+        std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.FlushPending(), RecordKept::Stored);
+    }
+    // The pending file as the killed run left it, without its mark.
+    ASSERT_TRUE(WriteFileReplacing(path, copy));
+    for (int start = 0; start < 2; ++start) {
+        RecordFolder again(logs);
+        EXPECT_EQ(again.Load().records, 2u);
+        EXPECT_TRUE(PendingFiles(logs).empty());
+        ASSERT_TRUE(WriteFileReplacing(path, copy));  // deleted, it came back (a scanner held it)
+    }
+    auto records = test::ReadRecordsWithKeys(dir.File("logs/2025-03-03.csv"));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_NE(records[1][column::kKey], records[2][column::kKey]);
+    EXPECT_EQ(records[1][column::kKey].rfind(RecordFolder(logs).RunName(), 0), std::string::npos);
+}
+
+// No code is granted unless its hold reached id-held.csv, nor by a store
+// that could not read what others wrote there: the answer is Unreachable,
+// and once the file reads again the other's hold is seen.
+TEST(RecordFolder, NoCodeWithoutADurableHoldOrAWholeReading) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs"), held = dir.File("logs/id-held.csv");
+    RecordFolder a(logs), b(logs);
+    a.Load();
+    b.Load();
+    ASSERT_EQ(a.TakeIdCode(300, false).answer, IdGrant::Answer::Granted);
+    std::filesystem::rename(held, dir.File("held.csv"));
+    std::filesystem::create_directories(held);  // neither readable nor writable
+    IdGrant blind = b.TakeIdCode(300, false);
+    EXPECT_EQ(blind.answer, IdGrant::Answer::Unreachable);
+    EXPECT_FALSE(blind.problem.empty());
+    EXPECT_EQ(b.TakeIdCode(301, false).answer, IdGrant::Answer::Unreachable);
+    EXPECT_TRUE(b.IdServerProblem().has_value());
+    std::filesystem::remove(held);
+    std::filesystem::rename(dir.File("held.csv"), held);
+    EXPECT_EQ(b.TakeIdCode(300, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(b.TakeIdCode(301, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(a.TakeIdCode(301, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(b.IdServerProblem(), std::nullopt);
+}
+
+// A holder of the lock that never lets go (a PC that died on a share) stops
+// no one for longer than the deadline: the answer is then Unreachable.
+TEST(RecordFolder, TheLockIsWaitedForTenSecondsAtMost) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    VirtualClock clock;
+    RecordFolder store(logs, "", &clock);
+    store.Load();
+    FileLock dead;
+    ASSERT_TRUE(dead.TryLock(logs + "/veldrix.lock"));
+    const uint64_t before = clock.NowMs();
+    IdGrant grant = store.TakeIdCode(5, false);
+    EXPECT_EQ(grant.answer, IdGrant::Answer::Unreachable);
+    EXPECT_NE(grant.problem.find("veldrix.lock"), std::string::npos);
+    EXPECT_GE(clock.NowMs() - before, kFolderLockWaitMs);
+    EXPECT_LT(clock.NowMs() - before, kFolderLockWaitMs + 100);
+    dead.Close();
+    EXPECT_EQ(store.TakeIdCode(5, false).answer, IdGrant::Answer::Granted);
 }
 
 // Only a whole record with at least the columns its file's header names
