@@ -339,7 +339,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
 }  // namespace
 
 void MakeOfflineFile(AppContext& ctx) {
-    RecordedRun record(ctx);
+    RecordedRun record(ctx, RecordKind::OfflineFile);
     // As in the automatic sequence, a session that never opens zeroes it.
     ctx.AutoRunMarker = kAutoRunMarkerRunning;
     std::optional<uint32_t> idAddress;

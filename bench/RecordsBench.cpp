@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
 

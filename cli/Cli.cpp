@@ -20,10 +20,8 @@
 #include "cli/Subcommands.h"
 #include "cli/Unit.h"
 #include "code/DownloadMemo.h"
-#include "code/MemoryRecords.h"
-#include "code/RecordFolder.h"
 #include "platform/odbc/Odbc.h"
-#include "platform/odbc/OdbcRecords.h"
+#include "platform/odbc/RecordsFactory.h"
 #include "cli/BuildInfo.h"
 #include "seams/Platform.h"
 #include "link/PortDiscovery.h"
@@ -200,26 +198,19 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         err << "veldrix-cli: " << error << '\n';
         return kExitUsage;
     }
+    RecordsPlace place;
     if (database) {
-        OdbcPlace place;
         place.connection = database->connection;
-        place.name = database->name;
-        place.pendingFolder = ProgramStateFolder(o.settingsFile);
-        place.station = ComputerName();
-        place.version = kBuildVersion;
-        auto kept = std::make_unique<OdbcRecords>(std::move(place));
-        // A server away now: records wait and the ID step asks again, as in the window.
-        kept->Open();
-        store = std::move(kept);
-    } else if (std::string folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
-        !folder.empty()) {
-        auto kept = std::make_unique<RecordFolder>(folder, ProgramStateFolder(o.settingsFile));
-        kept->Load();
-        store = std::move(kept);
+        place.sourceName = database->name;
     } else {
-        store = std::make_unique<MemoryRecords>();
+        place.folder = !o.logDir.empty() ? o.logDir : o.sim ? "" : DefaultRecordsFolder(*settings);
     }
-    const bool keepsRecords = dynamic_cast<MemoryRecords*>(store.get()) == nullptr;
+    place.waitFolder = ProgramStateFolder(o.settingsFile);
+    place.station = ComputerName();
+    place.version = kBuildVersion;
+    BuiltRecords built = MakeRecords(place);
+    store = std::move(built.store);
+    const bool keepsRecords = built.kept;
     // Simulated units keep a list of their own: theirs must never vouch for a real unit's memory.
     DownloadMemo downloads(JoinPath(ProgramStateFolder(o.settingsFile), o.sim ? "downloads-sim" : "downloads"));
     Secrets secrets(o.passwordFile, o.newPasswordFile, terminal);

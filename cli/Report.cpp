@@ -2,7 +2,7 @@
 
 #include "cli/Host.h"
 #include "cli/Secrets.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/OdbcSource.h"
 #include "report/FolderSource.h"
 #include "report/Report.h"

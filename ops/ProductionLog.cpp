@@ -20,15 +20,18 @@ bool AskAboutIdOnGoodChip(AppContext& ctx, uint32_t idCode, const std::string& d
 
 // The store that hands out ID codes cannot be reached: Retry asks it again.
 bool AskToRetryServer(AppContext& ctx, const std::string& problem) {
-    return ShowBox(ctx,
-                   "无法连接生产记录数据库 " + ctx.records->Location() + ": " + problem +
-                       "\n没有数据库分配的ID码,芯片将不写入ID码!\n\n请检查网络及数据库服务器后重试.",
-                   "错误", MsgButtons::RetryCancel, MsgIcon::Error) == MsgAnswer::Retry;
+    const std::string text =
+        ctx.records->OnServer()
+            ? "无法连接生产记录数据库 " + ctx.records->Location() + ": " + problem +
+                  "\n没有数据库分配的ID码,芯片将不写入ID码!\n\n请检查网络及数据库服务器后重试."
+            : "无法使用生产记录文件夹 " + ctx.records->Location() + ": " + problem +
+                  "\n没有记录文件夹分配的ID码,芯片将不写入ID码!\n\n请检查网络及记录文件夹后重试.";
+    return ShowBox(ctx, text, "错误", MsgButtons::RetryCancel, MsgIcon::Error) == MsgAnswer::Retry;
 }
 
 }  // namespace
 
-RecordedRun::RecordedRun(AppContext& ctx) : ctx_(ctx), startMs_(ctx.clock->NowMs()) {}
+RecordedRun::RecordedRun(AppContext& ctx, RecordKind kind) : ctx_(ctx), startMs_(ctx.clock->NowMs()), kind_(kind) {}
 
 RecordKept RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCode, std::optional<uint32_t> idAddress) {
     ++ctx_.recordedRuns;
@@ -50,6 +53,7 @@ RecordKept RecordedRun::Finish(RecordResult result, std::optional<uint32_t> idCo
     r.failureCount = ctx_.failureCount;
     r.durationMs = ctx_.clock->NowMs() - startMs_;
     r.port = ctx_.rememberedPort.Get() + ctx_.recordsPortNote;
+    r.kind = kind_;
     RecordKept kept = ctx_.records->Append(r);
     // A code on a good chip that only memory remembers: the next chip must
     // not be numbered until it is kept.

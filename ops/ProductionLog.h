@@ -13,7 +13,7 @@ struct AppContext;
 // Started where the run begins; Finish stores what the window shows at its end.
 class RecordedRun {
 public:
-    explicit RecordedRun(AppContext& ctx);
+    explicit RecordedRun(AppContext& ctx, RecordKind kind = RecordKind::Chip);
     // Appends the record (Stored when no records are kept). The first record
     // of a run of the program that cannot be stored brings one warning box
     // naming where it should have gone; the status line stays as it is.
@@ -23,6 +23,7 @@ public:
 private:
     AppContext& ctx_;
     uint64_t startMs_;
+    RecordKind kind_;
 };
 
 enum class IdTaken {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "report/ReportTally.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
@@ -29,7 +29,7 @@ bool IsDayFileName(const std::string& name) {
     return true;
 }
 
-// A pending file in the folder: one dot, before "csv" (code/RecordFolder.cpp).
+// A pending file in the folder: one dot, before "csv" (records/RecordFolder.cpp).
 bool IsPendingFileName(const std::string& name) {
     return name.rfind(kPendingPrefix, 0) == 0 && name.size() > 12 && name.compare(name.size() - 4, 4, ".csv") == 0 &&
            name.find('.') == name.size() - 4;
@@ -61,7 +61,7 @@ struct FileReader {
         CsvReader reader([&](const std::vector<std::string_view>& f) {
             if (header) {
                 header = false;
-                need = std::max(f.size(), size_t(column::kCount));
+                need = std::max(f.size(), size_t(column::kCountWithoutKey));
                 for (size_t i = 0; i < f.size(); ++i)
                     for (std::string_view name : kStationNames)
                         if (Strip(f[i]) == name) station = i;
@@ -103,6 +103,7 @@ struct FileReader {
         row.idCode = f[column::kIdCode];
         row.duration = f[column::kDuration];
         row.port = f[column::kPort];
+        if (f.size() > size_t(column::kKind)) row.kind = f[column::kKind];
         if (station) row.station = f[*station];
         if (tally.Add(row)) return true;
         ++summary.skipped;

@@ -1,5 +1,5 @@
 #pragma once
-// The records of a CSV records folder (code/RecordFolder.h) as a report's
+// The records of a CSV records folder (records/RecordFolder.h) as a report's
 // source: the day files of the period, the records still waiting in pending
 // files, and the codes id-held.csv says are held. Only reads: a report
 // stores nothing and takes no lock, so it never holds up a station.

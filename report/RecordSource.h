@@ -32,6 +32,7 @@ struct ReportRow {
     std::string_view duration;  // milliseconds
     std::string_view port;
     std::string_view station;   // empty where the records carry none
+    std::string_view kind;      // "chip", "offline-file"; empty in records made before they had one
 };
 
 // A code handed out and not confirmed by a good chip's record, nor given back.

@@ -54,6 +54,7 @@ struct ReportFigures {
     std::string firstDate, lastDate;   // of the records found
     SourceSummary source;
     ResultCounts total;
+    ResultCounts offlineFiles;  // the offline files made, apart from the chips
     std::vector<ReportGroup> days, hours;  // in time order
     std::vector<ReportGroup> ports, stations, chips, codeFiles;  // most records first
     std::vector<FailureKind> failures;     // most common first

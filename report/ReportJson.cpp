@@ -57,6 +57,9 @@ Json ReportJson(const ReportFigures& f) {
     Json total;
     PutCounts(total, f.total);
     out["total"] = total;
+    Json offline;
+    PutCounts(offline, f.offlineFiles);
+    out["offline_files"] = offline;
     Json days = Json::array(), hours = Json::array();
     for (const ReportGroup& g : f.days) {
         Json row{{"date", g.name}};

@@ -114,6 +114,11 @@ bool ReportTally::Add(const ReportRow& row) {
     const char result = ResultLetter(row.result);
     const uint32_t hourKey = HourKey(row.time);
     if (!result || !hourKey) return false;
+    // An offline file is no chip: neither its result nor its time (the operator's dialogs in it) counts as one.
+    if (row.kind == "offline-file") {
+        Count(offlineFiles_, result);
+        return true;
+    }
     Count(total_, result);
     if (!hour_ || hourKey != lastHour_) {
         hour_ = &hours_[hourKey];
@@ -166,6 +171,7 @@ void ReportTally::Runs<T>::Merge(Runs&& other) {
 
 void ReportTally::Merge(ReportTally&& other) {
     total_.Add(other.total_);
+    offlineFiles_.Add(other.offlineFiles_);
     for (const auto& [key, counts] : other.days_) days_[key].Add(counts);
     for (const auto& [key, counts] : other.hours_) hours_[key].Add(counts);
     ports_.Merge(std::move(other.ports_));
@@ -182,6 +188,7 @@ ReportFigures ReportTally::Figures(const ReportPeriod& period, const SourceSumma
     f.period = period;
     f.source = source;
     f.total = total_;
+    f.offlineFiles = offlineFiles_;
     for (const auto& [day, counts] : Sorted(days_)) f.days.push_back({DateName(day), "", counts});
     for (const auto& [hour, counts] : Sorted(hours_)) {
         f.hours.push_back({HourName(hour), "", counts});

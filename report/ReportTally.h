@@ -57,6 +57,7 @@ private:
     ResultCounts* hour_ = nullptr;
     ResultCounts* day_ = nullptr;
     ResultCounts total_;
+    ResultCounts offlineFiles_;  // counted apart: no chip
     Runs<ResultCounts> ports_, stations_, codeFiles_;  // code files: name, unit separator, checksum
     Runs<Chip> chips_;
     Map<uint64_t> failures_;  // result, unit separator, text

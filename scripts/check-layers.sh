@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -eq 0 ]; then
-    set -- seams state code link ops admin report app platform,sim,bench,cli
+    set -- seams state code records link ops admin report app platform,sim,bench,cli
 fi
 
 folders=()

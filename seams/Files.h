@@ -105,11 +105,16 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Waits for the lock; false when the file cannot be opened or locked.
-    bool Lock(const std::string& path);
-    // Takes the lock only when it is free; false when another holds it or the
-    // file cannot be opened.
-    bool TryLock(const std::string& path);
+    enum class Try {
+        Taken,
+        Busy,    // another holds it
+        Failed,  // the file cannot be opened or locked (a share gone, no permission)
+    };
+    // Takes the lock only when it is free, never waiting: a holder that died
+    // on a share must not stop the caller. Whoever must have it tries again
+    // until a deadline of its own.
+    Try Attempt(const std::string& path);
+    bool TryLock(const std::string& path) { return Attempt(path) == Try::Taken; }
     void Unlock();
     // Unlocks and closes the file.
     void Close();
@@ -120,7 +125,6 @@ public:
     bool WriteHead(std::string_view data);
 
 private:
-    bool Take(const std::string& path, bool wait);
     bool Open(const std::string& path);
 
     std::string path_;

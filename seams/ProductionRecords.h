@@ -3,9 +3,9 @@
 // record for every chip the automatic sequence tried and every offline file
 // made; every ID code handed out, confirmed by a good chip's record or given
 // back. The first store is a folder of CSV files, one a day
-// (code/RecordFolder.h), shared between programs and PCs through a lock on a
+// (records/RecordFolder.h), shared between programs and PCs through a lock on a
 // file in the folder; platform/odbc/OdbcRecords.h keeps both on a database
-// server for a line of stations; code/MemoryRecords.h keeps codes for a run
+// server for a line of stations; records/MemoryRecords.h keeps codes for a run
 // that keeps no records. Called from worker threads (several units of one process share a
 // store); an implementation guards its own state.
 #include <cstdint>
@@ -23,6 +23,9 @@ enum class RecordResult {
     Link,     // it failed where the link, not the chip, is to blame
 };
 
+// What a record is of: a chip the sequence tried, or an offline file made.
+enum class RecordKind { Chip, OfflineFile };
+
 struct ProductionRecord {
     LocalTime time;  // when it ended; the day's file follows its date
     RecordResult result = RecordResult::Stopped;
@@ -36,6 +39,7 @@ struct ProductionRecord {
     uint32_t successCount = 0, failureCount = 0;
     uint64_t durationMs = 0;
     std::string port;
+    RecordKind kind = RecordKind::Chip;
 };
 
 // What became of a record handed to the store.

@@ -11,8 +11,7 @@
 #include "code/CodeFile.h"
 #include <filesystem>
 
-#include "code/RecordFolder.h"
-#include "platform/odbc/OdbcRecords.h"
+#include "platform/odbc/RecordsFactory.h"
 #include "ops/CodePages.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/posix/FileSettings.h"
@@ -115,18 +114,13 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
     }
 
     CoreStores stores;
-    if (!options.recordsConnection.empty()) {
+    if (!options.recordsConnection.empty() || !options.logDir.empty()) {
         // Records wait beside the settings while the server is away.
         std::string beside = std::filesystem::path(options.settingsFile).parent_path().string();
-        auto server = std::make_unique<OdbcRecords>(OdbcPlace{options.recordsConnection, options.recordsName,
-                                                              beside.empty() ? "." : beside, ComputerName(),
-                                                              VELDRIX_VERSION});
-        server->Open();
-        records_ = std::move(server);
-    } else if (!options.logDir.empty()) {
-        auto folder = std::make_unique<RecordFolder>(options.logDir);
-        folder->Load();
-        records_ = std::move(folder);
+        records_ = MakeRecords({options.recordsConnection, options.recordsName, options.logDir,
+                                options.recordsConnection.empty() ? "" : beside.empty() ? "." : beside, ComputerName(),
+                                VELDRIX_VERSION})
+                       .store;
     }
     stores.records = records_.get();
     core_ = std::make_unique<Core>(ui_, *clock_, *settings_, *port, *directory, Worker::Mode::Inline, stores);

@@ -21,7 +21,7 @@ bool ReadOdbcRecords(const std::string& connection, const std::function<void(con
     }
     if (!db.Connect() ||
         !db.Run("SELECT end_time, result, status, chip, code_file, checksum, range_start, range_end, id_code, "
-                "id_address, success_count, failure_count, duration_ms, port, station, program_version "
+                "id_address, success_count, failure_count, duration_ms, port, record_key, kind, station, program_version "
                 "FROM veldrix_records" + where + " ORDER BY end_time, record_key",
                 values)) {
         problem = db.Last().message;

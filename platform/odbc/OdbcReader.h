@@ -8,7 +8,7 @@
 
 namespace veldrix {
 
-// Each record's columns as the records folder has them (code/RecordFolder.h,
+// Each record's columns as the records folder has them (records/RecordFolder.h,
 // column::), then the station and the program version; only those of the
 // local dates from..to ("YYYY-MM-DD", both within; empty: open). False, with
 // the driver's words (no secrets) in problem, when the server cannot be read.

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/Record.h"
 
 namespace veldrix {
 
@@ -20,20 +20,22 @@ constexpr char kCreateRecords[] =
     "result VARCHAR(8) NOT NULL, status VARCHAR(400), chip VARCHAR(64), code_file VARCHAR(1000), "
     "checksum VARCHAR(8), range_start VARCHAR(8), range_end VARCHAR(8), id_code BIGINT, id_address VARCHAR(8), "
     "success_count BIGINT, failure_count BIGINT, duration_ms BIGINT, port VARCHAR(64), station VARCHAR(64), "
-    "program_version VARCHAR(32), CONSTRAINT veldrix_records_key UNIQUE (record_key))";
+    "program_version VARCHAR(32), kind VARCHAR(16), CONSTRAINT veldrix_records_key UNIQUE (record_key))";
 constexpr char kCreateIds[] =
     "CREATE TABLE veldrix_id_codes (id_code BIGINT NOT NULL, id_address VARCHAR(8), state VARCHAR(8) NOT NULL, "
     "station VARCHAR(64) NOT NULL, holder VARCHAR(80) NOT NULL, at_time VARCHAR(32) NOT NULL, "
     "CONSTRAINT veldrix_id_codes_code UNIQUE (id_code))";
 constexpr char kInsertRecord[] =
     "INSERT INTO veldrix_records (end_time, result, status, chip, code_file, checksum, range_start, range_end, "
-    "id_code, id_address, success_count, failure_count, duration_ms, port, station, program_version, record_key) "
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "id_code, id_address, success_count, failure_count, duration_ms, port, record_key, kind, station, "
+    "program_version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 // The byte lengths of the records' text columns, in the order of the insert; 0: a number.
-constexpr size_t kWidths[] = {32, 8, 400, 64, 1000, 8, 8, 8, 0, 8, 0, 0, 0, 64, 64, 32, 80};
+constexpr size_t kWidths[] = {32, 8, 400, 64, 1000, 8, 8, 8, 0, 8, 0, 0, 0, 64, 80, 16, 64, 32};
 constexpr size_t kFieldCount = sizeof kWidths / sizeof kWidths[0];
-constexpr size_t kStation = column::kCount, kKey = column::kCount + 2;  // the version between them
+constexpr size_t kStation = column::kCount, kVersion = column::kCount + 1;
+// A pending file of a version before records had a kind: the key came last.
+constexpr size_t kOldKey = column::kCountWithoutKey + 2, kOldCount = kOldKey + 1;
 
 int64_t UnixMsNow() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -61,38 +63,33 @@ std::string Hex64(uint64_t value) {
     return text;
 }
 
-std::string Header() {
-    return std::string(kRecordHeader) + ",工位,程序版本,记录键";
-}
+std::string Header() { return std::string(kRecordHeader) + ",工位,程序版本"; }
 
 }  // namespace
 
 OdbcRecords::OdbcRecords(OdbcPlace place) : place_(std::move(place)), db_(place_.connection) {
-    std::mt19937_64 random((uint64_t(std::random_device{}()) << 32) ^ std::random_device{}() ^ uint64_t(UnixMsNow()));
-    LocalTime now = LocalTimeAt(UnixMsNow(), 0);
-    char start[32];
-    std::snprintf(start, sizeof start, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day, now.hour, now.minute,
-                  now.second);
-    run_ = ProcessName() + "-" + start + "-" + Hex64(random()).substr(0, 6);
+    run_ = NewRunName();
     // The data source by its name, never by its connection string.
     uint64_t key = 14695981039346656037ULL;
     for (unsigned char c : place_.name) key = (key ^ c) * 1099511628211ULL;
     suffix_ = ".odbc-" + Hex64(key) + ".csv";
-    pending_ = std::make_unique<PendingFile>(Header(), run_);
+    engine_ = std::make_unique<RecordEngine>(static_cast<RecordBackEnd&>(*this), Header(), run_,
+                                             std::vector<std::pair<std::string, std::string>>{
+                                                 {place_.pendingFolder, suffix_}});
 }
 
 OdbcRecords::~OdbcRecords() {
     std::lock_guard lock(mutex_);
-    if (!queue_.empty() && !StoreQueue()) KeepPending();
+    if (!StoreQueue()) engine_->Keep();
     for (uint32_t code : std::vector<uint32_t>(givenBack_)) GiveBackNow(code);
-    pending_->Leave();
+    engine_.reset();
 }
 
 std::string OdbcRecords::Open() {
     std::lock_guard lock(mutex_);
     bool ready = Ready();
-    AdoptGoneRuns();
-    if (!queue_.empty() && !StoreQueue()) KeepPending();
+    engine_->AdoptGoneRuns(place_.pendingFolder, suffix_);
+    if (!StoreQueue()) engine_->Keep();
     return ready ? std::string() : db_.Last().message;
 }
 
@@ -121,33 +118,26 @@ bool OdbcRecords::MakeTables() {
         db_.Rollback();
         if (!db_.TableExists(name, exists) || !exists) return false;
     }
+    // A table made before records had a kind gets the column.
+    if (db_.Run("SELECT kind FROM veldrix_records WHERE 1 = 0")) {
+        std::vector<std::optional<std::string>> row;
+        while (db_.Fetch(row)) {
+        }
+    } else {
+        db_.Rollback();
+        if (!db_.Run("ALTER TABLE veldrix_records ADD kind VARCHAR(16)") || !db_.Commit()) return false;
+    }
     // Ends the reading transaction: on some servers (SQLite) it keeps others from writing.
     db_.Rollback();
     tablesMade_ = true;
     return true;
 }
 
-RecordKept OdbcRecords::Kept() {
-    if (queue_.empty()) return RecordKept::Stored;
-    return KeepPending() ? RecordKept::Pending : RecordKept::Lost;
-}
+RecordKept OdbcRecords::Kept() { return engine_->Keep(); }
 
 RecordKept OdbcRecords::Append(const ProductionRecord& record) {
     std::lock_guard lock(mutex_);
-    Waiting w;
-    w.fields = RecordFields(record);
-    w.fields.push_back(place_.station);
-    w.fields.push_back(place_.version);
-    // In order within the run also as text.
-    char serial[24];
-    std::snprintf(serial, sizeof serial, "%010llu", static_cast<unsigned long long>(++serial_));
-    w.fields.push_back(run_ + "-" + serial);
-    w.line = CsvRecord(w.fields);
-    if (record.result == RecordResult::Good && record.idCode) {
-        w.goodId = *record.idCode;
-        ++waitingGood_[*record.idCode];
-    }
-    queue_.push_back(std::move(w));
+    engine_->Add(record, {place_.station, place_.version});
     StoreQueue();
     return Kept();
 }
@@ -159,27 +149,35 @@ RecordKept OdbcRecords::FlushPending() {
 }
 
 bool OdbcRecords::StoreQueue() {
-    size_t stored = 0;
-    while (!queue_.empty() && Store(queue_.front())) {
-        if (std::optional<uint32_t> good = queue_.front().goodId) {
-            auto waiting = waitingGood_.find(*good);
-            if (waiting != waitingGood_.end() && --waiting->second <= 0) waitingGood_.erase(waiting);
-            mine_.erase(*good);
-            reused_.erase(*good);
-        }
-        queue_.pop_front();
-        ++stored;
-    }
-    pending_->Stored(stored, queue_.size());
-    if (queue_.empty())
+    engine_->Store();
+    if (engine_->Empty())
         for (size_t i = givenBack_.size(); i-- > 0;)
             if (GiveBackNow(givenBack_[i])) givenBack_.erase(givenBack_.begin() + std::ptrdiff_t(i));
-    return queue_.empty();
+    return engine_->Empty();
+}
+
+void OdbcRecords::Confirmed(const QueuedRecord& q) {
+    if (!q.goodId) return;
+    mine_.erase(*q.goodId);
+    reused_.erase(*q.goodId);
+}
+
+bool OdbcRecords::FromPending(std::vector<std::string>& f, size_t columns) {
+    if (columns == kOldCount && f.size() >= kOldCount) {
+        std::vector<std::string> fields(f.begin(), f.begin() + column::kCountWithoutKey);
+        fields.push_back(f[kOldKey]);
+        fields.emplace_back();  // of no kind then
+        fields.push_back(f[column::kCountWithoutKey]);
+        fields.push_back(f[column::kCountWithoutKey + 1]);
+        f = std::move(fields);
+        return true;
+    }
+    return f.size() > kVersion && f.size() >= columns;
 }
 
 // One record in one transaction, with the confirmation of its good chip's code.
-bool OdbcRecords::Store(const Waiting& w) {
-    if (!Ready()) return false;
+RecordBackEnd::Put OdbcRecords::StoreOne(const QueuedRecord& w) {
+    if (!Ready()) return Put::Failed;
     std::vector<odbc::Value> values;
     for (size_t i = 0; i < kFieldCount; ++i) {
         const std::string field = i < w.fields.size() ? w.fields[i] : std::string();
@@ -190,22 +188,22 @@ bool OdbcRecords::Store(const Waiting& w) {
         // Its key is there: an earlier commit went through unanswered.
         if (db_.Last().Constraint()) {
             db_.Rollback();
-            return true;
+            return Put::Already;
         }
         Lost();
-        return false;
+        return Put::Failed;
     }
     if (w.goodId) {
         auto reused = reused_.find(*w.goodId);
         std::string time = reused != reused_.end() ? reused->second.time : w.fields[column::kTime];
         std::vector<odbc::Value> confirm = {Fit(w.fields[column::kIdAddress], 8), Fit(w.fields[kStation], 64),
-                                            Fit(w.fields[kKey].substr(0, w.fields[kKey].rfind('-')), 80), time,
+                                            Fit(w.holder, 80), time,
                                             int64_t(*w.goodId)};
         if (!db_.Run("UPDATE veldrix_id_codes SET state = 'good', id_address = ?, station = ?, holder = ?, "
                      "at_time = ? WHERE id_code = ?",
                      confirm)) {
             Lost();
-            return false;
+            return Put::Failed;
         }
         // Not taken through this store (a code the store never saw): it is on a good chip now all the same.
         if (db_.RowsChanged() == 0 &&
@@ -213,53 +211,14 @@ bool OdbcRecords::Store(const Waiting& w) {
                      "VALUES (?, ?, ?, ?, ?, 'good')",
                      confirm)) {
             Lost();
-            return false;
+            return Put::Failed;
         }
     }
     if (!db_.Commit()) {
         Lost();
-        return false;
+        return Put::Failed;
     }
-    return true;
-}
-
-bool OdbcRecords::KeepPending() {
-    return pending_->Keep(queue_.size(), [this](size_t i) -> const std::string& { return queue_[i].line; },
-                          {{place_.pendingFolder, suffix_}});
-}
-
-// The pending files of this data source's runs that are gone: stored now,
-// or kept with this run's.
-void OdbcRecords::AdoptGoneRuns() {
-    for (const PendingFound& found : PendingFilesIn(place_.pendingFolder, suffix_)) {
-        if (found.path == pending_->Path()) continue;
-        FileLock gone;
-        if (!gone.TryLock(found.path)) continue;  // its run lives
-        std::vector<std::vector<std::string>> rows;
-        size_t columns = 0;
-        if (!ReadPendingFile(found.path, rows, columns)) continue;
-        size_t count = 0;
-        for (std::vector<std::string>& f : rows) {
-            if (f.size() <= kKey) continue;
-            Waiting w;
-            w.line = CsvRecord(f);
-            w.fields = std::move(f);
-            // Its run held the code; the record confirms it.
-            if (w.fields[column::kResult] == "good" && !w.fields[column::kIdCode].empty())
-                if (odbc::Value id = Number(w.fields[column::kIdCode]); std::holds_alternative<int64_t>(id))
-                    w.goodId = uint32_t(std::get<int64_t>(id));
-            queue_.push_back(std::move(w));
-            ++count;
-        }
-        if (StoreQueue() || KeepPending()) {
-            gone.Close();
-            RemoveFile(found.path);
-            continue;
-        }
-        const size_t left = std::min(queue_.size(), count);
-        queue_.erase(queue_.end() - std::ptrdiff_t(left), queue_.end());
-        NotePendingStored(found.path, count - left);
-    }
+    return Put::Stored;
 }
 
 IdGrant OdbcRecords::Unreachable() {
@@ -360,7 +319,7 @@ bool OdbcRecords::GiveBackNow(uint32_t idCode) {
 void OdbcRecords::GiveBackIdCode(uint32_t idCode) {
     std::lock_guard lock(mutex_);
     // A good chip's code whose record waits stays held.
-    if (!mine_.count(idCode) || waitingGood_.count(idCode)) return;
+    if (!mine_.count(idCode) || engine_->WaitingGood(idCode)) return;
     // After the records before it: should the server be away, it stays taken until it answers.
     if (!StoreQueue() || !GiveBackNow(idCode)) givenBack_.push_back(idCode);
 }

@@ -9,7 +9,7 @@
 //
 // While the server cannot be reached no code is handed out (the answer says
 // why), and records wait in memory and in a pending file beside the settings
-// (code/PendingFile.h), stored in order at the next chance; a later start
+// (records/PendingFile.h), stored in order at the next chance; a later start
 // stores those of runs that are gone. Each record carries a key of its run,
 // so one whose commit went unanswered is never stored twice.
 #include <cstdint>
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "code/PendingFile.h"
+#include "records/RecordEngine.h"
 #include "platform/odbc/Odbc.h"
 #include "seams/ProductionRecords.h"
 
@@ -38,7 +38,7 @@ struct OdbcPlace {
     std::string version;        // the program's version
 };
 
-class OdbcRecords : public ProductionRecords {
+class OdbcRecords : public ProductionRecords, private RecordBackEnd {
 public:
     explicit OdbcRecords(OdbcPlace place);
     // Stores what is pending if it can; the rest waits in the pending file.
@@ -61,11 +61,6 @@ public:
     const std::string& RunName() const { return run_; }
 
 private:
-    struct Waiting {
-        std::vector<std::string> fields;  // the record's columns, then station, version, key
-        std::string line;                 // as in the pending file
-        std::optional<uint32_t> goodId;
-    };
     struct Reused {
         std::string time, station, holder;  // the good chip's row before the rework took the code
     };
@@ -74,11 +69,11 @@ private:
     void Lost();   // the connection is of no use now: the next call connects again
     bool MakeTables();
     bool StoreQueue();  // true when none waits
-    bool Store(const Waiting& record);
+    Put StoreOne(const QueuedRecord& record) override;
+    void Confirmed(const QueuedRecord& record) override;
+    bool FromPending(std::vector<std::string>& fields, size_t columns) override;
     bool GiveBackNow(uint32_t idCode);
-    bool KeepPending();
     RecordKept Kept();
-    void AdoptGoneRuns();
     IdGrant Unreachable();
 
     std::mutex mutex_;
@@ -87,13 +82,10 @@ private:
     std::string suffix_;  // of this data source's pending files
     odbc::Connection db_;
     bool tablesMade_ = false;
-    uint64_t serial_ = 0;
-    std::deque<Waiting> queue_;
-    std::map<uint32_t, int> waitingGood_;  // codes of good records not stored yet
     std::set<uint32_t> mine_;              // codes this run holds
     std::map<uint32_t, Reused> reused_;     // of mine_, those a good chip had before
     std::vector<uint32_t> givenBack_;      // to free once the server answers
-    std::unique_ptr<PendingFile> pending_;
+    std::unique_ptr<RecordEngine> engine_;
 };
 
 }  // namespace veldrix

@@ -1,6 +1,6 @@
 #include "platform/odbc/OdbcSource.h"
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/OdbcReader.h"
 #include "report/ReportTally.h"
 
@@ -17,7 +17,7 @@ bool OdbcSource::Read(const ReportPeriod& period, ReportTally& tally, SourceSumm
         [&](const std::vector<std::string>& f) {
             ReportRow row{f[column::kTime],   f[column::kResult],   f[column::kStatus],   f[column::kChip],
                           f[column::kCodeFile], f[column::kChecksum], f[column::kIdCode], f[column::kDuration],
-                          f[column::kPort],   f[kStation]};
+                          f[column::kPort],   f[kStation],          f[column::kKind]};
             if (!row.station.empty()) summary.hasStation = true;
             if (!tally.Add(row)) ++summary.skipped;
         },

@@ -213,17 +213,15 @@ bool FileLock::Open(const std::string& path) {
     return true;
 }
 
-bool FileLock::Take(const std::string& path, bool wait) {
+FileLock::Try FileLock::Attempt(const std::string& path) {
     Unlock();
     for (int tries = 0; tries < 3; ++tries) {
-        if ((handle_ < 0 || path != path_) && !Open(path)) return false;
-        if (!SetLock(int(handle_), F_WRLCK, wait)) {
+        if ((handle_ < 0 || path != path_) && !Open(path)) return Try::Failed;
+        if (!SetLock(int(handle_), F_WRLCK, false)) {
+            if (errno == EAGAIN || errno == EACCES) return Try::Busy;
             // A handle left from a folder that is gone may fail where a fresh one would not.
-            if (tries == 0 && wait) {
-                Close();
-                continue;
-            }
-            return false;
+            Close();
+            continue;
         }
         // The file kept open may have been removed or replaced (its folder
         // with it) since: the lock must be on the file the path names now.
@@ -231,15 +229,12 @@ bool FileLock::Take(const std::string& path, bool wait) {
         if (::stat(path.c_str(), &named) == 0 && ::fstat(int(handle_), &held) == 0 && named.st_dev == held.st_dev &&
             named.st_ino == held.st_ino) {
             locked_ = true;
-            return true;
+            return Try::Taken;
         }
         Close();
     }
-    return false;
+    return Try::Failed;
 }
-
-bool FileLock::Lock(const std::string& path) { return Take(path, true); }
-bool FileLock::TryLock(const std::string& path) { return Take(path, false); }
 
 void FileLock::Unlock() {
     if (locked_ && handle_ >= 0) SetLock(int(handle_), F_UNLCK, false);

@@ -206,26 +206,24 @@ bool FileLock::Open(const std::string& path) {
     return true;
 }
 
-bool FileLock::Take(const std::string& path, bool wait) {
+FileLock::Try FileLock::Attempt(const std::string& path) {
     Unlock();
     for (int tries = 0; tries < 2; ++tries) {
-        if ((handle_ == -1 || path != path_) && !Open(path)) return false;
+        if ((handle_ == -1 || path != path_) && !Open(path)) return Try::Failed;
         OVERLAPPED at{};
         at.Offset = kLockedByte;
-        DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-        if (LockFileEx(reinterpret_cast<HANDLE>(handle_), flags, 0, 1, 0, &at)) {
+        // Never waiting: on a synchronous handle a waiting LockFileEx returns only once granted.
+        if (LockFileEx(reinterpret_cast<HANDLE>(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &at)) {
             locked_ = true;
-            return true;
+            return Try::Taken;
         }
+        if (GetLastError() == ERROR_LOCK_VIOLATION) return Try::Busy;
         // A handle kept from a share that went away fails where a fresh one may not.
-        if (!wait || GetLastError() == ERROR_LOCK_VIOLATION) return false;
         Close();
     }
-    return false;
+    return Try::Failed;
 }
-
-bool FileLock::Lock(const std::string& path) { return Take(path, true); }
-bool FileLock::TryLock(const std::string& path) { return Take(path, false); }
 
 void FileLock::Unlock() {
     if (locked_ && handle_ != -1) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/win32/Text.h"
 #include "report/RecordSource.h"
 #include "report/Report.h"

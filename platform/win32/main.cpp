@@ -10,9 +10,9 @@
 #include "app/Core.h"
 #include "app/MainWindow.h"
 #include "code/DownloadMemo.h"
-#include "code/RecordFolder.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcRecords.h"
+#include "platform/odbc/RecordsFactory.h"
 #include "platform/odbc/OdbcSource.h"
 #include "report/FolderSource.h"
 #include "seams/Platform.h"
@@ -48,17 +48,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         odbcValue && !odbcValue->empty()) {
         // A line's database, named by the administrator in the machine key only.
         const std::string connection = odbc::ConnectionOf(*odbcValue), name = odbc::SourceName(*odbcValue);
-        auto server = std::make_unique<OdbcRecords>(OdbcPlace{connection, name, stateFolder, ComputerName(), VELDRIX_VERSION});
+        BuiltRecords built =
+            MakeRecords({connection, name, "", stateFolder, ComputerName(), VELDRIX_VERSION}, false);
         // Tables and the records of runs that are gone, off the window's
         // thread: a server that does not answer takes seconds to say so.
-        opening = std::thread([store = server.get()] { store->Open(); });
+        opening = std::thread([store = built.server] { store->Open(); });
         reportSource = std::make_unique<OdbcSource>(connection, name);
-        records = std::move(server);
+        records = std::move(built.store);
     } else if (std::string folder = RecordsFolderPath(settings); !folder.empty()) {
-        // Read once here: the ID codes of good chips, for the whole run.
-        auto kept = std::make_unique<RecordFolder>(folder, stateFolder);
-        kept->Load();
-        records = std::move(kept);
+        records = MakeRecords({"", "", folder, stateFolder, ComputerName(), VELDRIX_VERSION}).store;
         reportSource = std::make_unique<FolderSource>(folder);
         recordsFolder = folder;
     }

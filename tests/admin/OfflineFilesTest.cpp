@@ -305,11 +305,14 @@ TEST(OfflineFiles, EveryMakingLeavesARecord) {
         EXPECT_EQ(app.ctx.outcome.cls, c.cls);
         // Each got as far as taking the code's sum.
         EXPECT_EQ(app.ctx.outcome.checksum, CodeChecksum(app.ctx, 0, 0xFF));
-        auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
+        auto records = test::ReadRecordsWithKeys(app.dir.File("logs/2025-03-03.csv"));
         ASSERT_FALSE(records.empty());
+        ASSERT_EQ(records.back().size(), size_t(column::kCount));
+        // An offline file's record, never a chip's.
         const std::vector<std::string> have{records.back()[column::kResult], records.back()[column::kStatus],
-                                            records.back()[column::kIdCode], records.back()[column::kIdAddress]};
-        EXPECT_EQ(have, (std::vector<std::string>{c.result, c.status, "", "0FF0H"}));
+                                            records.back()[column::kIdCode], records.back()[column::kIdAddress],
+                                            records.back()[column::kKind]};
+        EXPECT_EQ(have, (std::vector<std::string>{c.result, c.status, "", "0FF0H", "offline-file"}));
     }
 }
 

@@ -10,7 +10,7 @@
 
 #include "code/ChipCatalogue.h"
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "seams/Files.h"
 #include "state/ControlIds.h"
 #include "tests/support/LinkedApp.h"
@@ -100,7 +100,9 @@ struct ProductionApp : LinkedApp {
 
 // The records of a day's file as fields, its header line first; the
 // byte-order mark must open the file.
-inline std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
+// Every line of a records file as its fields, with the record's key and
+// kind (whole: ReadRecordsWithKeys).
+inline std::vector<std::vector<std::string>> ReadRecordsWithKeys(const std::string& path) {
     std::string text;
     std::vector<std::vector<std::string>> out;
     if (!ReadFileBytes(path, text)) return out;
@@ -111,6 +113,22 @@ inline std::vector<std::vector<std::string>> ReadRecords(const std::string& path
     });
     reader.Feed(std::string_view(text).substr(std::min<size_t>(text.size(), 3)));
     EXPECT_FALSE(reader.Pending()) << path << " ends in a torn record";
+    return out;
+}
+
+// A record's fields without its key and kind, as ReadRecords gives them.
+inline std::vector<std::string> Unkeyed(std::vector<std::string> f) {
+    if (f.size() >= size_t(column::kCount)) f.erase(f.begin() + column::kKey, f.begin() + column::kKind + 1);
+    return f;
+}
+
+// The same without the key and the kind, which name the run that wrote it.
+inline std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
+    std::vector<std::vector<std::string>> out = ReadRecordsWithKeys(path);
+    for (std::vector<std::string>& f : out)
+        if (f.size() >= size_t(column::kCount) && (f[column::kKind] == "chip" || f[column::kKind] == "offline-file" ||
+                                                   f[column::kKind] == "类别"))
+            f.erase(f.begin() + column::kKey, f.begin() + column::kKind + 1);
     return out;
 }
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcReader.h"
 #include "platform/odbc/OdbcRecords.h"
@@ -112,7 +112,8 @@ TEST_P(OdbcStore, MakesItsTablesAndStoresRecordsWhole) {
 
     auto rows = Records(connection_);
     ASSERT_EQ(rows.size(), 2u);
-    std::vector<std::string> expected = RecordFields(Sample(RecordResult::Good, 5001));
+    // Under its run's key, of the kind it is.
+    std::vector<std::string> expected = RecordFields(Sample(RecordResult::Good, 5001), store.RunName() + "-0000000001");
     expected.push_back("线体-PC1");
     expected.push_back("3.10");
     EXPECT_EQ(rows[0], expected);

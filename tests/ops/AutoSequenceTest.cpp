@@ -294,7 +294,7 @@ TEST(AutoSequence, EveryRunLeavesARecordGoodBadStoppedOrLink) {
 
     std::vector<std::vector<std::string>> want{{}};
     CsvReader([&](const std::vector<std::string_view>& f) {
-        want[0].assign(f.begin(), f.end());
+        want[0] = test::Unkeyed({f.begin(), f.end()});
         return true;
     }).Feed(std::string(kRecordHeader) + "\r\n");
     struct Run {
@@ -341,6 +341,13 @@ TEST(AutoSequence, EveryRunLeavesARecordGoodBadStoppedOrLink) {
                         stopped ? "" : "0FF0H", run.success, run.failure, std::to_string(to - from), "COM1"});
     }
     EXPECT_EQ(test::ReadRecords(app.dir.File("logs/2025-03-03.csv")), want);
+    // Each a chip's, under a key of its own that sorts in the order of the runs.
+    auto whole = test::ReadRecordsWithKeys(app.dir.File("logs/2025-03-03.csv"));
+    ASSERT_EQ(whole.size(), want.size());
+    for (size_t i = 1; i < whole.size(); ++i) {
+        EXPECT_EQ(whole[i][column::kKind], "chip");
+        if (i > 1) EXPECT_LT(whole[i - 1][column::kKey], whole[i][column::kKey]);
+    }
     EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "42");
 }
 
@@ -616,26 +623,28 @@ TEST(AutoSequence, AnIdCodeOverCodeIsAskedAboutBeforeTheSequence) {
     }
 }
 
-// Records that cannot be written: one warning a run naming where they should
-// have gone; production goes on while they wait in a pending file. When no
-// pending file can be written either, the good chip's ID code is only in
-// memory: the next chip stops with a box until the records can be kept.
-TEST(AutoSequence, RecordsThatCannotBeWrittenWaitOrStopTheNextIdCode) {
+// A day's file that cannot take records: production goes on while they
+// wait in a pending file in the folder, whose codes the folder still hands
+// out. A folder that cannot be reached hands out no code: the operator is
+// asked to retry or cancel, in the folder's words, nothing reaches the unit,
+// and the record of the run waits (beside the settings, or in memory) until
+// the folder is back.
+TEST(AutoSequence, RecordsThatCannotBeWrittenWaitAndAFolderAwayHandsOutNoCode) {
     struct Case {
         const char* what;
         std::function<std::string(test::TempDir&)> folder;  // makes the folder unwritable; returns it
         bool fallback;  // a usable folder beside the settings
-        bool goesOn;
+        bool reachable;
     };
     auto underAFile = [](test::TempDir& d) { return d.Write("plain", "x") + "/logs"; };
     std::vector<Case> cases = {
-        {"folder under a file, pending beside the settings", underAFile, true, true},
         {"the day's file held as a folder, pending in the folder",
          [](test::TempDir& d) {
              std::filesystem::create_directories(d.File("logs/2025-03-03.csv"));
              return d.File("logs");
          },
          false, true},
+        {"folder under a file, pending beside the settings", underAFile, true, false},
         {"folder under a file and nowhere else", underAFile, false, false},
     };
     for (const Case& c : cases) {
@@ -647,41 +656,44 @@ TEST(AutoSequence, RecordsThatCannotBeWrittenWaitOrStopTheNextIdCode) {
         app.Download(ProductionApp::Pattern(0x100));
         app.AllBoxesOn();
         app.IdFields("7", "0F00");
-        for (int chip = 1; chip <= 3; ++chip) {
-            SCOPED_TRACE("chip " + std::to_string(chip));
-            app.PutChip(sim::ChipKind::Mtp);
-            size_t boxes = app.BoxCount();
-            app.ClearDeviceLog();
-            app.Run();
-            if (c.goesOn || chip == 1) {
+        if (c.reachable) {
+            for (int chip = 1; chip <= 3; ++chip) {
+                SCOPED_TRACE("chip " + std::to_string(chip));
+                app.PutChip(sim::ChipKind::Mtp);
+                size_t boxes = app.BoxCount();
+                app.Run();
                 EXPECT_EQ(app.Status(), "自动编程已成功完成");
                 EXPECT_EQ(app.ui.GetText(id::kSuccessCount), std::to_string(chip));
                 EXPECT_EQ(app.ChipId(0x0F00), uint32_t(7 + chip));
                 EXPECT_EQ(app.BoxCount(), boxes + (chip == 1 ? 1 : 0));
-                continue;
             }
-            // Nothing reaches the unit and nothing is counted until the
-            // record of chip 1 (ID code 8) is kept somewhere.
+            EXPECT_EQ(app.records->IdCodeOnGoodChip(8), "2025-03-03");
+        } else {
+            app.PutChip(sim::ChipKind::Mtp);
+            size_t boxes = app.BoxCount();
+            app.ClearDeviceLog();
+            app.Run();  // the box's default: Cancel
             EXPECT_EQ(app.Status(), kTextAborted);
             EXPECT_TRUE(app.DeviceLog().empty());
-            EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "1");
-            EXPECT_EQ(app.ui.GetText(id::kCounterCurrent), "8");
-            ASSERT_EQ(app.BoxCount(), boxes + 1);
-            EXPECT_EQ(app.ui.Boxes().back().spec.caption, "错误");
-            EXPECT_NE(app.Boxes().back().find(folder), std::string::npos);
-            if (chip == 3) break;
-            // The disk is back: the waiting records go in and production goes on.
+            EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "00000");
+            EXPECT_EQ(app.ChipId(0x0F00), 0xFFFFFFu);
+            ASSERT_GE(app.BoxCount(), boxes + 1);
+            const std::string asked = app.Boxes()[boxes];
+            EXPECT_EQ(asked.rfind("无法使用生产记录文件夹 " + folder, 0), 0u) << asked;
+            EXPECT_NE(asked.find("没有记录文件夹分配的ID码,芯片将不写入ID码!"), std::string::npos);
+            EXPECT_EQ(app.ui.Boxes()[boxes].spec.buttons, MsgButtons::RetryCancel);
+            EXPECT_EQ(asked.find("数据库"), std::string::npos);
+            // The folder is back: the waiting record goes in first, and the chip gets the first code.
             std::filesystem::remove(app.dir.File("plain"));
             app.PutChip(sim::ChipKind::Mtp);
             app.Run();
             EXPECT_EQ(app.Status(), "自动编程已成功完成");
-            EXPECT_EQ(app.ChipId(0x0F00), 9u);
+            EXPECT_EQ(app.ChipId(0x0F00), 8u);
             auto records = test::ReadRecords(folder + "/2025-03-03.csv");
-            ASSERT_EQ(records.size(), 4u);
-            EXPECT_EQ(records[1][column::kIdCode], "8");
-            EXPECT_EQ(records[2][column::kResult], "stopped");
-            EXPECT_EQ(records[3][column::kIdCode], "9");
-            break;
+            ASSERT_EQ(records.size(), 3u);
+            EXPECT_EQ(records[1][column::kResult], "stopped");
+            EXPECT_EQ(records[1][column::kIdCode], "");
+            EXPECT_EQ(records[2][column::kIdCode], "8");
         }
         auto warnings = app.Boxes();
         ASSERT_EQ(std::count_if(warnings.begin(), warnings.end(),
@@ -689,8 +701,6 @@ TEST(AutoSequence, RecordsThatCannotBeWrittenWaitOrStopTheNextIdCode) {
                   1);
         // The status texts never named the trouble.
         for (const std::string& status : app.ui.StatusHistory()) EXPECT_EQ(status.find(folder), std::string::npos);
-        // The run still knows the codes it wrote, though none reached a file.
-        EXPECT_EQ(app.records->IdCodeOnGoodChip(8), "2025-03-03");
     }
 }
 

@@ -17,7 +17,7 @@
 
 #include "cli/Cli.h"
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "report/FolderSource.h"
 #include "report/Report.h"
 #include "report/ReportTally.h"
@@ -29,6 +29,8 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 const std::string kBom = "\xEF\xBB\xBF";
+// The files of a version before records had a key and a kind: they still read.
+const std::string kOldHeader = std::string(kRecordHeader).substr(0, std::string(kRecordHeader).find(",记录号"));
 const std::string kScript = "<script>alert(1)</script>.hex";
 
 std::string Record(const std::string& time, const std::string& result, const std::string& status,
@@ -43,7 +45,7 @@ struct Folder {
     fs::path dir = fs::temp_directory_path() / ("veldrix-report-test-" + std::to_string(::getpid()));
     Folder() {
         fs::create_directories(dir);
-        const std::string header = kBom + kRecordHeader + "\r\n";
+        const std::string header = kBom + kOldHeader + "\r\n";
         Write("2025-03-03.csv",
               header + Record("3T08:00:05", "good", "自动编程已成功完成", "5001", "2000", "COM1") +
                   Record("3T08:10:00", "good", "自动编程已成功完成", "5002", "3000", "COM1") +
@@ -59,7 +61,7 @@ struct Folder {
             return line.insert(line.size() - 2, "," + station);
         };
         Write("2025-03-04.csv",
-              kBom + kRecordHeader + ",station\r\n" +
+              kBom + kOldHeader + ",station\r\n" +
                   withStation(Record("4T10:00:00", "good", "自动编程已成功完成", "5003", "2000", "COM1"), "A") +
                   // Torn, then mended by the next record: too few columns, never a chip.
                   "2025-03-04T10:01:00+08:00,good,自动编程已成功完成\r\n" +
@@ -239,7 +241,7 @@ TEST(Report, PeriodChoosesTheDays) {
 TEST(Report, ThreadsAddUpAsOneReader) {
     Folder folder;
     for (int day = 6; day <= 9; ++day) {
-        std::string text = kBom + kRecordHeader + "\r\n";
+        std::string text = kBom + kOldHeader + "\r\n";
         for (int i = 0; i < 50 * day; ++i)
             text += Record(std::to_string(day) + "T1" + std::to_string(i % 10) + ":00:00", i % 7 ? "good" : "bad",
                            i % 7 ? "自动编程已成功完成" : "芯片不空, 在地址: 0000" + std::to_string(i % 10),
@@ -310,6 +312,36 @@ TEST(Report, PageTablesShowTheSameFiguresEscaped) {
     EXPECT_NE(html.find("Chart.js v3"), std::string::npos);
     EXPECT_NE(html.find("Permission is hereby granted"), std::string::npos);
     EXPECT_EQ(html.find("src=\"http"), std::string::npos);
+}
+
+// An offline file is no chip: its record counts apart, and neither its
+// result nor its time (the operator's dialogs in it) reaches the chips'
+// figures. Records made before they had a kind count as chips.
+TEST(Report, OfflineFilesCountApartFromTheChips) {
+    ReportTally tally;
+    auto row = [](std::string_view result, std::string_view ms, std::string_view kind) {
+        ReportRow r;
+        r.time = "2025-03-03T08:00:05+08:00";
+        r.result = result;
+        r.status = "x";
+        r.chip = "S3F9454";
+        r.duration = ms;
+        r.port = "COM1";
+        r.kind = kind;
+        return r;
+    };
+    ASSERT_TRUE(tally.Add(row("good", "2000", "chip")));
+    ASSERT_TRUE(tally.Add(row("good", "2100", "")));
+    ASSERT_TRUE(tally.Add(row("good", "60000", "offline-file")));
+    ASSERT_TRUE(tally.Add(row("bad", "60000", "offline-file")));
+    ReportFigures f = std::move(tally).Figures({}, {}, {});
+    EXPECT_EQ(f.total.good, 2u);
+    EXPECT_EQ(f.total.bad, 0u);
+    EXPECT_EQ(f.offlineFiles.good, 1u);
+    EXPECT_EQ(f.offlineFiles.bad, 1u);
+    ASSERT_EQ(f.cycles.size(), 1u);
+    EXPECT_EQ(f.cycles[0].p95Ms, 2100u);
+    EXPECT_EQ(ReportJson(f)["offline_files"]["good"], 1);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "code/Csv.h"
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 #include "platform/headless/MemorySettings.h"
 #include "platform/win32/RealClock.h"
 #include "platform/win32/RecordsFolder.h"

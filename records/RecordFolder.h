@@ -30,35 +30,23 @@
 #include <unordered_map>
 #include <vector>
 
-#include "code/PendingFile.h"
+#include "records/Record.h"
+#include "records/RecordEngine.h"
 #include "seams/Files.h"
 #include "seams/ProductionRecords.h"
 
 namespace veldrix {
 
-// Column positions of a record.
-namespace column {
-constexpr int kTime = 0, kResult = 1, kStatus = 2, kChip = 3, kCodeFile = 4, kChecksum = 5, kStart = 6, kEnd = 7,
-              kIdCode = 8, kIdAddress = 9, kSuccess = 10, kFailure = 11, kDuration = 12, kPort = 13;
-constexpr int kCount = 14;
-}  // namespace column
+// How long a store waits for the folder's lock before it answers that the
+// folder cannot be reached.
+constexpr uint64_t kFolderLockWaitMs = 10000;
 
-extern const char* const kRecordHeader;  // the header line, without its line end
-const char* ResultWord(RecordResult result);
-// "2025-03-03T08:00:00+08:00"
-std::string IsoTime(const LocalTime& time);
-// "2025-03-03.csv"
-std::string DayFileName(const LocalTime& time);
-// "2025-03-03" of a day since 1970
-std::string DateText(int64_t days);
-// The record's fields in column order, as written.
-std::vector<std::string> RecordFields(const ProductionRecord& record);
-
-class RecordFolder : public ProductionRecords {
+class RecordFolder : public ProductionRecords, private RecordBackEnd {
 public:
     // fallbackFolder takes the pending file while folder cannot (the programs
-    // pass the folder beside their settings); none when empty.
-    explicit RecordFolder(std::string folder, std::string fallbackFolder = "");
+    // pass the folder beside their settings); none when empty. clock: what
+    // the wait for the lock sleeps on (the system's when none).
+    explicit RecordFolder(std::string folder, std::string fallbackFolder = "", Clock* clock = nullptr);
     // Stores what is pending if it can; what cannot wait in the pending file
     // for the next start.
     ~RecordFolder() override;
@@ -74,9 +62,14 @@ public:
 
     RecordKept Append(const ProductionRecord& record) override;
     RecordKept FlushPending() override;
+    // Granted only once the hold is in id-held.csv and flushed, under the
+    // lock, by a store that has read all that others wrote; else Unreachable.
     IdGrant TakeIdCode(uint32_t idCode, bool reuse) override;
     void GiveBackIdCode(uint32_t idCode) override;
     std::optional<std::string> IdCodeOnGoodChip(uint32_t idCode) override;
+    // Why the folder cannot hand out codes now (its lock, a file that cannot
+    // be read), in the program's words; nothing when it can.
+    std::optional<std::string> IdServerProblem() override;
     std::string Location() override;
     const std::string& Folder() const { return folder_; }
     // This run among those sharing the folder: the holder of its codes, the
@@ -84,15 +77,6 @@ public:
     const std::string& RunName() const { return run_; }
 
 private:
-    // A record on its way to its day file.
-    struct Waiting {
-        std::string line;     // with its line end
-        size_t fields = 0;    // in line
-        std::string dayFile;  // its name
-        int32_t day = 0;
-        std::optional<uint32_t> goodId;
-        std::string holder;  // the run whose hold on goodId the record releases
-    };
     // How far a day file was read.
     struct DayFile {
         uint64_t offset = 0;  // up to the last whole record
@@ -109,31 +93,33 @@ private:
     };
     class Session;
 
+    Put StoreOne(const QueuedRecord& record) override;
+    void Confirmed(const QueuedRecord& record) override;
+    void WaitingElsewhere(uint32_t idCode) override { waitingElsewhere_.insert(idCode); }
+
     // All below with mutex_ held.
+    bool TakeLock();  // within kFolderLockWaitMs; false with problem_ said
     bool BeginSession();  // false when the folder cannot be locked
     void EndSession();
-    void CatchUp();
+    bool CatchUp();  // false when something others wrote could not be read
     bool ReadDay(const std::string& name, int32_t day, size_t* records);
-    void ReadHeld();
+    bool ReadHeld();
     void NoteGood(int32_t day, uint32_t idCode);
     void MergeGood(int32_t day, std::vector<uint32_t>& ids);
     std::optional<int32_t> GoodDay(uint32_t idCode) const;
+    bool KeyStored(const std::string& key) const;
     void HoldMine(uint32_t idCode);
     void ReleaseMine(uint32_t idCode);
     void NoteHeld(uint32_t idCode, const std::string& holder, const std::string& time, bool held);
-    void WriteHeld();
-
+    bool WriteHeld();  // true when the changes of the held codes are all on the disk
     void StoreQueue();
-    bool Store(const Waiting& record);
-    bool KeepPending();  // every waiting record in a pending file
     void AdoptGoneRuns();
-    // The records a pending file still holds, after those it says are stored.
-    bool ReadPending(const std::string& path, const std::string& holder, std::vector<Waiting>& records);
-    void AdoptPending(const std::string& path, const std::string& holder, FileLock& gone);
+    std::optional<std::string> Problem();  // with a session begun
 
     std::mutex mutex_;
     const std::string folder_, fallback_;
     const std::string lockPath_, heldPath_;
+    Clock* clock_;
     std::string run_;
     std::string fallbackSuffix_;  // ".<folder key>.csv"
     std::mt19937_64 random_;
@@ -142,10 +128,11 @@ private:
     // Days (since 1970) in order, each with its good chips' ID codes sorted.
     std::map<int32_t, std::vector<uint32_t>> idsByDay_;
     std::unordered_map<std::string, DayFile> days_;
+    // Per run, the highest record number stored: a run stores its records in order.
+    std::unordered_map<std::string, uint64_t> storedUpTo_;
 
     std::map<uint32_t, std::string> mine_;  // codes this run holds, with the time it took them
     std::map<uint32_t, Holding> others_;  // held by other runs, as id-held.csv last said
-    std::map<uint32_t, int> waitingGood_;  // this run's good records not stored yet, by code
     std::set<uint32_t> waitingElsewhere_;  // good records of live runs' pending files, seen at the start
     std::string heldLines_;                // changes of the held codes not in the file yet
     bool heldTaken_ = false;               // among them a code handed out: flushed to the disk
@@ -154,12 +141,13 @@ private:
 
     FileLock folderLock_;
     bool locked_ = false;
+    bool blind_ = false;   // this session could not read all that others wrote
+    std::string problem_;  // why the last session could not begin
     Seen seen_;
     bool seenValid_ = false;
     std::vector<std::string> changed_;  // files changed in this session
 
-    std::deque<Waiting> queue_;  // records not stored yet, in order
-    std::unique_ptr<PendingFile> pending_;
+    std::unique_ptr<RecordEngine> engine_;
 };
 
 }  // namespace veldrix

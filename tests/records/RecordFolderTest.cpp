@@ -16,8 +16,9 @@
 #include <thread>
 
 #include "code/Csv.h"
-#include "code/MemoryRecords.h"
-#include "code/RecordFolder.h"
+#include "platform/headless/VirtualClock.h"
+#include "records/MemoryRecords.h"
+#include "records/RecordFolder.h"
 #include "seams/Files.h"
 #include "tests/admin/ProductionApp.h"
 #include "tests/support/TestApp.h"
@@ -101,10 +102,10 @@ ProductionRecord Sample(RecordResult result, uint32_t id, std::string status = "
 TEST(RecordFolder, FieldsAreWrittenAsTheColumnsSay) {
     EXPECT_EQ(CsvRecord(RecordFields(Sample(RecordResult::Good, 5001))),
               "2025-03-03T09:23:21+08:00,good,自动编程已成功完成,S3F9454,C:\\码\\a.hex,0E20H,0000H,0FFFH,5001,0FFDH,5001,"
-              "0,8509,COM3\r\n");
+              "0,8509,COM3,,chip\r\n");
     ProductionRecord r;
     r.time = LocalTimeAt(DaysFromCivil(2024, 2, 29) * 86400000 - 1, -330);
-    EXPECT_EQ(CsvRecord(RecordFields(r)), "2024-02-28T18:29:59-05:30,stopped,,,,,0000H,0000H,,,0,0,0,\r\n");
+    EXPECT_EQ(CsvRecord(RecordFields(r)), "2024-02-28T18:29:59-05:30,stopped,,,,,0000H,0000H,,,0,0,0,,,chip\r\n");
     EXPECT_EQ(DayFileName(r.time), "2024-02-28.csv");
     EXPECT_EQ(IsoTime(LocalTimeAt(0, 0)), "1970-01-01T00:00:00+00:00");
 }
@@ -147,9 +148,9 @@ TEST(RecordFolder, ARecordTornAnywhereHidesNothingBeforeOrAfterIt) {
 
         auto records = test::ReadRecords(file);
         ASSERT_GE(records.size(), 4u);
-        EXPECT_EQ(records[1], RecordFields(Sample(RecordResult::Good, 7001)));
-        EXPECT_EQ(records[2], RecordFields(Sample(RecordResult::Bad, 7002, "a, \"b\"")));
-        EXPECT_EQ(records.back(), RecordFields(Sample(RecordResult::Good, 7346)));
+        EXPECT_EQ(records[1], test::Unkeyed(RecordFields(Sample(RecordResult::Good, 7001))));
+        EXPECT_EQ(records[2], test::Unkeyed(RecordFields(Sample(RecordResult::Bad, 7002, "a, \"b\""))));
+        EXPECT_EQ(records.back(), test::Unkeyed(RecordFields(Sample(RecordResult::Good, 7346))));
         // Whatever is left of the torn one stands on lines of its own and never
         // reads as a good chip with a cut ID code.
         RecordFolder later(dir.File("logs"));
@@ -157,8 +158,8 @@ TEST(RecordFolder, ARecordTornAnywhereHidesNothingBeforeOrAfterIt) {
         EXPECT_EQ(later.IdCodeOnGoodChip(7001), "2025-03-03");
         EXPECT_EQ(later.IdCodeOnGoodChip(7346), "2025-03-03");
         EXPECT_EQ(later.IdCodeOnGoodChip(73), std::nullopt);
-        EXPECT_EQ(later.IdCodeOnGoodChip(7345), cut.keep == torn.size() - 1 ? std::optional<std::string>("2025-03-03")
-                                                                              : std::nullopt);
+        // Torn even just before its line end: its last field (the kind) is cut.
+        EXPECT_EQ(later.IdCodeOnGoodChip(7345), std::nullopt);
     }
 }
 
@@ -278,7 +279,7 @@ TEST(RecordFolder, RecordsThatCannotBeStoredWaitAndAreStoredInOrderAtTheNextChan
             auto records = test::ReadRecords(dir.File("logs/2025-03-03.csv"));
             EXPECT_EQ(Column(records, column::kSuccess), expected);
             ASSERT_GE(records.size(), 2u);
-            EXPECT_EQ(records[1], RecordFields(Sample(RecordResult::Good, 101)));
+            EXPECT_EQ(records[1], test::Unkeyed(RecordFields(Sample(RecordResult::Good, 101))));
             EXPECT_TRUE(PendingFiles(logs).empty());
             EXPECT_TRUE(PendingFiles(fallback).empty());
             RecordFolder later(logs);
@@ -324,45 +325,43 @@ TEST(RecordFolder, AStartStoresWhatAGoneRunLeftWaitingAndNothingTwice) {
     EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-04.csv")), column::kSuccess),
               std::vector<std::string>{"2"});
     // Their codes are on good chips, no longer held by the run that is gone.
-    EXPECT_EQ(start.TakeIdCode(4, false).date, "2025-03-03");
+    IdGrant four = start.TakeIdCode(4, false);
+    EXPECT_EQ(four.answer, IdGrant::Answer::OnGoodChip) << four.problem;
+    EXPECT_EQ(four.date, "2025-03-03");
     EXPECT_EQ(start.TakeIdCode(2, true).answer, IdGrant::Answer::Granted);
     RecordFolder again(logs);
     EXPECT_EQ(again.Load().records, 4u);
 }
 
-// Neither the folder nor the fallback folder can take a file: the records are
+// Neither the folder nor the fallback folder can take a file: no code is
+// handed out (the answer says why, in the program's words), the records are
 // lost to the disk for now, yet kept, their codes known as on good chips, and
 // stored in order once the folder is back.
-TEST(RecordFolder, WithNoFolderAtAllRecordsAreKeptInMemoryAndTheirCodesStayTaken) {
+TEST(RecordFolder, WithNoFolderAtAllNoCodeIsGrantedAndRecordsAreKeptInMemory) {
     test::TempDir dir;
     const std::string logs = dir.Write("logs", "x"), fallback = dir.Write("settings", "x");
     RecordFolder run(logs, fallback);
     run.Load();
-    EXPECT_EQ(run.TakeIdCode(41, false).answer, IdGrant::Answer::Granted);
+    IdGrant refused = run.TakeIdCode(41, false);
+    EXPECT_EQ(refused.answer, IdGrant::Answer::Unreachable);
+    EXPECT_FALSE(refused.problem.empty());
+    EXPECT_EQ(run.IdServerProblem(), refused.problem);
     EXPECT_EQ(run.Append(Sample(RecordResult::Good, 41)), RecordKept::Lost);
     EXPECT_EQ(run.Append(Sample(RecordResult::Bad, 42)), RecordKept::Lost);
     EXPECT_EQ(run.Append(Sample(RecordResult::Good, 43)), RecordKept::Lost);
     EXPECT_EQ(run.FlushPending(), RecordKept::Lost);
-    for (uint32_t id : {41u, 43u}) {
-        EXPECT_EQ(run.IdCodeOnGoodChip(id), "2025-03-03");
-        IdGrant again = run.TakeIdCode(id, false);
-        EXPECT_EQ(again.answer, IdGrant::Answer::OnGoodChip);
-        EXPECT_EQ(again.date, "2025-03-03");
-        run.GiveBackIdCode(id);  // a chip that never got it gives nothing back
-    }
-    EXPECT_EQ(run.TakeIdCode(44, false).answer, IdGrant::Answer::Granted);
-    EXPECT_EQ(run.TakeIdCode(44, false).answer, IdGrant::Answer::HeldElsewhere);
+    for (uint32_t id : {41u, 43u}) EXPECT_EQ(run.IdCodeOnGoodChip(id), "2025-03-03");
 
     std::filesystem::remove(logs);
-    // Another run on the folder sees the waiting good chips' codes held.
     RecordFolder other(logs);
     other.Load();
     EXPECT_EQ(run.FlushPending(), RecordKept::Stored);
+    EXPECT_EQ(run.IdServerProblem(), std::nullopt);
     EXPECT_EQ(Column(test::ReadRecords(dir.File("logs/2025-03-03.csv")), column::kSuccess),
               (std::vector<std::string>{"41", "42", "43"}));
     EXPECT_EQ(other.TakeIdCode(43, false).answer, IdGrant::Answer::OnGoodChip);
-    EXPECT_EQ(other.TakeIdCode(44, false).answer, IdGrant::Answer::HeldElsewhere);
     EXPECT_EQ(other.TakeIdCode(42, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(run.TakeIdCode(42, false).answer, IdGrant::Answer::HeldElsewhere);
 }
 
 // A good record that waits keeps its code held for every other store, and
@@ -564,6 +563,84 @@ TEST(RecordFolder, ProcessesOnOneFolderNeverGetOneCodeTwice) {
     EXPECT_GT(mine, 0u);
     EXPECT_LT(mine, granted.size());  // the child got codes too
     ExpectEachCodeOnce(logs, granted, kCodes);
+}
+
+// Every record carries a key: a run killed after its pending records
+// reached their day file but before its pending file said so, or a pending
+// file that cannot be deleted, never stores a record twice.
+TEST(RecordFolder, ARecordIsStoredOnceByItsKeyWhateverThePendingFileSays) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    std::string copy, path;
+    {
+        RecordFolder run(logs);
+        run.Load();
+        std::filesystem::create_directories(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.Append(Sample(RecordResult::Good, 21)), RecordKept::Pending);
+        ASSERT_EQ(run.Append(Sample(RecordResult::Bad, 22)), RecordKept::Pending);
+        ASSERT_EQ(PendingFiles(logs).size(), 1u);
+        path = logs + "/" + PendingFiles(logs)[0];
+        ASSERT_TRUE(ReadFileBytes(path, copy));
+        std::filesystem::remove(dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(run.FlushPending(), RecordKept::Stored);
+    }
+    // The pending file as the killed run left it, without its mark.
+    ASSERT_TRUE(WriteFileReplacing(path, copy));
+    for (int start = 0; start < 2; ++start) {
+        RecordFolder again(logs);
+        EXPECT_EQ(again.Load().records, 2u);
+        EXPECT_TRUE(PendingFiles(logs).empty());
+        ASSERT_TRUE(WriteFileReplacing(path, copy));  // deleted, it came back (a scanner held it)
+    }
+    auto records = test::ReadRecordsWithKeys(dir.File("logs/2025-03-03.csv"));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_NE(records[1][column::kKey], records[2][column::kKey]);
+    EXPECT_EQ(records[1][column::kKey].rfind(RecordFolder(logs).RunName(), 0), std::string::npos);
+}
+
+// No code is granted unless its hold reached id-held.csv, nor by a store
+// that could not read what others wrote there: the answer is Unreachable,
+// and once the file reads again the other's hold is seen.
+TEST(RecordFolder, NoCodeWithoutADurableHoldOrAWholeReading) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs"), held = dir.File("logs/id-held.csv");
+    RecordFolder a(logs), b(logs);
+    a.Load();
+    b.Load();
+    ASSERT_EQ(a.TakeIdCode(300, false).answer, IdGrant::Answer::Granted);
+    std::filesystem::rename(held, dir.File("held.csv"));
+    std::filesystem::create_directories(held);  // neither readable nor writable
+    IdGrant blind = b.TakeIdCode(300, false);
+    EXPECT_EQ(blind.answer, IdGrant::Answer::Unreachable);
+    EXPECT_FALSE(blind.problem.empty());
+    EXPECT_EQ(b.TakeIdCode(301, false).answer, IdGrant::Answer::Unreachable);
+    EXPECT_TRUE(b.IdServerProblem().has_value());
+    std::filesystem::remove(held);
+    std::filesystem::rename(dir.File("held.csv"), held);
+    EXPECT_EQ(b.TakeIdCode(300, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(b.TakeIdCode(301, false).answer, IdGrant::Answer::Granted);
+    EXPECT_EQ(a.TakeIdCode(301, false).answer, IdGrant::Answer::HeldElsewhere);
+    EXPECT_EQ(b.IdServerProblem(), std::nullopt);
+}
+
+// A holder of the lock that never lets go (a PC that died on a share) stops
+// no one for longer than the deadline: the answer is then Unreachable.
+TEST(RecordFolder, TheLockIsWaitedForTenSecondsAtMost) {
+    test::TempDir dir;
+    const std::string logs = dir.File("logs");
+    VirtualClock clock;
+    RecordFolder store(logs, "", &clock);
+    store.Load();
+    FileLock dead;
+    ASSERT_TRUE(dead.TryLock(logs + "/veldrix.lock"));
+    const uint64_t before = clock.NowMs();
+    IdGrant grant = store.TakeIdCode(5, false);
+    EXPECT_EQ(grant.answer, IdGrant::Answer::Unreachable);
+    EXPECT_NE(grant.problem.find("veldrix.lock"), std::string::npos);
+    EXPECT_GE(clock.NowMs() - before, kFolderLockWaitMs);
+    EXPECT_LT(clock.NowMs() - before, kFolderLockWaitMs + 100);
+    dead.Close();
+    EXPECT_EQ(store.TakeIdCode(5, false).answer, IdGrant::Answer::Granted);
 }
 
 // Only a whole record with at least the columns its file's header names

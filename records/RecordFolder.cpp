@@ -1,14 +1,16 @@
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <thread>
 
 #include "code/Csv.h"
 #include "code/Fields.h"
-#include "code/PendingFile.h"
+#include "records/PendingFile.h"
+#include "records/Record.h"
 #include "seams/Files.h"
 #include "seams/Platform.h"
 
@@ -27,33 +29,6 @@ constexpr uint64_t kHeldRewriteAt = 64 * 1024;
 constexpr char kHeadFormat[] = "veldrix-lock 1";
 constexpr size_t kHeadSize = 4096;
 constexpr size_t kChangesKept = 64;
-
-std::string HexField(uint32_t value) { return Hex(value, 4) + "H"; }
-
-// The day of a file named "YYYY-MM-DD.csv"; other files are not ours.
-std::optional<int32_t> DayOfFileName(const std::string& name) {
-    if (name.size() != 14 || name.compare(10, 4, ".csv") != 0 || name[4] != '-' || name[7] != '-') return std::nullopt;
-    for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
-        if (name[size_t(i)] < '0' || name[size_t(i)] > '9') return std::nullopt;
-    int year = std::stoi(name.substr(0, 4)), month = std::stoi(name.substr(5, 2)), day = std::stoi(name.substr(8, 2));
-    if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-    return int32_t(DaysFromCivil(year, month, day));
-}
-
-
-std::optional<uint32_t> IdCodeField(std::string_view text) {
-    if (text.empty() || text.size() > 8) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + uint32_t(c - '0');
-    }
-    return value;
-}
-
-bool IsResultWord(std::string_view word) {
-    return word == "good" || word == "bad" || word == "stopped" || word == "link";
-}
 
 // What must come before the next record so that it starts on a line of its
 // own: nothing after a whole record; after a torn one, a closing quote when
@@ -77,59 +52,6 @@ bool Mending(AppendFile& file, std::string& out) {
 }
 
 }  // namespace
-
-const char* const kRecordHeader =
-    "时间,结果,状态,芯片型号,代码文件,检查和,起始地址,终止地址,ID码,ID码地址,成功计数,失败计数,耗时(毫秒),端口";
-
-const char* ResultWord(RecordResult result) {
-    switch (result) {
-    case RecordResult::Good: return "good";
-    case RecordResult::Bad: return "bad";
-    case RecordResult::Stopped: return "stopped";
-    case RecordResult::Link: return "link";
-    }
-    return "";
-}
-
-std::string IsoTime(const LocalTime& t) {
-    int offset = t.offsetMinutes < 0 ? -t.offsetMinutes : t.offsetMinutes;
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, t.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return text;
-}
-
-std::string DateText(int64_t days) {
-    int year, month, day;
-    CivilFromDays(days, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    return text;
-}
-
-std::string DayFileName(const LocalTime& t) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d.csv", t.year, t.month, t.day);
-    return text;
-}
-
-std::vector<std::string> RecordFields(const ProductionRecord& r) {
-    return {IsoTime(r.time),
-            ResultWord(r.result),
-            r.status,
-            r.chip,
-            r.codeFile,
-            r.checksum ? HexField(*r.checksum) : "",
-            HexField(r.rangeStart),
-            HexField(r.rangeEnd),
-            r.idCode ? std::to_string(*r.idCode) : "",
-            r.idAddress ? HexField(*r.idAddress) : "",
-            std::to_string(r.successCount),
-            std::to_string(r.failureCount),
-            std::to_string(r.durationMs),
-            r.port};
-}
-
 
 namespace {
 
@@ -217,6 +139,7 @@ std::string HeadText(const std::string& epoch, uint64_t seq,
 
 }  // namespace
 
+
 // The folder's lock for one call, and catching up with what others did
 // before it; the held codes and the changes made are written at its end.
 class RecordFolder::Session {
@@ -230,38 +153,69 @@ private:
     RecordFolder& folder_;
 };
 
-RecordFolder::RecordFolder(std::string folder, std::string fallbackFolder)
+RecordFolder::RecordFolder(std::string folder, std::string fallbackFolder, Clock* clock)
     : folder_(std::move(folder)),
       fallback_(fallbackFolder == folder_ ? std::string() : std::move(fallbackFolder)),
       lockPath_(JoinPath(folder_, kLockName)),
       heldPath_(JoinPath(folder_, kHeldName)),
+      clock_(clock),
+      run_(NewRunName()),
       random_((uint64_t(std::random_device{}()) << 32) ^ std::random_device{}() ^ uint64_t(UnixMsNow())) {
-    LocalTime now = LocalTimeAt(UnixMsNow(), 0);
-    char start[32];
-    std::snprintf(start, sizeof start, "%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day, now.hour, now.minute,
-                  now.second);
-    // Host and process, when it started, and a few random letters for two stores of one process.
-    run_ = ProcessName() + "-" + start + "-" + Hex64(random_()).substr(0, 6);
     fallbackSuffix_ = "." + Hex64(FolderKey(folder_)) + ".csv";
-    pending_ = std::make_unique<PendingFile>(kRecordHeader, run_);
+    engine_ = std::make_unique<RecordEngine>(static_cast<RecordBackEnd&>(*this), kRecordHeader, run_,
+                                             std::vector<std::pair<std::string, std::string>>{
+                                                 {folder_, ".csv"}, {fallback_, fallbackSuffix_}});
 }
 
 RecordFolder::~RecordFolder() {
     std::lock_guard lock(mutex_);
-    if (!queue_.empty()) {
+    if (!engine_->Empty()) {
         Session session(*this);
         StoreQueue();
-        KeepPending();
+        engine_->Keep();
     }
     // What is left waits in the pending file, unlocked, for the next start.
-    pending_->Leave();
+    engine_.reset();
+}
+
+bool RecordFolder::TakeLock() {
+    using Steady = std::chrono::steady_clock;
+    const auto begun = Steady::now();
+    const uint64_t begunMs = clock_ ? clock_->NowMs() : 0;
+    bool made = false;
+    for (;;) {
+        switch (folderLock_.Attempt(lockPath_)) {
+        case FileLock::Try::Taken: problem_.clear(); return true;
+        case FileLock::Try::Failed:
+            // The lock file is kept open: the folder is made only when it cannot be.
+            if (!made && MakeFolders(folder_)) {
+                made = true;
+                continue;
+            }
+            problem_ = FileWriteProblem(lockPath_);
+            if (problem_.empty()) problem_ = "无法打开 " + std::string(kLockName);
+            return false;
+        case FileLock::Try::Busy: break;
+        }
+        uint64_t waited = clock_ ? clock_->NowMs() - begunMs
+                                 : uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - begun)
+                                                .count());
+        if (waited >= kFolderLockWaitMs) {
+            problem_ = std::string(kLockName) + " 已被其它程序锁定超过" + std::to_string(kFolderLockWaitMs / 1000) + "秒";
+            return false;
+        }
+        // Short: a holder lets go within a millisecond or so.
+        if (clock_)
+            clock_->Sleep(1);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 bool RecordFolder::BeginSession() {
     changed_.clear();
-    // The lock file is kept open: the folder is made only when it cannot be.
-    locked_ = folderLock_.Lock(lockPath_) || (MakeFolders(folder_) && folderLock_.Lock(lockPath_));
-    if (locked_) CatchUp();
+    locked_ = TakeLock();
+    blind_ = locked_ && !CatchUp();
     return locked_;
 }
 
@@ -278,30 +232,32 @@ void RecordFolder::EndSession() {
         for (const std::string& name : changed_) seen_.changes.emplace_back(++seen_.seq, name);
         if (seen_.changes.size() > kChangesKept)
             seen_.changes.erase(seen_.changes.begin(), seen_.changes.end() - kChangesKept);
-        folderLock_.WriteHead(HeadText(seen_.epoch, seen_.seq, seen_.changes));
+        // Not written, the others catch up from the folder's listing.
+        if (!folderLock_.WriteHead(HeadText(seen_.epoch, seen_.seq, seen_.changes))) seenValid_ = false;
         changed_.clear();
     }
     folderLock_.Unlock();
     locked_ = false;
 }
 
-void RecordFolder::CatchUp() {
+bool RecordFolder::CatchUp() {
     std::string text;
     Seen head;
     if (!folderLock_.ReadHead(kHeadSize, text) || !ParseHead(text, head.epoch, head.seq, head.changes)) head = Seen{};
-    if (seenValid_ && head.epoch == seen_.epoch && head.seq == seen_.seq) return;
+    if (seenValid_ && !heldStale_ && head.epoch == seen_.epoch && head.seq == seen_.seq) return true;
     // The changes since this store last looked are all still listed: read only those files.
-    bool listed = seenValid_ && !head.epoch.empty() && head.epoch == seen_.epoch && head.seq > seen_.seq &&
-                  !head.changes.empty() && head.changes.front().first <= seen_.seq + 1;
+    bool listed = seenValid_ && !heldStale_ && !head.epoch.empty() && head.epoch == seen_.epoch &&
+                  head.seq > seen_.seq && !head.changes.empty() && head.changes.front().first <= seen_.seq + 1;
+    bool whole = true;
     if (listed) {
         std::set<std::string> names;
         for (const auto& [n, name] : head.changes)
             if (n > seen_.seq) names.insert(name);
         for (const std::string& name : names) {
             if (name == kHeldName) {
-                ReadHeld();
+                whole = ReadHeld() && whole;
             } else if (std::optional<int32_t> day = DayOfFileName(name)) {
-                ReadDay(name, *day, nullptr);
+                whole = ReadDay(name, *day, nullptr) && whole;
             }
         }
     } else {
@@ -314,25 +270,34 @@ void RecordFolder::CatchUp() {
                 if (!day) continue;
                 DayFile& known = days_[file.name];
                 if (file.size < known.offset) known = DayFile{};  // replaced: read it again
-                if (file.size > known.offset || known.columns == 0) ReadDay(file.name, *day, nullptr);
+                if (file.size > known.offset || known.columns == 0)
+                    whole = ReadDay(file.name, *day, nullptr) && whole;
             }
+        } else {
+            whole = false;
         }
-        ReadHeld();
+        whole = ReadHeld() && whole;
     }
+    // Nothing is marked seen that was not read whole: the next session reads it again.
+    if (!whole) return false;
     seen_ = std::move(head);
     seenValid_ = true;
+    return true;
 }
 
 // Reads a day file from where this store left it, up to its last whole
 // record. A record counts with at least as many fields as the file's header
 // names: what a power cut tore off never counts, even once the next record
-// mended its end. A later version's extra columns are read past.
+// mended its end (a keyed record's last field names its kind). A later
+// version's extra columns are read past.
 bool RecordFolder::ReadDay(const std::string& name, int32_t day, size_t* records) {
-    DayFile& known = days_[name];
+    DayFile known = days_[name];
     const uint64_t from = known.offset;
     bool header = from == 0;
     size_t need = std::max(known.columns, size_t(column::kIdCode + 1));
     std::vector<uint32_t> ids;
+    std::vector<std::pair<std::string, uint64_t>> keys;
+    size_t count = 0;
     CsvReader reader([&](const std::vector<std::string_view>& f) {
         if (header) {
             header = false;
@@ -340,7 +305,13 @@ bool RecordFolder::ReadDay(const std::string& name, int32_t day, size_t* records
             need = std::max(known.columns, size_t(column::kIdCode + 1));
         }
         if (f.size() < need || !IsResultWord(f[column::kResult])) return true;
-        if (records) ++*records;
+        if (known.columns > size_t(column::kKind)) {
+            if (f[column::kKind] != "chip" && f[column::kKind] != "offline-file") return true;
+            std::string run;
+            uint64_t number;
+            if (SplitRecordKey(f[column::kKey], run, number)) keys.emplace_back(std::move(run), number);
+        }
+        ++count;
         if (f[column::kResult] == "good")
             if (auto id = IdCodeField(f[column::kIdCode])) ids.push_back(*id);
         return true;
@@ -353,17 +324,32 @@ bool RecordFolder::ReadDay(const std::string& name, int32_t day, size_t* records
             return reader.Feed(piece);
         },
         from);
+    // A read that failed part way counts nothing: it is read again from where it was.
     if (!read) return false;
     known.offset = from + fed - reader.Waiting();
+    days_[name] = known;
+    if (records) *records += count;
+    for (auto& [run, number] : keys) {
+        uint64_t& upTo = storedUpTo_[run];
+        upTo = std::max(upTo, number);
+    }
     if (!ids.empty()) MergeGood(day, ids);
     return true;
 }
 
-void RecordFolder::ReadHeld() {
+bool RecordFolder::ReadHeld() {
     std::string text;
-    // Unreadable now: what it last said still holds, and it is not written anew from that.
-    heldStale_ = !ReadFileBytes(heldPath_, text);
-    if (heldStale_) return;
+    // Unreadable now: no code is handed out until it is read, and it is not written anew from what it last said.
+    if (!ReadFileBytes(heldPath_, text)) {
+        // None there yet holds nothing; any other failure is no reading at all.
+        std::vector<std::string> names;
+        heldStale_ = !ListFiles(folder_, names) || std::find(names.begin(), names.end(), kHeldName) != names.end() ||
+                     !FileWriteProblem(heldPath_).empty();
+        if (heldStale_) return false;
+        text.clear();
+    } else {
+        heldStale_ = false;
+    }
     others_.clear();
     CsvReader reader([&](const std::vector<std::string_view>& f) {
         std::optional<uint32_t> code = f.size() >= 4 ? IdCodeField(f[0]) : std::nullopt;
@@ -378,10 +364,11 @@ void RecordFolder::ReadHeld() {
         return true;
     });
     reader.Feed(text);
+    return true;
 }
 
-void RecordFolder::WriteHeld() {
-    if (heldLines_.empty() && !heldAgain_) return;
+bool RecordFolder::WriteHeld() {
+    if (heldLines_.empty() && !heldAgain_) return true;
     std::string lines = heldLines_;
     // Said again when the file may have lost them (a folder made anew, a write that failed).
     if (heldAgain_)
@@ -395,25 +382,29 @@ void RecordFolder::WriteHeld() {
     // Long, it is written anew, but only from a reading this session can trust:
     // a hold left out would be a code handed out twice.
     if (appendable && (file.Size() < kHeldRewriteAt || heldStale_)) {
+        const bool fresh = file.Size() == 0;
         if (file.Append(out + lines, heldTaken_ || heldAgain_)) {
-            if (file.Size() == out.size() + lines.size()) heldStale_ = false;  // all in it is this run's
+            if (fresh) heldStale_ = false;  // all in it is this run's
             heldLines_.clear();
             heldTaken_ = heldAgain_ = false;
             changed_.push_back(kHeldName);
-            return;
+            return true;
         }
+        // Part of it may be there all the same: others are told to look.
+        changed_.push_back(kHeldName);
     }
     file.Close();
     heldAgain_ = true;
-    if (heldStale_) return;
+    if (heldStale_) return false;
     std::map<uint32_t, Holding> all = others_;
     for (const auto& [code, time] : mine_) all[code] = {run_, time};
     std::string text = header;
     for (const auto& [code, hold] : all) text += CsvRecord({std::to_string(code), hold.holder, hold.time, "held"});
-    if (!WriteFileReplacing(heldPath_, text)) return;
+    if (!WriteFileReplacing(heldPath_, text)) return false;
     heldLines_.clear();
     heldTaken_ = heldAgain_ = false;
     changed_.push_back(kHeldName);
+    return true;
 }
 
 void RecordFolder::NoteGood(int32_t day, uint32_t idCode) {
@@ -444,6 +435,14 @@ std::optional<int32_t> RecordFolder::GoodDay(uint32_t idCode) const {
     return std::nullopt;
 }
 
+bool RecordFolder::KeyStored(const std::string& key) const {
+    std::string run;
+    uint64_t number;
+    if (!SplitRecordKey(key, run, number)) return false;
+    auto at = storedUpTo_.find(run);
+    return at != storedUpTo_.end() && at->second >= number;
+}
+
 void RecordFolder::HoldMine(uint32_t idCode) {
     auto [at, added] = mine_.emplace(idCode, NowText());
     if (added) NoteHeld(idCode, run_, at->second, true);
@@ -465,7 +464,7 @@ RecordFolder::LoadSummary RecordFolder::Load() {
     // meanwhile is caught up with afterwards.
     Seen start;
     bool started = false;
-    if (folderLock_.Lock(lockPath_) || (MakeFolders(folder_) && folderLock_.Lock(lockPath_))) {
+    if (TakeLock()) {
         std::string text;
         if (!folderLock_.ReadHead(kHeadSize, text) || !ParseHead(text, start.epoch, start.seq, start.changes))
             start = Seen{};
@@ -473,22 +472,27 @@ RecordFolder::LoadSummary RecordFolder::Load() {
         folderLock_.Unlock();
     }
     std::vector<std::string> names;
-    if (ListFiles(folder_, names)) {
+    bool whole = ListFiles(folder_, names);
+    if (whole) {
         for (const std::string& name : names) {
             std::optional<int32_t> day = DayOfFileName(name);
             if (!day) continue;
             days_[name] = DayFile{};
-            if (ReadDay(name, *day, &summary.records)) ++summary.files;
+            if (ReadDay(name, *day, &summary.records))
+                ++summary.files;
+            else
+                whole = false;
         }
     }
     seen_ = std::move(start);
-    seenValid_ = started;
+    // A file that could not be read is read at the next session.
+    seenValid_ = started && whole;
     {
         Session session(*this);
-        if (locked_) ReadHeld();  // the codes held before the start are in no change listed since
+        if (locked_ && !blind_) ReadHeld();  // the codes held before the start are in no change listed since
         AdoptGoneRuns();
         StoreQueue();
-        KeepPending();
+        engine_->Keep();
     }
     for (const auto& [day, kept] : idsByDay_) summary.goodIdCodes += kept.size();
     return summary;
@@ -496,70 +500,55 @@ RecordFolder::LoadSummary RecordFolder::Load() {
 
 RecordKept RecordFolder::Append(const ProductionRecord& record) {
     std::lock_guard lock(mutex_);
-    Waiting w;
-    std::vector<std::string> fields = RecordFields(record);
-    w.line = CsvRecord(fields);
-    w.fields = fields.size();
-    w.dayFile = DayFileName(record.time);
-    w.day = int32_t(DaysFromCivil(record.time.year, record.time.month, record.time.day));
-    w.holder = run_;
+    const QueuedRecord& q = engine_->Add(record);
     // The code is on a good chip from now on, also while its record waits.
-    if (record.result == RecordResult::Good && record.idCode) {
-        w.goodId = *record.idCode;
-        NoteGood(w.day, *record.idCode);
-        ++waitingGood_[*record.idCode];
-    }
-    lastFile_ = JoinPath(folder_, w.dayFile);
-    queue_.push_back(std::move(w));
-
+    if (q.goodId) NoteGood(q.day, *q.goodId);
+    lastFile_ = JoinPath(folder_, q.dayFile);
     Session session(*this);
     StoreQueue();
-    if (queue_.empty()) return RecordKept::Stored;
-    return KeepPending() ? RecordKept::Pending : RecordKept::Lost;
+    return engine_->Keep();
 }
 
 RecordKept RecordFolder::FlushPending() {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return RecordKept::Stored;
+    if (engine_->Empty()) return RecordKept::Stored;
     Session session(*this);
     StoreQueue();
-    if (queue_.empty()) return RecordKept::Stored;
-    return KeepPending() ? RecordKept::Pending : RecordKept::Lost;
+    return engine_->Keep();
 }
 
-// Stores the waiting records in order up to the first that cannot be; a good
-// one releases the hold on its code.
 void RecordFolder::StoreQueue() {
-    size_t stored = 0;
-    while (!queue_.empty() && Store(queue_.front())) {
-        const Waiting& w = queue_.front();
-        if (w.goodId && w.holder == run_) {
-            auto waiting = waitingGood_.find(*w.goodId);
-            if (waiting != waitingGood_.end() && --waiting->second <= 0) {
-                waitingGood_.erase(waiting);
-                ReleaseMine(*w.goodId);
-            }
-        } else if (w.goodId) {
-            auto held = others_.find(*w.goodId);
-            if (held != others_.end() && held->second.holder == w.holder) {
-                others_.erase(held);
-                NoteHeld(*w.goodId, w.holder, NowText(), false);
-            }
-        }
-        queue_.pop_front();
-        ++stored;
-    }
-    pending_->Stored(stored, queue_.size());
+    if (!locked_) return;
+    engine_->Store();
     // Codes of good chips whose records wait stay held for others to see.
-    for (const Waiting& w : queue_)
-        if (w.goodId && w.holder == run_) HoldMine(*w.goodId);
+    for (const QueuedRecord& q : engine_->Queue())
+        if (q.goodId && q.holder == run_) HoldMine(*q.goodId);
 }
 
-bool RecordFolder::Store(const Waiting& w) {
+// A good record releases the hold on its code.
+void RecordFolder::Confirmed(const QueuedRecord& q) {
+    if (!q.goodId) return;
+    if (q.holder == run_) {
+        if (!engine_->WaitingGood(*q.goodId)) ReleaseMine(*q.goodId);
+        return;
+    }
+    auto held = others_.find(*q.goodId);
+    if (held != others_.end() && held->second.holder == q.holder) {
+        others_.erase(held);
+        NoteHeld(*q.goodId, q.holder, NowText(), false);
+    }
+}
+
+RecordBackEnd::Put RecordFolder::StoreOne(const QueuedRecord& q) {
+    if (!locked_) return Put::Failed;
     AppendFile file;
-    if (!file.Open(JoinPath(folder_, w.dayFile))) return false;
-    DayFile& known = days_[w.dayFile];
+    if (!file.Open(JoinPath(folder_, q.dayFile))) return Put::Failed;
     const uint64_t before = file.Size();
+    // What others (or a write of this store that seemed to fail) put there
+    // since it was last read may hold this very record.
+    if (days_[q.dayFile].offset < before && !ReadDay(q.dayFile, q.day, nullptr)) return Put::Failed;
+    if (!q.Key().empty() && KeyStored(q.Key())) return Put::Already;
+    DayFile& known = days_[q.dayFile];
     std::string out;
     size_t columns = column::kCount;
     if (before == 0) {
@@ -567,113 +556,77 @@ bool RecordFolder::Store(const Waiting& w) {
         out += kRecordHeader;
         out += "\r\n";
     } else {
-        if (!Mending(file, out)) return false;
+        if (!Mending(file, out)) return Put::Failed;
         columns = known.columns ? known.columns : HeaderColumns(file);
     }
-    out += w.line;
+    out += q.line;
     // A later version's file: its extra columns stay empty, so the record counts there.
-    if (columns > w.fields) out.insert(out.size() - 2, columns - w.fields, ',');
-    if (!file.Append(out)) return false;
+    if (columns > q.fields.size()) out.insert(out.size() - 2, columns - q.fields.size(), ',');
+    if (!file.Append(out)) {
+        changed_.push_back(q.dayFile);
+        return Put::Failed;
+    }
+    if (q.goodId) NoteGood(q.day, *q.goodId);
     // Read up to here already: no need to read it back.
     if (before == 0) {
         known = {file.Size(), size_t(column::kCount)};
     } else if (known.offset == before && known.columns) {
         known.offset = file.Size();
     }
-    changed_.push_back(w.dayFile);
-    return true;
+    std::string run;
+    uint64_t number;
+    if (known.columns > size_t(column::kKind) && SplitRecordKey(q.Key(), run, number)) {
+        uint64_t& upTo = storedUpTo_[run];
+        upTo = std::max(upTo, number);
+    }
+    changed_.push_back(q.dayFile);
+    return Put::Stored;
 }
 
-bool RecordFolder::KeepPending() {
-    return pending_->Keep(queue_.size(), [this](size_t i) -> const std::string& { return queue_[i].line; },
-                         {{folder_, ".csv"}, {fallback_, fallbackSuffix_}});
-}
-
-// The pending files of runs that are gone (their lock is free), in the folder
-// and in the fallback folder: their records are stored or taken over. Those
-// of runs still alive tell which codes their good chips carry.
+// The pending files of runs that are gone, in the folder and in the
+// fallback folder: their records are stored or taken over. Those of runs
+// still alive tell which codes their good chips carry.
 void RecordFolder::AdoptGoneRuns() {
-    if (!locked_) return;  // another start might take the same file at once
-    for (const auto& [folder, suffix] : {std::pair(folder_, std::string(".csv")), std::pair(fallback_, fallbackSuffix_)}) {
-        for (const PendingFound& found : PendingFilesIn(folder, suffix)) {
-            if (found.path == pending_->Path()) continue;
-            FileLock gone;
-            if (gone.TryLock(found.path)) {
-                AdoptPending(found.path, found.run, gone);
-                continue;
-            }
-            // Its run lives, and may not have been able to say what it holds.
-            std::vector<Waiting> records;
-            ReadPending(found.path, found.run, records);
-            for (const Waiting& w : records)
-                if (w.goodId) waitingElsewhere_.insert(*w.goodId);
-        }
-    }
+    if (!locked_ || blind_) return;  // another start might take the same file at once
+    engine_->AdoptGoneRuns(folder_, ".csv");
+    engine_->AdoptGoneRuns(fallback_, fallbackSuffix_);
 }
 
-bool RecordFolder::ReadPending(const std::string& path, const std::string& holder, std::vector<Waiting>& records) {
-    std::vector<std::vector<std::string>> rows;
-    size_t columns = 0;
-    if (!ReadPendingFile(path, rows, columns)) return false;
-    for (const std::vector<std::string>& f : rows) {
-        if (f.size() < std::max(columns, size_t(column::kIdCode + 1)) || !IsResultWord(f[column::kResult]) ||
-            f[column::kTime].size() < 10)
-            continue;
-        Waiting w;
-        w.dayFile = f[column::kTime].substr(0, 10) + ".csv";
-        std::optional<int32_t> day = DayOfFileName(w.dayFile);
-        if (!day) continue;
-        w.day = *day;
-        w.line = CsvRecord(f);
-        w.fields = f.size();
-        if (f[column::kResult] == "good") w.goodId = IdCodeField(f[column::kIdCode]);
-        w.holder = holder;
-        records.push_back(std::move(w));
-    }
-    return true;
-}
-
-void RecordFolder::AdoptPending(const std::string& path, const std::string& holder, FileLock& gone) {
-    std::vector<Waiting> records;
-    if (!ReadPending(path, holder, records)) return;
-    const size_t count = records.size();
-    for (Waiting& w : records) {
-        if (w.goodId) NoteGood(w.day, *w.goodId);
-        queue_.push_back(std::move(w));
-    }
-    StoreQueue();
-    if (queue_.empty() || KeepPending()) {
-        gone.Close();
-        RemoveFile(path);
-        return;
-    }
-    // Neither stored nor kept by this run: they stay where they were, but for those stored.
-    const size_t left = std::min(queue_.size(), count);
-    queue_.erase(queue_.end() - std::ptrdiff_t(left), queue_.end());
-    NotePendingStored(path, count - left);
+std::optional<std::string> RecordFolder::Problem() {
+    if (!locked_) return problem_;
+    if (blind_) return "无法读取其它工位写入的记录 (" + folder_ + ")";
+    return std::nullopt;
 }
 
 IdGrant RecordFolder::TakeIdCode(uint32_t idCode, bool reuse) {
     std::lock_guard lock(mutex_);
     Session session(*this);
-    // A good chip of this run whose record waits holds its code only for the
-    // others: here it is on a good chip.
+    if (std::optional<std::string> problem = Problem()) return {IdGrant::Answer::Unreachable, {}, *problem};
     // A live run's good record seen waiting at the start holds its code until it is stored.
     auto waiting = waitingElsewhere_.find(idCode);
     if (waiting != waitingElsewhere_.end() && GoodDay(idCode)) waitingElsewhere_.erase(waiting);
-    if ((mine_.count(idCode) && !waitingGood_.count(idCode)) || others_.count(idCode) ||
+    // A good chip of this run whose record waits holds its code only for the
+    // others: here it is on a good chip.
+    if ((mine_.count(idCode) && !engine_->WaitingGood(idCode)) || others_.count(idCode) ||
         waitingElsewhere_.count(idCode))
         return {IdGrant::Answer::HeldElsewhere, {}, {}};
     if (!reuse)
         if (std::optional<int32_t> day = GoodDay(idCode)) return {IdGrant::Answer::OnGoodChip, DateText(*day), {}};
+    const bool held = mine_.count(idCode) != 0;
     HoldMine(idCode);
+    // Granted only once the hold is on the disk.
+    if (!WriteHeld()) {
+        if (!held) ReleaseMine(idCode);  // said free should part of it have reached the file
+        std::string problem = FileWriteProblem(heldPath_);
+        return {IdGrant::Answer::Unreachable, {}, problem.empty() ? "无法写入 " + std::string(kHeldName) : problem};
+    }
     return {};
 }
 
 void RecordFolder::GiveBackIdCode(uint32_t idCode) {
     std::lock_guard lock(mutex_);
     // A good chip's code whose record waits stays held.
-    if (!mine_.count(idCode) || waitingGood_.count(idCode)) return;
+    if (!mine_.count(idCode) || engine_->WaitingGood(idCode)) return;
     Session session(*this);
     ReleaseMine(idCode);
 }
@@ -683,6 +636,12 @@ std::optional<std::string> RecordFolder::IdCodeOnGoodChip(uint32_t idCode) {
     Session session(*this);
     std::optional<int32_t> day = GoodDay(idCode);
     return day ? std::optional<std::string>(DateText(*day)) : std::nullopt;
+}
+
+std::optional<std::string> RecordFolder::IdServerProblem() {
+    std::lock_guard lock(mutex_);
+    Session session(*this);
+    return Problem();
 }
 
 std::string RecordFolder::Location() {

@@ -5,7 +5,7 @@
 // later start takes over only the files of runs that are gone. A line
 // "#stored,N" says how many of its records are stored by now, so a file left
 // behind holds only what still waits. Both record stores keep their waiting
-// records this way (code/RecordFolder.h, platform/odbc/OdbcRecords.h).
+// records this way (records/RecordFolder.h, platform/odbc/OdbcRecords.h).
 #include <cstddef>
 #include <functional>
 #include <string>

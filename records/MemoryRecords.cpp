@@ -1,6 +1,6 @@
-#include "code/MemoryRecords.h"
+#include "records/MemoryRecords.h"
 
-#include "code/RecordFolder.h"
+#include "records/RecordFolder.h"
 
 namespace veldrix {
 

@@ -1,4 +1,4 @@
-#include "code/PendingFile.h"
+#include "records/PendingFile.h"
 
 #include <algorithm>
 #include <cstdlib>
