@@ -149,12 +149,15 @@ bool OnWindowDestroy(AppContext& ctx) {
     return ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
 }
 
-bool SessionMayEnd(AppContext& ctx) { return !ctx.BusyFlag && !(ctx.worker && ctx.worker->OperationRunning()); }
+// A search for a missing programmer sets BusyFlag too: only an operation holds the session.
+bool SessionMayEnd(AppContext& ctx) { return !(ctx.worker && ctx.worker->OperationRunning()); }
 
 std::string SessionBlockedText() { return "VELDRIX正在编程, 请等待当前芯片完成"; }
 
 bool OnSessionEnd(AppContext& ctx) {
     ctx.haltRequested = true;
+    // Saved before the wait: the system may end the process before it is over.
+    SaveSettings(ctx);
     if (ctx.worker && !SessionMayEnd(ctx)) {
         SetStatus(ctx, "系统即将关闭, 当前步骤完成后停止操作...");
         ctx.worker->WaitIdle(kSessionEndWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });

@@ -106,18 +106,19 @@ TEST(ProgrammerSearch, UnpluggingWhileIdleWarnsRefusesAndReconnects) {
     EXPECT_EQ(app.ctx.LinkEnabledFlag, 1);
 }
 
-// Pulled before the link check noticed: the operation's first port call
-// fails, the port is let go there and then, the operator is told once, and
-// the link monitor searches until the adapter is back.
+// Pulled before the link check noticed: the operation's first port call (the
+// session's queue sizes) fails, the port is let go there and then, the
+// operator is told once what failed, and the link monitor searches until
+// the adapter is back.
 TEST(ProgrammerSearch, AnOperationOnAPulledAdapterLetsThePortGoAndTheMonitorReconnects) {
     test::LinkedApp app;
     app.Start();
     const size_t boxes = app.BoxCount();
     app.prog.adapters.adapters[0].plugged = false;
     OnFunctionKey(app.ctx, kKeyF7);
-    // The information box comes whatever the link did; the port's own box first.
+    // The information box comes whatever the link did; the session's own box first.
     ASSERT_EQ(app.BoxCount(), boxes + 2);
-    EXPECT_EQ(app.ui.Boxes()[boxes].spec.text, "USB COM 端口已失效! 请重新连接!");
+    EXPECT_EQ(app.ui.Boxes()[boxes].spec.text, "读取串口错误,该端口可能不存在或被其它软件占用!");
     EXPECT_EQ(app.ui.Boxes()[boxes].spec.caption, "警告");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.ConnectedFlag, 0);
