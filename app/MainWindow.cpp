@@ -144,9 +144,13 @@ void OnAbortRequest(AppContext& ctx) { ctx.AbortFlag = 1; }
 bool OnWindowDestroy(AppContext& ctx) {
     SaveSettings(ctx);
     ctx.stopRequested = true;
-    if (!ctx.worker) return true;
     // The window's own calls from those threads are served while it waits.
-    return ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
+    const bool ended = !ctx.worker || ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
+    // Let go at once, not at the process's end: a program started again
+    // while the records are still being stored can open it. A thread still
+    // inside a driver call keeps it until the process ends.
+    if (ended && ctx.port->IsOpen()) ctx.port->Close();
+    return ended;
 }
 
 // A search for a missing programmer sets BusyFlag too: only an operation holds the session.

@@ -106,6 +106,16 @@ TEST(ProgrammerSearch, UnpluggingWhileIdleWarnsRefusesAndReconnects) {
     EXPECT_EQ(app.ctx.LinkEnabledFlag, 1);
 }
 
+// The window closed: the port is let go at once, so a program started
+// again before this one has ended can open it.
+TEST(ProgrammerSearch, AClosedWindowLetsThePortGo) {
+    test::LinkedApp app;
+    app.Start();
+    ASSERT_TRUE(app.port.IsOpen());
+    EXPECT_TRUE(OnWindowDestroy(app.ctx));
+    EXPECT_FALSE(app.port.IsOpen());
+}
+
 // Plugged in again, the adapter's port may answer before the driver lists
 // its value: the link is kept, and no box says it was lost. A pulled
 // adapter whose value the driver still lists is noticed on its handle.
