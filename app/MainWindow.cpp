@@ -144,17 +144,24 @@ void OnAbortRequest(AppContext& ctx) { ctx.AbortFlag = 1; }
 bool OnWindowDestroy(AppContext& ctx) {
     SaveSettings(ctx);
     ctx.stopRequested = true;
-    if (!ctx.worker) return true;
     // The window's own calls from those threads are served while it waits.
-    return ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
+    const bool ended = !ctx.worker || ctx.worker->Shutdown(kShutdownWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });
+    // Let go at once, not at the process's end: a program started again
+    // while the records are still being stored can open it. A thread still
+    // inside a driver call keeps it until the process ends.
+    if (ended && ctx.port->IsOpen()) ctx.port->Close();
+    return ended;
 }
 
-bool SessionMayEnd(AppContext& ctx) { return !ctx.BusyFlag && !(ctx.worker && ctx.worker->OperationRunning()); }
+// A search for a missing programmer sets BusyFlag too: only an operation holds the session.
+bool SessionMayEnd(AppContext& ctx) { return !(ctx.worker && ctx.worker->OperationRunning()); }
 
 std::string SessionBlockedText() { return "VELDRIX正在编程, 请等待当前芯片完成"; }
 
 bool OnSessionEnd(AppContext& ctx) {
     ctx.haltRequested = true;
+    // Saved before the wait: the system may end the process before it is over.
+    SaveSettings(ctx);
     if (ctx.worker && !SessionMayEnd(ctx)) {
         SetStatus(ctx, "系统即将关闭, 当前步骤完成后停止操作...");
         ctx.worker->WaitIdle(kSessionEndWaitMs, [&ctx] { ctx.ui->ServePendingCalls(); });

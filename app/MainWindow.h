@@ -55,12 +55,14 @@ constexpr int kShutdownWaitMs = 3000;
 // (inside a driver call): the program must end without the context.
 bool OnWindowDestroy(AppContext& ctx);
 
-// Shutdown or log-off. Asked first: false while an operation runs, and the
+// Shutdown or log-off. Asked first: false while an operation (not a link
+// search) runs, and the
 // window asks the system to wait, giving this reason.
 bool SessionMayEnd(AppContext& ctx);
 std::string SessionBlockedText();
-// How long an ending session waits for the step under way.
-constexpr int kSessionEndWaitMs = 10000;
+// How long an ending session waits for the step under way: the system may
+// end the process 5 s after it told the window.
+constexpr int kSessionEndWaitMs = 4000;
 // The session ends with the window open: the step running finishes and no
 // further step starts (the chip counted and recorded as any chip), then
 // everything the window's destroy does. False as for OnWindowDestroy.

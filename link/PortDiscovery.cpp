@@ -96,6 +96,13 @@ void ConnectProgrammer(AppContext& ctx) {
     ctx.rememberedPort = candidate;
 }
 
+bool RememberedPortListed(AppContext& ctx) {
+    const std::string wanted = Upper(ctx.rememberedPort.Get());
+    for (const std::string& name : ctx.portList)
+        if (Upper(name) == wanted) return true;
+    return false;
+}
+
 bool IsPortStillPresent(AppContext& ctx) {
     if (ctx.portValueNames.empty()) return false;
     std::string wanted = Upper(ctx.rememberedPort.Get());

@@ -178,23 +178,27 @@ BusyLine PollBusyLine(AppContext& ctx) {
 }
 
 bool ConfigureLine(AppContext& ctx) {
-    // A port that never accepts the purge must not hang the search.
-    for (int i = 0; i < kPurgeTries && !ctx.port->Purge() && ctx.port->IsOpen(); ++i) ctx.Sleep(1);
+    // A refused purge is tried again; a port that never accepts it must not
+    // hang the search, and after the last try it counts as lost.
+    bool purged = false;
+    for (int i = 0; i < kPurgeTries && ctx.port->IsOpen(); ++i) {
+        if ((purged = ctx.port->Purge())) break;
+        ctx.Sleep(1);
+    }
+    if (!purged) ctx.port->Close();
     return ctx.port->IsOpen() && ctx.port->SetLine("baud=38400 parity=E data=8 stop=1");
 }
 
 bool OpenSession(AppContext& ctx) {
     if (!ctx.port->SetQueues(1024, 1024)) {
-        // The adapter went since the last call: the link is lost, not held.
-        if (PortLost(ctx)) {
-            MarkLinkFailure(ctx);
-            return false;
-        }
-        ShowBox(ctx, "读取串口错误,该端口可能不存在或被其它软件占用!", "警告", MsgButtons::Ok, MsgIcon::Warning);
+        // The port that failed it may have been closed with it: the link is
+        // searched for again, but the operator reads what went wrong here.
         ctx.LinkErrorFlag = 1;
         ctx.AutoRunMarker = 0;
         ctx.ConnectedFlag = 0;
         ctx.LinkEnabledFlag = 0;
+        if (!ctx.port->IsOpen()) ctx.ui->StartLinkTimer(0, 1000);
+        ShowBox(ctx, "读取串口错误,该端口可能不存在或被其它软件占用!", "警告", MsgButtons::Ok, MsgIcon::Warning);
         NoteOutcome(ctx, OutcomeClass::LinkFailed);
         SetStatus(ctx, "连接烧写器端口硬件错误!");
         return false;

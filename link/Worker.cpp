@@ -47,9 +47,28 @@ void RunOperationNow(AppContext& ctx, int opCode) {
     RunOperation(ctx);
 }
 
+namespace {
+
+// The adapter of the open link is still there. A port the driver lists is
+// gone once its value is; a port the last search did not find listed (it
+// answered before the driver listed it) is listed again first, and judged
+// by its handle while it is not. Either way the handle itself must still
+// answer: a pulled adapter fails it before its value is removed.
+bool LinkStillThere(AppContext& ctx) {
+    if (!RememberedPortListed(ctx)) {
+        const int silent = ctx.SilentSearch.exchange(1);
+        DiscoverPorts(ctx);
+        ctx.SilentSearch = silent;
+    }
+    if (RememberedPortListed(ctx) && !IsPortStillPresent(ctx)) return false;
+    return ctx.port->IsOpen() && ctx.port->ModemStatus().has_value();
+}
+
+}  // namespace
+
 void MonitorLink(AppContext& ctx) {
     if (ctx.ConnectedFlag) {
-        if (IsPortStillPresent(ctx)) return;
+        if (LinkStillThere(ctx)) return;
         ctx.LinkErrorFlag = 1;
         ctx.ConnectedFlag = 0;
         ctx.LinkEnabledFlag = 0;

@@ -3,6 +3,7 @@
 #include "state/AppContext.h"
 #include "state/ControlIds.h"
 #include "state/OpCodes.h"
+#include "code/CodeBuffer.h"
 #include "code/Fields.h"
 #include "link/Session.h"
 #include "link/Worker.h"
@@ -10,6 +11,8 @@
 #include "ops/ProductionLog.h"
 
 namespace veldrix {
+
+const char* const kTextWindowClosed = "主窗口已关闭, 当前芯片未完成编程";
 
 namespace {
 
@@ -53,6 +56,23 @@ void Failed(AppContext& ctx, bool buzzer, bool idIncrement, RecordedRun& record)
     }
 }
 
+// What became of the chip in the socket so far.
+struct ChipProgress {
+    bool reachedUnit = false;  // a step was sent to the unit
+    bool idSent = false;       // the ID step was sent: the chip may hold the code
+};
+
+// The window closed under a step: its reads got nothing, so what the step
+// ended with is no verdict on the chip. Nothing is counted and no tone
+// sounds; a code the chip may hold is not handed to another.
+void Closed(AppContext& ctx, bool idIncrement, const ChipProgress& progress, RecordedRun& record) {
+    SetStatus(ctx, kTextWindowClosed);
+    ctx.outcome.cls = OutcomeClass::Aborted;
+    record.Finish(progress.reachedUnit ? RecordResult::Link : RecordResult::Stopped, ctx.outcome.idWritten,
+                  IfSet(idIncrement, ctx.idAddress));
+    if (ctx.outcome.idTaken && !progress.idSent) GiveBackIdCode(ctx, *ctx.outcome.idTaken);
+}
+
 // A step whose result the sequence ignores: its failure must not change how
 // the chip is counted, so the marker is what it was before it.
 void IgnoredStep(AppContext& ctx, int opCode) {
@@ -62,17 +82,17 @@ void IgnoredStep(AppContext& ctx, int opCode) {
     ctx.AutoRunMarker = marker;
 }
 
-enum class StepsEnd { Succeeded, Failed, Declined, Halted, NoServer };
+enum class StepsEnd { Succeeded, Failed, Declined, Halted, NoServer, UsedUp };
+
+constexpr const char* kTextIdFailed = "ID码写入失败! 编程过程已终止!";
 
 // The ID code the records grant, from the field's next code on, just before it is written.
-StepsEnd WriteGrantedIdCode(AppContext& ctx) {
+StepsEnd WriteGrantedIdCode(AppContext& ctx, ChipProgress& progress) {
     uint32_t code = ctx.idValue;
     switch (TakeIdCode(ctx, code)) {
     case IdTaken::Declined: return StepsEnd::Declined;
     case IdTaken::NoServer: return StepsEnd::NoServer;
-    case IdTaken::UsedUp:
-        SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
-        return StepsEnd::Failed;
+    case IdTaken::UsedUp: return StepsEnd::UsedUp;
     case IdTaken::Taken: break;
     }
     ctx.outcome.idTaken = code;
@@ -80,8 +100,9 @@ StepsEnd WriteGrantedIdCode(AppContext& ctx) {
     ctx.block.Put24(cb::kCounterCurrent, code);
     ctx.block.Put24(cb::kIdAddress, ctx.idAddress);
     SetStatus(ctx, "正在写入目标芯片ID码....");
+    progress.idSent = true;
     if (!Step(ctx, op::kWriteIdCode, 0)) {
-        SetStatus(ctx, "ID码写入失败! 编程过程已终止!");
+        SetStatus(ctx, kTextIdFailed);
         return StepsEnd::Failed;
     }
     ctx.outcome.idWritten = code;
@@ -119,12 +140,11 @@ constexpr SequenceStep kSequence[] = {
 
 // The steps after the start tone, up to the first that failed, or up to a
 // halt asked for between two steps.
-StepsEnd RunSteps(AppContext& ctx, bool debug, uint8_t flags, bool mtp, bool& reachedUnit) {
-    reachedUnit = false;
+StepsEnd RunSteps(AppContext& ctx, bool debug, uint8_t flags, bool mtp, ChipProgress& progress) {
     for (const SequenceStep& s : kSequence) {
         if ((s.flag && !(flags & s.flag)) || (s.mtpOnly && !mtp)) continue;
         if (ctx.HaltAsked()) return StepsEnd::Halted;
-        reachedUnit = true;
+        progress.reachedUnit = true;
         const int op = debug ? s.debugOp : s.normalOp;
         switch (s.judged) {
         case Judged::Yes:
@@ -133,7 +153,7 @@ StepsEnd RunSteps(AppContext& ctx, bool debug, uint8_t flags, bool mtp, bool& re
         case Judged::Ignored: IgnoredStep(ctx, op); break;
         case Judged::IdCode:
             ctx.Sleep(s.pauseMs);
-            if (StepsEnd end = WriteGrantedIdCode(ctx); end != StepsEnd::Succeeded) return end;
+            if (StepsEnd end = WriteGrantedIdCode(ctx, progress); end != StepsEnd::Succeeded) return end;
             break;
         }
     }
@@ -150,13 +170,22 @@ bool IdCodeOverCode(AppContext& ctx) {
     return false;
 }
 
+// Asked once for a code, ID address and range: a Yes holds for every chip
+// after it until one of them changes or the code is downloaded again.
 bool IdCodeOverCodeAccepted(AppContext& ctx) {
     if (!IdCodeOverCode(ctx)) return true;
-    return ShowBox(ctx,
-                   "ID码地址 " + Hex(ctx.idAddress, 4) +
-                       "H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
-                       "是否继续进行当前操作?",
-                   "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) == MsgAnswer::Yes;
+    const AppContext::IdOverCode asked{ctx.idAddress, ctx.programmingRange,
+                                       CodeChecksum(ctx, ctx.programmingRange.start, ctx.programmingRange.end)};
+    if (ctx.idOverCodeAccepted == asked) return true;
+    ctx.idOverCodeAccepted.reset();
+    if (ShowBox(ctx,
+                "ID码地址 " + Hex(ctx.idAddress, 4) +
+                    "H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
+                    "是否继续进行当前操作?",
+                "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes)
+        return false;
+    ctx.idOverCodeAccepted = asked;
+    return true;
 }
 
 }  // namespace
@@ -198,8 +227,9 @@ void RunAutoSequence(AppContext& ctx) {
     ctx.AutoRunActive = 1;
     // Ends where nothing is counted and no tone sounds: before any step, or
     // at the question about an ID code a good chip carries.
-    auto stop = [&](OutcomeClass why, std::optional<uint32_t> idAddress = std::nullopt) {
-        SetStatus(ctx, kTextAborted);
+    auto stop = [&](OutcomeClass why, std::optional<uint32_t> idAddress = std::nullopt,
+                    const char* text = kTextAborted) {
+        SetStatus(ctx, text);
         ctx.outcome.cls = why;
         record.Finish(RecordResult::Stopped, std::nullopt, idAddress);
         ctx.AutoRunActive = 0;
@@ -219,17 +249,26 @@ void RunAutoSequence(AppContext& ctx) {
     const bool buzzer = ui.IsChecked(id::kBuzzer);
     if (buzzer) ui.Tone(kToneHz, 100);
 
-    bool reachedUnit = false;
-    switch (RunSteps(ctx, debug, flags, mtp, reachedUnit)) {
+    ChipProgress progress;
+    const StepsEnd end = RunSteps(ctx, debug, flags, mtp, progress);
+    if (ctx.stopRequested.load() && end != StepsEnd::Succeeded) {
+        Closed(ctx, idIncrement, progress, record);
+        ctx.AutoRunActive = 0;
+        return;
+    }
+    switch (end) {
     case StepsEnd::Succeeded: Succeeded(ctx, idIncrement, buzzer, record); break;
     case StepsEnd::Failed: Failed(ctx, buzzer, idIncrement, record); break;
     case StepsEnd::Declined: return stop(OutcomeClass::Aborted, ctx.idAddress);
     // No code to be had: the chip goes uncounted, without one, and the run ends as a link would.
     case StepsEnd::NoServer: return stop(OutcomeClass::LinkFailed, ctx.idAddress);
+    // Every code up to the last is taken: nothing was sent for the ID step,
+    // and the chip is not to blame.
+    case StepsEnd::UsedUp: return stop(OutcomeClass::UsageOrFile, ctx.idAddress, kTextIdFailed);
     case StepsEnd::Halted:
         // Halted between steps: a chip a step already reached is not what was
         // loaded, so it counts as failed unless the link had failed.
-        if (!reachedUnit) return stop(OutcomeClass::Aborted, IfSet(idIncrement, ctx.idAddress));
+        if (!progress.reachedUnit) return stop(OutcomeClass::Aborted, IfSet(idIncrement, ctx.idAddress));
         SetStatus(ctx, kTextAborted);
         Failed(ctx, buzzer, idIncrement, record);
         break;

@@ -21,4 +21,7 @@ void WriteIdCode(AppContext& ctx);
 // command is not counted against. Every verdict the unit gave is counted.
 constexpr int kAutoRunMarkerRunning = 30;
 
+// The status (and the record's) of a chip the window's close cut short.
+extern const char* const kTextWindowClosed;
+
 }  // namespace veldrix

@@ -88,6 +88,7 @@ void DownloadToProgrammer(AppContext& ctx) {
     LoadCodeFile(ctx);
     if (ctx.LinkErrorFlag) return;
     ctx.memoryRewritten = 0;
+    ctx.idOverCodeAccepted.reset();
     const AddressRange range = ctx.programmingRange;
 
     if (DebugMode(ctx)) {

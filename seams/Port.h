@@ -18,9 +18,9 @@ struct PortTimeouts {
 constexpr uint32_t kModemDsr = 0x20;
 
 // A call that fails on an open port closes it, all but a read that times
-// out with nothing: the adapter has been pulled or has broken, and a handle
-// kept open would keep the adapter, plugged in again, from its name. The
-// caller sees it in IsOpen().
+// out with nothing and a refused purge (the caller tries it again): the
+// adapter has been pulled or has broken, and a handle kept open would keep
+// the adapter, plugged in again, from its name. The caller sees it in IsOpen().
 class Port {
 public:
     virtual ~Port() = default;

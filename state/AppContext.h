@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,15 @@ struct AppContext {
     // no code beyond the last is taken.
     bool idPassOverGood = false;
     uint32_t idLastCode = 0xFFFFFF;
+    // An ID code over code bytes the operator accepted: not asked again for
+    // the same code, ID address and range until the next download.
+    struct IdOverCode {
+        uint32_t idAddress = 0;
+        AddressRange range;
+        uint16_t codeSum = 0;
+        bool operator==(const IdOverCode&) const = default;
+    };
+    std::optional<IdOverCode> idOverCodeAccepted;
     bool probeOnly = false;
 
     // Code view

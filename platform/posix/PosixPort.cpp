@@ -111,7 +111,7 @@ bool PosixPort::SetTimeouts(const PortTimeouts& timeouts) {
     return true;
 }
 
-bool PosixPort::Purge() { return fd_ >= 0 && (tcflush(fd_, TCIOFLUSH) == 0 || Lost()); }
+bool PosixPort::Purge() { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
 
 bool PosixPort::SetLine(const std::string& mode) {
     LineMode m;

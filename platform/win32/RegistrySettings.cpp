@@ -49,8 +49,9 @@ std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& pa
 }
 
 std::array<RegistrySettings::Place, 3> RegistrySettings::Places() const {
-    // HKCU\Software is one key in both views; HKLM\Software is not.
-    return {{{&user_, 0}, {&machine_, KEY_WOW64_32KEY}, {&machine_, KEY_WOW64_64KEY}}};
+    // HKCU\Software is one key in both views; HKLM\Software is not. The
+    // native view first: a 32-bit key is only what an old installer left.
+    return {{{&user_, 0}, {&machine_, KEY_WOW64_64KEY}, {&machine_, KEY_WOW64_32KEY}}};
 }
 
 bool RegistrySettings::CanRead() {

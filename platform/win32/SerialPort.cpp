@@ -48,7 +48,7 @@ bool SerialPort::SetTimeouts(const PortTimeouts& t) {
 
 bool SerialPort::Purge() {
     if (!IsOpen()) return false;
-    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) || Lost();
+    return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
 bool MakeLineSettings(const std::string& mode, DCB& dcb) {

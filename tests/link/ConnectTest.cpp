@@ -106,18 +106,63 @@ TEST(ProgrammerSearch, UnpluggingWhileIdleWarnsRefusesAndReconnects) {
     EXPECT_EQ(app.ctx.LinkEnabledFlag, 1);
 }
 
-// Pulled before the link check noticed: the operation's first port call
-// fails, the port is let go there and then, the operator is told once, and
-// the link monitor searches until the adapter is back.
+// The window closed: the port is let go at once, so a program started
+// again before this one has ended can open it.
+TEST(ProgrammerSearch, AClosedWindowLetsThePortGo) {
+    test::LinkedApp app;
+    app.Start();
+    ASSERT_TRUE(app.port.IsOpen());
+    EXPECT_TRUE(OnWindowDestroy(app.ctx));
+    EXPECT_FALSE(app.port.IsOpen());
+}
+
+// Plugged in again, the adapter's port may answer before the driver lists
+// its value: the link is kept, and no box says it was lost. A pulled
+// adapter whose value the driver still lists is noticed on its handle.
+TEST(ProgrammerSearch, ALinkBackBeforeItsValueIsListedShowsNoBoxAndAPulledHandleIsNoticed) {
+    test::LinkedApp app;
+    app.Start();
+    app.prog.adapters.adapters[0].plugged = false;
+    app.Tick();
+    ASSERT_EQ(app.ctx.ConnectedFlag, 0);
+    const size_t boxes = app.BoxCount();
+    app.prog.adapters.available = false;  // the device is back, its value not yet
+    app.prog.adapters.adapters[0].plugged = true;
+    app.Tick();
+    EXPECT_EQ(app.Status(), "OK, 已检测到 VELDRIX 连接在端口 USB TO COM1");
+    app.Tick(2);
+    EXPECT_EQ(app.BoxCount(), boxes);
+    EXPECT_EQ(app.ctx.ConnectedFlag, 1);
+    app.prog.adapters.available = true;
+    app.Tick(2);
+    EXPECT_EQ(app.BoxCount(), boxes);
+    EXPECT_EQ(app.ctx.ConnectedFlag, 1);
+    EXPECT_EQ(app.ctx.portList, (std::vector<std::string>{"COM1"}));
+
+    // Pulled while the driver still lists its value (here under another
+    // adapter's entry): the open handle fails at the next tick.
+    app.prog.adapters.adapters[0].plugged = false;
+    app.prog.adapters.adapters.push_back({0, "COM1", true, false});
+    app.prog.adapters.adapters.back().portName = "COM9";
+    app.Tick();
+    ASSERT_EQ(app.BoxCount(), boxes + 1);
+    EXPECT_EQ(app.ui.LastBox()->spec.text, "检测到USB连接错误,该端口可能已被退出或被其它软件所占用!");
+    EXPECT_EQ(app.ctx.ConnectedFlag, 0);
+}
+
+// Pulled before the link check noticed: the operation's first port call (the
+// session's queue sizes) fails, the port is let go there and then, the
+// operator is told once what failed, and the link monitor searches until
+// the adapter is back.
 TEST(ProgrammerSearch, AnOperationOnAPulledAdapterLetsThePortGoAndTheMonitorReconnects) {
     test::LinkedApp app;
     app.Start();
     const size_t boxes = app.BoxCount();
     app.prog.adapters.adapters[0].plugged = false;
     OnFunctionKey(app.ctx, kKeyF7);
-    // The information box comes whatever the link did; the port's own box first.
+    // The information box comes whatever the link did; the session's own box first.
     ASSERT_EQ(app.BoxCount(), boxes + 2);
-    EXPECT_EQ(app.ui.Boxes()[boxes].spec.text, "USB COM 端口已失效! 请重新连接!");
+    EXPECT_EQ(app.ui.Boxes()[boxes].spec.text, "读取串口错误,该端口可能不存在或被其它软件占用!");
     EXPECT_EQ(app.ui.Boxes()[boxes].spec.caption, "警告");
     EXPECT_EQ(app.ctx.LinkErrorFlag, 1);
     EXPECT_EQ(app.ctx.ConnectedFlag, 0);

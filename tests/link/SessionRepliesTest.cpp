@@ -28,9 +28,18 @@ public:
     bool Open(const std::string&) override { return open; }
     void Close() override { open = false; }
     bool IsOpen() override { return open; }
-    bool SetQueues(size_t, size_t) override { return queuesOk; }
+    bool queuesCloseIt = false;  // a failed queue call closes the port, as a pulled adapter's does
+    int purgeRefusals = 0;
+    int purges = 0;
+    bool SetQueues(size_t, size_t) override {
+        if (!queuesOk && queuesCloseIt) open = false;
+        return queuesOk;
+    }
     bool SetTimeouts(const PortTimeouts&) override { return timeoutsOk; }
-    bool Purge() override { return true; }
+    bool Purge() override {
+        ++purges;
+        return purgeRefusals-- <= 0;
+    }
     bool SetLine(const std::string&) override { return lineOk; }
     std::optional<uint32_t> ModemStatus() override { return modem; }
     bool drains = true;
@@ -179,6 +188,43 @@ TEST(SessionReplies, BusyLineForAllPollsAndAnUnusablePort) {
     EXPECT_EQ(app.Status(), "连接烧写器端口硬件错误!");
     EXPECT_EQ(app.linked.ConnectedFlag, 0);
     EXPECT_EQ(app.linked.LinkEnabledFlag, 0);
+
+    // The port closed with the failed call: still that box and that status, and no other box.
+    ScriptedApp closing;
+    closing.wire.queuesOk = false;
+    closing.wire.queuesCloseIt = true;
+    closing.linked.ConnectedFlag = 1;
+    closing.linked.LinkEnabledFlag = 1;
+    EXPECT_FALSE(OpenSession(closing.linked));
+    ASSERT_EQ(closing.ui.Boxes().size(), 1u);
+    EXPECT_EQ(closing.ui.LastBox()->spec.text, "读取串口错误,该端口可能不存在或被其它软件占用!");
+    EXPECT_EQ(closing.Status(), "连接烧写器端口硬件错误!");
+    EXPECT_EQ(closing.linked.LinkErrorFlag, 1);
+}
+
+// The purge is repeated until the port accepts it; a port that never does
+// counts as lost after a bounded wait.
+TEST(SessionReplies, ARefusedPurgeIsRepeatedThenThePortCountsAsLost) {
+    ScriptedApp app;
+    app.wire.purgeRefusals = 5;
+    app.wire.Queue(kAck + "RDY!");
+    app.linked.block.SetOpCode(op::kMemoryChecksum);
+    EXPECT_TRUE(OpenSession(app.linked));
+    EXPECT_EQ(app.wire.purges, 6);
+    EXPECT_TRUE(app.wire.open);
+
+    ScriptedApp refusing;
+    refusing.wire.purgeRefusals = 1 << 30;
+    refusing.linked.ConnectedFlag = 1;
+    refusing.linked.LinkEnabledFlag = 1;
+    refusing.linked.block.SetOpCode(op::kMemoryChecksum);
+    EXPECT_FALSE(OpenSession(refusing.linked));
+    EXPECT_FALSE(refusing.wire.open);
+    EXPECT_TRUE(refusing.wire.written.empty());
+    EXPECT_EQ(refusing.wire.purges, 100);
+    EXPECT_EQ(refusing.linked.ConnectedFlag, 0);
+    EXPECT_EQ(refusing.Status(), kTextConnectionError);
+    EXPECT_LT(refusing.clock.NowMs(), 1000u);
 }
 
 TEST(SessionReplies, ShortRepliesWordsAndTokens) {

@@ -110,11 +110,20 @@ TEST(WorkerThreads, AnEndingSessionLetsTheStepFinishAndCountsTheChip) {
         app.prog.state.chip = sim::Chip::Blank(sim::ChipKind::Mtp, 0x10000);
         app.prog.state.log.clear();
     }
-    // The sequence's first block waits on the line until the end is asked.
-    std::atomic<bool> held{false};
+    // A search for a missing programmer sets the busy flag too; it holds no end.
+    app.ctx.BusyFlag = 1;
+    EXPECT_TRUE(SessionMayEnd(app.ctx));
+    app.ctx.BusyFlag = 0;
+    app.settings.values.erase("tx_set");
+    // The sequence's first block waits on the line until the end is asked
+    // and the settings are saved: the system may end the process before the
+    // step is over.
+    std::atomic<bool> held{false}, savedFirst{false};
     app.prog.line.onHostWrite = [&](const uint8_t*, size_t, uint64_t) {
         if (held.exchange(true)) return;
-        for (int i = 0; i < 5000 && !app.ctx.haltRequested; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 5000 && !(app.ctx.haltRequested && app.settings.Read("tx_set", 16)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        savedFirst = app.settings.Read("tx_set", 16).has_value();
     };
     OnMainCommand(app.ctx, id::kAutoProgram, FindControl(id::kAutoProgram)->parent);
     for (int i = 0; i < 5000 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -135,6 +144,7 @@ TEST(WorkerThreads, AnEndingSessionLetsTheStepFinishAndCountsTheChip) {
     EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "00000");
     EXPECT_EQ(app.ctx.AutoRunActive, 0);
     EXPECT_EQ(app.settings.values.count("tx_set"), 1u);
+    EXPECT_TRUE(savedFirst);
 }
 
 }  // namespace

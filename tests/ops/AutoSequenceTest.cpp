@@ -620,7 +620,103 @@ TEST(AutoSequence, AnIdCodeOverCodeIsAskedAboutBeforeTheSequence) {
         app.Run();
         auto log = app.DeviceLog();
         EXPECT_NE(std::find(log.begin(), log.end(), op::kWriteIdCode), log.end());
+
+        // Asked once for this code, ID address and range: the next chips go
+        // on without a stop; another address or a new download asks again.
+        auto asks = [&] {
+            auto all = app.Boxes();
+            return std::count_if(all.begin(), all.end(), [](const std::string& t) {
+                return t.find("写入ID码将覆盖编程代码") != std::string::npos;
+            });
+        };
+        const auto askedSoFar = asks();
+        for (int chip = 0; chip < 2; ++chip) {
+            app.PutChip(sim::ChipKind::Mtp);
+            app.Run();
+        }
+        EXPECT_EQ(asks(), askedSoFar);
+        EXPECT_NE(app.Status(), kTextAborted);
+        app.IdFields(app.ui.GetText(id::kCounterCurrent), "01FF");
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Run();
+        EXPECT_EQ(asks(), askedSoFar + 1);
+        EXPECT_EQ(app.Status(), kTextAborted);  // No, the default
+        app.ui.QueueAnswer(MsgAnswer::Yes);
+        app.Run();
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Run();
+        EXPECT_EQ(asks(), askedSoFar + 2);
+        app.Download(ProductionApp::Pattern(0x200));
+        app.PutChip(sim::ChipKind::Mtp);
+        app.Run();
+        EXPECT_EQ(asks(), askedSoFar + 3);
     }
+}
+
+// The window closed under a step (its reads then get nothing): the step's
+// failure is no verdict on the chip. Nothing is counted, no tone but the
+// start's, and the record is a link record saying the window closed; the
+// chip's ID code goes back only when the ID step never went out.
+TEST(AutoSequence, AWindowClosedDuringAChipJudgesNoChip) {
+    struct Case {
+        const char* what;
+        const char* statusPrefix;  // the close comes with this status text
+        const char* idCode;        // the record's
+        bool codeHeld;             // 42 stays the chip's
+    };
+    for (const Case& c : {Case{"blank check", "请稍候,芯片空检查", "", false},
+                          Case{"programming", "请稍候,正在编程芯片", "", false},
+                          Case{"ID step", "正在写入目标芯片ID码", "", true}}) {
+        SCOPED_TRACE(c.what);
+        AutoApp app;
+        app.KeepRecords(app.dir.File("logs"));
+        app.SelectChip("S3F9454");
+        app.Download(ProductionApp::Pattern(0x200));
+        app.AllBoxesOn();
+        app.IdFields("41", "0F00");
+        app.PutChip(sim::ChipKind::Mtp);
+        app.ui.onLine = [&](const std::string& line) {
+            if (line.rfind(std::string("status: ") + c.statusPrefix, 0) == 0) app.ctx.stopRequested = true;
+        };
+        app.Run();
+        app.ui.onLine = nullptr;
+        EXPECT_EQ(app.Status(), kTextWindowClosed);
+        EXPECT_EQ(app.ui.GetText(id::kFailureCount), "00000");
+        EXPECT_EQ(app.ui.GetText(id::kSuccessCount), "00000");
+        EXPECT_EQ(app.ui.Tones().size(), 1u);
+        EXPECT_EQ(app.ctx.outcome.cls, OutcomeClass::Aborted);
+        auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1][column::kResult], "link");
+        EXPECT_EQ(records[1][column::kStatus], kTextWindowClosed);
+        EXPECT_EQ(records[1][column::kIdCode], c.idCode);
+        EXPECT_EQ(app.records->TakeIdCode(42, false).answer,
+                  c.codeHeld ? IdGrant::Answer::HeldElsewhere : IdGrant::Answer::Granted);
+    }
+}
+
+// No free ID code up to the last one: nothing went out for the ID step, so
+// the chip is not counted and the record is a stopped one.
+TEST(AutoSequence, IdCodesUsedUpCountNoChip) {
+    AutoApp app;
+    app.KeepRecords(app.dir.File("logs"));
+    app.SelectChip("S3F9454");
+    app.Download(ProductionApp::Pattern(0x100));
+    app.AllBoxesOn();
+    app.IdFields("41", "0F00");
+    app.ctx.idLastCode = 42;
+    ASSERT_EQ(app.records->TakeIdCode(42, false).answer, IdGrant::Answer::Granted);  // another run's
+    app.PutChip(sim::ChipKind::Mtp);
+    app.ClearDeviceLog();
+    app.Run();
+    EXPECT_EQ(app.Status(), "ID码写入失败! 编程过程已终止!");
+    auto log = app.DeviceLog();
+    EXPECT_EQ(std::find(log.begin(), log.end(), op::kWriteIdCode), log.end());
+    EXPECT_EQ(app.ui.GetText(id::kFailureCount), "00000");
+    EXPECT_EQ(app.ui.Tones().size(), 1u);
+    auto records = test::ReadRecords(app.dir.File("logs/2025-03-03.csv"));
+    EXPECT_EQ(records.back()[column::kResult], "stopped");
+    EXPECT_EQ(records.back()[column::kIdCode], "");
 }
 
 // A day's file that cannot take records: production goes on while they

@@ -18,7 +18,7 @@ namespace veldrix {
 namespace {
 
 const wchar_t kRoot[] = L"Software\\VeldrixTest";
-const wchar_t kMachine32[] = L"Software\\VeldrixTest32";  // a machine key in the 32-bit view only
+const wchar_t kMachine32[] = L"Software\\VeldrixTest32";  // a machine key in the 32-bit view (and the native one)
 
 class Registry : public ::testing::Test {
 protected:
@@ -26,6 +26,7 @@ protected:
     void TearDown() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachine32, KEY_WOW64_32KEY, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachine32, KEY_WOW64_64KEY, 0);
     }
     static void Put(const std::wstring& path, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
         HKEY key;
@@ -130,6 +131,17 @@ TEST_F(Registry, OnlyThe32BitMachineKeyStillGivesTheChipList) {
     EXPECT_TRUE(ctx.catalogue.loaded);
     EXPECT_GT(ctx.catalogue.count, 1u);
     EXPECT_TRUE(ui.Boxes().empty()) << ui.Boxes().front().spec.text;
+
+    // Both views hold it: the native one wins, the 32-bit one is left over.
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    const std::wstring native = L"C:\\native";
+    RegSetValueExW(key, L"setup", 0, REG_SZ, reinterpret_cast<const BYTE*>(native.c_str()),
+                   DWORD((native.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    EXPECT_EQ(installed.Read("setup", 260), "C:\\native");
+    EXPECT_EQ(installed.ReadMachineOnly("setup"), "C:\\native");
 }
 
 TEST_F(Registry, SerialDeviceListFollowsTheValuesAsTheyComeAndGo) {
