@@ -43,6 +43,7 @@ struct Options {
 
     // How.
     bool yes = false;
+    bool allowLostCode = false;  // a code file some of whose data would not be programmed
     bool json = false;
     bool verbose = false;
     bool quiet = false;

@@ -177,6 +177,10 @@ void Build(Parser& p, Options& o) {
 
     auto* how = "运行方式";
     serves(app.add_flag("-y,--yes", o.yes, "对窗口程序会提出的问题回答[是]")->group(how), kAsking);
+    // Code that would not all be programmed is no question: --yes never passes it.
+    serves(app.add_flag("--allow-lost-code", o.allowLostCode,
+                        "允许使用有不会被编程的数据的代码文件 (超出FFFFH的数据, 被忽略的行)")->group(how),
+           {"load", "download", "program", "verify", "checksum", "auto", "offline"});
     app.add_flag("--json", o.json, "每个事件输出一行 JSON")->group(how);
     app.add_flag("-q,--quiet", o.quiet, "只输出结果和错误")->group(how);
     app.add_flag("-v,--verbose", o.verbose, "输出状态栏的每次变化")->group(how);

@@ -146,6 +146,10 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
     if (spec.buttons != MsgButtons::Ok) line += " → " + AnswerText(answer) + (refused ? " (未加 --yes)" : "");
     // Quiet: only what warns of a fault, or a question refused.
     if (options_.quiet && !refused && spec.icon != MsgIcon::Warning && spec.icon != MsgIcon::Error) line.clear();
+    // info's box is its answer, printed as the value on standard output.
+    if (options_.command == "info" && spec.buttons == MsgButtons::Ok && spec.icon != MsgIcon::Warning &&
+        spec.icon != MsgIcon::Error)
+        line.clear();
     Emit("box",
          Json{{"caption", CaptionWord(spec.caption)},
               {"text", spec.text},
@@ -254,11 +258,13 @@ int Unit::CheckCodeFile(const std::string& path) {
     std::string why;
     if (!CodeFileMayLoseCode(path, why)) return kExitOk;
     BeginStep();
-    if (options_.yes) {
+    if (options_.allowLostCode) {
+        lostCodeAllowed_ = true;
         Line("警告: " + Indented(why), Stream::Message);
         return kExitOk;
     }
-    EmitStep("file", kExitUsage, why, "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --yes 才能使用该文件)");
+    EmitStep("file", kExitUsage, why,
+             "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --allow-lost-code 才能使用该文件)");
     return kExitUsage;
 }
 

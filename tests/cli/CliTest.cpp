@@ -59,6 +59,11 @@ struct Files {
         Write("bad.hex", bad);
         // Loads, but its last line lies above 0xFFFF.
         Write("high.hex", hex + ":020000021000EC\n" + DataRecord(0x0100, {7, 8}) + "\n" + EndRecord() + "\n");
+        // The code, then a linear address record and 16 bytes at 0x10000.
+        Write("mixed04.hex", hex + HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + DataRecord(0, Ramp(1, 16)) + "\n" +
+                                 EndRecord() + "\n");
+        Write("big.bin", std::string(0x10001, '\x5A'));  // one byte above 64 KB
+        Write("cross.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + EndRecord() + "\n");  // across 0xFFFF
         // A line longer than the loader reads at once still counts as one.
         Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
         Write("pw", "000000\n");
@@ -305,11 +310,15 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     // A file that loads says once, as the window does, where the code it
     // will not program begins; the line comes with the diagnosis.
     CliRun high = Cli({"load", TestFiles().Path("high.hex")});
-    EXPECT_EQ(high.exit, 0);
+    EXPECT_EQ(high.exit, 3);  // as the programming commands take it, its report all the same
+    EXPECT_EQ(Cli({"load", TestFiles().Path("high.hex"), "--allow-lost-code"}).exit, 0);
     ASSERT_EQ(high.Of("box").size(), 1u);
     EXPECT_EQ(high.Of("box")[0]["caption"], "警告");
+    // The range ends at the code below 0x10000, not at the data above's end wrapped round.
     EXPECT_EQ(high.Of("box")[0]["text"], "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: 10100 "
-                                         "开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~0101");
+                                         "开始的数据将不会被编程!\n不会被编程的数据: 10100~10101\n"
+                                         "注: 本次编程地址范围是: 0000~0FFF");
+    EXPECT_EQ(high.Of("file").at(0)["end"], "0FFF");
     ASSERT_EQ(high.Of("hex-issue").size(), 1u);
     EXPECT_EQ(high.Of("hex-issue")[0]["line"], 258);
     EXPECT_EQ(high.Of("hex-issue")[0]["kind"], "above-16-bit");
@@ -630,20 +639,30 @@ TEST(Cli, EachLineGoesToItsStream) {
         std::vector<std::string> notOut;    // none of these in standard output
         size_t errLines = size_t(-1);       // how many lines on standard error (-1: not checked)
     } cases[] = {
-        {{"auto", code}, 0, {"第1片: 成功  良品 1  不良品 0\n", "结果: 成功  良品 1  不良品 0\n"}, {"自动编程已成功完成\n"},
-         {"自动编程已成功完成", "编程内存检查和"}},
-        {{"-q", "auto", code}, 0, {"结果: 成功"}, {}, {}, 0},
-        {{"-q", "auto", code, "--sim-do", "fault ev 7"}, 1, {"结果: 芯片失败"}, {"编程电压错误,编程失败", "警告: 检测到Vdd或Vpp错误!"}, {}},
-        {{"-v", "auto", code}, 0, {"结果: 成功"}, {"下载代码到编程器内存\n请稍候,得到编程内存检查和\n编程内存检查和 =  ", "校验芯片成功!\n"},
+        // Standard output holds data only: the "结果:" line is a message.
+        {{"auto", code}, 0, {"第1片: 成功  良品 1  不良品 0\n"}, {"自动编程已成功完成\n", "结果: 成功  良品 1  不良品 0\n"},
+         {"自动编程已成功完成", "编程内存检查和", "结果"}},
+        {{"-q", "auto", code}, 0, {"第1片: 成功"}, {"结果: 成功"}, {}, 1},
+        {{"-q", "auto", code, "--sim-do", "fault ev 7"}, 1, {"第1片: 芯片失败"}, {"结果: 芯片失败", "编程电压错误,编程失败", "警告: 检测到Vdd或Vpp错误!"}, {}},
+        {{"-v", "auto", code}, 0, {"第1片: 成功"}, {"下载代码到编程器内存\n请稍候,得到编程内存检查和\n编程内存检查和 =  ", "校验芯片成功!\n", "结果: 成功"},
          {"校验芯片成功"}},
+        // The values asked for, also with -q; the texts around them on standard error.
+        {{"info"}, 0, {"编程器内置软件版本: VELDRIX V2.31"}, {"结果: 成功"}, {"结果"}},
+        {{"-q", "info"}, 0, {"编程器内置软件版本: VELDRIX V2.31"}, {"结果: 成功"}, {"结果"}, 1},
+        {{"-q", "checksum", "chip"}, 0, {"F000\n"}, {"结果: 成功"}, {"结果", "芯片检查和"}, 1},
+        // 1 KB, then data at 0x10000: the range keeps the code below it.
+        {{"load", f.Path("mixed04.hex"), "--allow-lost-code"}, 0, {"地址范围: 0000-0FFF"}, {"不会被编程的数据: 10000~1000F"}, {}},
+        {{"load", f.Path("big.bin"), "--allow-lost-code"}, 0, {"地址范围: 0000-FFFF"}, {"不会被编程的数据: 10000~10000"}, {}},
+        {{"load", f.Path("cross.hex"), "--allow-lost-code"}, 0, {"地址范围: 0000-FFFF"}, {"不会被编程的数据: 10000~10007"}, {}},
         {{"--range", "0000:0100", "auto", code}, 0, {"第1片: 成功"}, {"自动编程已成功完成"}, {}},
-        {{"download", f.Path("missing.hex")}, 3, {"结果: 用法或文件错误\n"}, {"无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
-         {"格式", "代码文件有错误"}},
+        {{"download", f.Path("missing.hex")}, 3, {}, {"结果: 用法或文件错误\n", "无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
+         {"格式", "代码文件有错误", "结果"}},
         {{"load", code}, 0, {"文件: " + code + "\n格式: Intel HEX\n地址范围: 0000-0FFF"}, {}, {}},
-        {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n", "结果: 成功\n"}, {}, {}},
-        {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001", "结果: ID码已用完"},
-         {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片"}, {}},
-        {{"chips"}, 0, {"型号            类型  封装      Vpp   Vdd   ROM最大地址\n", "S3F9444         MTP   DIP20     12V   5V    0FFF\n"}, {}, {}, 0},
+        {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n"}, {"结果: 成功\n"}, {"结果"}},
+        {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001"},
+         {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片", "结果: ID码已用完"}, {}},
+        // Every line a chip: a pipe to awk finds nothing else.
+        {{"chips"}, 0, {"型号            类型  封装      Vpp   Vdd   ROM最大地址\n", "S3F9444         MTP   DIP20     12V   5V    0FFF\n"}, {"结果: 成功"}, {"结果"}, 1},
         {{"--version"}, 0, {"veldrix-cli 3.10\n提交: ", "\n构建日期: "}, {}, {}, 0},
         {{"auto", "--help"}, 0, {"用法: veldrix-cli [选项] auto [FILE]\n", "--id ID", "--repeat", "--log-dir 目录"}, {},
          {"--new-password-file", "--format"}, 0},
@@ -956,15 +975,27 @@ TEST(Cli, ProductionOutputCanBeTrusted) {
             {{"auto", f.Path("high.hex")}, 3},
             {{"download", f.Path("high.hex")}, 3},
             {{"checksum", "memory", f.Path("high.hex")}, 3},
-            {{"auto", f.Path("high.hex"), "--yes"}, 0},
+            // Lost code is no question: --yes answers questions only.
+            {{"auto", f.Path("high.hex"), "--yes"}, 3},
+            {{"-y", "load", f.Path("high.hex")}, 3},
+            {{"auto", f.Path("high.hex"), "--allow-lost-code"}, 0},
             {{"auto", f.Path("code.hex"), "--id", "0000:1"}, 3},
             {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes"}, 0},  // as asked: 000001 over the code
         };
         for (const Row& row : rows) {
-            bool programmed = false;
-            CliRun run = Cli(row.args, "", After([&](sim::DeviceState& s) { programmed = s.chip.cells[0] != 0xFF; }));
+            bool programmed = false, toTheEnd = false;
+            CliRun run = Cli(row.args, "", After([&](sim::DeviceState& s) {
+                                 if (s.chip.cells.size() < f.code.size()) return;  // load: no chip
+                                 programmed = s.chip.cells[0] != 0xFF;
+                                 toTheEnd = s.chip.cells[0x0FFF] == f.code[0x0FFF];
+                             }));
             EXPECT_EQ(run.exit, row.exit) << row.args[1];
+            if (row.args[1] == "load") continue;
             EXPECT_EQ(programmed, row.exit != 3) << row.args[1];
+            // All the code below 0x10000, and the call says some was left out.
+            EXPECT_EQ(toTheEnd, row.exit != 3) << row.args[1];
+            EXPECT_EQ(run.Result().value("lost_code_allowed", false),
+                      std::find(row.args.begin(), row.args.end(), "--allow-lost-code") != row.args.end());
         }
     }
     {
