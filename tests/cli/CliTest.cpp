@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -688,6 +689,30 @@ TEST(Cli, EachLineGoesToItsStream) {
         if (c.errLines != size_t(-1))
             EXPECT_EQ(size_t(std::count(errors.begin(), errors.end(), '\n')), c.errLines) << errors;
     }
+    // Data that could not be written is no success: the system's words, exit 3.
+    for (std::vector<std::string> args : {std::vector<std::string>{"chips"}, {"read", "-"}, {"--json", "info"}}) {
+        SCOPED_TRACE(args[0]);
+        std::ofstream full("/dev/full");
+        ASSERT_TRUE(full.is_open());
+        std::istringstream in;
+        std::ostringstream err;
+        args.insert(args.begin(), {"--sim", "--settings", f.Path("no-settings")});
+        EXPECT_EQ(cli::RunCli(args, in, full, err, false), 3) << err.str();
+        EXPECT_NE(err.str().find("veldrix-cli: 无法写入标准输出: " + std::string(std::strerror(ENOSPC))), std::string::npos)
+            << err.str();
+    }
+    // ports ends with its result too, adapters or none.
+    {
+        std::istringstream in;
+        std::ostringstream out, err;
+        int exit = cli::RunCli({"--json", "--settings", f.Path("no-settings"), "ports"}, in, out, err, false);
+        std::string last, line;
+        for (std::istringstream lines(out.str()); std::getline(lines, line);) last = line;
+        ASSERT_FALSE(last.empty()) << err.str();
+        Json result = Json::parse(last);
+        EXPECT_EQ(result["event"], "result");
+        EXPECT_EQ(result["exit"], exit);
+    }
     // Verbose: each status text once, however often the window set it.
     std::istringstream in;
     std::ostringstream out, err;
@@ -852,13 +877,16 @@ TEST(Cli, CtrlCLetsTheStepFinishAndStartsNoOther) {
         {"初始化编程内存 OK,正在准备下载编程代码.....", {}, "stopped", 0, false},
         // After the first chip of a repeat run nothing more starts, lines or not.
         {"自动编程已成功完成", {"--repeat"}, "good", 0, true},
+        // At the ID step: the code is written, the steps after it are not; the
+        // chip is bad, in its line as in its record, and its code goes to the next.
+        {"正在写入目标芯片ID码....", {"--repeat"}, "bad", 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pressedAt);
         cli::SetInterrupted(false);
         const std::string folder = f.Path("ctrl-c-records");
         fs::remove_all(folder);
-        std::vector<std::string> args = {"auto", f.Path("code.hex"), "--log-dir", folder};
+        std::vector<std::string> args = {"auto", f.Path("code.hex"), "--log-dir", folder, "--id", "3FF0:1022"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         cli::CliHooks hooks = pressAt(c.pressedAt);
         bool programmed = false;
@@ -879,6 +907,19 @@ TEST(Cli, CtrlCLetsTheStepFinishAndStartsNoOther) {
         auto records = trusted::Records(folder);
         ASSERT_EQ(records.size(), 1u);  // one chip, also in a repeat run
         EXPECT_EQ(records[0][1], c.record);
+        // The chip's line says what its record says, with its code.
+        ASSERT_EQ(run.Of("chip").size(), 1u);
+        const Json chip = run.Of("chip")[0];
+        if (c.record == "good") {
+            EXPECT_EQ(chip["exit"], 0) << chip;
+            EXPECT_EQ(chip["id"], 1022) << chip;
+            EXPECT_EQ(records[0][column::kIdCode], "1022");
+            EXPECT_EQ(run.Result()["ids"], Json::array({1022}));
+        } else {
+            EXPECT_EQ(chip["exit"], c.record == "bad" ? 1 : 130) << chip;
+            EXPECT_TRUE(chip["id"].is_null()) << chip;
+        }
+        EXPECT_EQ(run.Result()["good"], c.record == "good" ? 1 : 0);
     }
 }
 
@@ -1411,30 +1452,85 @@ TEST(Cli, TwoProcessesAndTheWindowShareOneRecordsFolder) {
               << " codes, " << took.count() << " ms\n";
 }
 
-// The real Ctrl-C, to a program waiting for the next chip: it ends the wait,
-// the summary comes, and the exit status is 130.
-TEST(Cli, CtrlCEndsARepeatRunWithItsSummary) {
+// The real Ctrl-C, SIGTERM (a service stopped) and SIGHUP (the terminal
+// closed), to a program of a repeat run with ID codes, waiting for the next
+// chip or in the middle of one: the chip ends by its rule, the summary comes,
+// the exit status is 130; its line, its record and the counts agree, and no
+// code stays held.
+TEST(Cli, SignalsEndARepeatRunWithItsSummary) {
     shared::BrokenPipeIgnored noSigpipe;
     Files& f = TestFiles();
-    const std::string out = f.Path("ctrl-c.out");
-    shared::CliProcess cli({"--sim", "--json", "--settings", f.Path("no-settings"), "auto", f.Path("code.hex"), "--repeat"}, out);
-    ASSERT_TRUE(cli.Started());
-    auto chips = [&] {
-        int n = 0;
-        std::ifstream in(out);
-        for (std::string line; std::getline(in, line);) n += line.find("\"event\":\"chip\"") != std::string::npos;
-        return n;
-    };
-    for (int i = 0; i < 200 && chips() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(chips(), 1);
-    cli.Signal(SIGINT);
-    EXPECT_EQ(cli.Wait(10), 130) << cli.Errors();
-    std::vector<Json> events = cli.Events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back()["event"], "result");
-    EXPECT_EQ(events.back()["outcome"], "interrupted");
-    EXPECT_EQ(events.back()["good"], 1);
-    EXPECT_NE(cli.Errors().find("已收到 Ctrl-C: 当前步骤完成后停止"), std::string::npos) << cli.Errors();
+    const std::string out = f.Path("signal.out"), logs = f.Path("signal-logs");
+    const struct {
+        int signal;
+        const char* says;
+        bool midChip;  // sent while the second chip is programmed, not while waiting
+    } cases[] = {{SIGINT, "已收到 Ctrl-C: 当前步骤完成后停止", false},
+                 {SIGTERM, "已收到结束信号: 当前步骤完成后停止", false},
+                 {SIGHUP, "已收到结束信号: 当前步骤完成后停止", false},
+                 {SIGTERM, "已收到结束信号: 当前步骤完成后停止", true},
+                 {SIGINT, "已收到 Ctrl-C: 当前步骤完成后停止", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.midChip ? " during a chip" : " between chips"));
+        fs::remove_all(logs);
+        shared::CliProcess cli({"--sim", "--json", "--settings", f.Path("no-settings"), "--log-dir", logs, "auto",
+                                f.Path("code.hex"), "--repeat", "--id", "3FF0:1001"},
+                               out);
+        ASSERT_TRUE(cli.Started());
+        auto chips = [&] {
+            int n = 0;
+            std::ifstream in(out);
+            for (std::string line; std::getline(in, line);) n += line.find("\"event\":\"chip\"") != std::string::npos;
+            return n;
+        };
+        auto programming = [&] {
+            std::ifstream in(out);
+            int n = 0;
+            for (std::string line; std::getline(in, line);) n += line.find("请稍候,正在编程芯片") != std::string::npos;
+            return n;
+        };
+        for (int i = 0; i < 200 && chips() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(chips(), 1);
+        if (c.midChip) {
+            ASSERT_TRUE(cli.Send(""));
+            for (int i = 0; i < 400 && programming() < 2 && chips() < 2; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        cli.Signal(c.signal);
+        EXPECT_EQ(cli.Wait(10), 130) << cli.Errors();
+        std::vector<Json> events = cli.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back()["event"], "result");
+        EXPECT_EQ(events.back()["outcome"], "interrupted");
+        EXPECT_NE(cli.Errors().find(c.says), std::string::npos) << cli.Errors();
+        // One outcome a chip: its line, its record and the counts.
+        std::vector<Json> chipEvents;
+        for (const Json& e : events)
+            if (e["event"] == "chip") chipEvents.push_back(e);
+        auto records = trusted::Records(logs);
+        ASSERT_EQ(records.size(), chipEvents.size());
+        int good = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const Json& chip = chipEvents[i];
+            const std::string result = records[i][column::kResult];
+            EXPECT_EQ(result, shared::ResultOfExit(chip["exit"].get<int>())) << chip;
+            if (result == "good") {
+                ++good;
+                EXPECT_EQ(records[i][column::kIdCode], std::to_string(chip["id"].get<uint32_t>()));
+            } else {
+                EXPECT_TRUE(chip["id"].is_null()) << chip;
+            }
+        }
+        EXPECT_EQ(events.back()["good"], good);
+        EXPECT_EQ(events.back()["ids"].size(), size_t(good));
+        // Nothing held: the next code after the good ones is free.
+        RecordFolder later(logs);
+        later.Load();
+        IdGrant next = later.TakeIdCode(uint32_t(1001 + good), false);
+        EXPECT_EQ(next.answer, IdGrant::Answer::Granted) << 1001 + good;
+        if (next.answer == IdGrant::Answer::Granted) later.GiveBackIdCode(uint32_t(1001 + good));
+    }
+    fs::remove_all(logs);
 }
 
 }  // namespace
