@@ -19,6 +19,7 @@
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "seams/Files.h"
+#include "seams/Platform.h"
 #include "state/ControlIds.h"
 
 namespace veldrix::cli {
@@ -245,6 +246,14 @@ int Unit::LoadFile(const std::string& path, const std::string& step) {
     LoadCodeFile(*ctx_);
     SettleOutcome(*ctx_);
     int exit = ExitFor(ctx_->outcome.cls);
+    // A project's code file that cannot be read: its name and why, not only the window's words.
+    const std::string named = ui_.GetText(id::kCodeFile);
+    if (exit != kExitOk && named != path) {
+        if (std::string why = FileReadProblem(named); !why.empty()) {
+            EmitStep(step, exit, why, "无法读取代码文件 " + named + " (工程文件 " + path + "): " + why);
+            return exit;
+        }
+    }
     EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
     // A project sets the window as it was saved; the options given here
     // still hold over it. The code-file field now names the project's code
@@ -307,6 +316,15 @@ std::string Unit::SetBox(int controlId, int value, const char* option) {
 int Unit::BuildWindow() {
     BeginStep();
     CreateMainControls(*ctx_);
+    // Without its chip list the window offers no chip: no call can go on as if it had.
+    if (!ctx_->catalogue.loaded) {
+        const std::string folder = links_.settings->Read("setup", 260).value_or("");
+        const std::string list = JoinPath(folder, "samlist.txt");
+        const std::string why = FileReadProblem(list);
+        const std::string text = "无法读取芯片列表 " + list + (why.empty() ? "" : ": " + why);
+        EmitStep("options", kExitUsage, text, "veldrix-cli: " + text);
+        return kExitUsage;
+    }
     return ApplyOptions(false);
 }
 

@@ -56,6 +56,7 @@ bool ProjectCodeFile(const std::string& path, std::string& codeFile) {
         codeFile = CutToCodePage(FromFileText(value), kNameBytes);
         named = true;
     }
+    if (named) codeFile = ProjectRelative(path, codeFile);
     return named;
 }
 

@@ -67,6 +67,9 @@ struct Files {
         Write("cross.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + EndRecord() + "\n");  // across 0xFFFF
         // A line longer than the loader reads at once still counts as one.
         Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
+        // Projects: one naming a code file that is not there, one naming its code file beside it.
+        Write("lost.pvx", "THIS-IS-VDX-PROJECT-FILE\r\nFile=" + Path("gone.hex") + "\r\n");
+        Write("beside.pvx", "THIS-IS-VDX-PROJECT-FILE\r\nFile=code.hex\r\n");
         Write("pw", "000000\n");
         Write("pw-wrong", "999999\n");
         Write("pw-new", "4321\n");
@@ -593,6 +596,9 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
         {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
         {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
         {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+        {{"--install-dir", "/nonexistent", "chips"}, "无法读取芯片列表 /nonexistent/samlist.txt: 文件不存在"},
+        {{"load", TestFiles().Path("lost.pvx")},
+         "无法读取代码文件 " + TestFiles().Path("gone.hex") + " (工程文件 " + TestFiles().Path("lost.pvx") + "): 文件不存在"},
         {{"report", "--from", "2025-3-1", "--json"}, "日期应为 YYYY-MM-DD, 不能是 2025-3-1"},
         {{"report", "--from", "2025-03-05", "--to", "2025-03-04", "--json"}, "起始日期不能晚于终止日期"},
         {{"report", "--log-dir", TestFiles().dir.string()}, "report 需要 -o 文件 (HTML 页面) 或 --json"},
@@ -659,6 +665,8 @@ TEST(Cli, EachLineGoesToItsStream) {
         {{"download", f.Path("missing.hex")}, 3, {}, {"结果: 用法或文件错误\n", "无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
          {"格式", "代码文件有错误", "结果"}},
         {{"load", code}, 0, {"文件: " + code + "\n格式: Intel HEX\n地址范围: 0000-0FFF"}, {}, {}},
+        // A relative File= from the project's folder, wherever the call is made.
+        {{"load", f.Path("beside.pvx")}, 0, {"(代码文件: " + code + ")\n地址范围: 0000-0FFF"}, {}, {}},
         {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n"}, {"结果: 成功\n"}, {"结果"}},
         {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001"},
          {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片", "结果: ID码已用完"}, {}},
