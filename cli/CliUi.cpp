@@ -13,6 +13,7 @@ CliUi::CliUi(Hooks hooks) : hooks_(std::move(hooks)) { keepRecords = false; }
 void CliUi::ResetMarks() {
     questionRefused = false;
     passwordMissing = false;
+    newPasswordMissing = false;
     dbWaitedMs_ = 0;
 }
 
@@ -67,7 +68,7 @@ std::optional<std::string> CliUi::AskPassword() {
 
 std::optional<std::string> CliUi::AskNewPassword() {
     auto typed = hooks_.newPassword ? hooks_.newPassword() : std::nullopt;
-    if (!typed) passwordMissing = true;
+    if (!typed) newPasswordMissing = true;
     else if (typed->size() > 8) typed->resize(8);
     return typed;
 }

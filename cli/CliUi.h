@@ -30,6 +30,7 @@ public:
     // Since the last ResetMarks().
     bool questionRefused = false;
     bool passwordMissing = false;
+    bool newPasswordMissing = false;
     void ResetMarks();
     // The records' server away (the one retry box): asked again every 2 s for
     // this long, on the real clock, then given up.

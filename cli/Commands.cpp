@@ -379,6 +379,17 @@ int ProtectSmart(Unit& unit, const Options&, SharedIds*, UnitRecord&) {
 }
 
 int Counter(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    // A block without a file has no counter: said as such, not as a failed setting.
+    bool holdsFile = false;
+    if (int exit = ReadBlock(unit, o.block, holdsFile)) return exit;
+    if (!holdsFile) {
+        unit.BeginStep();
+        const std::string text = "目录块 " + std::to_string(o.block) + " 中没有脱机文件, 无法设置计数器";
+        unit.EmitStep("counter", kExitUsage, text, text);
+        return kExitUsage;
+    }
+    // The read put the block's own counter into the fields: --id holds over it.
+    if (int exit = unit.ApplyOptions(true)) return exit;
     SelectBlock(unit, o.block);
     return unit.Button(id::kSetCounter, "counter");
 }

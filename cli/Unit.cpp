@@ -182,6 +182,9 @@ int Unit::EndStep(const std::string& step, bool quiet) {
     if (exit == kExitUsage && ui_.passwordMissing) {
         std::string why = links_.secrets ? links_.secrets->PasswordProblem() : std::string();
         text += why.empty() ? " (没有可用的操作密码: --password-file 或在终端输入)" : " (" + why + ")";
+    } else if (exit == kExitUsage && ui_.newPasswordMissing) {
+        std::string why = links_.secrets ? links_.secrets->NewPasswordProblem() : std::string();
+        text += " (" + (why.empty() ? std::string("没有新密码") : why) + ")";
     }
     EmitStep(step, exit, status, quiet ? std::string() : text);
     return exit;

@@ -225,7 +225,7 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
                     EXPECT_EQ(s.Block(6)->counterEnd, 900u);
                     EXPECT_EQ(s.Block(6)->idAddress, 0x3FF0u);
                 })},
-        {{"counter", "6", "--id", "3FF0:101:900", pw}, 1, "设置计数器失败"},  // no file there
+        {{"counter", "6", "--id", "3FF0:101:900", pw}, 3, "目录块 6 中没有脱机文件, 无法设置计数器"},  // no file there
         {{"password", pw, "--new-password-file", f.Path("pw-new")}, 0, "密码修改成功! 请您牢记新密码!",
          After([](sim::DeviceState& s) { EXPECT_EQ(s.password, "4321"); })},
         {{"password", "--password-file", f.Path("pw-wrong"), "--new-password-file", f.Path("pw-new")}, 4,
@@ -668,6 +668,9 @@ TEST(Cli, EachLineGoesToItsStream) {
         // A relative File= from the project's folder, wherever the call is made.
         {{"load", f.Path("beside.pvx")}, 0, {"(代码文件: " + code + ")\n地址范围: 0000-0FFF"}, {}, {}},
         {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n"}, {"结果: 成功\n"}, {"结果"}},
+        // Each refusal its own cause: no new password is no missing operation password.
+        {{"password", "--password-file", f.Path("pw")}, 3, {}, {"(没有新密码: --new-password-file 或在终端输入)"}, {},
+         size_t(-1)},
         {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001"},
          {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片", "结果: ID码已用完"}, {}},
         // Every line a chip: a pipe to awk finds nothing else.
