@@ -79,6 +79,19 @@ CLI::Validator OneOf(std::vector<std::string> allowed) {
         "");
 }
 
+// A value as `chips` prints it is taken too: any case ("OTP"), a voltage
+// with its unit ("3V", "5V"), the 3 volts of the list as 3.3.
+CLI::Validator AsListed(bool voltage) {
+    return CLI::Validator(
+        [voltage](std::string& value) -> std::string {
+            for (char& c : value) c = char(std::tolower(static_cast<unsigned char>(c)));
+            if (voltage && value.size() > 1 && value.back() == 'v') value.pop_back();
+            if (voltage && value == "3") value = "3.3";
+            return {};
+        },
+        "");
+}
+
 // A whole number in [low, high]; the option keeps its text and is read later.
 CLI::Validator Within(int low, int high) {
     return CLI::Validator(
@@ -146,11 +159,14 @@ void Build(Parser& p, Options& o) {
 
     auto* window = "编程选项 (默认与窗口程序相同)";
     serves(app.add_option("--chip", o.chip, "芯片型号 (chips 列出全部)")->type_name("型号")->group(window), kWindow);
-    serves(app.add_option("--type", o.chipType, "芯片类型: otp 或 mtp")->type_name("类型")->check(OneOf({"otp", "mtp"}))
+    serves(app.add_option("--type", o.chipType, "芯片类型: otp 或 mtp")->type_name("类型")
+               ->transform(AsListed(false))->check(OneOf({"otp", "mtp"}))
                ->group(window), kWindow);
-    serves(app.add_option("--vpp", o.vpp, "Vpp 电压: 12, 11 或 vcc")->type_name("电压")->check(OneOf({"12", "11", "vcc"}))
+    serves(app.add_option("--vpp", o.vpp, "Vpp 电压: 12, 11 或 vcc")->type_name("电压")->transform(AsListed(true))
+               ->check(OneOf({"12", "11", "vcc"}))
                ->group(window), kWindow);
-    serves(app.add_option("--vdd", o.vdd, "Vdd 电压: 5 或 3.3")->type_name("电压")->check(OneOf({"5", "3.3"}))
+    serves(app.add_option("--vdd", o.vdd, "Vdd 电压: 5 或 3.3")->type_name("电压")->transform(AsListed(true))
+               ->check(OneOf({"5", "3.3"}))
                ->group(window), kWindow);
     serves(app.add_option("--speed", o.speed, "通信速度: full, medium 或 low")->type_name("速度")
                ->check(OneOf({"full", "medium", "low"}))->group(window), kWindow);

@@ -189,6 +189,9 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"erase", "--sim-do", chipWithCode}, 0, "芯片已擦除!",
          After([](sim::DeviceState& s) { EXPECT_EQ(s.chip.cells[0], 0xFF); })},
         {{"erase", "--type", "otp"}, 3, ""},  // the button is off for OTP chips
+        // Values as chips prints them.
+        {{"blank", "--type", "OTP"}, 0, "芯片是空的, 在地址空间: 00000~~00FFF"},
+        {{"blank", "--vdd", "3V", "--vpp", "12V"}, 0, "芯片是空的, 在地址空间: 00000~~00FFF"},
         {{"protect", "read"}, 0, "芯片读保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.readProtected); })},
         {{"protect", "ldc"}, 0, "芯片LDC保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.ldcProtected); })},
         {{"protect", "hw"}, 0, "芯片硬件写保护成功!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.writeProtected); })},
