@@ -145,7 +145,10 @@ std::vector<std::string> SimNames(const Options& o) {
 void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>>& units,
              const std::vector<UnitRecord>& records, int worst, double ms) {
     Json list = Json::array();
-    std::string table = Padded("端口", 12) + Padded("结果", 16) + Padded("片数", 6) + Padded("良品", 6) +
+    // The port column as wide as its widest name, whatever the port is called.
+    size_t portColumn = 12;
+    for (const auto& unit : units) portColumn = std::max(portColumn, DisplayWidth(unit->Label()) + 2);
+    std::string table = Padded("端口", portColumn) + Padded("结果", 16) + Padded("片数", 6) + Padded("良品", 6) +
                         Padded("不良品", 8) + "ID码\n";
     for (size_t i = 0; i < units.size(); ++i) {
         AppContext& ctx = units[i]->Context();
@@ -158,7 +161,7 @@ void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>
             if (o.id) entry["ids"] = r.ids;
         }
         list.push_back(entry);
-        table += Padded(units[i]->Label(), 12) + Padded(OutcomeText(r.exit), 16);
+        table += Padded(units[i]->Label(), portColumn) + Padded(OutcomeText(r.exit), 16);
         if (o.command == "auto")
             table += Padded(std::to_string(r.chips), 6) + Padded(std::to_string(ctx.successCount), 6) +
                      Padded(std::to_string(ctx.failureCount), 8) + IdList(r.ids);
@@ -244,6 +247,18 @@ int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream
         return kExitUsage;
     }
 
+    // A numbered --sim-do for a unit the call does not have would be lost without a word.
+    if (o.sim) {
+        const size_t count = SimNames(o).size();
+        for (const std::string& spec : o.simDo) {
+            size_t colon = spec.find(':');
+            if (colon == std::string::npos || colon == 0 || spec.find_first_not_of("0123456789") != colon) continue;
+            if (std::stoul(spec.substr(0, std::min<size_t>(colon, 6))) <= count) continue;
+            err << "veldrix-cli: --sim-do " << spec << ": 没有第 " << spec.substr(0, colon) << " 台模拟编程器 (共 "
+                << count << " 台, 见 --sim-units)\n";
+            return kExitUsage;
+        }
+    }
     std::string error;
     std::unique_ptr<SettingsStore> settings = MakeHostSettings(o.settingsFile, o.installDir, error);
     if (!settings) {

@@ -163,9 +163,9 @@ std::string IdList(const std::vector<uint32_t>& ids) {
     for (size_t i = 0; i < sorted.size();) {
         size_t j = i;
         while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
-        if (!out.empty()) out += ",";
+        if (!out.empty()) out += ", ";
         out += std::to_string(sorted[i]);
-        if (j > i) out += "-" + std::to_string(sorted[j]);
+        if (j > i) out += "–" + std::to_string(sorted[j]);
         i = j + 1;
     }
     return out;
@@ -211,7 +211,7 @@ int PrepareUnit(Unit& unit, const Options& o) {
             if (!SimCommandFor(spec, unit.Number(), command)) continue;
             if (!SimDo(unit, command, error)) {
                 unit.BeginStep();
-                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": " + error);
+                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": 模拟编程器无法执行该命令 (" + error + ")");
                 return kExitUsage;
             }
         }

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/Commands.h"
 #include "cli/Host.h"
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
@@ -599,6 +600,8 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
         {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
         {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
         {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+        {{"--sim-do", "5:unplug", "blank"}, "--sim-do 5:unplug: 没有第 5 台模拟编程器 (共 1 台, 见 --sim-units)"},
+        {{"--sim-do", "bogus", "blank"}, "--sim-do bogus: 模拟编程器无法执行该命令"},
         {{"--install-dir", "/nonexistent", "chips"}, "无法读取芯片列表 /nonexistent/samlist.txt: 文件不存在"},
         {{"load", TestFiles().Path("lost.pvx")},
          "无法读取代码文件 " + TestFiles().Path("gone.hex") + " (工程文件 " + TestFiles().Path("lost.pvx") + "): 文件不存在"},
@@ -778,6 +781,22 @@ TEST(Cli, CompletionAndHelpKnowEveryName) {
     }
     EXPECT_EQ(cli::DisplayWidth("编程器 COM1"), 11u);
     EXPECT_EQ(cli::DisplayWidth("→ 是"), 4u);
+    EXPECT_EQ(cli::IdList({1082, 1001, 1002, 1003, 1090, 1083}), "1001–1003, 1082–1083, 1090");
+    // The summary's columns line up however long a port's name.
+    {
+        std::istringstream in;
+        std::ostringstream out, err;
+        cli::RunCli({"--sim", "--settings", TestFiles().Path("no-settings"), "--port", "模拟一号", "--port",
+                     "COM-OF-A-LONG-NAME", "blank"},
+                    in, out, err, false);
+        std::vector<size_t> columns;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            if (size_t at = line.find("成功"); at != std::string::npos)
+                columns.push_back(cli::DisplayWidth(line.substr(0, at)));
+        ASSERT_EQ(columns.size(), 2u) << out.str();
+        EXPECT_EQ(columns[0], columns[1]) << out.str();
+    }
     EXPECT_EQ(cli::Nearest("verfy", {"verify", "erase", "very-long"}), std::vector<std::string>({"verify"}));
     EXPECT_TRUE(cli::Nearest("zzzzzz", {"verify", "erase"}).empty());
 }
