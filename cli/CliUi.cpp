@@ -1,5 +1,6 @@
 #include "cli/CliUi.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -42,6 +43,9 @@ void CliUi::SetText(int id, const std::string& text) {
 MsgAnswer CliUi::MessageBox(const MessageBoxSpec& spec) {
     MsgAnswer answer = MsgAnswer::Ok;
     bool refused = false;
+    // The window offers to remember the password for its session; a call is one job.
+    if (spec.question == "remember-password") return MsgAnswer::No;
+    const bool yes = this->yes || std::find(yesTo.begin(), yesTo.end(), spec.question) != yesTo.end();
     switch (spec.buttons) {
     case MsgButtons::Ok: break;
     case MsgButtons::RetryCancel: return WaitForServer(spec);

@@ -107,6 +107,7 @@ struct Parser {
     CLI::App app{"VELDRIX 编程器命令行: 与窗口程序同一内核, 每次调用完成一项操作", "veldrix-cli"};
     HelpModel help;
     std::string idText, rangeText, simUnitsText, blockText, dbWaitText;
+    std::vector<std::string> yesTo;  // --yes: "*" for every question, else names
     bool version = false;
 };
 
@@ -192,7 +193,9 @@ void Build(Parser& p, Options& o) {
            {"program", "verify", "auto", "offline"});
 
     auto* how = "运行方式";
-    serves(app.add_flag("-y,--yes", o.yes, "对窗口程序会提出的问题回答[是]")->group(how), kAsking);
+    serves(app.add_flag("-y,--yes{*}", p.yesTo, "对窗口程序会提出的问题回答[是]; --yes=名称[,名称] 只回答这些问题 (见 README)")
+               ->group(how),
+           kAsking);
     // Code that would not all be programmed is no question: --yes never passes it.
     serves(app.add_flag("--allow-lost-code", o.allowLostCode,
                         "允许使用有不会被编程的数据的代码文件 (超出FFFFH的数据, 被忽略的行)")->group(how),
@@ -371,6 +374,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (o.command.empty()) return usage("需要一个子命令: " + OrList(SubcommandNames(p.app)));
 
+    for (const std::string& given : p.yesTo) {
+        std::istringstream names(given);
+        for (std::string name; std::getline(names, name, ',');) {
+            if (name == "*") {
+                o.yes = true;
+                continue;
+            }
+            const std::vector<std::string> known(std::begin(kQuestionNames), std::end(kQuestionNames));
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                auto near = Nearest(name, known, 1);
+                return usage("--yes: 没有名为 " + name + " 的问题" + (near.empty() ? "" : ", 是否要用 " + near[0] + "?"));
+            }
+            o.yesTo.push_back(name);
+        }
+    }
     if (!p.idText.empty()) {
         IdRange id;
         if (auto error = ParseId(p.idText, id); !error.empty()) return usage(error);

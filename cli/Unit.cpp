@@ -90,6 +90,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
       }) {
     ui_.yes = options.yes;
+    ui_.yesTo = options.yesTo;
     ui_.dbWaitSeconds = options.dbWait;
     CoreStores stores;
     stores.records = links.records;
@@ -153,6 +154,7 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
         line.clear();
     Emit("box",
          Json{{"caption", CaptionWord(spec.caption)},
+              {"question", spec.question.empty() ? Json(nullptr) : Json(spec.question)},
               {"text", spec.text},
               {"buttons", ButtonsWord(spec.buttons)},
               {"answer", AnswerWord(answer)},

@@ -205,6 +205,9 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"auto", code, "--sim-do", "fault noreply 7 ack"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
         {{"auto", code, "--no-verify"}, 3, "操作已中止"},  // the window asks; no --yes
         {{"auto", code, "--no-verify", "--yes"}, 0, "自动编程已成功完成"},
+        // A question answered by its name, and only that one.
+        {{"auto", code, "--no-verify", "--yes=no-verify"}, 0, "自动编程已成功完成"},
+        {{"auto", code, "--no-verify", "--yes=rom-size,voltage"}, 3, "操作已中止"},
         {{"auto", code, "--sim-do", "lock"}, 4, "编程器已被锁定,请先解除锁定状态!"},
         {{"auto", code, "--sim-do", "unplug"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
         {{"auto"}, 3, ""},  // no code: the window's check stops it before it starts
@@ -359,7 +362,7 @@ TEST(Cli, JsonEventsFollowOneShape) {
     const std::map<std::string, std::vector<std::string>> fields = {
         {"status", {"text"}},
         {"progress", {"text", "address", "percent"}},
-        {"box", {"caption", "text", "buttons", "answer", "refused"}},
+        {"box", {"caption", "question", "text", "buttons", "answer", "refused"}},
         {"step", {"step", "exit", "outcome", "status", "took_ms"}},
         {"chip", {"chip", "exit", "outcome", "good", "bad", "id"}},
         {"result", {"command", "exit", "outcome", "status"}},
@@ -600,6 +603,7 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
         {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
         {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
         {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+        {{"auto", "--yes=rom-sise"}, "--yes: 没有名为 rom-sise 的问题, 是否要用 rom-size?"},
         {{"--sim-do", "5:unplug", "blank"}, "--sim-do 5:unplug: 没有第 5 台模拟编程器 (共 1 台, 见 --sim-units)"},
         {{"--sim-do", "bogus", "blank"}, "--sim-do bogus: 模拟编程器无法执行该命令"},
         {{"--install-dir", "/nonexistent", "chips"}, "无法读取芯片列表 /nonexistent/samlist.txt: 文件不存在"},
@@ -1055,6 +1059,9 @@ TEST(Cli, ProductionOutputCanBeTrusted) {
             {{"auto", f.Path("high.hex"), "--allow-lost-code"}, 0},
             {{"auto", f.Path("code.hex"), "--id", "0000:1"}, 3},
             {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes"}, 0},  // as asked: 000001 over the code
+            {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes=id-over-code"}, 0},
+            {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes=id-on-good-chip"}, 3},
+            {{"auto", f.Path("high.hex"), "--yes=rom-size"}, 3},
         };
         for (const Row& row : rows) {
             bool programmed = false, toTheEnd = false;
