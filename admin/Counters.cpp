@@ -35,7 +35,7 @@ int SelectedBlockNumber(AppContext& ctx) {
 }
 
 void ResetCounts(AppContext& ctx) {
-    if (ShowBox(ctx, "计数器初始值将被清零!确定吗?", "确 认", MsgButtons::YesNo, MsgIcon::Question, 1) !=
+    if (Ask(ctx, "counter-reset", "计数器初始值将被清零!确定吗?", "确 认", MsgButtons::YesNo, MsgIcon::Question, 1) !=
         MsgAnswer::Yes)
         return NoteOutcome(ctx, OutcomeClass::Aborted);
     ctx.ui->SetText(id::kSuccessCount, "00000");

@@ -138,7 +138,7 @@ void ReadFileInfo(AppContext& ctx) {
 
 void DeleteDirectoryBlock(AppContext& ctx) {
     int block = SelectedBlockNumber(ctx);
-    if (ShowBox(ctx, "确认要删除目录块-" + std::to_string(block) + "的文件吗?", "确认删除操作", MsgButtons::OkCancel,
+    if (Ask(ctx, "delete-offline-file", "确认要删除目录块-" + std::to_string(block) + "的文件吗?", "确认删除操作", MsgButtons::OkCancel,
                 MsgIcon::Question) != MsgAnswer::Ok)
         return EndStopped(ctx, OutcomeClass::Aborted);
     if (!AcquireOperationPassword(ctx)) return;
@@ -241,7 +241,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     ReadFileInfo(ctx);
     if (ctx.probeOnly) {
         ctx.probeOnly = false;
-        if (ShowBox(ctx, "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
+        if (Ask(ctx, "overwrite-offline-file", "检测到您所选择的目录块已存在有效文件,是否删除它并继续写入新文件?", "提示:",
                     MsgButtons::YesNo, MsgIcon::Warning) != MsgAnswer::Yes)
             return Stop(ctx, OutcomeClass::Aborted);
     }
@@ -257,7 +257,7 @@ Made MakeOfflineFileSteps(AppContext& ctx, std::optional<uint32_t>& idAddress) {
     const int block = SelectedBlockNumber(ctx);
     ctx.block[cb::kBlockNumber] = uint8_t(block);
     ctx.block.SetRange(ctx.programmingRange.start, ctx.programmingRange.end);
-    if (ShowBox(ctx,
+    if (Ask(ctx, "make-offline-file",
                 "准备启动制作脱机烧写文件,请确认已加载了正确的代码文件,并正确配置了各编程选项\n"
                 "包括芯片类型,数据类型,VPP及VCC电压,自动编程系统选项,计数器数据\n"
                 "确认请按[确认]开始写入脱机文件,按[取消]可返回主界面修改选项",

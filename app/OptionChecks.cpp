@@ -17,13 +17,13 @@ bool CheckChipFit(AppContext& ctx) {
     if (wrongVdd) {
         std::string text = "目标芯片VDD电压选择错误!\n错误的VDD电压可能会导致芯片烧写失败!\n注: " + chip.name +
                            "的额定VDD电压是: " + chip.vdd + "\n是否继续?";
-        if (ShowBox(ctx, text, "警告", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes) return false;
+        if (Ask(ctx, "voltage", text, "警告", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes) return false;
     }
     uint32_t highest = MaxRomAddressForName(chip.name);
     if (highest < ctx.programmingRange.end) {
         std::string text = "加载的程序代码编程终止地址已超出了所选目标芯片\n最大ROM有效地址!这样会导致芯片烧写校验失败!\n注: " +
                            chip.name + "的ROM最大有效地址是: " + Hex(highest, 4) + "\n是否继续?";
-        if (ShowBox(ctx, text, "错误", MsgButtons::YesNo, MsgIcon::Error, 1) != MsgAnswer::Yes) return false;
+        if (Ask(ctx, "rom-size", text, "错误", MsgButtons::YesNo, MsgIcon::Error, 1) != MsgAnswer::Yes) return false;
     }
     return true;
 }

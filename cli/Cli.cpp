@@ -1,11 +1,14 @@
 #include "cli/Cli.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <istream>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <streambuf>
 #include <thread>
 
 #include "cli/Commands.h"
@@ -74,7 +77,7 @@ int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::
             entries.push_back({a, ports.back().get(), directories.back().get()});
         }
     }
-    if (entries.empty()) output.Line("", "未找到USB转串口适配器", Stream::Result);
+    if (entries.empty()) output.Line("", "未找到USB转串口适配器", Stream::Message);
     int answered = 0;
     std::optional<sim::VirtualTime::Participation> part;
     if (time) part.emplace(*time);
@@ -99,7 +102,13 @@ int RunPorts(const Options& o, Output& output, std::vector<std::unique_ptr<sim::
                     Padded(e.adapter.port, 16) + Padded(e.adapter.device, 28) + Padded(e.adapter.usb, 11) +
                         Padded(e.adapter.pl2303 ? "PL2303" : "", 8) + (programmer ? "编程器已应答" : "无应答"));
     }
-    return answered > 0 ? kExitOk : kExitLink;
+    const int exit = answered > 0 ? kExitOk : kExitLink;
+    const std::string status = entries.empty() ? "未找到USB转串口适配器" : answered > 0 ? "" : "没有编程器应答";
+    output.Emit("result", "", 0,
+                Json{{"command", "ports"}, {"exit", exit}, {"outcome", ExitWord(exit)}, {"status", status},
+                     {"ports", entries.size()}, {"programmers", answered}},
+                std::string("结果: ") + OutcomeText(exit));
+    return exit;
 }
 
 // A --port that names a real device cannot stand for a simulated unit: a
@@ -134,7 +143,10 @@ std::vector<std::string> SimNames(const Options& o) {
 void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>>& units,
              const std::vector<UnitRecord>& records, int worst, double ms) {
     Json list = Json::array();
-    std::string table = Padded("端口", 12) + Padded("结果", 16) + Padded("片数", 6) + Padded("良品", 6) +
+    // The port column as wide as its widest name, whatever the port is called.
+    size_t portColumn = 12;
+    for (const auto& unit : units) portColumn = std::max(portColumn, DisplayWidth(unit->Label()) + 2);
+    std::string table = Padded("端口", portColumn) + Padded("结果", 16) + Padded("片数", 6) + Padded("良品", 6) +
                         Padded("不良品", 8) + "ID码\n";
     for (size_t i = 0; i < units.size(); ++i) {
         AppContext& ctx = units[i]->Context();
@@ -147,7 +159,7 @@ void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>
             if (o.id) entry["ids"] = r.ids;
         }
         list.push_back(entry);
-        table += Padded(units[i]->Label(), 12) + Padded(OutcomeText(r.exit), 16);
+        table += Padded(units[i]->Label(), portColumn) + Padded(OutcomeText(r.exit), 16);
         if (o.command == "auto")
             table += Padded(std::to_string(r.chips), 6) + Padded(std::to_string(ctx.successCount), 6) +
                      Padded(std::to_string(ctx.failureCount), 8) + IdList(r.ids);
@@ -157,10 +169,69 @@ void Summary(Output& output, const Options& o, std::vector<std::unique_ptr<Unit>
     output.Emit("summary", "", ms, Json{{"exit", worst}, {"outcome", ExitWord(worst)}, {"units", list}}, table);
 }
 
+// Standard output as the call writes it, remembering the system's words for
+// the first write that failed: data that did not arrive is no success.
+class CheckedOut : public std::streambuf {
+public:
+    explicit CheckedOut(std::streambuf* target) : target_(target) {}
+    const std::string& Problem() const { return problem_; }
+    bool PipeClosed() const { return pipeClosed_; }
+
+protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        char ch = char(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        errno = 0;
+        std::streamsize done = target_ ? target_->sputn(s, n) : 0;
+        if (done != n) Failed();
+        return done;
+    }
+    int sync() override {
+        errno = 0;
+        if (target_ && target_->pubsync() == 0) return 0;
+        Failed();
+        return -1;
+    }
+
+private:
+    void Failed() {
+        if (!problem_.empty()) return;
+#ifdef EPIPE
+        pipeClosed_ = errno == EPIPE;
+#endif
+        problem_ = errno != 0 ? std::strerror(errno) : "写入失败";
+    }
+    std::streambuf* target_;
+    std::string problem_;
+    bool pipeClosed_ = false;
+};
+
+int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+            bool terminal, const CliHooks& hooks);
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
            bool terminal, const CliHooks& hooks) {
+    CheckedOut checked(out.rdbuf());
+    std::ostream data(&checked);
+    int exit = RunCall(args, in, data, err, terminal, hooks);
+    data.flush();
+    // A reader that went away wanted no more; any other failure lost data.
+    if (!checked.Problem().empty() && !checked.PipeClosed()) {
+        err << "veldrix-cli: 无法写入标准输出: " << checked.Problem() << '\n' << std::flush;
+        return kExitUsage;
+    }
+    return exit;
+}
+
+namespace {
+
+int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+            bool terminal, const CliHooks& hooks) {
     ParseResult parsed = ParseCommandLine(args);
     if (parsed.exit >= 0) {
         (parsed.exit == kExitOk ? out : err) << parsed.message << std::flush;
@@ -174,6 +245,18 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         return kExitUsage;
     }
 
+    // A numbered --sim-do for a unit the call does not have would be lost without a word.
+    if (o.sim) {
+        const size_t count = SimNames(o).size();
+        for (const std::string& spec : o.simDo) {
+            size_t colon = spec.find(':');
+            if (colon == std::string::npos || colon == 0 || spec.find_first_not_of("0123456789") != colon) continue;
+            if (std::stoul(spec.substr(0, std::min<size_t>(colon, 6))) <= count) continue;
+            err << "veldrix-cli: --sim-do " << spec << ": 没有第 " << spec.substr(0, colon) << " 台模拟编程器 (共 "
+                << count << " 台, 见 --sim-units)\n";
+            return kExitUsage;
+        }
+    }
     std::string error;
     std::unique_ptr<SettingsStore> settings = MakeHostSettings(o.settingsFile, o.installDir, error);
     if (!settings) {
@@ -350,5 +433,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     units.clear();
     return worst;
 }
+
+}  // namespace
 
 }  // namespace veldrix::cli

@@ -1,5 +1,6 @@
 #include "cli/CliUi.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -13,6 +14,7 @@ CliUi::CliUi(Hooks hooks) : hooks_(std::move(hooks)) { keepRecords = false; }
 void CliUi::ResetMarks() {
     questionRefused = false;
     passwordMissing = false;
+    newPasswordMissing = false;
     dbWaitedMs_ = 0;
 }
 
@@ -41,6 +43,9 @@ void CliUi::SetText(int id, const std::string& text) {
 MsgAnswer CliUi::MessageBox(const MessageBoxSpec& spec) {
     MsgAnswer answer = MsgAnswer::Ok;
     bool refused = false;
+    // The window offers to remember the password for its session; a call is one job.
+    if (spec.question == "remember-password") return MsgAnswer::No;
+    const bool yes = this->yes || std::find(yesTo.begin(), yesTo.end(), spec.question) != yesTo.end();
     switch (spec.buttons) {
     case MsgButtons::Ok: break;
     case MsgButtons::RetryCancel: return WaitForServer(spec);
@@ -67,7 +72,7 @@ std::optional<std::string> CliUi::AskPassword() {
 
 std::optional<std::string> CliUi::AskNewPassword() {
     auto typed = hooks_.newPassword ? hooks_.newPassword() : std::nullopt;
-    if (!typed) passwordMissing = true;
+    if (!typed) newPasswordMissing = true;
     else if (typed->size() > 8) typed->resize(8);
     return typed;
 }

@@ -4,6 +4,7 @@
 // line's output and answers. Questions are refused unless --yes answers them.
 #include <functional>
 #include <optional>
+#include <vector>
 #include <string>
 
 #include "platform/headless/HeadlessUi.h"
@@ -25,11 +26,13 @@ public:
     explicit CliUi(Hooks hooks);
 
     bool yes = false;
+    std::vector<std::string> yesTo;  // the questions answered Yes by name
     // The file a save dialog is answered with (read FILE).
     std::optional<std::string> saveTarget;
     // Since the last ResetMarks().
     bool questionRefused = false;
     bool passwordMissing = false;
+    bool newPasswordMissing = false;
     void ResetMarks();
     // The records' server away (the one retry box): asked again every 2 s for
     // this long, on the real clock, then given up.

@@ -163,9 +163,9 @@ std::string IdList(const std::vector<uint32_t>& ids) {
     for (size_t i = 0; i < sorted.size();) {
         size_t j = i;
         while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
-        if (!out.empty()) out += ",";
+        if (!out.empty()) out += ", ";
         out += std::to_string(sorted[i]);
-        if (j > i) out += "-" + std::to_string(sorted[j]);
+        if (j > i) out += "–" + std::to_string(sorted[j]);
         i = j + 1;
     }
     return out;
@@ -211,7 +211,7 @@ int PrepareUnit(Unit& unit, const Options& o) {
             if (!SimCommandFor(spec, unit.Number(), command)) continue;
             if (!SimDo(unit, command, error)) {
                 unit.BeginStep();
-                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": " + error);
+                unit.EmitStep("sim", kExitUsage, error, "--sim-do " + spec + ": 模拟编程器无法执行该命令 (" + error + ")");
                 return kExitUsage;
             }
         }
@@ -299,10 +299,12 @@ int RunChip(Unit& unit, const Options& o, SharedIds* ids, UnitRecord& record) {
     if (written && exit == kExitOk) record.ids.push_back(*written);
     // A chip the window's checks refused will be refused again.
     if (exit == kExitUsage) record.stopped = true;
-    // Halted by Ctrl-C: the sequence counted and recorded the chip; no other follows.
+    // Halted by Ctrl-C: the sequence counted and recorded the chip by its own
+    // outcome, and so is it reported here, whenever the signal came; only a
+    // chip it stopped before any step is the interruption's. No other follows.
     if (Interrupted()) {
         record.stopped = true;
-        exit = Worse(exit, kExitInterrupted);
+        if (ctx.outcome.cls == OutcomeClass::Aborted) exit = kExitInterrupted;
     }
     ReportChip(unit, record, exit, written);
     return exit;
@@ -322,6 +324,7 @@ int Info(Unit& unit, const Options&, SharedIds*, UnitRecord& record) {
     int exit = unit.Operation(op::kInfo, "info", true);
     record.extra["text"] = unit.LastBox();
     if (exit != kExitOk) unit.Line(unit.Status(), Stream::Message);
+    else unit.Line(unit.LastBox(), Stream::Result);  // the answer asked for, also with -q
     return exit;
 }
 
@@ -339,6 +342,7 @@ int Verify(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
 int ChecksumChip(Unit& unit, const Options&, SharedIds*, UnitRecord& record) {
     int exit = unit.Button(id::kChipChecksum, "checksum-chip");
     record.extra["checksum"] = ChecksumOf(unit.Context().outcome);
+    if (unit.Context().outcome.checksum) unit.Line(Hex(*unit.Context().outcome.checksum, 4), Stream::Result);
     return exit;
 }
 
@@ -375,6 +379,17 @@ int ProtectSmart(Unit& unit, const Options&, SharedIds*, UnitRecord&) {
 }
 
 int Counter(Unit& unit, const Options& o, SharedIds*, UnitRecord&) {
+    // A block without a file has no counter: said as such, not as a failed setting.
+    bool holdsFile = false;
+    if (int exit = ReadBlock(unit, o.block, holdsFile)) return exit;
+    if (!holdsFile) {
+        unit.BeginStep();
+        const std::string text = "目录块 " + std::to_string(o.block) + " 中没有脱机文件, 无法设置计数器";
+        unit.EmitStep("counter", kExitUsage, text, text);
+        return kExitUsage;
+    }
+    // The read put the block's own counter into the fields: --id holds over it.
+    if (int exit = unit.ApplyOptions(true)) return exit;
     SelectBlock(unit, o.block);
     return unit.Button(id::kSetCounter, "counter");
 }
@@ -487,6 +502,9 @@ int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
     if (int exit = unit.FileProblem(o.file, "load")) return exit;
     AppContext& ctx = unit.Context();
     CliUi& ui = unit.Window();
+    // The file as the programming commands would take it with this chip:
+    // their refusal, and the report all the same.
+    const int lost = unit.CheckCodeFile(o.file);
     int exit = unit.LoadFile(o.file, "load");
     std::string ending = Ending(o.file);
     // A project names the code file it loads.
@@ -513,10 +531,14 @@ int RunLoad(Unit& unit, const Options& o, UnitRecord& record) {
         text += "\n地址范围: " + Hex(r.start, 4) + "-" + Hex(r.end, 4) + "  检查和: " + ui.GetText(id::kChecksum) +
                 "\n芯片 " + chip + ": ROM最大有效地址 " + Hex(highest, 4) +
                 (fits ? ", 代码在芯片ROM之内" : ", 代码终止地址超出了芯片ROM!");
+        // The programming commands ask about it; without --yes they stop.
+        if (!fits && !o.yes) exit = kExitUsage;
     }
     unit.Emit("file", fields, text);
     if (Ending(codeFile) == ".hex") DiagnoseHex(unit, codeFile, record);
-    return exit;
+    if (exit == kExitUsage && !lost && ctx.programmingRange.end > ChipMaxRomAddress(ctx))
+        unit.Line("代码终止地址超出了芯片ROM (需要 --yes 回答问题)", Stream::Message);
+    return Worse(exit, lost);
 }
 
 int RunChips(Unit& unit) {
@@ -554,6 +576,10 @@ void ReportUnit(Unit& unit, const Options& o, const UnitRecord& record) {
             fields["ids"] = record.ids;
             if (!record.ids.empty()) text += "  ID码 " + IdList(record.ids);
         }
+    }
+    if (unit.LostCodeAllowed()) {
+        fields["lost_code_allowed"] = true;
+        text += "  (代码文件中有不会被编程的数据)";
     }
     for (auto& [key, value] : record.extra.items()) fields[key] = value;
     unit.Emit("result", fields, text);

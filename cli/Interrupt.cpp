@@ -20,6 +20,9 @@ std::atomic<int> g_presses{0};
 // Written from the handler: no allocation, one write each; on a terminal the
 // progress line is cleared first.
 const char kFirst[] = "\r\033[K已收到 Ctrl-C: 当前步骤完成后停止, 再按一次 Ctrl-C 立即退出\n";
+// Asked to end by the system (a service stop, the terminal closed, a log-off):
+// the same orderly end as the first Ctrl-C.
+const char kEnd[] = "\r\033[K已收到结束信号: 当前步骤完成后停止\n";
 const char kSecond[] = "\r\033[K已中断\n";
 constexpr size_t kClear = 4;  // "\r\033[K"
 std::atomic<bool> g_terminal{false};
@@ -36,10 +39,18 @@ void WriteErr(const char* text) {
 }
 
 BOOL WINAPI OnControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    const bool ending = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && !ending) return FALSE;
     if (g_presses.fetch_add(1) == 0) {
         g_interrupted = true;
-        WriteErr(Shown(kFirst));
+        WriteErr(Shown(ending ? kEnd : kFirst));
+        // The system ends the process once this returns: the run ends its step
+        // and leaves through main meanwhile, within the 5 s it is given.
+        if (ending) Sleep(4500);
+        return TRUE;
+    }
+    if (ending) {
+        Sleep(4500);
         return TRUE;
     }
     if (HANDLE console = g_console.load()) SetConsoleMode(console, g_mode);
@@ -51,10 +62,11 @@ BOOL WINAPI OnControl(DWORD type) {
 std::atomic<int> g_ttyFd{-1};
 termios g_saved{};
 
-void OnSignal(int) {
+void OnSignal(int signal) {
     if (g_presses.fetch_add(1) == 0) {
         g_interrupted = true;
-        [[maybe_unused]] ssize_t n = ::write(2, Shown(kFirst), std::strlen(Shown(kFirst)));
+        const char* text = Shown(signal == SIGINT ? kFirst : kEnd);
+        [[maybe_unused]] ssize_t n = ::write(2, text, std::strlen(text));
         return;
     }
     int fd = g_ttyFd.load();
@@ -95,7 +107,7 @@ void InstallInterruptHandler() {
     // No SA_RESTART: a read waiting for the next chip's line or a password
     // gives up, and the run goes on to its end.
     action.sa_flags = 0;
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 TerminalHold::TerminalHold(int fd, const void* savedTermios) {

@@ -1,7 +1,9 @@
 #pragma once
 // Ctrl-C on the command line. The first lets the step running finish and
 // starts nothing more; the run then ends with its summary and exit 130. The
-// second ends the program at once, the terminal put back as it was.
+// second ends the program at once, the terminal put back as it was. SIGTERM
+// and SIGHUP (Windows: closing the console, logging off, shutting down) end a
+// run as the first Ctrl-C does.
 #include <atomic>
 
 namespace veldrix::cli {

@@ -42,7 +42,9 @@ struct Options {
     bool noDownload = false;
 
     // How.
-    bool yes = false;
+    bool yes = false;                // every question
+    std::vector<std::string> yesTo;  // only these (--yes=NAME)
+    bool allowLostCode = false;  // a code file some of whose data would not be programmed
     bool json = false;
     bool verbose = false;
     bool quiet = false;
@@ -60,6 +62,12 @@ struct Options {
     std::string recordsOdbcFile;
     int dbWait = 60;  // seconds the ID step waits for that server
 };
+
+// The names of the window's questions, as --yes=NAME takes them.
+inline constexpr const char* kQuestionNames[] = {
+    "rom-size",       "voltage",         "id-on-good-chip", "id-over-code",     "no-verify",
+    "no-read-protect", "no-smart",       "memory-change",   "counter-reset",    "delete-offline-file",
+    "overwrite-offline-file", "make-offline-file", "records-server", "remember-password"};
 
 struct ParseResult {
     int exit = -1;  // -1: go on; else the exit status (help, version, or a usage error)

@@ -19,7 +19,9 @@ const char* ExitWord(int exit) {
 }
 
 Stream StreamOf(const std::string& kind) {
-    static const char* const kResults[] = {"result", "summary", "port", "block", "file", "hex-issue", "chip", "chips", "report"};
+    // The call's own "结果:" line is a message: standard output holds only
+    // what was asked for, for a pipe to read.
+    static const char* const kResults[] = {"summary", "port", "block", "file", "hex-issue", "chip", "chips", "report"};
     for (const char* k : kResults)
         if (kind == k) return Stream::Result;
     return Stream::Message;

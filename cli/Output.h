@@ -1,7 +1,8 @@
 #pragma once
-// Everything veldrix-cli reports goes through here as events. Results go to
-// standard output; steps, status texts, boxes, notes and the progress bar to
-// standard error. With --json every event is one JSON object a line on
+// Everything veldrix-cli reports goes through here as events. Data (listings,
+// the values asked for, the chips' lines, the summary table) go to standard
+// output; the "结果:" line, steps, status texts, boxes, notes and the progress
+// bar to standard error. With --json every event is one JSON object a line on
 // standard output. When the data itself goes to standard output (read -),
 // every other line goes to standard error. Units report from their own
 // threads.

@@ -79,6 +79,19 @@ CLI::Validator OneOf(std::vector<std::string> allowed) {
         "");
 }
 
+// A value as `chips` prints it is taken too: any case ("OTP"), a voltage
+// with its unit ("3V", "5V"), the 3 volts of the list as 3.3.
+CLI::Validator AsListed(bool voltage) {
+    return CLI::Validator(
+        [voltage](std::string& value) -> std::string {
+            for (char& c : value) c = char(std::tolower(static_cast<unsigned char>(c)));
+            if (voltage && value.size() > 1 && value.back() == 'v') value.pop_back();
+            if (voltage && value == "3") value = "3.3";
+            return {};
+        },
+        "");
+}
+
 // A whole number in [low, high]; the option keeps its text and is read later.
 CLI::Validator Within(int low, int high) {
     return CLI::Validator(
@@ -94,6 +107,7 @@ struct Parser {
     CLI::App app{"VELDRIX 编程器命令行: 与窗口程序同一内核, 每次调用完成一项操作", "veldrix-cli"};
     HelpModel help;
     std::string idText, rangeText, simUnitsText, blockText, dbWaitText;
+    std::vector<std::string> yesTo;  // --yes: "*" for every question, else names
     bool version = false;
 };
 
@@ -146,11 +160,14 @@ void Build(Parser& p, Options& o) {
 
     auto* window = "编程选项 (默认与窗口程序相同)";
     serves(app.add_option("--chip", o.chip, "芯片型号 (chips 列出全部)")->type_name("型号")->group(window), kWindow);
-    serves(app.add_option("--type", o.chipType, "芯片类型: otp 或 mtp")->type_name("类型")->check(OneOf({"otp", "mtp"}))
+    serves(app.add_option("--type", o.chipType, "芯片类型: otp 或 mtp")->type_name("类型")
+               ->transform(AsListed(false))->check(OneOf({"otp", "mtp"}))
                ->group(window), kWindow);
-    serves(app.add_option("--vpp", o.vpp, "Vpp 电压: 12, 11 或 vcc")->type_name("电压")->check(OneOf({"12", "11", "vcc"}))
+    serves(app.add_option("--vpp", o.vpp, "Vpp 电压: 12, 11 或 vcc")->type_name("电压")->transform(AsListed(true))
+               ->check(OneOf({"12", "11", "vcc"}))
                ->group(window), kWindow);
-    serves(app.add_option("--vdd", o.vdd, "Vdd 电压: 5 或 3.3")->type_name("电压")->check(OneOf({"5", "3.3"}))
+    serves(app.add_option("--vdd", o.vdd, "Vdd 电压: 5 或 3.3")->type_name("电压")->transform(AsListed(true))
+               ->check(OneOf({"5", "3.3"}))
                ->group(window), kWindow);
     serves(app.add_option("--speed", o.speed, "通信速度: full, medium 或 low")->type_name("速度")
                ->check(OneOf({"full", "medium", "low"}))->group(window), kWindow);
@@ -176,7 +193,13 @@ void Build(Parser& p, Options& o) {
            {"program", "verify", "auto", "offline"});
 
     auto* how = "运行方式";
-    serves(app.add_flag("-y,--yes", o.yes, "对窗口程序会提出的问题回答[是]")->group(how), kAsking);
+    serves(app.add_flag("-y,--yes{*}", p.yesTo, "对窗口程序会提出的问题回答[是]; --yes=名称[,名称] 只回答这些问题 (见 README)")
+               ->group(how),
+           kAsking);
+    // Code that would not all be programmed is no question: --yes never passes it.
+    serves(app.add_flag("--allow-lost-code", o.allowLostCode,
+                        "允许使用有不会被编程的数据的代码文件 (超出FFFFH的数据, 被忽略的行)")->group(how),
+           {"load", "download", "program", "verify", "checksum", "auto", "offline"});
     app.add_flag("--json", o.json, "每个事件输出一行 JSON")->group(how);
     app.add_flag("-q,--quiet", o.quiet, "只输出结果和错误")->group(how);
     app.add_flag("-v,--verbose", o.verbose, "输出状态栏的每次变化")->group(how);
@@ -351,6 +374,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (o.command.empty()) return usage("需要一个子命令: " + OrList(SubcommandNames(p.app)));
 
+    for (const std::string& given : p.yesTo) {
+        std::istringstream names(given);
+        for (std::string name; std::getline(names, name, ',');) {
+            if (name == "*") {
+                o.yes = true;
+                continue;
+            }
+            const std::vector<std::string> known(std::begin(kQuestionNames), std::end(kQuestionNames));
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                auto near = Nearest(name, known, 1);
+                return usage("--yes: 没有名为 " + name + " 的问题" + (near.empty() ? "" : ", 是否要用 " + near[0] + "?"));
+            }
+            o.yesTo.push_back(name);
+        }
+    }
     if (!p.idText.empty()) {
         IdRange id;
         if (auto error = ParseId(p.idText, id); !error.empty()) return usage(error);

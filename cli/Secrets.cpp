@@ -132,18 +132,27 @@ std::optional<std::string> Secrets::Password() {
     return *password_;
 }
 
+std::string Secrets::NewPasswordProblem() {
+    std::lock_guard lock(mutex_);
+    return newProblem_;
+}
+
 std::optional<std::string> Secrets::NewPassword() {
     std::lock_guard lock(mutex_);
     if (!newPassword_) {
         if (!newPasswordFile_.empty()) {
+            const std::string before = problem_;
             newPassword_ = FromFile(newPasswordFile_);
+            if (!*newPassword_) newProblem_ = problem_, problem_ = before;
         } else if (mayPrompt_) {
             auto first = PromptHidden("请输入新密码: ");
             auto again = first ? PromptHidden("请再次输入新密码: ") : std::nullopt;
             // Two entries that differ set nothing, as in the set-password dialog.
             newPassword_ = first && again && *first == *again ? first : std::nullopt;
+            if (!*newPassword_) newProblem_ = first && again ? "两次输入的新密码不一致" : "没有输入新密码";
         } else {
             newPassword_ = std::optional<std::string>();
+            newProblem_ = "没有新密码: --new-password-file 或在终端输入";
         }
     }
     return *newPassword_;

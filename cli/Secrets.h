@@ -18,10 +18,13 @@ public:
     std::optional<std::string> NewPassword();
     // Why no password could be had from a file named ("无法读取密码文件 F: 文件不存在"); empty otherwise.
     std::string PasswordProblem();
+    // Why no new password was had ("" when one was).
+    std::string NewPasswordProblem();
 
 private:
     std::optional<std::string> FromFile(const std::string& path);
     std::string problem_;
+    std::string newProblem_;
     std::mutex mutex_;
     std::string passwordFile_, newPasswordFile_;
     bool mayPrompt_;

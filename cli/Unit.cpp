@@ -19,6 +19,7 @@
 #include "link/PortDiscovery.h"
 #include "link/Session.h"
 #include "seams/Files.h"
+#include "seams/Platform.h"
 #include "state/ControlIds.h"
 
 namespace veldrix::cli {
@@ -89,6 +90,7 @@ Unit::Unit(const UnitLinks& links, const Options& options, Output& output)
           [this]() { return links_.secrets ? links_.secrets->NewPassword() : std::nullopt; },
       }) {
     ui_.yes = options.yes;
+    ui_.yesTo = options.yesTo;
     ui_.dbWaitSeconds = options.dbWait;
     CoreStores stores;
     stores.records = links.records;
@@ -146,8 +148,13 @@ void Unit::OnBox(const MessageBoxSpec& spec, MsgAnswer answer, bool refused) {
     if (spec.buttons != MsgButtons::Ok) line += " → " + AnswerText(answer) + (refused ? " (未加 --yes)" : "");
     // Quiet: only what warns of a fault, or a question refused.
     if (options_.quiet && !refused && spec.icon != MsgIcon::Warning && spec.icon != MsgIcon::Error) line.clear();
+    // info's box is its answer, printed as the value on standard output.
+    if (options_.command == "info" && spec.buttons == MsgButtons::Ok && spec.icon != MsgIcon::Warning &&
+        spec.icon != MsgIcon::Error)
+        line.clear();
     Emit("box",
          Json{{"caption", CaptionWord(spec.caption)},
+              {"question", spec.question.empty() ? Json(nullptr) : Json(spec.question)},
               {"text", spec.text},
               {"buttons", ButtonsWord(spec.buttons)},
               {"answer", AnswerWord(answer)},
@@ -177,6 +184,9 @@ int Unit::EndStep(const std::string& step, bool quiet) {
     if (exit == kExitUsage && ui_.passwordMissing) {
         std::string why = links_.secrets ? links_.secrets->PasswordProblem() : std::string();
         text += why.empty() ? " (没有可用的操作密码: --password-file 或在终端输入)" : " (" + why + ")";
+    } else if (exit == kExitUsage && ui_.newPasswordMissing) {
+        std::string why = links_.secrets ? links_.secrets->NewPasswordProblem() : std::string();
+        text += " (" + (why.empty() ? std::string("没有新密码") : why) + ")";
     }
     EmitStep(step, exit, status, quiet ? std::string() : text);
     return exit;
@@ -241,6 +251,14 @@ int Unit::LoadFile(const std::string& path, const std::string& step) {
     LoadCodeFile(*ctx_);
     SettleOutcome(*ctx_);
     int exit = ExitFor(ctx_->outcome.cls);
+    // A project's code file that cannot be read: its name and why, not only the window's words.
+    const std::string named = ui_.GetText(id::kCodeFile);
+    if (exit != kExitOk && named != path) {
+        if (std::string why = FileReadProblem(named); !why.empty()) {
+            EmitStep(step, exit, why, "无法读取代码文件 " + named + " (工程文件 " + path + "): " + why);
+            return exit;
+        }
+    }
     EmitStep(step, exit, Status(), exit == kExitOk && !options_.verbose && step == "load" ? std::string() : Status());
     // A project sets the window as it was saved; the options given here
     // still hold over it. The code-file field now names the project's code
@@ -254,11 +272,13 @@ int Unit::CheckCodeFile(const std::string& path) {
     std::string why;
     if (!CodeFileMayLoseCode(path, why)) return kExitOk;
     BeginStep();
-    if (options_.yes) {
+    if (options_.allowLostCode) {
+        lostCodeAllowed_ = true;
         Line("警告: " + Indented(why), Stream::Message);
         return kExitOk;
     }
-    EmitStep("file", kExitUsage, why, "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --yes 才能使用该文件)");
+    EmitStep("file", kExitUsage, why,
+             "代码文件中有不会被编程的数据: " + Indented(why) + " (需要 --allow-lost-code 才能使用该文件)");
     return kExitUsage;
 }
 
@@ -301,6 +321,15 @@ std::string Unit::SetBox(int controlId, int value, const char* option) {
 int Unit::BuildWindow() {
     BeginStep();
     CreateMainControls(*ctx_);
+    // Without its chip list the window offers no chip: no call can go on as if it had.
+    if (!ctx_->catalogue.loaded) {
+        const std::string folder = links_.settings->Read("setup", 260).value_or("");
+        const std::string list = JoinPath(folder, "samlist.txt");
+        const std::string why = FileReadProblem(list);
+        const std::string text = "无法读取芯片列表 " + list + (why.empty() ? "" : ": " + why);
+        EmitStep("options", kExitUsage, text, "veldrix-cli: " + text);
+        return kExitUsage;
+    }
     return ApplyOptions(false);
 }
 

@@ -59,8 +59,10 @@ public:
     // project file set it. kExitOk or kExitUsage.
     int ApplyOptions(bool again);
     // A code file with data that would not be programmed: refused without
-    // --yes (kExitUsage), a warning with it.
+    // --allow-lost-code (kExitUsage), a warning with it; --yes never passes it.
     int CheckCodeFile(const std::string& path);
+    // A file with data that will not be programmed was used, as allowed.
+    bool LostCodeAllowed() const { return lostCodeAllowed_; }
     // The options that name a range; again after a file set the fields.
     void ApplyRange();
     // The programmer search of the window's first tick; kExitOk or kExitLink.
@@ -115,6 +117,7 @@ private:
     bool progressText_ = false;  // the next status text shows the progress just reported
     std::string lastBox_;
     double stepStartMs_ = 0;
+    bool lostCodeAllowed_ = false;
 };
 
 }  // namespace veldrix::cli

@@ -56,6 +56,7 @@ bool ProjectCodeFile(const std::string& path, std::string& codeFile) {
         codeFile = CutToCodePage(FromFileText(value), kNameBytes);
         named = true;
     }
+    if (named) codeFile = ProjectRelative(path, codeFile);
     return named;
 }
 
@@ -117,7 +118,7 @@ void LoadNamedFile(AppContext& ctx) {
     }
 
     uint32_t result = 0;
-    uint32_t above16Bit = 0;  // the lowest address above 0xFFFF holding data
+    Span16Bit span;
     // A project names the code file to load next. One project level only: a
     // project that names a project (itself or another) could go round for ever.
     bool projectLoaded = false;
@@ -126,7 +127,8 @@ void LoadNamedFile(AppContext& ctx) {
         if (ending == ".bin") {
             result = LoadBinFile(ctx, name);
             // Byte i is code byte i: all beyond 64 KB lies above 0xFFFF.
-            if (result > k16BitLimit) above16Bit = k16BitLimit;
+            span.endBelow = std::min(result, k16BitLimit);
+            if (result > k16BitLimit) span = {k16BitLimit, k16BitLimit, result};
             break;
         }
         if (ending == ".pvx") {
@@ -146,7 +148,7 @@ void LoadNamedFile(AppContext& ctx) {
             continue;
         }
         if (ending == ".hex") {
-            result = LoadHexFile(ctx, name, &above16Bit);
+            result = LoadHexFile(ctx, name, &span);
             break;
         }
         // The box says the operation stops: it must, or the buffer's old
@@ -162,9 +164,7 @@ void LoadNamedFile(AppContext& ctx) {
         SetStatus(ctx, "代码文件有错误!");
         return;
     }
-    uint32_t end = (result - 1) & 0xFFFF;
-    // An end beyond 0xFFFF (even of an empty record) cuts the range short.
-    if (result > k16BitLimit && above16Bit == 0) above16Bit = k16BitLimit;
+    const uint32_t end = RangeEnd16Bit(result, span.endBelow);
     ctx.programmingRange = {0, end};
     SetStatus(ctx, "调入代码成功!");
     ctx.ui->SetText(id::kStartAddress, "0000");
@@ -173,7 +173,9 @@ void LoadNamedFile(AppContext& ctx) {
     ctx.ui->SetText(id::kChecksum, Hex(*ctx.outcome.checksum, 4));
     // The file loads as it always has; what lies above 0xFFFF is not lost
     // without a word.
-    if (above16Bit != 0) ShowBox(ctx, Above16BitWarning(above16Bit, end), "警告", MsgButtons::Ok, MsgIcon::Warning);
+    if (span.lowestAbove != 0)
+        ShowBox(ctx, Above16BitWarning(span.lowestAbove, span.endAbove - 1, end), "警告", MsgButtons::Ok,
+                MsgIcon::Warning);
 }
 
 }  // namespace
@@ -184,9 +186,16 @@ void LoadCodeFile(AppContext& ctx) {
     if (ctx.LinkErrorFlag) NoteOutcome(ctx, OutcomeClass::UsageOrFile);
 }
 
-std::string Above16BitWarning(uint32_t address, uint32_t end) {
+std::string Above16BitWarning(uint32_t address, uint32_t lastAbove, uint32_t end) {
     return "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: " + Hex(address, 5) +
-           " 开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~" + Hex(end, 4);
+           " 开始的数据将不会被编程!\n不会被编程的数据: " + Hex(address, 5) + "~" + Hex(lastAbove, 5) +
+           "\n注: 本次编程地址范围是: 0000~" + Hex(end, 4);
+}
+
+uint32_t RangeEnd16Bit(uint32_t result, uint32_t endBelow16Bit) {
+    // Cutting the end to 16 bits would wrap it below code that fits.
+    if (result <= k16BitLimit) return result - 1;
+    return endBelow16Bit == 0 ? 0 : endBelow16Bit - 1;
 }
 
 bool CodeFileMayLoseCode(const std::string& path, std::string& why) {
@@ -203,18 +212,18 @@ bool CodeFileMayLoseCode(const std::string& path, std::string& why) {
     if (ending == ".hex") {
         HexDiagnosis d = DiagnoseHexFile(name, 0);
         if (!d.readOk || d.refused) return false;
-        if (d.MayLoseCode()) {
+        if (d.losingLines == 1 && d.firstLoss.kind == HexIssue::Kind::Above16Bit) {
+            found = Above16BitWarning(d.span.lowestAbove, d.span.endAbove - 1, RangeEnd16Bit(d.highestEnd, d.span.endBelow));
+        } else if (d.MayLoseCode()) {
             found = "第" + std::to_string(d.firstLoss.line) + "行: " + DescribeHexIssue(d.firstLoss);
             if (d.losingLines > 1) found += "\n另有 " + std::to_string(d.losingLines - 1) + " 行有问题";
-        } else if (d.highestEnd > k16BitLimit) {
-            found = Above16BitWarning(k16BitLimit, (d.highestEnd - 1) & 0xFFFF);
         } else {
             return false;
         }
     } else if (ending == ".bin") {
         uintmax_t size = 0;
         if (!SizeOnDisk(name, size) || size <= k16BitLimit || size > kImageSize) return false;
-        found = Above16BitWarning(k16BitLimit, uint32_t(size - 1) & 0xFFFF);
+        found = Above16BitWarning(k16BitLimit, uint32_t(size - 1), 0xFFFF);
     } else {
         return false;
     }

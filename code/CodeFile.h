@@ -20,9 +20,13 @@ void LoadCodeFile(AppContext& ctx);
 // does not fit the 1 MB buffer.
 uint32_t LoadBinFile(AppContext& ctx, const std::string& path);
 
-// The warning a load gives when data lie above 0xFFFF: from address on
-// nothing is programmed, whatever the range 0000 to end holds.
-std::string Above16BitWarning(uint32_t address, uint32_t end);
+// The warning a load gives when data lie above 0xFFFF: the data from
+// address to lastAbove are not programmed, the range ends at end.
+std::string Above16BitWarning(uint32_t address, uint32_t lastAbove, uint32_t end);
+// The range's end for a load of result bytes (one past the highest end):
+// below 0x10000 always, at the highest data below it (0 for none), never
+// wrapped round.
+uint32_t RangeEnd16Bit(uint32_t result, uint32_t endBelow16Bit);
 
 // Whether loading the file may leave code out of what is programmed: a HEX
 // file with lines the loader passes over (not blank lines, nor records 01, 03

@@ -62,6 +62,8 @@ struct HexLoader {
     // The last line's first address above 0xFFFF, and the lowest of all.
     uint64_t lineAbove16Bit = 0;
     uint64_t lowestAbove16Bit = kNoAddress;
+    uint64_t endAbove16Bit = 0;
+    uint64_t endBelow16Bit = 0;  // one past the highest data below 0x10000, whatever order the records came in
 
     LineResult Take(const TextPiece& piece) {
         const unsigned char* first = reinterpret_cast<const unsigned char*>(piece.text.data());
@@ -118,9 +120,12 @@ struct HexLoader {
             }
             std::memcpy(buffer + address, rec + 4, dataLength);
             if (highestEnd <= address) highestEnd = address + dataLength;
+            if (dataLength > 0 && address < k16BitLimit)
+                endBelow16Bit = std::max(endBelow16Bit, std::min(address + dataLength, k16BitLimit));
             if (dataLength > 0 && address + dataLength > k16BitLimit) {
                 lineAbove16Bit = std::max(address, k16BitLimit);
                 lowestAbove16Bit = std::min(lowestAbove16Bit, lineAbove16Bit);
+                endAbove16Bit = std::max(endAbove16Bit, address + dataLength);
                 return LineResult::UsedAbove16Bit;
             }
         } else if (type > 0x05) {
@@ -141,9 +146,12 @@ public:
     // with an observer goes on past the lines that end a load.
     std::function<void(LineResult, uint64_t line, const TextPiece&, const HexLoader&)> observer;
     uint64_t Lines() const { return linesDone_; }
-    // The lowest address above 0xFFFF a record filled; 0 for none.
-    uint32_t LowestAbove16Bit() const {
-        return loader_.lowestAbove16Bit == kNoAddress ? 0 : uint32_t(loader_.lowestAbove16Bit);
+    Span16Bit Span() const {
+        Span16Bit span;
+        span.endBelow = uint32_t(loader_.endBelow16Bit);
+        span.lowestAbove = loader_.lowestAbove16Bit == kNoAddress ? 0 : uint32_t(loader_.lowestAbove16Bit);
+        span.endAbove = uint32_t(loader_.endAbove16Bit);
+        return span;
     }
 
     // False once the parse has ended with an error.
@@ -308,12 +316,13 @@ HexDiagnosis DiagnoseHexFile(const std::string& path, size_t maxIssues) {
     uint32_t end = 0;
     parser.Finish(end);
     d.highestEnd = uint32_t(end);
+    d.span = parser.Span();
     d.lines = parser.Lines();
     return d;
 }
 
-uint32_t LoadHexFile(AppContext& ctx, const std::string& path, uint32_t* above16Bit) {
-    if (above16Bit) *above16Bit = 0;
+uint32_t LoadHexFile(AppContext& ctx, const std::string& path, Span16Bit* span) {
+    if (span) *span = Span16Bit{};
     // Read in pieces: a multi-megabyte file is never held whole. The code
     // buffer is cleared only once the file has opened.
     HexParser parser(ctx.codeBuffer.data());
@@ -348,7 +357,7 @@ uint32_t LoadHexFile(AppContext& ctx, const std::string& path, uint32_t* above16
     case HexStatus::Ok:
         break;
     }
-    if (above16Bit) *above16Bit = parser.LowestAbove16Bit();
+    if (span) *span = parser.Span();
     return highestEnd;
 }
 

@@ -9,12 +9,19 @@ namespace veldrix {
 
 struct AppContext;
 
+// Where a file's data lies about the 16-bit programming range: nothing at or
+// above 0x10000 is programmed, and the range must end below it.
+struct Span16Bit {
+    uint32_t endBelow = 0;     // one past the highest address below 0x10000 holding data; 0: none
+    uint32_t lowestAbove = 0;  // the lowest address above 0xFFFF holding data; 0: none
+    uint32_t endAbove = 0;     // one past the highest of them
+};
+
 // One past the highest address written by a record that started at or above
 // the previous highest end; 0 on failure (LinkErrorFlag raised) or when no
-// data record was found. above16Bit, when given, receives the lowest address
-// above 0xFFFF that holds data (0 for none): the programming range has only
-// 16 bits, so nothing from there on is programmed.
-uint32_t LoadHexFile(AppContext& ctx, const std::string& path, uint32_t* above16Bit = nullptr);
+// data record was found. span, when given, receives where the data lies
+// about 0x10000.
+uint32_t LoadHexFile(AppContext& ctx, const std::string& path, Span16Bit* span = nullptr);
 
 enum class HexStatus { Ok, LineChecksum, OutOfBuffer };
 // The records of HEX text into a 1 MiB image (not filled first); highestEnd as
@@ -57,6 +64,7 @@ struct HexDiagnosis {
     uint64_t lines = 0;
     uint64_t recordsUsed = 0;
     uint32_t highestEnd = 0;  // as LoadHexFile would return it, were nothing refused
+    Span16Bit span;
     // Lines that may lose code, all of them (data above 0xFFFF counts once),
     // and the first of them; blank lines and records 01, 03 and 05 are normal.
     uint64_t losingLines = 0;

@@ -183,7 +183,18 @@ bool LoadProject(AppContext& ctx, const std::string& path) {
         if (piece.lineEnd) line += '\n';
         ApplyLine(ctx, line);
     }
+    const std::string named = ctx.ui->GetText(id::kCodeFile);
+    if (std::string found = ProjectRelative(path, named); found != named) ctx.ui->SetText(id::kCodeFile, found);
     return true;
+}
+
+std::string ProjectRelative(const std::string& projectPath, const std::string& codeFile) {
+    const bool absolute = codeFile.empty() || codeFile[0] == '/' || codeFile[0] == '\\' ||
+                          (codeFile.size() > 1 && codeFile[1] == ':');
+    const size_t slash = projectPath.find_last_of("/\\");
+    if (absolute || slash == std::string::npos) return codeFile;
+    const std::string beside = projectPath.substr(0, slash + 1) + codeFile;
+    return FileReadProblem(beside).empty() ? beside : codeFile;
 }
 
 }  // namespace veldrix

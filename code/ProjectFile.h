@@ -15,5 +15,8 @@ void SaveProject(AppContext& ctx);
 // Applies a project file to the controls; false (LinkErrorFlag raised, status
 // text left) when it cannot be read or is not a project file.
 bool LoadProject(AppContext& ctx, const std::string& path);
+// A project's code file as it is opened: a relative name from the project
+// file's folder when it is there, else as it stands (the current folder).
+std::string ProjectRelative(const std::string& projectPath, const std::string& codeFile);
 
 }  // namespace veldrix

@@ -46,7 +46,7 @@ bool CheckPasswordReply(AppContext& ctx) {
     if (ReplyIs(r, "OKPWD")) {
         NoteReply(ctx, r);
         if (!ctx.passwordRemembered) {
-            MsgAnswer a = ShowBox(ctx,
+            MsgAnswer a = Ask(ctx, "remember-password",
                                   "是否需要记忆该密码? 这样在VELDRIX本次运行期间对一些频繁需要输入密码的操作,\n"
                                   "您就不需要再额外输入密码,可减少操作的繁琐.",
                                   "提示:", MsgButtons::YesNo, MsgIcon::Question);

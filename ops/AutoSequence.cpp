@@ -178,11 +178,11 @@ bool IdCodeOverCodeAccepted(AppContext& ctx) {
                                        CodeChecksum(ctx, ctx.programmingRange.start, ctx.programmingRange.end)};
     if (ctx.idOverCodeAccepted == asked) return true;
     ctx.idOverCodeAccepted.reset();
-    if (ShowBox(ctx,
-                "ID码地址 " + Hex(ctx.idAddress, 4) +
-                    "H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
-                    "是否继续进行当前操作?",
-                "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes)
+    if (Ask(ctx, "id-over-code",
+            "ID码地址 " + Hex(ctx.idAddress, 4) +
+                "H 处的代码字节不为空(FF),\n写入ID码将覆盖编程代码,烧写的芯片可能无法正常工作!\n\n"
+                "是否继续进行当前操作?",
+            "提示:", MsgButtons::YesNo, MsgIcon::Warning, 1) != MsgAnswer::Yes)
         return false;
     ctx.idOverCodeAccepted = asked;
     return true;
@@ -192,21 +192,21 @@ bool IdCodeOverCodeAccepted(AppContext& ctx) {
 
 bool AutoOptionWarnings(AppContext& ctx) {
     uint8_t flags = ctx.block[cb::kAutoFlags];
-    auto ask = [&](const char* text, MsgIcon icon) {
-        return ShowBox(ctx, text, "提示:", MsgButtons::YesNo, icon) == MsgAnswer::Yes;
+    auto ask = [&](const char* question, const char* text, MsgIcon icon) {
+        return Ask(ctx, question, text, "提示:", MsgButtons::YesNo, icon) == MsgAnswer::Yes;
     };
     if (!(flags & autoflag::kVerify) &&
-        !ask("您没有勾选自动编程系统的[自动校验]选项,\n烧写的芯片将不会予以校验写入代码是否正确!\n"
+        !ask("no-verify", "您没有勾选自动编程系统的[自动校验]选项,\n烧写的芯片将不会予以校验写入代码是否正确!\n"
              "建议您勾选该选项,以保证烧写到目标芯片中代码的准确无误!\n\n是否继续进行当前操作?",
              MsgIcon::None))
         return false;
     if (!(flags & autoflag::kReadProtect) &&
-        !ask("您没有勾选自动编程系统的[自动读保护]选项,\n烧写的芯片将不会予以加密保护!\n"
+        !ask("no-read-protect", "您没有勾选自动编程系统的[自动读保护]选项,\n烧写的芯片将不会予以加密保护!\n"
              "建议您勾选该选项,以保证烧写到目标芯片中代码不被他人非法读出!\n\n是否继续进行当前操作?",
              MsgIcon::None))
         return false;
     if (ctx.block[cb::kChipType] == 2 && !(flags & autoflag::kSmart) &&
-        !ask("您没有勾选自动编程系统的[使能SMART]选项,\n烧写的芯片将不会写入SMART OPTION工作配置数据!\n"
+        !ask("no-smart", "您没有勾选自动编程系统的[使能SMART]选项,\n烧写的芯片将不会写入SMART OPTION工作配置数据!\n"
              "对于MTP芯片类型,必须使能该选项,否则烧写的芯片可能无法正常工作!\n\n是否继续进行当前操作?",
              MsgIcon::Error))
         return false;

@@ -17,7 +17,7 @@ constexpr const char* kTextCopyingChip = "请稍候,拷贝芯片数据到编程�
 }  // namespace
 
 bool ConfirmMemoryChange(AppContext& ctx) {
-    if (ShowBox(ctx, "这个操作将改变编程内存代码数据,是否继续?", "警告", MsgButtons::YesNo, MsgIcon::Warning) ==
+    if (Ask(ctx, "memory-change", "这个操作将改变编程内存代码数据,是否继续?", "警告", MsgButtons::YesNo, MsgIcon::Warning) ==
         MsgAnswer::Yes)
         return true;
     NoteOutcome(ctx, OutcomeClass::Aborted);

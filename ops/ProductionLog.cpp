@@ -11,7 +11,7 @@ namespace {
 Clock& RecordsClock(AppContext& ctx) { return ctx.recordsClock ? *ctx.recordsClock : *ctx.clock; }
 
 bool AskAboutIdOnGoodChip(AppContext& ctx, uint32_t idCode, const std::string& day) {
-    return ShowBox(ctx,
+    return Ask(ctx, "id-on-good-chip",
                    "ID码 " + Dec(idCode) + " 已于" + day +
                        "写入过一块合格芯片,\n再次写入将使两块芯片具有相同的ID码!\n\n"
                        "是否继续进行当前操作?",
@@ -26,7 +26,7 @@ bool AskToRetryServer(AppContext& ctx, const std::string& problem) {
                   "\n没有数据库分配的ID码,芯片将不写入ID码!\n\n请检查网络及数据库服务器后重试."
             : "无法使用生产记录文件夹 " + ctx.records->Location() + ": " + problem +
                   "\n没有记录文件夹分配的ID码,芯片将不写入ID码!\n\n请检查网络及记录文件夹后重试.";
-    return ShowBox(ctx, text, "错误", MsgButtons::RetryCancel, MsgIcon::Error) == MsgAnswer::Retry;
+    return Ask(ctx, "records-server", text, "错误", MsgButtons::RetryCancel, MsgIcon::Error) == MsgAnswer::Retry;
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ struct MessageBoxSpec {
     MsgButtons buttons = MsgButtons::Ok;
     MsgIcon icon = MsgIcon::None;
     int defaultButton = 0;  // 0 = first button, 1 = second
+    // A question's name (README "Command line"): what --yes=NAME answers; empty for a plain box.
+    std::string question;
 };
 
 struct FileFilter {

@@ -26,4 +26,9 @@ MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& c
     return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton});
 }
 
+MsgAnswer Ask(AppContext& ctx, const std::string& question, const std::string& text, const std::string& caption,
+              MsgButtons buttons, MsgIcon icon, int defaultButton) {
+    return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton, question});
+}
+
 }  // namespace veldrix

@@ -182,5 +182,8 @@ void ReportProgress(AppContext& ctx, const std::string& stage, uint32_t address,
 MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption,
                   MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None,
                   int defaultButton = 0);
+// A question box, by its name (listed in README "Command line").
+MsgAnswer Ask(AppContext& ctx, const std::string& question, const std::string& text, const std::string& caption,
+              MsgButtons buttons, MsgIcon icon = MsgIcon::None, int defaultButton = 0);
 
 }  // namespace veldrix

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Cli.h"
+#include "cli/Commands.h"
 #include "cli/Host.h"
 #include "cli/Interrupt.h"
 #include "cli/Options.h"
@@ -59,8 +61,16 @@ struct Files {
         Write("bad.hex", bad);
         // Loads, but its last line lies above 0xFFFF.
         Write("high.hex", hex + ":020000021000EC\n" + DataRecord(0x0100, {7, 8}) + "\n" + EndRecord() + "\n");
+        // The code, then a linear address record and 16 bytes at 0x10000.
+        Write("mixed04.hex", hex + HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + DataRecord(0, Ramp(1, 16)) + "\n" +
+                                 EndRecord() + "\n");
+        Write("big.bin", std::string(0x10001, '\x5A'));  // one byte above 64 KB
+        Write("cross.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + EndRecord() + "\n");  // across 0xFFFF
         // A line longer than the loader reads at once still counts as one.
         Write("long.hex", std::string(3000, 'A') + "\n" + ":0100040005F5\n" + EndRecord() + "\n");
+        // Projects: one naming a code file that is not there, one naming its code file beside it.
+        Write("lost.pvx", "THIS-IS-VDX-PROJECT-FILE\r\nFile=" + Path("gone.hex") + "\r\n");
+        Write("beside.pvx", "THIS-IS-VDX-PROJECT-FILE\r\nFile=code.hex\r\n");
         Write("pw", "000000\n");
         Write("pw-wrong", "999999\n");
         Write("pw-new", "4321\n");
@@ -180,6 +190,9 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"erase", "--sim-do", chipWithCode}, 0, "芯片已擦除!",
          After([](sim::DeviceState& s) { EXPECT_EQ(s.chip.cells[0], 0xFF); })},
         {{"erase", "--type", "otp"}, 3, ""},  // the button is off for OTP chips
+        // Values as chips prints them.
+        {{"blank", "--type", "OTP"}, 0, "芯片是空的, 在地址空间: 00000~~00FFF"},
+        {{"blank", "--vdd", "3V", "--vpp", "12V"}, 0, "芯片是空的, 在地址空间: 00000~~00FFF"},
         {{"protect", "read"}, 0, "芯片读保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.readProtected); })},
         {{"protect", "ldc"}, 0, "芯片LDC保护已使能!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.ldcProtected); })},
         {{"protect", "hw"}, 0, "芯片硬件写保护成功!", After([](sim::DeviceState& s) { EXPECT_TRUE(s.chip.writeProtected); })},
@@ -192,6 +205,9 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
         {{"auto", code, "--sim-do", "fault noreply 7 ack"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
         {{"auto", code, "--no-verify"}, 3, "操作已中止"},  // the window asks; no --yes
         {{"auto", code, "--no-verify", "--yes"}, 0, "自动编程已成功完成"},
+        // A question answered by its name, and only that one.
+        {{"auto", code, "--no-verify", "--yes=no-verify"}, 0, "自动编程已成功完成"},
+        {{"auto", code, "--no-verify", "--yes=rom-size,voltage"}, 3, "操作已中止"},
         {{"auto", code, "--sim-do", "lock"}, 4, "编程器已被锁定,请先解除锁定状态!"},
         {{"auto", code, "--sim-do", "unplug"}, 2, "编程器连接错误,编程器可能正忙,请稍候再试!"},
         {{"auto"}, 3, ""},  // no code: the window's check stops it before it starts
@@ -216,7 +232,7 @@ TEST(Cli, EverySubcommandEndsWithItsOutcome) {
                     EXPECT_EQ(s.Block(6)->counterEnd, 900u);
                     EXPECT_EQ(s.Block(6)->idAddress, 0x3FF0u);
                 })},
-        {{"counter", "6", "--id", "3FF0:101:900", pw}, 1, "设置计数器失败"},  // no file there
+        {{"counter", "6", "--id", "3FF0:101:900", pw}, 3, "目录块 6 中没有脱机文件, 无法设置计数器"},  // no file there
         {{"password", pw, "--new-password-file", f.Path("pw-new")}, 0, "密码修改成功! 请您牢记新密码!",
          After([](sim::DeviceState& s) { EXPECT_EQ(s.password, "4321"); })},
         {{"password", "--password-file", f.Path("pw-wrong"), "--new-password-file", f.Path("pw-new")}, 4,
@@ -305,11 +321,15 @@ TEST(Cli, BadHexFileNamesEachLineAndWhy) {
     // A file that loads says once, as the window does, where the code it
     // will not program begins; the line comes with the diagnosis.
     CliRun high = Cli({"load", TestFiles().Path("high.hex")});
-    EXPECT_EQ(high.exit, 0);
+    EXPECT_EQ(high.exit, 3);  // as the programming commands take it, its report all the same
+    EXPECT_EQ(Cli({"load", TestFiles().Path("high.hex"), "--allow-lost-code"}).exit, 0);
     ASSERT_EQ(high.Of("box").size(), 1u);
     EXPECT_EQ(high.Of("box")[0]["caption"], "警告");
+    // The range ends at the code below 0x10000, not at the data above's end wrapped round.
     EXPECT_EQ(high.Of("box")[0]["text"], "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: 10100 "
-                                         "开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~0101");
+                                         "开始的数据将不会被编程!\n不会被编程的数据: 10100~10101\n"
+                                         "注: 本次编程地址范围是: 0000~0FFF");
+    EXPECT_EQ(high.Of("file").at(0)["end"], "0FFF");
     ASSERT_EQ(high.Of("hex-issue").size(), 1u);
     EXPECT_EQ(high.Of("hex-issue")[0]["line"], 258);
     EXPECT_EQ(high.Of("hex-issue")[0]["kind"], "above-16-bit");
@@ -342,7 +362,7 @@ TEST(Cli, JsonEventsFollowOneShape) {
     const std::map<std::string, std::vector<std::string>> fields = {
         {"status", {"text"}},
         {"progress", {"text", "address", "percent"}},
-        {"box", {"caption", "text", "buttons", "answer", "refused"}},
+        {"box", {"caption", "question", "text", "buttons", "answer", "refused"}},
         {"step", {"step", "exit", "outcome", "status", "took_ms"}},
         {"chip", {"chip", "exit", "outcome", "good", "bad", "id"}},
         {"result", {"command", "exit", "outcome", "status"}},
@@ -583,6 +603,12 @@ TEST(Cli, UsageErrorsSayWhatWasMeant) {
         {{"download", TestFiles().dir.string()}, "无法读取代码文件 " + TestFiles().dir.string() + ": 这是一个文件夹, 不是文件"},
         {{"load", TestFiles().Path("missing.hex")}, "无法读取代码文件 " + TestFiles().Path("missing.hex") + ": 文件不存在"},
         {{"lock", "--password-file", TestFiles().Path("nosuch")}, "(无法读取密码文件 " + TestFiles().Path("nosuch") + ": 文件不存在)"},
+        {{"auto", "--yes=rom-sise"}, "--yes: 没有名为 rom-sise 的问题, 是否要用 rom-size?"},
+        {{"--sim-do", "5:unplug", "blank"}, "--sim-do 5:unplug: 没有第 5 台模拟编程器 (共 1 台, 见 --sim-units)"},
+        {{"--sim-do", "bogus", "blank"}, "--sim-do bogus: 模拟编程器无法执行该命令"},
+        {{"--install-dir", "/nonexistent", "chips"}, "无法读取芯片列表 /nonexistent/samlist.txt: 文件不存在"},
+        {{"load", TestFiles().Path("lost.pvx")},
+         "无法读取代码文件 " + TestFiles().Path("gone.hex") + " (工程文件 " + TestFiles().Path("lost.pvx") + "): 文件不存在"},
         {{"report", "--from", "2025-3-1", "--json"}, "日期应为 YYYY-MM-DD, 不能是 2025-3-1"},
         {{"report", "--from", "2025-03-05", "--to", "2025-03-04", "--json"}, "起始日期不能晚于终止日期"},
         {{"report", "--log-dir", TestFiles().dir.string()}, "report 需要 -o 文件 (HTML 页面) 或 --json"},
@@ -630,20 +656,35 @@ TEST(Cli, EachLineGoesToItsStream) {
         std::vector<std::string> notOut;    // none of these in standard output
         size_t errLines = size_t(-1);       // how many lines on standard error (-1: not checked)
     } cases[] = {
-        {{"auto", code}, 0, {"第1片: 成功  良品 1  不良品 0\n", "结果: 成功  良品 1  不良品 0\n"}, {"自动编程已成功完成\n"},
-         {"自动编程已成功完成", "编程内存检查和"}},
-        {{"-q", "auto", code}, 0, {"结果: 成功"}, {}, {}, 0},
-        {{"-q", "auto", code, "--sim-do", "fault ev 7"}, 1, {"结果: 芯片失败"}, {"编程电压错误,编程失败", "警告: 检测到Vdd或Vpp错误!"}, {}},
-        {{"-v", "auto", code}, 0, {"结果: 成功"}, {"下载代码到编程器内存\n请稍候,得到编程内存检查和\n编程内存检查和 =  ", "校验芯片成功!\n"},
+        // Standard output holds data only: the "结果:" line is a message.
+        {{"auto", code}, 0, {"第1片: 成功  良品 1  不良品 0\n"}, {"自动编程已成功完成\n", "结果: 成功  良品 1  不良品 0\n"},
+         {"自动编程已成功完成", "编程内存检查和", "结果"}},
+        {{"-q", "auto", code}, 0, {"第1片: 成功"}, {"结果: 成功"}, {}, 1},
+        {{"-q", "auto", code, "--sim-do", "fault ev 7"}, 1, {"第1片: 芯片失败"}, {"结果: 芯片失败", "编程电压错误,编程失败", "警告: 检测到Vdd或Vpp错误!"}, {}},
+        {{"-v", "auto", code}, 0, {"第1片: 成功"}, {"下载代码到编程器内存\n请稍候,得到编程内存检查和\n编程内存检查和 =  ", "校验芯片成功!\n", "结果: 成功"},
          {"校验芯片成功"}},
+        // The values asked for, also with -q; the texts around them on standard error.
+        {{"info"}, 0, {"编程器内置软件版本: VELDRIX V2.31"}, {"结果: 成功"}, {"结果"}},
+        {{"-q", "info"}, 0, {"编程器内置软件版本: VELDRIX V2.31"}, {"结果: 成功"}, {"结果"}, 1},
+        {{"-q", "checksum", "chip"}, 0, {"F000\n"}, {"结果: 成功"}, {"结果", "芯片检查和"}, 1},
+        // 1 KB, then data at 0x10000: the range keeps the code below it.
+        {{"load", f.Path("mixed04.hex"), "--allow-lost-code"}, 0, {"地址范围: 0000-0FFF"}, {"不会被编程的数据: 10000~1000F"}, {}},
+        {{"load", f.Path("big.bin"), "--allow-lost-code"}, 0, {"地址范围: 0000-FFFF"}, {"不会被编程的数据: 10000~10000"}, {}},
+        {{"load", f.Path("cross.hex"), "--allow-lost-code"}, 0, {"地址范围: 0000-FFFF"}, {"不会被编程的数据: 10000~10007"}, {}},
         {{"--range", "0000:0100", "auto", code}, 0, {"第1片: 成功"}, {"自动编程已成功完成"}, {}},
-        {{"download", f.Path("missing.hex")}, 3, {"结果: 用法或文件错误\n"}, {"无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
-         {"格式", "代码文件有错误"}},
+        {{"download", f.Path("missing.hex")}, 3, {}, {"结果: 用法或文件错误\n", "无法读取代码文件 " + f.Path("missing.hex") + ": 文件不存在\n"},
+         {"格式", "代码文件有错误", "结果"}},
         {{"load", code}, 0, {"文件: " + code + "\n格式: Intel HEX\n地址范围: 0000-0FFF"}, {}, {}},
-        {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n", "结果: 成功\n"}, {}, {}},
-        {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001", "结果: ID码已用完"},
-         {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片"}, {}},
-        {{"chips"}, 0, {"型号            类型  封装      Vpp   Vdd   ROM最大地址\n", "S3F9444         MTP   DIP20     12V   5V    0FFF\n"}, {}, {}, 0},
+        // A relative File= from the project's folder, wherever the call is made.
+        {{"load", f.Path("beside.pvx")}, 0, {"(代码文件: " + code + ")\n地址范围: 0000-0FFF"}, {}, {}},
+        {{"offline", "info", "3"}, 0, {"目录块 3: 无文件\n"}, {"结果: 成功\n"}, {"结果"}},
+        // Each refusal its own cause: no new password is no missing operation password.
+        {{"password", "--password-file", f.Path("pw")}, 3, {}, {"(没有新密码: --new-password-file 或在终端输入)"}, {},
+         size_t(-1)},
+        {{"--sim-units", "2", "--id", "3FF0:5001:5001", "auto", code}, 5, {"ID码 5001"},
+         {"ID码已用完: 到终止值 5001 为止的ID码都已写入良品芯片, 不再编程芯片", "结果: ID码已用完"}, {}},
+        // Every line a chip: a pipe to awk finds nothing else.
+        {{"chips"}, 0, {"型号            类型  封装      Vpp   Vdd   ROM最大地址\n", "S3F9444         MTP   DIP20     12V   5V    0FFF\n"}, {"结果: 成功"}, {"结果"}, 1},
         {{"--version"}, 0, {"veldrix-cli 3.10\n提交: ", "\n构建日期: "}, {}, {}, 0},
         {{"auto", "--help"}, 0, {"用法: veldrix-cli [选项] auto [FILE]\n", "--id ID", "--repeat", "--log-dir 目录"}, {},
          {"--new-password-file", "--format"}, 0},
@@ -668,6 +709,30 @@ TEST(Cli, EachLineGoesToItsStream) {
         const std::string errors = err.str();
         if (c.errLines != size_t(-1))
             EXPECT_EQ(size_t(std::count(errors.begin(), errors.end(), '\n')), c.errLines) << errors;
+    }
+    // Data that could not be written is no success: the system's words, exit 3.
+    for (std::vector<std::string> args : {std::vector<std::string>{"chips"}, {"read", "-"}, {"--json", "info"}}) {
+        SCOPED_TRACE(args[0]);
+        std::ofstream full("/dev/full");
+        ASSERT_TRUE(full.is_open());
+        std::istringstream in;
+        std::ostringstream err;
+        args.insert(args.begin(), {"--sim", "--settings", f.Path("no-settings")});
+        EXPECT_EQ(cli::RunCli(args, in, full, err, false), 3) << err.str();
+        EXPECT_NE(err.str().find("veldrix-cli: 无法写入标准输出: " + std::string(std::strerror(ENOSPC))), std::string::npos)
+            << err.str();
+    }
+    // ports ends with its result too, adapters or none.
+    {
+        std::istringstream in;
+        std::ostringstream out, err;
+        int exit = cli::RunCli({"--json", "--settings", f.Path("no-settings"), "ports"}, in, out, err, false);
+        std::string last, line;
+        for (std::istringstream lines(out.str()); std::getline(lines, line);) last = line;
+        ASSERT_FALSE(last.empty()) << err.str();
+        Json result = Json::parse(last);
+        EXPECT_EQ(result["event"], "result");
+        EXPECT_EQ(result["exit"], exit);
     }
     // Verbose: each status text once, however often the window set it.
     std::istringstream in;
@@ -720,6 +785,22 @@ TEST(Cli, CompletionAndHelpKnowEveryName) {
     }
     EXPECT_EQ(cli::DisplayWidth("编程器 COM1"), 11u);
     EXPECT_EQ(cli::DisplayWidth("→ 是"), 4u);
+    EXPECT_EQ(cli::IdList({1082, 1001, 1002, 1003, 1090, 1083}), "1001–1003, 1082–1083, 1090");
+    // The summary's columns line up however long a port's name.
+    {
+        std::istringstream in;
+        std::ostringstream out, err;
+        cli::RunCli({"--sim", "--settings", TestFiles().Path("no-settings"), "--port", "模拟一号", "--port",
+                     "COM-OF-A-LONG-NAME", "blank"},
+                    in, out, err, false);
+        std::vector<size_t> columns;
+        std::istringstream lines(out.str());
+        for (std::string line; std::getline(lines, line);)
+            if (size_t at = line.find("成功"); at != std::string::npos)
+                columns.push_back(cli::DisplayWidth(line.substr(0, at)));
+        ASSERT_EQ(columns.size(), 2u) << out.str();
+        EXPECT_EQ(columns[0], columns[1]) << out.str();
+    }
     EXPECT_EQ(cli::Nearest("verfy", {"verify", "erase", "very-long"}), std::vector<std::string>({"verify"}));
     EXPECT_TRUE(cli::Nearest("zzzzzz", {"verify", "erase"}).empty());
 }
@@ -833,13 +914,16 @@ TEST(Cli, CtrlCLetsTheStepFinishAndStartsNoOther) {
         {"初始化编程内存 OK,正在准备下载编程代码.....", {}, "stopped", 0, false},
         // After the first chip of a repeat run nothing more starts, lines or not.
         {"自动编程已成功完成", {"--repeat"}, "good", 0, true},
+        // At the ID step: the code is written, the steps after it are not; the
+        // chip is bad, in its line as in its record, and its code goes to the next.
+        {"正在写入目标芯片ID码....", {"--repeat"}, "bad", 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pressedAt);
         cli::SetInterrupted(false);
         const std::string folder = f.Path("ctrl-c-records");
         fs::remove_all(folder);
-        std::vector<std::string> args = {"auto", f.Path("code.hex"), "--log-dir", folder};
+        std::vector<std::string> args = {"auto", f.Path("code.hex"), "--log-dir", folder, "--id", "3FF0:1022"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         cli::CliHooks hooks = pressAt(c.pressedAt);
         bool programmed = false;
@@ -860,6 +944,19 @@ TEST(Cli, CtrlCLetsTheStepFinishAndStartsNoOther) {
         auto records = trusted::Records(folder);
         ASSERT_EQ(records.size(), 1u);  // one chip, also in a repeat run
         EXPECT_EQ(records[0][1], c.record);
+        // The chip's line says what its record says, with its code.
+        ASSERT_EQ(run.Of("chip").size(), 1u);
+        const Json chip = run.Of("chip")[0];
+        if (c.record == "good") {
+            EXPECT_EQ(chip["exit"], 0) << chip;
+            EXPECT_EQ(chip["id"], 1022) << chip;
+            EXPECT_EQ(records[0][column::kIdCode], "1022");
+            EXPECT_EQ(run.Result()["ids"], Json::array({1022}));
+        } else {
+            EXPECT_EQ(chip["exit"], c.record == "bad" ? 1 : 130) << chip;
+            EXPECT_TRUE(chip["id"].is_null()) << chip;
+        }
+        EXPECT_EQ(run.Result()["good"], c.record == "good" ? 1 : 0);
     }
 }
 
@@ -956,15 +1053,30 @@ TEST(Cli, ProductionOutputCanBeTrusted) {
             {{"auto", f.Path("high.hex")}, 3},
             {{"download", f.Path("high.hex")}, 3},
             {{"checksum", "memory", f.Path("high.hex")}, 3},
-            {{"auto", f.Path("high.hex"), "--yes"}, 0},
+            // Lost code is no question: --yes answers questions only.
+            {{"auto", f.Path("high.hex"), "--yes"}, 3},
+            {{"-y", "load", f.Path("high.hex")}, 3},
+            {{"auto", f.Path("high.hex"), "--allow-lost-code"}, 0},
             {{"auto", f.Path("code.hex"), "--id", "0000:1"}, 3},
             {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes"}, 0},  // as asked: 000001 over the code
+            {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes=id-over-code"}, 0},
+            {{"auto", f.Path("code.hex"), "--id", "0000:1", "--yes=id-on-good-chip"}, 3},
+            {{"auto", f.Path("high.hex"), "--yes=rom-size"}, 3},
         };
         for (const Row& row : rows) {
-            bool programmed = false;
-            CliRun run = Cli(row.args, "", After([&](sim::DeviceState& s) { programmed = s.chip.cells[0] != 0xFF; }));
+            bool programmed = false, toTheEnd = false;
+            CliRun run = Cli(row.args, "", After([&](sim::DeviceState& s) {
+                                 if (s.chip.cells.size() < f.code.size()) return;  // load: no chip
+                                 programmed = s.chip.cells[0] != 0xFF;
+                                 toTheEnd = s.chip.cells[0x0FFF] == f.code[0x0FFF];
+                             }));
             EXPECT_EQ(run.exit, row.exit) << row.args[1];
+            if (row.args[1] == "load") continue;
             EXPECT_EQ(programmed, row.exit != 3) << row.args[1];
+            // All the code below 0x10000, and the call says some was left out.
+            EXPECT_EQ(toTheEnd, row.exit != 3) << row.args[1];
+            EXPECT_EQ(run.Result().value("lost_code_allowed", false),
+                      std::find(row.args.begin(), row.args.end(), "--allow-lost-code") != row.args.end());
         }
     }
     {
@@ -1380,30 +1492,85 @@ TEST(Cli, TwoProcessesAndTheWindowShareOneRecordsFolder) {
               << " codes, " << took.count() << " ms\n";
 }
 
-// The real Ctrl-C, to a program waiting for the next chip: it ends the wait,
-// the summary comes, and the exit status is 130.
-TEST(Cli, CtrlCEndsARepeatRunWithItsSummary) {
+// The real Ctrl-C, SIGTERM (a service stopped) and SIGHUP (the terminal
+// closed), to a program of a repeat run with ID codes, waiting for the next
+// chip or in the middle of one: the chip ends by its rule, the summary comes,
+// the exit status is 130; its line, its record and the counts agree, and no
+// code stays held.
+TEST(Cli, SignalsEndARepeatRunWithItsSummary) {
     shared::BrokenPipeIgnored noSigpipe;
     Files& f = TestFiles();
-    const std::string out = f.Path("ctrl-c.out");
-    shared::CliProcess cli({"--sim", "--json", "--settings", f.Path("no-settings"), "auto", f.Path("code.hex"), "--repeat"}, out);
-    ASSERT_TRUE(cli.Started());
-    auto chips = [&] {
-        int n = 0;
-        std::ifstream in(out);
-        for (std::string line; std::getline(in, line);) n += line.find("\"event\":\"chip\"") != std::string::npos;
-        return n;
-    };
-    for (int i = 0; i < 200 && chips() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(chips(), 1);
-    cli.Signal(SIGINT);
-    EXPECT_EQ(cli.Wait(10), 130) << cli.Errors();
-    std::vector<Json> events = cli.Events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back()["event"], "result");
-    EXPECT_EQ(events.back()["outcome"], "interrupted");
-    EXPECT_EQ(events.back()["good"], 1);
-    EXPECT_NE(cli.Errors().find("已收到 Ctrl-C: 当前步骤完成后停止"), std::string::npos) << cli.Errors();
+    const std::string out = f.Path("signal.out"), logs = f.Path("signal-logs");
+    const struct {
+        int signal;
+        const char* says;
+        bool midChip;  // sent while the second chip is programmed, not while waiting
+    } cases[] = {{SIGINT, "已收到 Ctrl-C: 当前步骤完成后停止", false},
+                 {SIGTERM, "已收到结束信号: 当前步骤完成后停止", false},
+                 {SIGHUP, "已收到结束信号: 当前步骤完成后停止", false},
+                 {SIGTERM, "已收到结束信号: 当前步骤完成后停止", true},
+                 {SIGINT, "已收到 Ctrl-C: 当前步骤完成后停止", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.midChip ? " during a chip" : " between chips"));
+        fs::remove_all(logs);
+        shared::CliProcess cli({"--sim", "--json", "--settings", f.Path("no-settings"), "--log-dir", logs, "auto",
+                                f.Path("code.hex"), "--repeat", "--id", "3FF0:1001"},
+                               out);
+        ASSERT_TRUE(cli.Started());
+        auto chips = [&] {
+            int n = 0;
+            std::ifstream in(out);
+            for (std::string line; std::getline(in, line);) n += line.find("\"event\":\"chip\"") != std::string::npos;
+            return n;
+        };
+        auto programming = [&] {
+            std::ifstream in(out);
+            int n = 0;
+            for (std::string line; std::getline(in, line);) n += line.find("请稍候,正在编程芯片") != std::string::npos;
+            return n;
+        };
+        for (int i = 0; i < 200 && chips() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(chips(), 1);
+        if (c.midChip) {
+            ASSERT_TRUE(cli.Send(""));
+            for (int i = 0; i < 400 && programming() < 2 && chips() < 2; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        cli.Signal(c.signal);
+        EXPECT_EQ(cli.Wait(10), 130) << cli.Errors();
+        std::vector<Json> events = cli.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back()["event"], "result");
+        EXPECT_EQ(events.back()["outcome"], "interrupted");
+        EXPECT_NE(cli.Errors().find(c.says), std::string::npos) << cli.Errors();
+        // One outcome a chip: its line, its record and the counts.
+        std::vector<Json> chipEvents;
+        for (const Json& e : events)
+            if (e["event"] == "chip") chipEvents.push_back(e);
+        auto records = trusted::Records(logs);
+        ASSERT_EQ(records.size(), chipEvents.size());
+        int good = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const Json& chip = chipEvents[i];
+            const std::string result = records[i][column::kResult];
+            EXPECT_EQ(result, shared::ResultOfExit(chip["exit"].get<int>())) << chip;
+            if (result == "good") {
+                ++good;
+                EXPECT_EQ(records[i][column::kIdCode], std::to_string(chip["id"].get<uint32_t>()));
+            } else {
+                EXPECT_TRUE(chip["id"].is_null()) << chip;
+            }
+        }
+        EXPECT_EQ(events.back()["good"], good);
+        EXPECT_EQ(events.back()["ids"].size(), size_t(good));
+        // Nothing held: the next code after the good ones is free.
+        RecordFolder later(logs);
+        later.Load();
+        IdGrant next = later.TakeIdCode(uint32_t(1001 + good), false);
+        EXPECT_EQ(next.answer, IdGrant::Answer::Granted) << 1001 + good;
+        if (next.answer == IdGrant::Answer::Granted) later.GiveBackIdCode(uint32_t(1001 + good));
+    }
+    fs::remove_all(logs);
 }
 
 }  // namespace

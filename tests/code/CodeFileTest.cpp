@@ -25,10 +25,10 @@ std::string SampleHex() {
     return text.str();
 }
 
-// The window's words for data above 0xFFFF, address and range end in hex.
-std::string Above16BitBox(const std::string& address, const std::string& end) {
+// The window's words for data above 0xFFFF: where they begin and end, and the range's end.
+std::string Above16BitBox(const std::string& address, const std::string& last, const std::string& end) {
     return "加载的代码文件中有超出16位编程地址(FFFFH)的数据!\n从地址: " + address +
-           " 开始的数据将不会被编程!\n注: 本次编程地址范围是: 0000~" + end;
+           " 开始的数据将不会被编程!\n不会被编程的数据: " + address + "~" + last + "\n注: 本次编程地址范围是: 0000~" + end;
 }
 
 class FilterRecordingUi : public HeadlessUi {
@@ -155,15 +155,18 @@ TEST_F(CodeFile, LoaderFailuresShowOneText) {
     ExpectPreviousRangeKept();
 }
 
-TEST_F(CodeFile, EndAddressKeeps16Bits) {
+TEST_F(CodeFile, EndAddressNeverWrapsBelowTheData) {
+    // Nothing below 0x10000: the range is the first byte only, not the data's
+    // end with its upper bits cut off.
     LoadNamed(dir.Write("high.hex", ":020000021000EC\n" + DataRecord(0x0000, {0x11, 0x22}) + "\n"));
-    ExpectLoaded(0x0001, 0x01FE);  // two bytes of 0xFF at 0 and 1
+    ExpectLoaded(0x0000, 0x00FF);
     EXPECT_EQ(app.ctx.codeBuffer[0x10000], 0x11);
     EXPECT_EQ(app.ctx.codeBuffer[0x10001], 0x22);
 }
 
-// Data above 0xFFFF load as they always have, cut range and all, but never
-// without a warning that names where the unprogrammed data begin.
+// Data above 0xFFFF load where the file puts them; the range ends at the
+// highest data below 0x10000, never wrapped round, and a warning names what
+// lies above.
 TEST_F(CodeFile, DataAbove16BitsLoadWithAWarning) {
     const std::string sample = SampleHex();
     const std::string end = EndRecord() + "\n";
@@ -174,23 +177,30 @@ TEST_F(CodeFile, DataAbove16BitsLoadWithAWarning) {
         std::string name, bytes;
         uint32_t end;
         const char* boxAddress;  // nullptr: no box
+        const char* boxLast = nullptr;
     } cases[] = {
         {"the sample", "sample.hex", sample, 0x03FF, nullptr},
-        {"segment record", "seg.hex", above, 0x010F, "10100"},
+        {"segment record", "seg.hex", above, 0x03FF, "10100", "1010F"},
         {"linear record", "lin.hex", sample + HexRecord(0x04, 0, {0x00, 0x02}) + "\n" + DataRecord(0x0020, {7}) + "\n",
-         0x0020, "20020"},
-        {"a record across 0xFFFF", "across.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + end, 0x0007, "10000"},
+         0x03FF, "20020", "20020"},
+        {"1 KB, then a linear record and 16 bytes at 0x10000", "mixed04.hex",
+         sample + HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + DataRecord(0, Ramp(1, 16)) + "\n" + end, 0x03FF, "10000",
+         "1000F"},
+        {"a record across 0xFFFF", "across.hex", DataRecord(0xFFF8, Ramp(1, 16)) + "\n" + end, 0xFFFF, "10000", "10007"},
         {"the lowest address above, not the first", "down.hex",
          ":020000022000DC\n" + DataRecord(0, {1}) + "\n:020000021000EC\n" + DataRecord(0x30, {2}) + "\n" + end,
-         0x0000, "10030"},
-        {"type 20 data", "t20.hex", ":020000021000EC\n" + HexRecord(0x20, 0x0008, {5}) + "\n", 0x0008, "10008"},
+         0x0000, "10030", "20000"},
+        {"type 20 data", "t20.hex", ":020000021000EC\n" + HexRecord(0x20, 0x0008, {5}) + "\n", 0x0000, "10008", "10008"},
+        {"code after the data above", "after.hex",
+         ":020000021000EC\n" + DataRecord(0, {1}) + "\n:020000020000FC\n" + DataRecord(0x0200, {2}) + "\n" + end, 0x0200,
+         "10000", "10000"},
         {"ending at FFFF", "top.hex", sample + DataRecord(0xFFF0, Ramp(1, 16)) + "\n" + end, 0xFFFF, nullptr},
-        // No data up there, but the end it sets cuts the range short of the code.
+        // No data up there: nothing is lost, and the range keeps the code.
         {"only an empty record above", "empty.hex",
-         DataRecord(0, Ramp(1, 16)) + "\n:020000021000EC\n" + DataRecord(0x0100, {}) + "\n" + end, 0x00FF, "10000"},
+         DataRecord(0, Ramp(1, 16)) + "\n:020000021000EC\n" + DataRecord(0x0100, {}) + "\n" + end, 0x000F, nullptr},
         {"binary of 64 KB", "full.bin", std::string(0x10000, '\x5A'), 0xFFFF, nullptr},
-        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x5A'), 0x0000, "10000"},
-        {"project naming such a file", "above.pvx", project, 0x010F, "10100"},
+        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x5A'), 0xFFFF, "10000", "10000"},
+        {"project naming such a file", "above.pvx", project, 0x03FF, "10100", "1010F"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -206,7 +216,7 @@ TEST_F(CodeFile, DataAbove16BitsLoadWithAWarning) {
         }
         ASSERT_EQ(app.ui.Boxes().size(), boxes + 1);
         const MessageBoxSpec box = app.ui.LastBox()->spec;
-        EXPECT_EQ(box.text, Above16BitBox(c.boxAddress, Hex(c.end, 4)));
+        EXPECT_EQ(box.text, Above16BitBox(c.boxAddress, c.boxLast, Hex(c.end, 4)));
         EXPECT_EQ(box.caption, "警告");
         EXPECT_EQ(box.icon, MsgIcon::Warning);
         EXPECT_EQ(box.buttons, MsgButtons::Ok);
@@ -227,7 +237,7 @@ TEST_F(CodeFile, MayLoseCodeBeforeLoading) {
     const std::string sample = SampleHex();
     const std::string above = sample + ":020000021000EC\n" + DataRecord(0x0100, Ramp(1, 16)) + "\n";
     const std::string aboveHex = dir.Write("above.hex", above), sampleHex = dir.Write("sample.hex", sample);
-    const std::string aboveWhy = "第67行: 数据地址 10100 超出16位编程地址范围, 从该地址开始的数据将不会被编程";
+    const std::string aboveWhy = Above16BitBox("10100", "1010F", "03FF");
     auto project = [&](const std::string& body) { return "THIS-IS-VDX-PROJECT-FILE\r\n" + body; };
     const std::string none;
     struct Case {
@@ -249,9 +259,11 @@ TEST_F(CodeFile, MayLoseCodeBeforeLoading) {
         {"a cut line", "cut.hex", ":0400000001020304\n", "第1行: 数据少于长度字段所示, 该行被忽略"},
         {"refused as a whole", "sum.hex", "remark\n:0400000001020304F3\n", none},
         {"an empty record above FFFF", "empty.hex",
-         DataRecord(0x0200, {1}) + "\n:020000021000EC\n" + DataRecord(0x0100, {}) + "\n", Above16BitBox("10000", "00FF")},
+         DataRecord(0x0200, {1}) + "\n:020000021000EC\n" + DataRecord(0x0100, {}) + "\n", none},
+        {"data above FFFF and a line passed over", "above-remark.hex", above + "remark\n",
+         "第67行: 数据地址 10100 超出16位编程地址范围, 从该地址开始的数据将不会被编程\n另有 1 行有问题"},
         {"binary of 64 KB", "full.bin", std::string(0x10000, '\x01'), none},
-        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x01'), Above16BitBox("10000", "0000")},
+        {"binary of 64 KB and one byte", "long.bin", std::string(0x10001, '\x01'), Above16BitBox("10000", "10000", "FFFF")},
         {"project naming data above FFFF", "p1.pvx", project("File=" + aboveHex + "\r\n"),
          "代码文件: " + aboveHex + "\n" + aboveWhy},
         {"project naming the sample", "p2.pvx", project("File=" + sampleHex + "\r\n"), none},
@@ -295,7 +307,7 @@ TEST_F(BinFile, SizesGiveTheEndAddress) {
         const char* name;
     } cases[] = {{8192, 0x1FFF, "code.bin"},
                  {65536, 0xFFFF, "code.bin"},
-                 {65537, 0x0000, "code.bin"},
+                 {65537, 0xFFFF, "code.bin"},
                  {1, 0x0000, "CODE.BIN"},
                  {kImageSize, 0xFFFF, "code.Bin"}};
     for (const Case& c : cases) {
