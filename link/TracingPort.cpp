@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "code/WireTrace.h"
+#include "seams/Platform.h"
 #include "state/CommandBlock.h"
 #include "state/OpCodes.h"
 
@@ -58,7 +59,7 @@ void TraceFile::Begin(const std::string& portName) {
     LocalTime t = clock_->LocalNow();
     char day[16];
     std::snprintf(day, sizeof day, "%04d-%02d-%02d", t.year, t.month, t.day);
-    std::string path = folder_ + "/veldrix-" + day + "-" + FileNamePart(portName) + ".trace";
+    std::string path = JoinPath(folder_, std::string("veldrix-") + day + "-" + FileNamePart(portName) + ".trace");
     if (path != path_) {
         MakeFolders(folder_);
         OpenFile(path, false);
