@@ -187,7 +187,7 @@ void Build(Parser& p, Options& o) {
            {"password"});
     serves(app.add_option("--trace", o.trace, "把串口上的每次调用和每个字节记入该文件 (多台编程器时加 .2, .3 ...)")
                ->type_name("文件")->group(how),
-           kLinked);
+           std::vector<std::string>(kLinked.begin() + 1, kLinked.end()));  // all but ports
     serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto", "report"});
     serves(app.add_option("--records-dsn", o.recordsDsn, "生产记录数据库的ODBC数据源名称")->type_name("名称")->group(how),
            {"auto", "report"});

@@ -27,7 +27,7 @@ public:
     bool Finished() const { return finished_.load(); }
     std::string Difference() const;
     int Exchanges() const { return exchanges_; }
-    // Microseconds a byte takes on the recorded line (11 bits at 38400 baud).
+    // Nanoseconds a byte takes on the recorded line (11 bits at 38400 baud).
     uint64_t byteNanos = 11ull * 1000000000ull / 38400ull;
 
 private:
