@@ -28,6 +28,7 @@
 #include "cli/BuildInfo.h"
 #include "seams/Platform.h"
 #include "link/PortDiscovery.h"
+#include "link/TracingPort.h"
 #include "sim/InProcessProgrammer.h"
 #include "sim/VirtualTime.h"
 
@@ -315,7 +316,10 @@ int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream
         clock = time.get();
         wallClock = MakeHostClock();
         for (size_t i = 0; i < names.size(); ++i) {
-            sims.push_back(std::make_unique<sim::InProcessProgrammer>(*time));
+            if (hooks.unitSide)
+                sims.push_back(std::make_unique<sim::InProcessProgrammer>(*time, hooks.unitSide(int(i) + 1)));
+            else
+                sims.push_back(std::make_unique<sim::InProcessProgrammer>(*time));
             sims.back()->adapters.adapters[0].portName = names[i];
         }
     } else {
@@ -341,6 +345,7 @@ int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream
     if (hooks.beforeRun)
         for (size_t i = 0; i < sims.size(); ++i) hooks.beforeRun(int(i) + 1, *sims[i]);
     const uint64_t epoch = clock->NowMicros();
+    std::vector<std::unique_ptr<TracingPort>> traces;
     std::vector<std::unique_ptr<Unit>> units;
     for (size_t i = 0; i < names.size(); ++i) {
         UnitLinks links;
@@ -349,6 +354,11 @@ int RunCall(const std::vector<std::string>& args, std::istream& in, std::ostream
         links.fixedPort = !names[i].empty();
         links.clock = clock;
         links.port = o.sim ? static_cast<Port*>(&sims[i]->port) : ports[i].get();
+        if (!o.trace.empty()) {
+            std::string path = i == 0 ? o.trace : o.trace + "." + std::to_string(i + 1);
+            traces.push_back(std::make_unique<TracingPort>(*links.port, *clock, TraceFile::Single(path)));
+            links.port = traces.back().get();
+        }
         links.directory = o.sim ? static_cast<PortDirectory*>(&sims[i]->adapters) : directories[i].get();
         links.settings = settings.get();
         links.sim = o.sim ? sims[i].get() : nullptr;

@@ -11,6 +11,7 @@
 #include "cli/Output.h"
 
 namespace veldrix::sim {
+class DeviceIo;
 class InProcessProgrammer;
 }
 
@@ -21,6 +22,8 @@ struct CliHooks {
     std::function<void(int number, sim::InProcessProgrammer& unit)> beforeRun;
     // Each simulated unit (numbered from 1) after the job, before it goes.
     std::function<void(int number, sim::InProcessProgrammer& unit)> afterRun;
+    // The side of simulated unit `number` in place of its firmware (a replayed trace); empty: the firmware.
+    std::function<std::function<void(sim::DeviceIo&)>(int number)> unitSide;
     // Every event as it is reported, from the unit's own thread.
     std::function<void(const std::string& kind, const Json& fields)> onEvent;
 };

@@ -52,6 +52,7 @@ struct Options {
     std::string passwordFile;
     std::string newPasswordFile;
     std::string logDir;
+    std::string trace;  // the wire trace's file (several units: FILE.2, FILE.3, ...)
 
     // report: the local dates of the period ("YYYY-MM-DD", empty: open) and the page to write.
     std::string from, to;

@@ -208,6 +208,9 @@ void Build(Parser& p, Options& o) {
     serves(app.add_option("--new-password-file", o.newPasswordFile, "新密码所在的文件 (password 命令)")
                ->type_name("文件")->group(how),
            {"password"});
+    serves(app.add_option("--trace", o.trace, "把串口上的每次调用和每个字节记入该文件 (多台编程器时加 .2, .3 ...)")
+               ->type_name("文件")->group(how),
+           std::vector<std::string>(kLinked.begin() + 1, kLinked.end()));  // all but ports
     serves(app.add_option("--log-dir", o.logDir, "生产记录文件夹")->type_name("目录")->group(how), {"auto", "report"});
     serves(app.add_option("--records-dsn", o.recordsDsn, "生产记录数据库的ODBC数据源名称")->type_name("名称")->group(how),
            {"auto", "report"});

@@ -26,6 +26,29 @@ for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
 "$build/veldrix-bench" --port "$work/pty" || echo "real-time run failed"
 kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
 
+echo "== the wire trace's cost: 64 KB automatic sequence on the real clock (paced pseudo-terminal), with and without --trace"
+echo "   (3 rounds of each in turn; medians)"
+python3 -c "import os; b=bytearray(os.urandom(65536)); b[0xFF00:0xFF03]=b'\\xff'*3; open('$work/trace64.bin','wb').write(b)"
+for _ in 1 2 3; do
+    for mode in plain traced; do
+        "$build/veldrix-sim" --pace --fast --chip mtp --link "$work/pty" >"$work/sim.log" 2>&1 </dev/null &
+        sim_pid=$!
+        for _ in $(seq 50); do [ -e "$work/pty" ] && break; sleep 0.1; done
+        trace=()
+        [ "$mode" = traced ] && trace=(--trace "$work/run.trace")
+        t0=$(date +%s%N)
+        "$build/veldrix-cli" --port "$work/pty" --settings "$work/no-settings" --install-dir "$root/resources" \
+            --chip S3F866B --yes "${trace[@]}" auto "$work/trace64.bin" --id FF00:1 >"$work/cli.out" 2>&1 ||
+            tail -3 "$work/cli.out"
+        t1=$(date +%s%N)
+        echo $(( (t1 - t0) / 1000000 )) >>"$work/trace-$mode"
+        kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+    done
+done
+plain=$(sort -n "$work/trace-plain" | sed -n 2p); traced=$(sort -n "$work/trace-traced" | sed -n 2p)
+echo "trace: $(stat -c %s "$work/run.trace") bytes, $(wc -l <"$work/run.trace") lines"
+awk -v p="$plain" -v t="$traced" 'BEGIN{printf "without %d ms, with --trace %d ms: %.4f (%+.2f %%)\n", p, t, t / p, (t / p - 1) * 100}'
+
 echo "== veldrix-cli --sim, wall time by number of units (64 KB image, auto with ID codes)"
 echo "   (7 rounds of 1, 2, 4, 8 and 16 units in turn, so that other load falls on all alike; medians)"
 python3 -c "import os; b=bytearray(os.urandom(65536)); b[0xFF00:0xFF03]=b'\\xff'*3; open('$work/cli64.bin','wb').write(b)"

@@ -35,6 +35,9 @@ public:
     virtual bool Purge() = 0;
     // "baud=38400 parity=E data=8 stop=1"
     virtual bool SetLine(const std::string& mode) = 0;
+    // The line as the driver holds it now, in the mode text's words; empty
+    // where the port cannot tell.
+    virtual std::string LineReadBack() { return {}; }
     // Modem status bits (kModemDsr); 0 where the line has no modem lines at
     // all (a pseudo-terminal); nullopt when the call failed.
     virtual std::optional<uint32_t> ModemStatus() = 0;

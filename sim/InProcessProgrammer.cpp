@@ -2,13 +2,16 @@
 
 namespace veldrix::sim {
 
-InProcessProgrammer::InProcessProgrammer(VirtualTime& t) : time(t), line(t), port(line, adapters) {
+InProcessProgrammer::InProcessProgrammer(VirtualTime& t)
+    : InProcessProgrammer(t, [this](DeviceIo& io) { Firmware(state).Run(io); }) {}
+
+InProcessProgrammer::InProcessProgrammer(VirtualTime& t, std::function<void(DeviceIo&)> serve)
+    : time(t), line(t), port(line, adapters) {
     adapters.adapters.push_back({0, "COM1", true, true});
-    thread_ = std::thread([this] {
+    thread_ = std::thread([this, serve = std::move(serve)] {
         time.Join();
         SimDeviceIo io(line);
-        Firmware firmware(state);
-        firmware.Run(io);
+        serve(io);
         finished_ = true;
         time.Leave();
     });

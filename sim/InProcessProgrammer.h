@@ -2,6 +2,7 @@
 // The simulated programmer behind an in-process port, on virtual time: one
 // adapter "COM1" (value \Device\ProlificSerial0) with the unit behind it, its
 // firmware on a thread of its own that takes part in the virtual time.
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -15,6 +16,8 @@ namespace veldrix::sim {
 class InProcessProgrammer {
 public:
     explicit InProcessProgrammer(VirtualTime& time);
+    // Another unit's side behind the same adapter (a replayed trace).
+    InProcessProgrammer(VirtualTime& time, std::function<void(DeviceIo&)> serve);
     ~InProcessProgrammer();
     InProcessProgrammer(const InProcessProgrammer&) = delete;
     InProcessProgrammer& operator=(const InProcessProgrammer&) = delete;

@@ -14,6 +14,10 @@
 // --modem shows the unit's busy line in DIR to hosts that preload
 // libveldrix-ptyparity with VELDRIX_PTY_MODEM=DIR (a pseudo-terminal has no
 // modem lines of its own).
+// --replay TRACE plays the unit's side of a recorded wire trace instead of the
+// firmware (sim/Replay.h); at the first difference it says where on the
+// standard error and stops answering; interrupted, it exits with status 0
+// when the host said all it said then and nothing more, else 1.
 #include <poll.h>
 #include <unistd.h>
 
@@ -21,12 +25,14 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
 #include "sim/DeviceState.h"
 #include "sim/Firmware.h"
 #include "sim/PtyDeviceIo.h"
+#include "sim/Replay.h"
 #include "sim/SimCommands.h"
 #include "sim/SimLine.h"
 
@@ -102,12 +108,40 @@ void TakeCommands(Unit& unit) {
     }
 }
 
+// The recorded conversation on the terminal, until interrupted.
+int ServeReplay(veldrix::sim::Replay& replay, PtyDeviceIo& io, const std::string& link) {
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+        if (::symlink(io.SlavePath().c_str(), link.c_str()) != 0) {
+            std::perror("veldrix-sim: cannot create the link");
+            return 1;
+        }
+    }
+    std::printf("%s\n", io.SlavePath().c_str());
+    std::fflush(stdout);
+    g_io = &io;
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    replay.Run(io);
+    if (replay.Differed()) std::fprintf(stderr, "veldrix-sim: replay: %s\n", replay.Difference().c_str());
+    while (!io.Stopping()) io.Sleep(50);
+    if (!link.empty()) ::unlink(link.c_str());
+    if (replay.Differed()) return 1;
+    if (!replay.Finished()) {
+        std::fprintf(stderr, "veldrix-sim: replay: the host stopped before the end of the trace\n");
+        return 1;
+    }
+    std::printf("replay: %d exchanges as recorded\n", replay.Exchanges());
+    return 0;
+}
+
 const char kUsage[] =
-    "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE] [--modem DIR]\n";
+    "usage: veldrix-sim [--link PATH] [--pace] [--fast] [--chip otp|mtp] [--script FILE] [--modem DIR]\n"
+    "       veldrix-sim --replay TRACE [--link PATH] [--pace] [--modem DIR]\n";
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string link, script, modem;
+    std::string link, script, modem, replayFile;
     bool pace = false, fast = false;
     std::string chip;
     for (int i = 1; i < argc; ++i) {
@@ -115,6 +149,7 @@ int main(int argc, char** argv) {
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--script" && i + 1 < argc) script = argv[++i];
         else if (a == "--modem" && i + 1 < argc) modem = argv[++i];
+        else if (a == "--replay" && i + 1 < argc) replayFile = argv[++i];
         else if (a == "--pace") pace = true;
         else if (a == "--fast") fast = true;
         else if (a == "--chip" && i + 1 < argc && (std::string(argv[i + 1]) == "otp" || std::string(argv[i + 1]) == "mtp"))
@@ -124,11 +159,23 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    veldrix::sim::Replay replay;
+    if (!replayFile.empty()) {
+        std::string text, error;
+        std::ifstream in(replayFile, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) text.clear();
+        if (!replay.Load(text, error)) {
+            std::fprintf(stderr, "veldrix-sim: %s: %s\n", replayFile.c_str(), error.c_str());
+            return 2;
+        }
+    }
     PtyDeviceIo io(pace, modem);
     if (!io.Ok()) {
         std::perror("veldrix-sim: cannot open a pseudo-terminal");
         return 1;
     }
+    if (!replayFile.empty()) return ServeReplay(replay, io, link);
 
     DeviceState state;
     if (fast) state.timing = veldrix::sim::Timing::Instant();

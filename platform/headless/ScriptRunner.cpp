@@ -102,6 +102,10 @@ ScriptRunner::ScriptRunner(const RunnerOptions& options, std::ostream& out) : ou
         port = realPort_.get();
         directory = realDirectory_.get();
     }
+    if (!options.trace.empty()) {
+        tracingPort_ = std::make_unique<TracingPort>(*port, *clock_, TraceFile::Single(options.trace));
+        port = tracingPort_.get();
+    }
 
     std::string installDir = options.installDir.empty() ? std::string(VELDRIX_RESOURCES) : options.installDir;
     if (options.settingsFile.empty()) {

@@ -9,6 +9,7 @@
 
 #include "state/AppContext.h"
 #include "platform/headless/HeadlessUi.h"
+#include "link/TracingPort.h"
 
 namespace veldrix {
 
@@ -27,6 +28,7 @@ struct RunnerOptions {
     // Or the records on a database server: its connection string (a secret)
     // and the name texts give it.
     std::string recordsConnection, recordsName;
+    std::string trace;  // the wire trace's file; empty: none
 };
 
 class ScriptRunner {
@@ -64,6 +66,7 @@ private:
     std::unique_ptr<sim::InProcessProgrammer> programmer_;
     std::unique_ptr<Clock> realClock_;
     std::unique_ptr<Port> realPort_;
+    std::unique_ptr<TracingPort> tracingPort_;
     std::unique_ptr<PortDirectory> realDirectory_;
     std::unique_ptr<SettingsStore> settings_;
     std::unique_ptr<ProductionRecords> records_;

@@ -1,4 +1,4 @@
-// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE]
+// veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--trace FILE]
 //                  [--log-dir DIR | --records-dsn NAME | --records-odbc-file FILE] SCRIPT
 // veldrix-headless --list-ports: the PL2303 adapters' ports, in the order a
 // search tries them; exit status 1 when there is none.
@@ -12,7 +12,7 @@
 
 namespace {
 const char* const kUsage =
-    "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE]\n"
+    "usage: veldrix-headless [--port NAME] [--install-dir DIR] [--settings FILE] [--trace FILE]\n"
     "                        [--log-dir DIR | --records-dsn NAME | --records-odbc-file FILE] SCRIPT\n";
 }  // namespace
 
@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         else if (a == "--install-dir") ok = value(options.installDir);
         else if (a == "--settings") ok = value(options.settingsFile);
         else if (a == "--log-dir") ok = value(options.logDir);
+        else if (a == "--trace") ok = value(options.trace);
         else if (a == "--records-dsn") ok = value(dsn);
         else if (a == "--records-odbc-file") ok = value(odbcFile);
         else if (!a.empty() && a[0] == '-' && a != "-") ok = false;

@@ -133,6 +133,19 @@ bool PosixPort::SetLine(const std::string& mode) {
     return tcsetattr(fd_, TCSANOW, &t) == 0 || Lost();
 }
 
+std::string PosixPort::LineReadBack() {
+    termios t{};
+    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) return {};
+    int baud = 0;
+    for (int b : {9600, 19200, 38400, 57600, 115200})
+        if (cfgetospeed(&t) == BaudConstant(b)) baud = b;
+    tcflag_t size = t.c_cflag & CSIZE;
+    int data = size == CS8 ? 8 : size == CS7 ? 7 : size == CS6 ? 6 : 5;
+    char parity = !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    return "baud=" + std::to_string(baud) + " parity=" + std::string(1, parity) + " data=" + std::to_string(data) +
+           " stop=" + ((t.c_cflag & CSTOPB) ? "2" : "1");
+}
+
 std::optional<uint32_t> PosixPort::ModemStatus() {
     if (fd_ < 0) return std::nullopt;
     int bits = 0;

@@ -15,6 +15,7 @@ public:
     bool SetTimeouts(const PortTimeouts& timeouts) override;
     bool Purge() override;
     bool SetLine(const std::string& mode) override;
+    std::string LineReadBack() override;
     std::optional<uint32_t> ModemStatus() override;
     bool ArmTransmitEmpty() override;
     bool WaitTransmitEmpty(int timeoutMs) override;

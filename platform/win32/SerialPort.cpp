@@ -76,6 +76,15 @@ bool SerialPort::SetLine(const std::string& mode) {
     return SetCommState(handle_, &dcb) || Lost();
 }
 
+std::string SerialPort::LineReadBack() {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!IsOpen() || !GetCommState(handle_, &dcb)) return {};
+    const char parity = dcb.Parity == EVENPARITY ? 'E' : dcb.Parity == ODDPARITY ? 'O' : dcb.Parity == NOPARITY ? 'N' : '?';
+    return "baud=" + std::to_string(dcb.BaudRate) + " parity=" + std::string(1, parity) +
+           " data=" + std::to_string(dcb.ByteSize) + " stop=" + (dcb.StopBits == TWOSTOPBITS ? "2" : "1");
+}
+
 std::optional<uint32_t> SerialPort::ModemStatus() {
     if (!IsOpen()) return std::nullopt;
     DWORD status = 0;

@@ -10,6 +10,7 @@
 #include "app/Core.h"
 #include "app/MainWindow.h"
 #include "code/DownloadMemo.h"
+#include "link/TracingPort.h"
 #include "platform/odbc/Odbc.h"
 #include "platform/odbc/OdbcRecords.h"
 #include "platform/odbc/RecordsFactory.h"
@@ -66,7 +67,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         downloads = std::make_unique<DownloadMemo>(JoinPath(stateFolder, "downloads"));
         stores.downloads = downloads.get();
     }
-    Core core(ui, clock, settings, port, ports, Worker::Mode::Threads, stores);
+    // With `trace_dir` set, every port call and byte goes into a file a day and port there.
+    std::unique_ptr<TracingPort> tracing;
+    Port* line = &port;
+    if (std::optional<std::string> traceDir = settings.Read("trace_dir", 4096); traceDir && !traceDir->empty()) {
+        tracing = std::make_unique<TracingPort>(port, clock, TraceFile::Daily(*traceDir, clock));
+        line = tracing.get();
+    }
+    Core core(ui, clock, settings, *line, ports, Worker::Mode::Threads, stores);
 
     MainDialog window(core.ctx, ui);
     if (!recordsFolder.empty())
