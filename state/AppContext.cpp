@@ -23,7 +23,7 @@ void ReportProgress(AppContext& ctx, const std::string& stage, uint32_t address,
 
 MsgAnswer ShowBox(AppContext& ctx, const std::string& text, const std::string& caption, MsgButtons buttons,
                   MsgIcon icon, int defaultButton) {
-    return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton});
+    return ctx.ui->MessageBox({text, caption, buttons, icon, defaultButton, {}});
 }
 
 MsgAnswer Ask(AppContext& ctx, const std::string& question, const std::string& text, const std::string& caption,

@@ -245,7 +245,7 @@ std::optional<std::string> HeadlessUi::AskNewPassword() {
         std::string a = FirstCharacters(entry->first, 8), b = FirstCharacters(entry->second, 8);
         if (a == b) return a;
         // The dialog stays open with both fields cleared.
-        MessageBox({"新密码两次输入不相同,请重新输入!", "输入错误", MsgButtons::Ok, MsgIcon::Warning, 0});
+        MessageBox({"新密码两次输入不相同,请重新输入!", "输入错误", MsgButtons::Ok, MsgIcon::Warning, 0, {}});
     }
 }
 

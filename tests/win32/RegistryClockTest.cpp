@@ -112,11 +112,11 @@ TEST_F(Registry, OnlyThe32BitMachineKeyStillGivesTheChipList) {
     // 32-bit Windows has one view and ignores both flags.
     BOOL wow64 = FALSE;
     bool twoViews = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-    std::optional<std::wstring> native = ReadRegistryString(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"setup");
+    std::optional<std::wstring> nativeView = ReadRegistryString(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY, L"setup");
     if (twoViews)
-        EXPECT_EQ(native, std::nullopt);
+        EXPECT_EQ(nativeView, std::nullopt);
     else
-        EXPECT_EQ(native, dir);
+        EXPECT_EQ(nativeView, dir);
 
     RegistrySettings installed{{HKEY_CURRENT_USER, user}, {HKEY_LOCAL_MACHINE, path}};
     EXPECT_TRUE(installed.CanRead());

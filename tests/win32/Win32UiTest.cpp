@@ -79,7 +79,7 @@ TEST(Win32Ui, CallsToAWindowThatIsGoneGiveTheRefusal) {
     MsgAnswer answer = MsgAnswer::Yes;
     std::string text = "x";
     std::thread worker([&] {
-        answer = ui.MessageBox({"继续吗?", "提示:", MsgButtons::YesNo, MsgIcon::Question, 0});
+        answer = ui.MessageBox({"继续吗?", "提示:", MsgButtons::YesNo, MsgIcon::Question, 0, {}});
         text = ui.GetText(id::kStatusLine);
     });
     worker.join();
@@ -92,7 +92,7 @@ TEST(Win32Ui, MessageBoxFromAWorkerHasItsButtonsDefaultAndAnswer) {
     std::atomic<bool> done{false};
     MsgAnswer answer = MsgAnswer::Yes;
     std::thread worker([&] {
-        answer = w.ui.MessageBox({"芯片电压与所选芯片不符,继续吗?", "警告", MsgButtons::YesNo, MsgIcon::Warning, 1});
+        answer = w.ui.MessageBox({"芯片电压与所选芯片不符,继续吗?", "警告", MsgButtons::YesNo, MsgIcon::Warning, 1, {}});
         done = true;
     });
     // The box runs its own loop on the window thread; the operator is another thread.
@@ -122,9 +122,9 @@ TEST(Win32Ui, MessageBoxFromAWorkerHasItsButtonsDefaultAndAnswer) {
 }
 
 TEST(Win32Ui, MessageBoxFlagsAndAnswers) {
-    EXPECT_EQ(MessageBoxFlags({"", "", MsgButtons::OkCancel, MsgIcon::Question, 1}),
+    EXPECT_EQ(MessageBoxFlags({"", "", MsgButtons::OkCancel, MsgIcon::Question, 1, {}}),
               UINT(MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2));
-    EXPECT_EQ(MessageBoxFlags({"", "", MsgButtons::Ok, MsgIcon::Error, 1}), UINT(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(MessageBoxFlags({"", "", MsgButtons::Ok, MsgIcon::Error, 1, {}}), UINT(MB_OK | MB_ICONERROR));
     EXPECT_EQ(AnswerFor(MsgButtons::OkCancel, IDCANCEL), MsgAnswer::Cancel);
     EXPECT_EQ(AnswerFor(MsgButtons::Ok, IDCANCEL), MsgAnswer::Ok);
     EXPECT_EQ(AnswerFor(MsgButtons::OkCancel, 0), MsgAnswer::Cancel);
