@@ -103,5 +103,19 @@ else
     status=1
 fi
 
+# Every prefix the runs used was made by the Wine that used it: one made
+# before wine32 came, and not made again, would have failed above.
+step "Wine prefixes"
+for made in build-win/wine*/prefix/veldrix-wine build-win32/wine*/prefix/veldrix-wine; do
+    [ -f "$made" ] || continue
+    WINEARCH="$(cut -d' ' -f1 "$made")"
+    if vw_wine_for "$WINEARCH" && [ "$(cat "$made")" = "$(vw_wine_stamp)" ]; then
+        echo "${made%/prefix/veldrix-wine}: $(cat "$made")"
+    else
+        echo "FAIL: ${made%/prefix/veldrix-wine} was made by $(cat "$made"), not by the Wine that uses it now"
+        status=1
+    fi
+done
+
 echo "release tests: $([ "$status" = 0 ] && echo passed || echo FAILED) in $((SECONDS - started)) s"
 exit $status
